@@ -1,0 +1,16 @@
+# Compiles each of SOURCES with CLANGXX and FLAGS; fails on the first error.
+file(MAKE_DIRECTORY "${OUT}")
+set(count 0)
+foreach(source IN LISTS SOURCES)
+  if(source STREQUAL "")
+    continue()
+  endif()
+  get_filename_component(name "${source}" NAME_WE)
+  execute_process(COMMAND ${CLANGXX} ${FLAGS} -c "${source}" -o "${OUT}/${name}.o"
+                  RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "not freestanding: ${source}\n${out}${err}")
+  endif()
+  math(EXPR count "${count} + 1")
+endforeach()
+message(STATUS "${count} sources compile freestanding")

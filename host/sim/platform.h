@@ -1,0 +1,35 @@
+// Boots and ends the platform of one modeled process: the object runtime's
+// classes, the services, the main run loop and the device root.
+#pragma once
+
+#include "platform/objc.h"
+#include "services/run_loop.h"
+
+#include <filesystem>
+#include <string>
+
+namespace hostsim {
+
+struct PlatformOptions {
+  std::filesystem::path root;        // the device root; must exist
+  ClockMode clock = ClockMode::Virtual;
+  std::string home = "/var/mobile";  // NSHomeDirectory()
+};
+
+// Registers every platform class and starts the services. One process at a
+// time: boot, then shutdown before the next boot.
+void bootPlatform(const PlatformOptions& options);
+
+// Ends the process: pending work is dropped, every class and service state
+// goes. Files under the root stay.
+void shutdownPlatform();
+
+// Runs `body` inside an autorelease pool, as the main thread's event loop
+// does around each event it handles.
+template <class F> void withPool(F&& body) {
+  void* pool = objc_autoreleasePoolPush();
+  body();
+  objc_autoreleasePoolPop(pool);
+}
+
+} // namespace hostsim

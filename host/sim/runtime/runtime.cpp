@@ -1,0 +1,428 @@
+// The stand-in's object runtime: classes and metaclasses by name, interned
+// selectors, method tables with a cache, instance variables, reference
+// counting with weak references, autorelease pools, and CydiaSubstrate's
+// MSHookMessageEx. Single-threaded: everything runs on the main thread, as
+// the hooked code does on the device.
+#include "runtime.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Lives before every instance: the reference count and lifecycle bits.
+struct alignas(16) ObjectHeader {
+  uint32_t refs;
+  bool deallocating;
+  bool immortal;
+  bool weaklyReferenced;
+};
+
+ObjectHeader* header(id obj) {
+  return reinterpret_cast<ObjectHeader*>(reinterpret_cast<char*>(obj) - sizeof(ObjectHeader));
+}
+
+struct ClassPair {
+  std::unique_ptr<objc_class> cls;
+  std::unique_ptr<objc_class> meta;
+};
+
+struct World {
+  std::unordered_map<std::string, ClassPair> classes;
+  std::unordered_map<id, std::vector<id*>> weakTable;
+  std::unordered_map<Class, size_t> live;
+  std::vector<id> pool;
+  uint64_t methodEpoch = 1;
+};
+
+World* world() {
+  static World* w = new World();
+  return w;
+}
+
+std::unordered_map<std::string_view, std::unique_ptr<objc_selector>>& selectors() {
+  static auto* table = new std::unordered_map<std::string_view, std::unique_ptr<objc_selector>>();
+  return *table;
+}
+
+bool isClassObject(id obj) { return obj->isa != nullptr && obj->isa->isMeta; }
+
+objc_method* findOwn(Class cls, SEL sel) {
+  auto it = cls->methods.find(sel);
+  return it == cls->methods.end() ? nullptr : it->second.get();
+}
+
+objc_method* findInChain(Class cls, SEL sel) {
+  for (Class c = cls; c != nullptr; c = c->superclass)
+    if (objc_method* m = findOwn(c, sel)) return m;
+  return nullptr;
+}
+
+// Where a message that no class answers ends, like the device's
+// "unrecognized selector" exception: a clear message, then the process stops.
+[[noreturn]] void forwardUnanswered(id self, SEL sel) {
+  Class cls = object_getClass(self);
+  bool isClass = cls != nullptr && cls->isMeta;
+  std::fprintf(stderr, "%c[%s %s]: unrecognized selector sent to %s %p\n", isClass ? '+' : '-',
+               isClass ? reinterpret_cast<Class>(self)->name.c_str()
+                       : (cls ? cls->name.c_str() : "nil"),
+               sel ? sel->name.c_str() : "(null)", isClass ? "class" : "instance",
+               static_cast<void*>(self));
+  std::fflush(stderr);
+  std::abort();
+}
+
+// The forwarding implementation stands in for every unanswered selector.
+// It is entered with the caller's argument list, of which only the receiver
+// and the selector (the first two, in the same registers) are read.
+extern "C" void sim_msgForward(id self, SEL sel) { forwardUnanswered(self, sel); }
+
+IMP forwardingIMP() { return reinterpret_cast<IMP>(&sim_msgForward); }
+
+void bumpEpoch() { ++world()->methodEpoch; }
+
+IMP cachedLookup(Class cls, SEL sel) {
+  World* w = world();
+  if (cls->cacheEpoch != w->methodEpoch) {
+    cls->cache.assign(16, {nullptr, nullptr});
+    cls->cacheUsed = 0;
+    cls->cacheEpoch = w->methodEpoch;
+  }
+  size_t mask = cls->cache.size() - 1;
+  size_t i = (reinterpret_cast<uintptr_t>(sel) >> 4) & mask;
+  for (;; i = (i + 1) & mask) {
+    const auto& e = cls->cache[i];
+    if (e.sel == sel) return e.imp;
+    if (e.sel == nullptr) break;
+  }
+  objc_method* m = findInChain(cls, sel);
+  IMP imp = m ? m->imp : forwardingIMP();
+  if ((cls->cacheUsed + 1) * 4 > cls->cache.size() * 3) {
+    std::vector<objc_class::CacheEntry> old(cls->cache.size() * 2, {nullptr, nullptr});
+    old.swap(cls->cache);
+    mask = cls->cache.size() - 1;
+    for (const auto& e : old) {
+      if (e.sel == nullptr) continue;
+      size_t j = (reinterpret_cast<uintptr_t>(e.sel) >> 4) & mask;
+      while (cls->cache[j].sel != nullptr) j = (j + 1) & mask;
+      cls->cache[j] = e;
+    }
+    i = (reinterpret_cast<uintptr_t>(sel) >> 4) & mask;
+    while (cls->cache[i].sel != nullptr) i = (i + 1) & mask;
+  }
+  cls->cache[i] = {sel, imp};
+  ++cls->cacheUsed;
+  return imp;
+}
+
+void clearWeakReferences(id obj) {
+  World* w = world();
+  auto it = w->weakTable.find(obj);
+  if (it == w->weakTable.end()) return;
+  for (id* loc : it->second) *loc = nullptr;
+  w->weakTable.erase(it);
+}
+
+void unregisterWeak(id* location) {
+  id old = *location;
+  if (old == nullptr) return;
+  World* w = world();
+  auto it = w->weakTable.find(old);
+  if (it == w->weakTable.end()) return;
+  auto& locs = it->second;
+  locs.erase(std::remove(locs.begin(), locs.end(), location), locs.end());
+  if (locs.empty()) w->weakTable.erase(it);
+}
+
+} // namespace
+
+extern "C" {
+
+Class objc_getClass(const char* name) {
+  if (name == nullptr) return nullptr;
+  auto& classes = world()->classes;
+  auto it = classes.find(name);
+  if (it == classes.end() || !it->second.cls->registered) return nullptr;
+  return it->second.cls.get();
+}
+
+Class object_getClass(id obj) { return obj == nullptr ? nullptr : obj->isa; }
+
+SEL sel_registerName(const char* name) {
+  if (name == nullptr) return nullptr;
+  auto& table = selectors();
+  auto it = table.find(name);
+  if (it != table.end()) return it->second.get();
+  auto sel = std::make_unique<objc_selector>(objc_selector{name});
+  SEL result = sel.get();
+  table.emplace(std::string_view(sel->name), std::move(sel));
+  return result;
+}
+
+const char* sel_getName(SEL sel) { return sel == nullptr ? "<null selector>" : sel->name.c_str(); }
+
+BOOL class_addMethod(Class cls, SEL name, IMP imp, const char* types) {
+  if (cls == nullptr || name == nullptr || imp == nullptr) return NO;
+  if (findOwn(cls, name) != nullptr) return NO;
+  cls->methods.emplace(name,
+                       std::make_unique<objc_method>(objc_method{name, imp, types ? types : ""}));
+  bumpEpoch();
+  return YES;
+}
+
+Class class_getSuperclass(Class cls) { return cls == nullptr ? nullptr : cls->superclass; }
+
+IMP class_getMethodImplementation(Class cls, SEL name) {
+  if (cls == nullptr || name == nullptr) return nullptr;
+  return cachedLookup(cls, name);
+}
+
+Method class_getInstanceMethod(Class cls, SEL name) {
+  if (cls == nullptr || name == nullptr) return nullptr;
+  return findInChain(cls, name);
+}
+
+const char* method_getTypeEncoding(Method m) { return m == nullptr ? nullptr : m->types.c_str(); }
+
+const char* class_getName(Class cls) { return cls == nullptr ? "nil" : cls->name.c_str(); }
+
+BOOL class_respondsToSelector(Class cls, SEL sel) {
+  return cls != nullptr && sel != nullptr && findInChain(cls, sel) != nullptr;
+}
+
+Class objc_allocateClassPair(Class superclass, const char* name, size_t extraBytes) {
+  if (name == nullptr) return nullptr;
+  World* w = world();
+  if (w->classes.count(name) != 0) return nullptr;
+  ClassPair pair{std::make_unique<objc_class>(), std::make_unique<objc_class>()};
+  Class cls = pair.cls.get();
+  Class meta = pair.meta.get();
+  cls->name = name;
+  meta->name = name;
+  meta->isMeta = true;
+  cls->isa = meta;
+  cls->superclass = superclass;
+  if (superclass != nullptr) {
+    meta->superclass = superclass->isa;
+    Class root = superclass;
+    while (root->superclass != nullptr) root = root->superclass;
+    meta->isa = root->isa;
+  } else {
+    meta->superclass = cls; // the root metaclass inherits from the root class
+    meta->isa = meta;
+  }
+  cls->instanceSize = (superclass ? superclass->instanceSize : sizeof(objc_object)) + extraBytes;
+  w->classes.emplace(name, std::move(pair));
+  return cls;
+}
+
+BOOL class_addIvar(Class cls, const char* name, size_t size, uint8_t alignment, const char* types) {
+  if (cls == nullptr || name == nullptr || cls->registered || cls->isMeta) return NO;
+  if (class_getInstanceVariable(cls, name) != nullptr) return NO;
+  size_t align = size_t{1} << alignment;
+  size_t offset = (cls->instanceSize + align - 1) & ~(align - 1);
+  cls->ivars.push_back(std::make_unique<objc_ivar>(
+      objc_ivar{name, types ? types : "", static_cast<ptrdiff_t>(offset), size}));
+  cls->instanceSize = offset + size;
+  return YES;
+}
+
+void objc_registerClassPair(Class cls) {
+  if (cls == nullptr || cls->isMeta) return;
+  cls->registered = true;
+  cls->isa->registered = true;
+  bumpEpoch();
+}
+
+Ivar class_getInstanceVariable(Class cls, const char* name) {
+  if (cls == nullptr || name == nullptr) return nullptr;
+  for (Class c = cls; c != nullptr; c = c->superclass)
+    for (const auto& v : c->ivars)
+      if (v->name == name) return v.get();
+  return nullptr;
+}
+
+ptrdiff_t ivar_getOffset(Ivar v) { return v == nullptr ? 0 : v->offset; }
+
+void MSHookMessageEx(Class cls, SEL sel, IMP imp, IMP* result) {
+  if (cls == nullptr || sel == nullptr || imp == nullptr) return;
+  if (objc_method* own = findOwn(cls, sel)) {
+    if (result != nullptr) *result = own->imp;
+    own->imp = imp;
+  } else if (objc_method* inherited = findInChain(cls->superclass, sel)) {
+    // Hooked on the class itself, so the superclass keeps its own method.
+    if (result != nullptr) *result = inherited->imp;
+    cls->methods.emplace(sel, std::make_unique<objc_method>(objc_method{sel, imp, inherited->types}));
+  } else {
+    return; // the class cannot answer sel: nothing to replace
+  }
+  bumpEpoch();
+}
+
+id class_createInstance(Class cls, size_t extraBytes) {
+  if (cls == nullptr) return nullptr;
+  size_t size = sizeof(ObjectHeader) + cls->instanceSize + extraBytes;
+  void* memory = std::calloc(1, size);
+  if (memory == nullptr) {
+    std::fprintf(stderr, "class_createInstance: out of memory for %s\n", cls->name.c_str());
+    std::abort();
+  }
+  auto* h = static_cast<ObjectHeader*>(memory);
+  h->refs = 1;
+  id obj = reinterpret_cast<id>(static_cast<char*>(memory) + sizeof(ObjectHeader));
+  obj->isa = cls;
+  // C++ state of each class, from the root down.
+  std::vector<Class> chain;
+  for (Class c = cls; c != nullptr; c = c->superclass) chain.push_back(c);
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+    if ((*it)->construct != nullptr)
+      (*it)->construct(reinterpret_cast<char*>(obj) + (*it)->payloadOffset);
+  ++world()->live[cls];
+  return obj;
+}
+
+void object_dispose(id obj) {
+  if (obj == nullptr || isClassObject(obj)) return;
+  header(obj)->deallocating = true;
+  clearWeakReferences(obj);
+  for (Class c = obj->isa; c != nullptr; c = c->superclass)
+    if (c->destruct != nullptr) c->destruct(reinterpret_cast<char*>(obj) + c->payloadOffset);
+  World* w = world();
+  auto it = w->live.find(obj->isa);
+  if (it != w->live.end() && --it->second == 0) w->live.erase(it);
+  std::free(header(obj));
+}
+
+id objc_retain(id obj) {
+  if (obj == nullptr || isClassObject(obj)) return obj;
+  ObjectHeader* h = header(obj);
+  if (!h->immortal) ++h->refs;
+  return obj;
+}
+
+void objc_release(id obj) {
+  if (obj == nullptr || isClassObject(obj)) return;
+  ObjectHeader* h = header(obj);
+  if (h->immortal || h->deallocating) return;
+  if (h->refs == 0) {
+    std::fprintf(stderr, "objc_release: over-release of a %s at %p\n", obj->isa->name.c_str(),
+                 static_cast<void*>(obj));
+    std::abort();
+  }
+  if (--h->refs == 0) {
+    h->deallocating = true;
+    clearWeakReferences(obj);
+    hostsim::send<void>(obj, "dealloc");
+  }
+}
+
+id objc_autorelease(id obj) {
+  if (obj == nullptr || isClassObject(obj)) return obj;
+  world()->pool.push_back(obj);
+  return obj;
+}
+
+void* objc_autoreleasePoolPush(void) {
+  return reinterpret_cast<void*>(static_cast<uintptr_t>(world()->pool.size() + 1));
+}
+
+void objc_autoreleasePoolPop(void* marker) {
+  auto depth = static_cast<size_t>(reinterpret_cast<uintptr_t>(marker)) - 1;
+  auto& pool = world()->pool;
+  while (pool.size() > depth) {
+    id obj = pool.back();
+    pool.pop_back();
+    objc_release(obj);
+  }
+}
+
+id objc_initWeak(id* location, id obj) {
+  *location = nullptr;
+  return objc_storeWeak(location, obj);
+}
+
+id objc_storeWeak(id* location, id obj) {
+  unregisterWeak(location);
+  if (obj != nullptr && !isClassObject(obj) && header(obj)->deallocating) obj = nullptr;
+  *location = obj;
+  if (obj != nullptr && !isClassObject(obj)) {
+    world()->weakTable[obj].push_back(location);
+    header(obj)->weaklyReferenced = true;
+  }
+  return obj;
+}
+
+id objc_loadWeakRetained(id* location) {
+  id obj = *location;
+  if (obj == nullptr) return nullptr;
+  if (!isClassObject(obj) && header(obj)->deallocating) return nullptr;
+  return objc_retain(obj);
+}
+
+void objc_destroyWeak(id* location) {
+  unregisterWeak(location);
+  *location = nullptr;
+}
+
+void platform_send_type_mismatch(id receiver, SEL sel, const char* declared, const char* called) {
+  Class cls = object_getClass(receiver);
+  bool isClass = cls != nullptr && cls->isMeta;
+  std::fprintf(stderr,
+               "%c[%s %s]: sent with the C++ signature \"%s\", but the method is declared "
+               "\"%s\"\n",
+               isClass ? '+' : '-', cls ? cls->name.c_str() : "nil", sel_getName(sel), called,
+               declared);
+  std::fflush(stderr);
+  std::abort();
+}
+
+} // extern "C"
+
+namespace hostsim {
+
+uint32_t retainCount(id obj) {
+  if (obj == nullptr || isClassObject(obj) || header(obj)->immortal) return 0;
+  return header(obj)->refs;
+}
+
+void makeImmortal(id obj) {
+  if (obj != nullptr && !isClassObject(obj)) header(obj)->immortal = true;
+}
+
+size_t liveInstances(Class cls) {
+  size_t n = 0;
+  for (const auto& [c, count] : world()->live) {
+    for (Class k = c; k != nullptr; k = k->superclass) {
+      if (k == cls) {
+        n += count;
+        break;
+      }
+    }
+  }
+  return n;
+}
+
+bool isKindOf(id obj, Class cls) {
+  for (Class c = object_getClass(obj); c != nullptr; c = c->superclass)
+    if (c == cls) return true;
+  return false;
+}
+
+Class defineClass(const char* name, Class superclass) {
+  Class cls = objc_allocateClassPair(superclass, name, 0);
+  objc_registerClassPair(cls);
+  return cls;
+}
+
+void resetRuntime() {
+  World* old = world();
+  old->classes.clear();
+  old->weakTable.clear();
+  old->live.clear();
+  old->pool.clear();
+  ++old->methodEpoch;
+}
+
+} // namespace hostsim

@@ -1,0 +1,172 @@
+// The stand-in's object runtime: the structures behind the contract's opaque
+// types, and the C++ conveniences that the stand-in's own classes are built
+// with. Logic code never includes this header.
+#pragma once
+
+#include "platform/message.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+struct objc_object {
+  Class isa;
+};
+
+struct objc_selector {
+  std::string name;
+};
+
+struct objc_method {
+  SEL name;
+  IMP imp;
+  std::string types;
+};
+
+struct objc_ivar {
+  std::string name;
+  std::string types;
+  ptrdiff_t offset;
+  size_t size;
+};
+
+struct objc_class : objc_object {
+  struct CacheEntry {
+    SEL sel;
+    IMP imp;
+  };
+
+  Class superclass = nullptr;
+  std::string name;
+  bool isMeta = false;
+  bool registered = false;
+  std::unordered_map<SEL, std::unique_ptr<objc_method>> methods;
+  std::vector<std::unique_ptr<objc_ivar>> ivars;
+  size_t instanceSize = 0;
+  // Storage for a stand-in class's C++ state, built at alloc and destroyed
+  // at dealloc (the runtime's ".cxx_construct/.cxx_destruct").
+  ptrdiff_t payloadOffset = -1;
+  void (*construct)(void*) = nullptr;
+  void (*destruct)(void*) = nullptr;
+  // Method cache: open addressing on the selector's address; valid while
+  // cacheEpoch equals the runtime's method epoch.
+  std::vector<CacheEntry> cache;
+  size_t cacheUsed = 0;
+  uint64_t cacheEpoch = 0;
+};
+
+extern "C" {
+// Weak references and instances, as the device's runtime exports them.
+id objc_initWeak(id* location, id obj);
+id objc_storeWeak(id* location, id obj);
+id objc_loadWeakRetained(id* location);
+void objc_destroyWeak(id* location);
+id class_createInstance(Class cls, size_t extraBytes);
+void object_dispose(id obj);
+}
+
+namespace hostsim {
+
+// Number of references that keep obj alive (0 for class objects and
+// immortal constants, which are never freed).
+uint32_t retainCount(id obj);
+
+// Marks obj as never freed (interned constants).
+void makeImmortal(id obj);
+
+// Objects of a class (and its subclasses) not yet freed.
+size_t liveInstances(Class cls);
+
+// Whether obj's class is cls or inherits from it.
+bool isKindOf(id obj, Class cls);
+
+// Frees every class, and forgets the method cache and weak table: the
+// runtime of a new process. Selectors stay interned, as in the device's
+// shared cache. Objects still alive are leaked on purpose, never touched.
+void resetRuntime();
+
+// Adds a method whose type encoding is derived from the C++ signature.
+template <class R, class... A> void addMethod(Class cls, const char* selector, R (*fn)(id, SEL, A...)) {
+  class_addMethod(cls, sel_registerName(selector), platform::asIMP(fn),
+                  platform::Signature<R, id, SEL, A...>::text);
+}
+template <class R, class... A>
+void addClassMethod(Class cls, const char* selector, R (*fn)(id, SEL, A...)) {
+  addMethod(object_getClass(as_id(cls)), selector, fn);
+}
+
+// Defines and registers a class (superclass may be null for a root class).
+Class defineClass(const char* name, Class superclass);
+
+// Defines a class whose instances carry a C++ object T.
+template <class T> Class defineClass(const char* name, Class superclass) {
+  Class cls = objc_allocateClassPair(superclass, name, 0);
+  class_addIvar(cls, "_sim", sizeof(T), static_cast<uint8_t>(__builtin_ctz(alignof(T))), "?");
+  cls->payloadOffset = ivar_getOffset(class_getInstanceVariable(cls, "_sim"));
+  cls->construct = [](void* p) { new (p) T(); };
+  cls->destruct = [](void* p) { static_cast<T*>(p)->~T(); };
+  objc_registerClassPair(cls);
+  T::cls = cls;
+  return cls;
+}
+
+// The C++ object of an instance of T::cls (or of a subclass).
+template <class T> T& state(id obj) {
+  return *reinterpret_cast<T*>(reinterpret_cast<char*>(obj) + T::cls->payloadOffset);
+}
+
+// A strong reference: retains what it holds, releases it when replaced.
+class Strong {
+public:
+  Strong() = default;
+  explicit Strong(id obj) : obj_(objc_retain(obj)) {}
+  // Takes over a reference the caller owns (alloc/init, new, copy).
+  static Strong adopt(id obj) {
+    Strong s;
+    s.obj_ = obj;
+    return s;
+  }
+  Strong(const Strong& o) : obj_(objc_retain(o.obj_)) {}
+  Strong(Strong&& o) noexcept : obj_(o.obj_) { o.obj_ = nullptr; }
+  Strong& operator=(Strong o) noexcept {
+    std::swap(obj_, o.obj_);
+    return *this;
+  }
+  ~Strong() { objc_release(obj_); }
+  id get() const { return obj_; }
+  explicit operator bool() const { return obj_ != nullptr; }
+
+private:
+  id obj_ = nullptr;
+};
+
+// A weak reference: nil once the object is freed.
+class Weak {
+public:
+  Weak() = default;
+  explicit Weak(id obj) { objc_initWeak(&loc_, obj); }
+  Weak(const Weak& o) {
+    Strong s = o.lock();
+    objc_initWeak(&loc_, s.get());
+  }
+  Weak& operator=(const Weak& o) {
+    Strong s = o.lock();
+    objc_storeWeak(&loc_, s.get());
+    return *this;
+  }
+  ~Weak() { objc_destroyWeak(&loc_); }
+  Strong lock() const { return Strong::adopt(objc_loadWeakRetained(const_cast<id*>(&loc_))); }
+
+private:
+  id loc_ = nullptr;
+};
+
+// Sends with a selector name, for the stand-in's own convenience.
+template <class R, class... A> R send(id self, const char* selector, A... args) {
+  return platform::msgSend<R>(self, sel_registerName(selector), args...);
+}
+
+} // namespace hostsim

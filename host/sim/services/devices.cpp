@@ -1,0 +1,5 @@
+#include "services/devices.h"
+namespace hostsim {
+void registerDeviceServices() {}
+void resetDeviceServices() {}
+}

@@ -1,0 +1,204 @@
+#include "services/run_loop.h"
+
+#include "platform/dispatch.h"
+#include "platform/objc.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <poll.h>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace hostsim {
+namespace {
+
+// Times are kept to the nanosecond, so that 0.3 s + 0.7 s and 1.0 s are one
+// moment and work due then runs in the order it was scheduled.
+double quantize(double seconds) {
+  if (seconds > 1e12) return seconds;
+  return static_cast<double>(std::llround(seconds * 1e9)) / 1e9;
+}
+
+class MainRunLoop final : public RunLoop {
+public:
+  explicit MainRunLoop(ClockMode mode) : mode_(mode), start_(std::chrono::steady_clock::now()) {}
+
+  ClockMode mode() const override { return mode_; }
+
+  double now() const override {
+    if (mode_ == ClockMode::Virtual) return virtualNow_;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  }
+
+  uint64_t schedule(double at, Work work) override {
+    uint64_t handle = nextHandle_++;
+    if (!(at >= 0)) at = 0; // NaN or negative: as soon as possible
+    at = quantize(at);
+    queue_.emplace(Key{at, handle}, std::move(work));
+    when_.emplace(handle, at);
+    return handle;
+  }
+
+  void cancel(uint64_t handle) override {
+    auto it = when_.find(handle);
+    if (it == when_.end()) return;
+    // Move the work out first: releasing what it holds may schedule more.
+    auto node = queue_.extract(Key{it->second, handle});
+    when_.erase(it);
+  }
+
+  void addSource(int fd, Work onReadable) override { sources_[fd] = std::move(onReadable); }
+  void removeSource(int fd) override { sources_.erase(fd); }
+
+  void runDue() override {
+    pollSources(0);
+    runUntil(now());
+  }
+
+  void runFor(double seconds) override {
+    if (!(seconds > 0)) seconds = 0;
+    double target = quantize(now() + seconds);
+    if (mode_ == ClockMode::Virtual) {
+      pollSources(0);
+      runUntil(target);
+      virtualNow_ = std::max(virtualNow_, target);
+      runDue();
+      return;
+    }
+    for (;;) {
+      runDue();
+      double current = now();
+      if (current >= target) return;
+      double wait = target - current;
+      double next = nextDue();
+      if (next >= 0) wait = std::min(wait, std::max(0.0, next - current));
+      pollSources(static_cast<int>(std::ceil(wait * 1000)));
+    }
+  }
+
+  double nextDue() const override { return queue_.empty() ? -1 : queue_.begin()->first.at; }
+
+  ~MainRunLoop() override {
+    // Pending work goes with the process; what it holds is released here.
+    while (!queue_.empty()) queue_.erase(queue_.begin());
+  }
+
+private:
+  struct Key {
+    double at;
+    uint64_t handle;
+    bool operator<(const Key& o) const { return at != o.at ? at < o.at : handle < o.handle; }
+  };
+
+  // Runs work due no later than `limit`, in order; the virtual clock reads
+  // each piece's due time while it runs.
+  void runUntil(double limit) {
+    while (!queue_.empty() && queue_.begin()->first.at <= limit) {
+      auto node = queue_.extract(queue_.begin());
+      when_.erase(node.key().handle);
+      if (mode_ == ClockMode::Virtual) virtualNow_ = std::max(virtualNow_, node.key().at);
+      void* pool = objc_autoreleasePoolPush();
+      node.mapped()();
+      objc_autoreleasePoolPop(pool);
+    }
+  }
+
+  void pollSources(int timeoutMs) {
+    if (sources_.empty()) {
+      if (timeoutMs > 0) {
+        struct timespec ts{timeoutMs / 1000, (timeoutMs % 1000) * 1000000L};
+        nanosleep(&ts, nullptr);
+      }
+      return;
+    }
+    std::vector<pollfd> fds;
+    for (const auto& [fd, work] : sources_) fds.push_back({fd, POLLIN, 0});
+    int ready = ::poll(fds.data(), fds.size(), timeoutMs);
+    if (ready <= 0) return;
+    for (const pollfd& p : fds) {
+      if ((p.revents & POLLIN) == 0) continue;
+      auto it = sources_.find(p.fd);
+      if (it == sources_.end()) continue;
+      Work work = it->second; // the handler may remove its own source
+      void* pool = objc_autoreleasePoolPush();
+      work();
+      objc_autoreleasePoolPop(pool);
+    }
+  }
+
+  ClockMode mode_;
+  std::chrono::steady_clock::time_point start_;
+  double virtualNow_ = 0;
+  uint64_t nextHandle_ = 1;
+  std::map<Key, Work> queue_;
+  std::unordered_map<uint64_t, double> when_;
+  std::map<int, Work> sources_;
+};
+
+RunLoop*& current() {
+  static RunLoop* loop = nullptr;
+  return loop;
+}
+
+} // namespace
+
+RunLoop& mainRunLoop() {
+  if (current() == nullptr) {
+    std::fprintf(stderr, "main run loop used before the platform booted\n");
+    std::abort();
+  }
+  return *current();
+}
+
+void setMainRunLoop(RunLoop* loop) { current() = loop; }
+
+void startRunLoop(ClockMode mode) { setMainRunLoop(new MainRunLoop(mode)); }
+
+void stopRunLoop() {
+  RunLoop* loop = current();
+  delete loop;
+  setMainRunLoop(nullptr);
+}
+
+} // namespace hostsim
+
+// libdispatch's main queue, on the main run loop.
+struct dispatch_queue_s {
+  const char* label;
+};
+
+extern "C" {
+
+dispatch_queue_t dispatch_get_main_queue(void) {
+  static dispatch_queue_s mainQueue{"com.apple.main-thread"};
+  return &mainQueue;
+}
+
+// A dispatch time is the clock's nanoseconds, offset by one so that no real
+// time equals DISPATCH_TIME_NOW (0).
+dispatch_time_t dispatch_time(dispatch_time_t when, int64_t delta) {
+  double base = when == DISPATCH_TIME_NOW ? hostsim::mainRunLoop().now()
+                                          : static_cast<double>(when - 1) / 1e9;
+  double at = base + static_cast<double>(delta) / 1e9;
+  if (at < 0) at = 0;
+  return static_cast<dispatch_time_t>(std::llround(at * 1e9)) + 1;
+}
+
+void dispatch_after_f(dispatch_time_t when, dispatch_queue_t queue, void* context,
+                      dispatch_function_t work) {
+  if (queue != dispatch_get_main_queue() || work == nullptr) {
+    std::fprintf(stderr, "dispatch_after_f: only the main queue exists in this process\n");
+    std::abort();
+  }
+  double at = when == DISPATCH_TIME_NOW ? hostsim::mainRunLoop().now()
+                                        : static_cast<double>(when - 1) / 1e9;
+  hostsim::mainRunLoop().schedule(at, [work, context] { work(context); });
+}
+
+} // extern "C"

@@ -1,0 +1,57 @@
+// The main run loop over a clock: virtual (moved on explicitly, for tests and
+// scenarios) or real (live mode). Due work runs in time order and, at equal
+// times, in the order it was scheduled; each piece runs in its own
+// autorelease pool, with the clock reading the time it was due.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+namespace hostsim {
+
+enum class ClockMode { Virtual, Real };
+
+class RunLoop {
+public:
+  using Work = std::function<void()>;
+
+  virtual ~RunLoop() = default;
+
+  virtual ClockMode mode() const = 0;
+  // Seconds since the process started.
+  virtual double now() const = 0;
+
+  // Runs `work` on the main run loop at absolute time `at` (never inside the
+  // call that schedules it, even when `at` is not later than now). Returns a
+  // handle for cancel().
+  virtual uint64_t schedule(double at, Work work) = 0;
+  // Drops scheduled work that has not run; unknown handles are ignored.
+  virtual void cancel(uint64_t handle) = 0;
+
+  // Watches a file descriptor; `onReadable` runs on the loop when it has data.
+  virtual void addSource(int fd, Work onReadable) = 0;
+  virtual void removeSource(int fd) = 0;
+
+  // Runs what is due now, sources included, without waiting.
+  virtual void runDue() = 0;
+  // Moves the clock on by `seconds`, running due work in order. A virtual
+  // clock jumps from one piece of work to the next; a real clock waits,
+  // and runs sources as they become readable.
+  virtual void runFor(double seconds) = 0;
+  // Time of the earliest pending work, or a negative number when none.
+  virtual double nextDue() const = 0;
+};
+
+// The process's main run loop; created by the platform at boot.
+RunLoop& mainRunLoop();
+void setMainRunLoop(RunLoop* loop);
+
+} // namespace hostsim
+
+namespace hostsim {
+// Creates the main run loop (virtual clock at 0, or the real clock) and the
+// main queue behind dispatch_get_main_queue()/dispatch_after_f().
+void startRunLoop(ClockMode mode);
+// Drops every pending piece of work (releasing what it held) and the loop.
+void stopRunLoop();
+} // namespace hostsim

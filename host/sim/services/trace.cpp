@@ -1,0 +1,24 @@
+#include "services/trace.h"
+
+#include "services/run_loop.h"
+
+namespace hostsim::trace {
+namespace {
+Sink& sink() {
+  static auto* s = new Sink();
+  return *s;
+}
+} // namespace
+
+void setSink(Sink s) { sink() = std::move(s); }
+
+void emit(const char* kind, Event fields) {
+  if (!sink()) return;
+  Event e = Event::object();
+  e["t"] = mainRunLoop().now();
+  e["event"] = kind;
+  for (auto& [key, value] : fields.items()) e[key] = std::move(value);
+  sink()(e);
+}
+
+} // namespace hostsim::trace

@@ -1,0 +1,5 @@
+#include "services/views.h"
+namespace hostsim {
+void registerViews() {}
+void resetViews() {}
+}
