@@ -1,0 +1,36 @@
+// A booted platform over a fresh device root, ended after each test.
+#pragma once
+
+#include "platform.h"
+#include "services/run_loop.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+
+class PlatformTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "quelline-test-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    std::filesystem::create_directories(root_ / "var/mobile/Library/Preferences");
+    hostsim::bootPlatform({root_, clock_});
+    pool_ = objc_autoreleasePoolPush();
+  }
+  void TearDown() override {
+    objc_autoreleasePoolPop(pool_);
+    hostsim::shutdownPlatform();
+    std::error_code ec;
+    std::filesystem::remove_all(root_, ec);
+  }
+
+  // Moves the virtual clock on, running what falls due.
+  void wait(double seconds) { hostsim::mainRunLoop().runFor(seconds); }
+  double now() const { return hostsim::mainRunLoop().now(); }
+
+  std::filesystem::path root_;
+  hostsim::ClockMode clock_ = hostsim::ClockMode::Virtual;
+  void* pool_ = nullptr;
+};
