@@ -1,5 +1,6 @@
 #include "platform.h"
 
+#include "services/app_lists.h"
 #include "services/darwin_notify.h"
 #include "services/device_paths.h"
 #include "services/devices.h"
@@ -9,7 +10,6 @@
 #include "services/property_lists.h"
 #include "services/run_loop.h"
 #include "services/timers.h"
-#include "services/app_lists.h"
 #include "services/views.h"
 
 namespace hostsim {

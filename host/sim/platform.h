@@ -11,9 +11,9 @@
 namespace hostsim {
 
 struct PlatformOptions {
-  std::filesystem::path root;        // the device root; must exist
+  std::filesystem::path root; // the device root; must exist
   ClockMode clock = ClockMode::Virtual;
-  std::string home = "/var/mobile";  // NSHomeDirectory()
+  std::string home = "/var/mobile"; // NSHomeDirectory()
 };
 
 // Registers every platform class and starts the services. One process at a

@@ -1,3 +1,5 @@
 #include "platform_fixture.h"
 
-TEST_F(PlatformTest, BootsAndEnds) { EXPECT_NE(objc_getClass("NSObject"), nullptr); }
+TEST_F(PlatformTest, BootsAndEnds) {
+  EXPECT_NE(objc_getClass("NSObject"), nullptr);
+}

@@ -12,7 +12,8 @@
 class PlatformTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quelline-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "quelline-test-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     root_ = pattern;
     std::filesystem::create_directories(root_ / "var/mobile/Library/Preferences");

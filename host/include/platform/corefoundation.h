@@ -57,4 +57,6 @@ void CFNotificationCenterPostNotification(CFNotificationCenterRef center, CFNoti
 // An NSString literal: the bridged constant string.
 #define NSSTR(cStr) (reinterpret_cast<id>(const_cast<__CFString*>(CFSTR(cStr))))
 
-inline id bridge(CFTypeRef cf) { return reinterpret_cast<id>(const_cast<void*>(cf)); }
+inline id bridge(CFTypeRef cf) {
+  return reinterpret_cast<id>(const_cast<void*>(cf));
+}

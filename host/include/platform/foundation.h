@@ -16,13 +16,27 @@ id NSHomeDirectory(void);
 namespace platform {
 
 namespace NSObject {
-inline id alloc(Class cls) { return msgSend<id>(cls, sel("alloc")); }
-inline id init(id obj) { return msgSend<id>(obj, sel("init")); }
-inline id retain(id obj) { return objc_retain(obj); }
-inline void release(id obj) { objc_release(obj); }
-inline id autorelease(id obj) { return objc_autorelease(obj); }
-inline Class class_(id obj) { return msgSend<Class>(obj, sel("class")); }
-inline id valueForKey(id obj, id key) { return msgSend<id>(obj, sel("valueForKey:"), key); }
+inline id alloc(Class cls) {
+  return msgSend<id>(cls, sel("alloc"));
+}
+inline id init(id obj) {
+  return msgSend<id>(obj, sel("init"));
+}
+inline id retain(id obj) {
+  return objc_retain(obj);
+}
+inline void release(id obj) {
+  objc_release(obj);
+}
+inline id autorelease(id obj) {
+  return objc_autorelease(obj);
+}
+inline Class class_(id obj) {
+  return msgSend<Class>(obj, sel("class"));
+}
+inline id valueForKey(id obj, id key) {
+  return msgSend<id>(obj, sel("valueForKey:"), key);
+}
 inline BOOL respondsToSelector(id obj, SEL aSelector) {
   return msgSend<BOOL>(obj, sel("respondsToSelector:"), aSelector);
 }
@@ -38,7 +52,9 @@ namespace NSString {
 inline BOOL isEqualToString(id string, id other) {
   return msgSend<BOOL>(string, sel("isEqualToString:"), other);
 }
-inline const char* UTF8String(id string) { return msgSend<const char*>(string, sel("UTF8String")); }
+inline const char* UTF8String(id string) {
+  return msgSend<const char*>(string, sel("UTF8String"));
+}
 inline id stringWithUTF8String(const char* text) {
   return msgSend<id>(cls("NSString"), sel("stringWithUTF8String:"), text);
 }
@@ -48,9 +64,15 @@ namespace NSNumber {
 inline id numberWithBool(BOOL value) {
   return msgSend<id>(cls("NSNumber"), sel("numberWithBool:"), value);
 }
-inline BOOL boolValue(id number) { return msgSend<BOOL>(number, sel("boolValue")); }
-inline long integerValue(id number) { return msgSend<long>(number, sel("integerValue")); }
-inline int intValue(id number) { return msgSend<int>(number, sel("intValue")); }
+inline BOOL boolValue(id number) {
+  return msgSend<BOOL>(number, sel("boolValue"));
+}
+inline long integerValue(id number) {
+  return msgSend<long>(number, sel("integerValue"));
+}
+inline int intValue(id number) {
+  return msgSend<int>(number, sel("intValue"));
+}
 } // namespace NSNumber
 
 namespace NSDictionary {
@@ -65,7 +87,9 @@ namespace NSMutableDictionary {
 inline id dictionaryWithContentsOfFile(id path) {
   return msgSend<id>(cls("NSMutableDictionary"), sel("dictionaryWithContentsOfFile:"), path);
 }
-inline id dictionary() { return msgSend<id>(cls("NSMutableDictionary"), sel("dictionary")); }
+inline id dictionary() {
+  return msgSend<id>(cls("NSMutableDictionary"), sel("dictionary"));
+}
 inline void setObject_forKey(id dictionary, id object, id key) {
   msgSend<void>(dictionary, sel("setObject:forKey:"), object, key);
 }
@@ -75,7 +99,9 @@ inline BOOL writeToFile_atomically(id dictionary, id path, BOOL atomically) {
 } // namespace NSMutableDictionary
 
 namespace NSNotificationCenter {
-inline id defaultCenter() { return msgSend<id>(cls("NSNotificationCenter"), sel("defaultCenter")); }
+inline id defaultCenter() {
+  return msgSend<id>(cls("NSNotificationCenter"), sel("defaultCenter"));
+}
 inline void addObserver_selector_name_object(id center, id observer, SEL aSelector, id name,
                                              id object) {
   msgSend<void>(center, sel("addObserver:selector:name:object:"), observer, aSelector, name,
@@ -98,8 +124,12 @@ inline id scheduledTimerWithTimeInterval_target_selector_userInfo_repeats(double
                      sel("scheduledTimerWithTimeInterval:target:selector:userInfo:repeats:"),
                      interval, target, aSelector, userInfo, repeats);
 }
-inline void invalidate(id timer) { msgSend<void>(timer, sel("invalidate")); }
-inline BOOL isValid(id timer) { return msgSend<BOOL>(timer, sel("isValid")); }
+inline void invalidate(id timer) {
+  msgSend<void>(timer, sel("invalidate"));
+}
+inline BOOL isValid(id timer) {
+  return msgSend<BOOL>(timer, sel("isValid"));
+}
 } // namespace NSTimer
 
 namespace NSBundle {

@@ -69,7 +69,8 @@ inline bool encodingMatches(const char* declared, const char* called) {
     ++c;
     if (c[-1] == '@' && *d == '"') {
       ++d;
-      while (*d != '\0' && *d != '"') ++d;
+      while (*d != '\0' && *d != '"')
+        ++d;
       if (*d == '"') ++d;
     }
   }
@@ -77,6 +78,7 @@ inline bool encodingMatches(const char* declared, const char* called) {
 
 template <class R, class... A> inline void checkSend(Class cls, id self, SEL sel) {
 #ifndef NDEBUG
+  if (cls == nullptr) cls = object_getClass(self);
   Method m = class_getInstanceMethod(cls, sel);
   if (m == nullptr) return; // unanswered: the forwarding path reports it
   const char* declared = method_getTypeEncoding(m);
@@ -103,9 +105,8 @@ template <class R> inline R zeroResult() {
 // [self sel args...] with the stated result type.
 template <class R, class... A> inline R msgSend(id self, SEL sel, A... args) {
   if (self == nullptr) return zeroResult<R>();
-  Class cls = object_getClass(self);
-  IMP imp = class_getMethodImplementation(cls, sel);
-  checkSend<R, A...>(cls, self, sel);
+  IMP imp = objc_msgLookup(self, sel);
+  checkSend<R, A...>(nullptr, self, sel); // the receiver's class
   return reinterpret_cast<R (*)(id, SEL, A...)>(imp)(self, sel, args...);
 }
 
@@ -115,7 +116,8 @@ template <class R, class... A> inline R msgSend(Class self, SEL sel, A... args) 
 
 // The implementation that `superclass` has for sel, called on self: a call
 // to the superclass's implementation, never a dynamic send to self.
-template <class R, class... A> inline R msgSendSuper(Class superclass, id self, SEL sel, A... args) {
+template <class R, class... A>
+inline R msgSendSuper(Class superclass, id self, SEL sel, A... args) {
   if (self == nullptr || superclass == nullptr) return zeroResult<R>();
   IMP imp = class_getMethodImplementation(superclass, sel);
   checkSend<R, A...>(superclass, self, sel);
@@ -133,7 +135,11 @@ template <class R, class... A> inline IMP asIMP(R (*fn)(id, SEL, A...)) {
   return reinterpret_cast<IMP>(fn);
 }
 
-inline SEL sel(const char* name) { return sel_registerName(name); }
-inline Class cls(const char* name) { return objc_getClass(name); }
+inline SEL sel(const char* name) {
+  return sel_registerName(name);
+}
+inline Class cls(const char* name) {
+  return objc_getClass(name);
+}
 
 } // namespace platform

@@ -37,6 +37,9 @@ const char* sel_getName(SEL sel);
 BOOL class_addMethod(Class cls, SEL name, IMP imp, const char* types);
 Class class_getSuperclass(Class cls);
 IMP class_getMethodImplementation(Class cls, SEL name);
+// The implementation that a message `sel` to `self` runs (self non-nil):
+// the lookup half of objc_msgSend, in one call.
+IMP objc_msgLookup(id self, SEL sel);
 Method class_getInstanceMethod(Class cls, SEL name);
 const char* method_getTypeEncoding(Method m);
 const char* class_getName(Class cls);
@@ -66,4 +69,6 @@ void MSHookMessageEx(Class cls, SEL sel, IMP imp, IMP* result);
 }
 
 // A class object is an object too (it receives class methods).
-inline id as_id(Class cls) { return reinterpret_cast<id>(cls); }
+inline id as_id(Class cls) {
+  return reinterpret_cast<id>(cls);
+}

@@ -23,10 +23,18 @@ void UIView_animateWithDuration_delay_options_animations_completion(
 namespace platform {
 
 namespace UIView {
-inline CGFloat alpha(id view) { return msgSend<CGFloat>(view, sel("alpha")); }
-inline void setAlpha(id view, CGFloat alpha) { msgSend<void>(view, sel("setAlpha:"), alpha); }
-inline void setHidden(id view, BOOL hidden) { msgSend<void>(view, sel("setHidden:"), hidden); }
-inline BOOL isHidden(id view) { return msgSend<BOOL>(view, sel("isHidden")); }
+inline CGFloat alpha(id view) {
+  return msgSend<CGFloat>(view, sel("alpha"));
+}
+inline void setAlpha(id view, CGFloat alpha) {
+  msgSend<void>(view, sel("setAlpha:"), alpha);
+}
+inline void setHidden(id view, BOOL hidden) {
+  msgSend<void>(view, sel("setHidden:"), hidden);
+}
+inline BOOL isHidden(id view) {
+  return msgSend<BOOL>(view, sel("isHidden"));
+}
 inline void addGestureRecognizer(id view, id recognizer) {
   msgSend<void>(view, sel("addGestureRecognizer:"), recognizer);
 }
@@ -42,7 +50,9 @@ inline void animateWithDuration_delay_options_animations_completion(
 } // namespace UIView
 
 namespace UIViewController {
-inline id view(id controller) { return msgSend<id>(controller, sel("view")); }
+inline id view(id controller) {
+  return msgSend<id>(controller, sel("view"));
+}
 } // namespace UIViewController
 
 namespace UITapGestureRecognizer {
@@ -60,8 +70,12 @@ inline NSUInteger numberOfTapsRequired(id recognizer) {
 } // namespace UITapGestureRecognizer
 
 namespace UIDevice {
-inline id currentDevice() { return msgSend<id>(cls("UIDevice"), sel("currentDevice")); }
-inline id model(id device) { return msgSend<id>(device, sel("model")); }
+inline id currentDevice() {
+  return msgSend<id>(cls("UIDevice"), sel("currentDevice"));
+}
+inline id model(id device) {
+  return msgSend<id>(device, sel("model"));
+}
 } // namespace UIDevice
 
 namespace UINotificationFeedbackGenerator {
@@ -70,14 +84,18 @@ inline id new_() {
   return msgSend<id>(msgSend<id>(cls("UINotificationFeedbackGenerator"), sel("alloc")),
                      sel("init"));
 }
-inline void prepare(id generator) { msgSend<void>(generator, sel("prepare")); }
+inline void prepare(id generator) {
+  msgSend<void>(generator, sel("prepare"));
+}
 inline void notificationOccurred(id generator, NSInteger type) {
   msgSend<void>(generator, sel("notificationOccurred:"), type);
 }
 } // namespace UINotificationFeedbackGenerator
 
 namespace UIApplication {
-inline id sharedApplication() { return msgSend<id>(cls("UIApplication"), sel("sharedApplication")); }
+inline id sharedApplication() {
+  return msgSend<id>(cls("UIApplication"), sel("sharedApplication"));
+}
 inline id _accessibilityFrontMostApplication(id application) {
   return msgSend<id>(application, sel("_accessibilityFrontMostApplication"));
 }

@@ -34,7 +34,6 @@ struct World {
   std::unordered_map<id, std::vector<id*>> weakTable;
   std::unordered_map<Class, size_t> live;
   std::vector<id> pool;
-  uint64_t methodEpoch = 1;
 };
 
 World* world() {
@@ -47,7 +46,9 @@ std::unordered_map<std::string_view, std::unique_ptr<objc_selector>>& selectors(
   return *table;
 }
 
-bool isClassObject(id obj) { return obj->isa != nullptr && obj->isa->isMeta; }
+bool isClassObject(id obj) {
+  return obj->isa != nullptr && obj->isa->isMeta;
+}
 
 objc_method* findOwn(Class cls, SEL sel) {
   auto it = cls->methods.find(sel);
@@ -65,11 +66,10 @@ objc_method* findInChain(Class cls, SEL sel) {
 [[noreturn]] void forwardUnanswered(id self, SEL sel) {
   Class cls = object_getClass(self);
   bool isClass = cls != nullptr && cls->isMeta;
-  std::fprintf(stderr, "%c[%s %s]: unrecognized selector sent to %s %p\n", isClass ? '+' : '-',
-               isClass ? reinterpret_cast<Class>(self)->name.c_str()
-                       : (cls ? cls->name.c_str() : "nil"),
-               sel ? sel->name.c_str() : "(null)", isClass ? "class" : "instance",
-               static_cast<void*>(self));
+  std::fprintf(
+      stderr, "%c[%s %s]: unrecognized selector sent to %s %p\n", isClass ? '+' : '-',
+      isClass ? reinterpret_cast<Class>(self)->name.c_str() : (cls ? cls->name.c_str() : "nil"),
+      sel ? sel->name.c_str() : "(null)", isClass ? "class" : "instance", static_cast<void*>(self));
   std::fflush(stderr);
   std::abort();
 }
@@ -77,51 +77,74 @@ objc_method* findInChain(Class cls, SEL sel) {
 // The forwarding implementation stands in for every unanswered selector.
 // It is entered with the caller's argument list, of which only the receiver
 // and the selector (the first two, in the same registers) are read.
-extern "C" void sim_msgForward(id self, SEL sel) { forwardUnanswered(self, sel); }
+extern "C" void sim_msgForward(id self, SEL sel) {
+  forwardUnanswered(self, sel);
+}
 
-IMP forwardingIMP() { return reinterpret_cast<IMP>(&sim_msgForward); }
+IMP forwardingIMP() {
+  return reinterpret_cast<IMP>(&sim_msgForward);
+}
 
-void bumpEpoch() { ++world()->methodEpoch; }
+void emptyCache(Class cls) {
+  cls->cache.clear();
+  cls->cacheEntries = objc_class::emptyCache;
+  cls->cacheMask = 0;
+  cls->cacheUsed = 0;
+}
 
-IMP cachedLookup(Class cls, SEL sel) {
-  World* w = world();
-  if (cls->cacheEpoch != w->methodEpoch) {
-    cls->cache.assign(16, {nullptr, nullptr});
-    cls->cacheUsed = 0;
-    cls->cacheEpoch = w->methodEpoch;
+// A method table changed: every cache forgets what it knew.
+void flushCaches() {
+  for (auto& [name, pair] : world()->classes) {
+    emptyCache(pair.cls.get());
+    emptyCache(pair.meta.get());
   }
-  size_t mask = cls->cache.size() - 1;
-  size_t i = (reinterpret_cast<uintptr_t>(sel) >> 4) & mask;
-  for (;; i = (i + 1) & mask) {
-    const auto& e = cls->cache[i];
-    if (e.sel == sel) return e.imp;
-    if (e.sel == nullptr) break;
-  }
+}
+
+size_t slotOf(SEL sel, size_t mask) {
+  return (reinterpret_cast<uintptr_t>(sel) >> 4) & mask;
+}
+
+// The cache miss: find the method, remember it (growing the table at three
+// quarters full), and answer it.
+[[gnu::noinline]] IMP fillCache(Class cls, SEL sel) {
   objc_method* m = findInChain(cls, sel);
   IMP imp = m ? m->imp : forwardingIMP();
-  if ((cls->cacheUsed + 1) * 4 > cls->cache.size() * 3) {
-    std::vector<objc_class::CacheEntry> old(cls->cache.size() * 2, {nullptr, nullptr});
+  if (cls->cache.empty() || (cls->cacheUsed + 1) * 4 > cls->cache.size() * 3) {
+    std::vector<objc_class::CacheEntry> old(std::max<size_t>(16, cls->cache.size() * 2),
+                                            {nullptr, nullptr});
     old.swap(cls->cache);
-    mask = cls->cache.size() - 1;
+    cls->cacheMask = cls->cache.size() - 1;
+    cls->cacheEntries = cls->cache.data();
     for (const auto& e : old) {
       if (e.sel == nullptr) continue;
-      size_t j = (reinterpret_cast<uintptr_t>(e.sel) >> 4) & mask;
-      while (cls->cache[j].sel != nullptr) j = (j + 1) & mask;
+      size_t j = slotOf(e.sel, cls->cacheMask);
+      while (cls->cache[j].sel != nullptr)
+        j = (j + 1) & cls->cacheMask;
       cls->cache[j] = e;
     }
-    i = (reinterpret_cast<uintptr_t>(sel) >> 4) & mask;
-    while (cls->cache[i].sel != nullptr) i = (i + 1) & mask;
   }
+  size_t i = slotOf(sel, cls->cacheMask);
+  while (cls->cache[i].sel != nullptr)
+    i = (i + 1) & cls->cacheMask;
   cls->cache[i] = {sel, imp};
   ++cls->cacheUsed;
   return imp;
+}
+
+inline IMP cachedLookup(Class cls, SEL sel) {
+  const objc_class::CacheEntry* entries = cls->cacheEntries;
+  for (size_t i = slotOf(sel, cls->cacheMask);; i = (i + 1) & cls->cacheMask) {
+    if (entries[i].sel == sel) return entries[i].imp;
+    if (entries[i].sel == nullptr) return fillCache(cls, sel);
+  }
 }
 
 void clearWeakReferences(id obj) {
   World* w = world();
   auto it = w->weakTable.find(obj);
   if (it == w->weakTable.end()) return;
-  for (id* loc : it->second) *loc = nullptr;
+  for (id* loc : it->second)
+    *loc = nullptr;
   w->weakTable.erase(it);
 }
 
@@ -148,7 +171,9 @@ Class objc_getClass(const char* name) {
   return it->second.cls.get();
 }
 
-Class object_getClass(id obj) { return obj == nullptr ? nullptr : obj->isa; }
+Class object_getClass(id obj) {
+  return obj == nullptr ? nullptr : obj->isa;
+}
 
 SEL sel_registerName(const char* name) {
   if (name == nullptr) return nullptr;
@@ -161,22 +186,31 @@ SEL sel_registerName(const char* name) {
   return result;
 }
 
-const char* sel_getName(SEL sel) { return sel == nullptr ? "<null selector>" : sel->name.c_str(); }
+const char* sel_getName(SEL sel) {
+  return sel == nullptr ? "<null selector>" : sel->name.c_str();
+}
 
 BOOL class_addMethod(Class cls, SEL name, IMP imp, const char* types) {
   if (cls == nullptr || name == nullptr || imp == nullptr) return NO;
   if (findOwn(cls, name) != nullptr) return NO;
   cls->methods.emplace(name,
                        std::make_unique<objc_method>(objc_method{name, imp, types ? types : ""}));
-  bumpEpoch();
+  flushCaches();
   return YES;
 }
 
-Class class_getSuperclass(Class cls) { return cls == nullptr ? nullptr : cls->superclass; }
+Class class_getSuperclass(Class cls) {
+  return cls == nullptr ? nullptr : cls->superclass;
+}
 
 IMP class_getMethodImplementation(Class cls, SEL name) {
   if (cls == nullptr || name == nullptr) return nullptr;
   return cachedLookup(cls, name);
+}
+
+IMP objc_msgLookup(id self, SEL sel) {
+  if (self == nullptr || sel == nullptr) return nullptr;
+  return cachedLookup(self->isa, sel);
 }
 
 Method class_getInstanceMethod(Class cls, SEL name) {
@@ -184,9 +218,13 @@ Method class_getInstanceMethod(Class cls, SEL name) {
   return findInChain(cls, name);
 }
 
-const char* method_getTypeEncoding(Method m) { return m == nullptr ? nullptr : m->types.c_str(); }
+const char* method_getTypeEncoding(Method m) {
+  return m == nullptr ? nullptr : m->types.c_str();
+}
 
-const char* class_getName(Class cls) { return cls == nullptr ? "nil" : cls->name.c_str(); }
+const char* class_getName(Class cls) {
+  return cls == nullptr ? "nil" : cls->name.c_str();
+}
 
 BOOL class_respondsToSelector(Class cls, SEL sel) {
   return cls != nullptr && sel != nullptr && findInChain(cls, sel) != nullptr;
@@ -207,7 +245,8 @@ Class objc_allocateClassPair(Class superclass, const char* name, size_t extraByt
   if (superclass != nullptr) {
     meta->superclass = superclass->isa;
     Class root = superclass;
-    while (root->superclass != nullptr) root = root->superclass;
+    while (root->superclass != nullptr)
+      root = root->superclass;
     meta->isa = root->isa;
   } else {
     meta->superclass = cls; // the root metaclass inherits from the root class
@@ -233,7 +272,7 @@ void objc_registerClassPair(Class cls) {
   if (cls == nullptr || cls->isMeta) return;
   cls->registered = true;
   cls->isa->registered = true;
-  bumpEpoch();
+  flushCaches();
 }
 
 Ivar class_getInstanceVariable(Class cls, const char* name) {
@@ -244,7 +283,9 @@ Ivar class_getInstanceVariable(Class cls, const char* name) {
   return nullptr;
 }
 
-ptrdiff_t ivar_getOffset(Ivar v) { return v == nullptr ? 0 : v->offset; }
+ptrdiff_t ivar_getOffset(Ivar v) {
+  return v == nullptr ? 0 : v->offset;
+}
 
 void MSHookMessageEx(Class cls, SEL sel, IMP imp, IMP* result) {
   if (cls == nullptr || sel == nullptr || imp == nullptr) return;
@@ -254,11 +295,12 @@ void MSHookMessageEx(Class cls, SEL sel, IMP imp, IMP* result) {
   } else if (objc_method* inherited = findInChain(cls->superclass, sel)) {
     // Hooked on the class itself, so the superclass keeps its own method.
     if (result != nullptr) *result = inherited->imp;
-    cls->methods.emplace(sel, std::make_unique<objc_method>(objc_method{sel, imp, inherited->types}));
+    cls->methods.emplace(sel,
+                         std::make_unique<objc_method>(objc_method{sel, imp, inherited->types}));
   } else {
     return; // the class cannot answer sel: nothing to replace
   }
-  bumpEpoch();
+  flushCaches();
 }
 
 id class_createInstance(Class cls, size_t extraBytes) {
@@ -275,7 +317,8 @@ id class_createInstance(Class cls, size_t extraBytes) {
   obj->isa = cls;
   // C++ state of each class, from the root down.
   std::vector<Class> chain;
-  for (Class c = cls; c != nullptr; c = c->superclass) chain.push_back(c);
+  for (Class c = cls; c != nullptr; c = c->superclass)
+    chain.push_back(c);
   for (auto it = chain.rbegin(); it != chain.rend(); ++it)
     if ((*it)->construct != nullptr)
       (*it)->construct(reinterpret_cast<char*>(obj) + (*it)->payloadOffset);
@@ -366,6 +409,44 @@ void objc_destroyWeak(id* location) {
   *location = nullptr;
 }
 
+unsigned int method_getNumberOfArguments(Method m) {
+  if (m == nullptr) return 0;
+  // One letter per value after the result; digits are frame offsets,
+  // quoted class names and braces belong to the letter before them.
+  unsigned int count = 0;
+  bool result = true;
+  for (const char* t = m->types.c_str(); *t != '\0';) {
+    while (*t == 'r' || *t == 'n' || *t == 'N' || *t == 'o' || *t == 'O' || *t == 'R' || *t == 'V')
+      ++t;
+    if (*t == '\0') break;
+    while (*t == '^')
+      ++t;
+    if (*t == '{' || *t == '(' || *t == '[') {
+      int depth = 0;
+      do {
+        if (*t == '{' || *t == '(' || *t == '[') ++depth;
+        if (*t == '}' || *t == ')' || *t == ']') --depth;
+        ++t;
+      } while (depth > 0 && *t != '\0');
+    } else {
+      ++t;
+      if (t[-1] == '@' && *t == '"') {
+        ++t;
+        while (*t != '\0' && *t != '"')
+          ++t;
+        if (*t == '"') ++t;
+      }
+    }
+    while (*t >= '0' && *t <= '9')
+      ++t;
+    if (result)
+      result = false;
+    else
+      ++count;
+  }
+  return count;
+}
+
 void platform_send_type_mismatch(id receiver, SEL sel, const char* declared, const char* called) {
   Class cls = object_getClass(receiver);
   bool isClass = cls != nullptr && cls->isMeta;
@@ -410,6 +491,14 @@ bool isKindOf(id obj, Class cls) {
   return false;
 }
 
+void sendAction(id target, SEL selector, id argument) {
+  Method m = class_getInstanceMethod(object_getClass(target), selector);
+  if (m != nullptr && method_getNumberOfArguments(m) > 2)
+    platform::msgSend<void>(target, selector, argument);
+  else
+    platform::msgSend<void>(target, selector);
+}
+
 Class defineClass(const char* name, Class superclass) {
   Class cls = objc_allocateClassPair(superclass, name, 0);
   objc_registerClassPair(cls);
@@ -422,7 +511,6 @@ void resetRuntime() {
   old->weakTable.clear();
   old->live.clear();
   old->pool.clear();
-  ++old->methodEpoch;
 }
 
 } // namespace hostsim

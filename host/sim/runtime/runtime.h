@@ -51,11 +51,15 @@ struct objc_class : objc_object {
   ptrdiff_t payloadOffset = -1;
   void (*construct)(void*) = nullptr;
   void (*destruct)(void*) = nullptr;
-  // Method cache: open addressing on the selector's address; valid while
-  // cacheEpoch equals the runtime's method epoch.
-  std::vector<CacheEntry> cache;
+  // Method cache: open addressing on the selector's address. Every change
+  // to any method table empties every cache (they are rare: installation
+  // time), so a lookup needs no validity check.
+  const CacheEntry* cacheEntries = emptyCache;
+  size_t cacheMask = 0;
   size_t cacheUsed = 0;
-  uint64_t cacheEpoch = 0;
+  std::vector<CacheEntry> cache;
+
+  static constexpr CacheEntry emptyCache[1] = {{nullptr, nullptr}};
 };
 
 extern "C" {
@@ -65,6 +69,8 @@ id objc_storeWeak(id* location, id obj);
 id objc_loadWeakRetained(id* location);
 void objc_destroyWeak(id* location);
 id class_createInstance(Class cls, size_t extraBytes);
+// Arguments of the method, self and _cmd included ("v@:@" has 3).
+unsigned int method_getNumberOfArguments(Method m);
 void object_dispose(id obj);
 }
 
@@ -89,7 +95,8 @@ bool isKindOf(id obj, Class cls);
 void resetRuntime();
 
 // Adds a method whose type encoding is derived from the C++ signature.
-template <class R, class... A> void addMethod(Class cls, const char* selector, R (*fn)(id, SEL, A...)) {
+template <class R, class... A>
+void addMethod(Class cls, const char* selector, R (*fn)(id, SEL, A...)) {
   class_addMethod(cls, sel_registerName(selector), platform::asIMP(fn),
                   platform::Signature<R, id, SEL, A...>::text);
 }
@@ -163,6 +170,11 @@ public:
 private:
   id loc_ = nullptr;
 };
+
+// Sends `selector` to target with `argument` when its method takes one
+// argument, without it when it takes none: how timers, delayed performs,
+// notifications and gesture recognizers reach their targets.
+void sendAction(id target, SEL selector, id argument);
 
 // Sends with a selector name, for the stand-in's own convenience.
 template <class R, class... A> R send(id self, const char* selector, A... args) {

@@ -8,8 +8,12 @@ std::filesystem::path& root() {
 }
 } // namespace
 
-void setDeviceRoot(std::filesystem::path r) { root() = std::move(r); }
-const std::filesystem::path& deviceRoot() { return root(); }
+void setDeviceRoot(std::filesystem::path r) {
+  root() = std::move(r);
+}
+const std::filesystem::path& deviceRoot() {
+  return root();
+}
 
 std::filesystem::path hostPath(std::string_view devicePath) {
   std::filesystem::path relative = std::filesystem::path(devicePath).relative_path();

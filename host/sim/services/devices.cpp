@@ -1,5 +1,239 @@
 #include "services/devices.h"
+
+#include "platform/audiotoolbox.h"
+#include "services/device_paths.h"
+#include "services/foundation.h"
+#include "services/run_loop.h"
+#include "services/trace.h"
+
+#include <dlfcn.h>
+#include <filesystem>
+#include <map>
+
 namespace hostsim {
-void registerDeviceServices() {}
-void resetDeviceServices() {}
+namespace {
+
+struct DeviceServices {
+  std::string model = "iPhone";
+  std::optional<long> feedbackLevel = 2;
+  nlohmann::json log = nlohmann::json::array();
+  Strong device;
+  Strong application;
+  Weak frontmost;
+  std::map<std::string, Strong> bundles; // by device path
+};
+
+DeviceServices*& services() {
+  static DeviceServices* s = nullptr;
+  return s;
+}
+
+void record(const char* kind, long identifier, std::optional<bool> prepared = std::nullopt) {
+  nlohmann::json entry = {{"t", mainRunLoop().now()}, {"kind", kind}, {"id", identifier}};
+  trace::Event event = {{"kind", kind}, {"id", identifier}};
+  if (prepared) {
+    entry["prepared"] = *prepared;
+    event["prepared"] = *prepared;
+  }
+  services()->log.push_back(std::move(entry));
+  trace::emit("feedback", std::move(event));
+}
+
+id autoreleased(Strong s) {
+  objc_retain(s.get());
+  return objc_autorelease(s.get());
+}
+
+// --- UIDevice -------------------------------------------------------------
+
+id UIDevice_currentDevice(id, SEL) {
+  return services()->device.get();
+}
+id UIDevice_model(id, SEL) {
+  return autoreleased(newString(services()->model));
+}
+// Read through key-value coding as "_feedbackSupportLevel": a number, or nil.
+id UIDevice_feedbackSupportLevel(id, SEL) {
+  const auto& level = services()->feedbackLevel;
+  return level ? autoreleased(newInteger(*level)) : nullptr;
+}
+
+// --- UINotificationFeedbackGenerator --------------------------------------
+
+struct GeneratorState {
+  inline static Class cls = nullptr;
+  bool prepared = false;
+};
+
+void Generator_prepare(id self, SEL) {
+  state<GeneratorState>(self).prepared = true;
+}
+void Generator_notificationOccurred(id self, SEL, long type) {
+  record("haptic", type, state<GeneratorState>(self).prepared);
+}
+
+// --- UIApplication --------------------------------------------------------
+
+id UIApplication_sharedApplication(id, SEL) {
+  return services()->application.get();
+}
+id UIApplication_frontMost(id, SEL) {
+  Strong app = services()->frontmost.lock();
+  return app ? autoreleased(app) : nullptr;
+}
+
+// --- NSBundle, UIImage, UIColor -------------------------------------------
+
+struct BundleState {
+  inline static Class cls = nullptr;
+  std::string path; // device path
+};
+
+struct ImageState {
+  inline static Class cls = nullptr;
+  std::string name;
+  std::string bundlePath;
+};
+
+struct ColorState {
+  inline static Class cls = nullptr;
+  std::array<double, 4> rgba{};
+};
+
+constexpr const char* kMainBundlePath = "/System/Library/CoreServices/SpringBoard.app";
+
+id bundleAt(const std::string& devicePath) {
+  auto& slot = services()->bundles[devicePath];
+  if (!slot) {
+    slot = Strong::adopt(class_createInstance(BundleState::cls, 0));
+    state<BundleState>(slot.get()).path = devicePath;
+  }
+  return slot.get();
+}
+
+// The bundle whose executable holds the class's code: the folder of the
+// loaded image that defines one of its methods, when it is a ".bundle"
+// under the device root; the main bundle otherwise.
+id NSBundle_bundleForClass(id, SEL, Class cls) {
+  std::string path = kMainBundlePath;
+  if (cls != nullptr && !cls->methods.empty()) {
+    Dl_info info{};
+    IMP imp = cls->methods.begin()->second->imp;
+    if (dladdr(reinterpret_cast<void*>(imp), &info) != 0 && info.dli_fname != nullptr) {
+      std::filesystem::path folder = std::filesystem::path(info.dli_fname).parent_path();
+      std::error_code ec;
+      std::filesystem::path root = std::filesystem::canonical(deviceRoot(), ec);
+      std::filesystem::path canonicalFolder = std::filesystem::weakly_canonical(folder, ec);
+      std::filesystem::path relative = canonicalFolder.lexically_relative(root);
+      if (!ec && folder.extension() == ".bundle" && !relative.empty() && *relative.begin() != "..")
+        path = (std::filesystem::path("/") / relative).string();
+    }
+  }
+  return bundleAt(path);
+}
+id NSBundle_mainBundle(id, SEL) {
+  return bundleAt(kMainBundlePath);
+}
+id NSBundle_bundlePath(id self, SEL) {
+  return autoreleased(newString(state<BundleState>(self).path));
+}
+
+// An image resource NAME of a bundle: NAME, NAME.png, NAME@2x.png or
+// NAME@3x.png in the bundle's folder.
+id UIImage_imageNamed(id, SEL, id name, id bundle, id) {
+  std::string text = stringOf(name);
+  if (text.empty() || text.find('/') != std::string::npos) return nullptr;
+  std::string folder = bundle ? state<BundleState>(bundle).path : kMainBundlePath;
+  for (const char* suffix : {"", ".png", "@2x.png", "@3x.png"}) {
+    std::error_code ec;
+    std::filesystem::path file = hostPath(folder) / (text + suffix);
+    if (!hostPath(folder).empty() && std::filesystem::is_regular_file(file, ec)) {
+      Strong image = Strong::adopt(class_createInstance(ImageState::cls, 0));
+      state<ImageState>(image.get()) = {text, folder};
+      return autoreleased(image);
+    }
+  }
+  return nullptr;
+}
+
+id UIColor_colorWithRGBA(id, SEL, double r, double g, double b, double a) {
+  Strong color = Strong::adopt(class_createInstance(ColorState::cls, 0));
+  state<ColorState>(color.get()).rgba = {r, g, b, a};
+  return autoreleased(color);
+}
+
+} // namespace
+
+void registerDeviceServices() {
+  services() = new DeviceServices();
+  Class object = objc_getClass("NSObject");
+
+  Class device = defineClass("UIDevice", object);
+  addClassMethod(device, "currentDevice", UIDevice_currentDevice);
+  addMethod(device, "model", UIDevice_model);
+  addMethod(device, "_feedbackSupportLevel", UIDevice_feedbackSupportLevel);
+  services()->device = Strong::adopt(class_createInstance(device, 0));
+
+  Class feedback = defineClass("UIFeedbackGenerator", object);
+  Class notification = defineClass<GeneratorState>("UINotificationFeedbackGenerator", feedback);
+  addMethod(notification, "prepare", Generator_prepare);
+  addMethod(notification, "notificationOccurred:", Generator_notificationOccurred);
+
+  Class responder = objc_getClass("UIResponder");
+  Class application = defineClass("UIApplication", responder ? responder : object);
+  addClassMethod(application, "sharedApplication", UIApplication_sharedApplication);
+  addMethod(application, "_accessibilityFrontMostApplication", UIApplication_frontMost);
+  services()->application = Strong::adopt(class_createInstance(application, 0));
+
+  Class bundle = defineClass<BundleState>("NSBundle", object);
+  addClassMethod(bundle, "bundleForClass:", NSBundle_bundleForClass);
+  addClassMethod(bundle, "mainBundle", NSBundle_mainBundle);
+  addMethod(bundle, "bundlePath", NSBundle_bundlePath);
+
+  Class image = defineClass<ImageState>("UIImage", object);
+  addClassMethod(image, "imageNamed:inBundle:compatibleWithTraitCollection:", UIImage_imageNamed);
+
+  Class color = defineClass<ColorState>("UIColor", object);
+  addClassMethod(color, "colorWithRed:green:blue:alpha:", UIColor_colorWithRGBA);
+}
+
+void resetDeviceServices() {
+  delete services();
+  services() = nullptr;
+}
+
+void setDeviceModel(std::string model) {
+  services()->model = std::move(model);
+}
+void setFeedbackSupportLevel(std::optional<long> level) {
+  services()->feedbackLevel = level;
+}
+const nlohmann::json& feedbackLog() {
+  return services()->log;
+}
+void setFrontmostApplication(id application) {
+  services()->frontmost = Weak(application);
+}
+std::array<double, 4> colorComponents(id color) {
+  return state<ColorState>(color).rgba;
+}
+std::string imageName(id image) {
+  return state<ImageState>(image).name;
+}
+std::string imageBundlePath(id image) {
+  return state<ImageState>(image).bundlePath;
+}
+std::string bundlePath(id bundle) {
+  return state<BundleState>(bundle).path;
+}
+
+} // namespace hostsim
+
+extern "C" {
+void AudioServicesPlaySystemSound(SystemSoundID inSystemSoundID) {
+  hostsim::record("system", static_cast<long>(inSystemSoundID));
+}
+void AudioServicesPlayAlertSound(SystemSoundID inSystemSoundID) {
+  hostsim::record("alert", static_cast<long>(inSystemSoundID));
+}
 }

@@ -26,20 +26,42 @@ std::map<std::string, id, std::less<>>& constantStrings() {
 
 // --- NSObject -------------------------------------------------------------
 
-id NSObject_alloc(id self, SEL) { return class_createInstance(reinterpret_cast<Class>(self), 0); }
-id NSObject_new(id self, SEL) { return send<id>(send<id>(self, "alloc"), "init"); }
-id NSObject_init(id self, SEL) { return self; }
-id NSObject_retain(id self, SEL) { return objc_retain(self); }
-void NSObject_release(id self, SEL) { objc_release(self); }
-id NSObject_autorelease(id self, SEL) { return objc_autorelease(self); }
-void NSObject_dealloc(id self, SEL) { object_dispose(self); }
-Class NSObject_class(id self, SEL) { return object_getClass(self); }
-Class NSObject_classOfClass(id self, SEL) { return reinterpret_cast<Class>(self); }
+id NSObject_alloc(id self, SEL) {
+  return class_createInstance(reinterpret_cast<Class>(self), 0);
+}
+id NSObject_new(id self, SEL) {
+  return send<id>(send<id>(self, "alloc"), "init");
+}
+id NSObject_init(id self, SEL) {
+  return self;
+}
+id NSObject_retain(id self, SEL) {
+  return objc_retain(self);
+}
+void NSObject_release(id self, SEL) {
+  objc_release(self);
+}
+id NSObject_autorelease(id self, SEL) {
+  return objc_autorelease(self);
+}
+void NSObject_dealloc(id self, SEL) {
+  object_dispose(self);
+}
+Class NSObject_class(id self, SEL) {
+  return object_getClass(self);
+}
+Class NSObject_classOfClass(id self, SEL) {
+  return reinterpret_cast<Class>(self);
+}
 BOOL NSObject_respondsToSelector(id self, SEL, SEL selector) {
   return class_respondsToSelector(object_getClass(self), selector);
 }
-BOOL NSObject_isKindOfClass(id self, SEL, Class cls) { return isKindOf(self, cls); }
-BOOL NSObject_isEqual(id self, SEL, id other) { return self == other; }
+BOOL NSObject_isKindOfClass(id self, SEL, Class cls) {
+  return isKindOf(self, cls);
+}
+BOOL NSObject_isEqual(id self, SEL, id other) {
+  return self == other;
+}
 
 char resultCode(const char* types) {
   while (*types == 'r' || *types == 'n' || *types == 'N' || *types == 'o' || *types == 'O' ||
@@ -149,8 +171,12 @@ id NSString_stringWithUTF8String(id, SEL, const char* text) {
   if (text == nullptr) return nullptr;
   return autoreleased(newString(text));
 }
-const char* NSString_UTF8String(id self, SEL) { return state<StringState>(self).value.c_str(); }
-unsigned long NSString_length(id self, SEL) { return state<StringState>(self).value.size(); }
+const char* NSString_UTF8String(id self, SEL) {
+  return state<StringState>(self).value.c_str();
+}
+unsigned long NSString_length(id self, SEL) {
+  return state<StringState>(self).value.size();
+}
 BOOL NSString_isEqualToString(id self, SEL, id other) {
   return other != nullptr && isString(other) &&
          state<StringState>(self).value == state<StringState>(other).value;
@@ -163,7 +189,8 @@ BOOL NSString_isEqual(id self, SEL, id other) {
 // device's scanner.
 long long scanInteger(const std::string& s, long long lo, long long hi) {
   size_t i = 0;
-  while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+  while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i])))
+    ++i;
   bool negative = false;
   if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
   long long value = 0;
@@ -181,9 +208,11 @@ long long scanInteger(const std::string& s, long long lo, long long hi) {
 BOOL NSString_boolValue(id self, SEL) {
   const std::string& s = state<StringState>(self).value;
   size_t i = 0;
-  while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+  while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i])))
+    ++i;
   if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
-  while (i < s.size() && s[i] == '0') ++i;
+  while (i < s.size() && s[i] == '0')
+    ++i;
   if (i == s.size()) return NO;
   char c = s[i];
   return c == 'Y' || c == 'y' || c == 'T' || c == 't' || (c >= '1' && c <= '9');
@@ -197,10 +226,18 @@ int NSString_intValue(id self, SEL) {
 
 // --- NSNumber -------------------------------------------------------------
 
-id NSNumber_numberWithBool(id, SEL, BOOL value) { return autoreleased(newBool(value)); }
-id NSNumber_numberWithInteger(id, SEL, long value) { return autoreleased(newInteger(value)); }
-id NSNumber_numberWithInt(id, SEL, int value) { return autoreleased(newInteger(value)); }
-id NSNumber_numberWithDouble(id, SEL, double value) { return autoreleased(newReal(value)); }
+id NSNumber_numberWithBool(id, SEL, BOOL value) {
+  return autoreleased(newBool(value));
+}
+id NSNumber_numberWithInteger(id, SEL, long value) {
+  return autoreleased(newInteger(value));
+}
+id NSNumber_numberWithInt(id, SEL, int value) {
+  return autoreleased(newInteger(value));
+}
+id NSNumber_numberWithDouble(id, SEL, double value) {
+  return autoreleased(newReal(value));
+}
 
 int64_t integerOf(const NumberState& n) {
   switch (n.kind) {
@@ -221,7 +258,9 @@ BOOL NSNumber_boolValue(id self, SEL) {
   const NumberState& n = state<NumberState>(self);
   return n.kind == Kind::Real ? n.real != 0 : n.integer != 0;
 }
-long NSNumber_integerValue(id self, SEL) { return integerOf(state<NumberState>(self)); }
+long NSNumber_integerValue(id self, SEL) {
+  return integerOf(state<NumberState>(self));
+}
 // The low 32 bits, as the device's intValue of a wider number.
 int NSNumber_intValue(id self, SEL) {
   return static_cast<int>(static_cast<uint32_t>(integerOf(state<NumberState>(self))));
@@ -238,7 +277,9 @@ BOOL NSNumber_isEqual(id self, SEL, id other) {
 
 // --- NSArray --------------------------------------------------------------
 
-unsigned long NSArray_count(id self, SEL) { return state<ArrayState>(self).items.size(); }
+unsigned long NSArray_count(id self, SEL) {
+  return state<ArrayState>(self).items.size();
+}
 id NSArray_objectAtIndex(id self, SEL, unsigned long index) {
   auto& items = state<ArrayState>(self).items;
   if (index >= items.size()) {
@@ -266,7 +307,9 @@ id NSDictionary_objectForKey(id self, SEL, id key) {
   auto it = entries.find(stringOf(key));
   return it == entries.end() ? nullptr : it->second.get();
 }
-unsigned long NSDictionary_count(id self, SEL) { return state<DictionaryState>(self).entries.size(); }
+unsigned long NSDictionary_count(id self, SEL) {
+  return state<DictionaryState>(self).entries.size();
+}
 id NSDictionary_allKeys(id self, SEL) {
   std::vector<Strong> keys;
   for (const auto& entry : state<DictionaryState>(self).entries)
@@ -287,12 +330,16 @@ void NSMutableDictionary_removeObjectForKey(id self, SEL, id key) {
 
 // --- NSData, NSDate -------------------------------------------------------
 
-unsigned long NSData_length(id self, SEL) { return state<DataState>(self).bytes.size(); }
+unsigned long NSData_length(id self, SEL) {
+  return state<DataState>(self).bytes.size();
+}
 double NSDate_timeIntervalSinceReferenceDate(id self, SEL) {
   return state<DateState>(self).sinceReferenceDate;
 }
 
-Strong instance(Class cls) { return Strong::adopt(class_createInstance(cls, 0)); }
+Strong instance(Class cls) {
+  return Strong::adopt(class_createInstance(cls, 0));
+}
 
 std::string base64(const std::vector<uint8_t>& bytes) {
   static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -300,7 +347,8 @@ std::string base64(const std::vector<uint8_t>& bytes) {
   size_t i = 0;
   for (; i + 2 < bytes.size(); i += 3) {
     uint32_t v = (uint32_t{bytes[i]} << 16) | (uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
-    for (int s = 18; s >= 0; s -= 6) out += alphabet[(v >> s) & 63];
+    for (int s = 18; s >= 0; s -= 6)
+      out += alphabet[(v >> s) & 63];
   }
   if (i + 1 == bytes.size()) {
     uint32_t v = uint32_t{bytes[i]} << 16;
@@ -418,7 +466,8 @@ Strong newArray(std::vector<Strong> items) {
   return a;
 }
 Strong newDictionary(std::map<std::string, Strong> entries, bool mutableDictionary) {
-  Strong d = instance(mutableDictionary ? objc_getClass("NSMutableDictionary") : DictionaryState::cls);
+  Strong d =
+      instance(mutableDictionary ? objc_getClass("NSMutableDictionary") : DictionaryState::cls);
   state<DictionaryState>(d.get()).entries = std::move(entries);
   return d;
 }
@@ -433,14 +482,28 @@ Strong newDate(double sinceReferenceDate) {
   return d;
 }
 
-bool isString(id obj) { return obj != nullptr && isKindOf(obj, StringState::cls); }
-bool isNumber(id obj) { return obj != nullptr && isKindOf(obj, NumberState::cls); }
-bool isArray(id obj) { return obj != nullptr && isKindOf(obj, ArrayState::cls); }
-bool isDictionary(id obj) { return obj != nullptr && isKindOf(obj, DictionaryState::cls); }
-bool isData(id obj) { return obj != nullptr && isKindOf(obj, DataState::cls); }
-bool isDate(id obj) { return obj != nullptr && isKindOf(obj, DateState::cls); }
+bool isString(id obj) {
+  return obj != nullptr && isKindOf(obj, StringState::cls);
+}
+bool isNumber(id obj) {
+  return obj != nullptr && isKindOf(obj, NumberState::cls);
+}
+bool isArray(id obj) {
+  return obj != nullptr && isKindOf(obj, ArrayState::cls);
+}
+bool isDictionary(id obj) {
+  return obj != nullptr && isKindOf(obj, DictionaryState::cls);
+}
+bool isData(id obj) {
+  return obj != nullptr && isKindOf(obj, DataState::cls);
+}
+bool isDate(id obj) {
+  return obj != nullptr && isKindOf(obj, DateState::cls);
+}
 
-std::string stringOf(id obj) { return isString(obj) ? state<StringState>(obj).value : std::string(); }
+std::string stringOf(id obj) {
+  return isString(obj) ? state<StringState>(obj).value : std::string();
+}
 
 nlohmann::json toJson(id obj) {
   if (obj == nullptr) return nullptr;
@@ -458,7 +521,8 @@ nlohmann::json toJson(id obj) {
   }
   if (isArray(obj)) {
     auto out = nlohmann::json::array();
-    for (const Strong& item : state<ArrayState>(obj).items) out.push_back(toJson(item.get()));
+    for (const Strong& item : state<ArrayState>(obj).items)
+      out.push_back(toJson(item.get()));
     return out;
   }
   if (isDictionary(obj)) {
@@ -495,6 +559,8 @@ void CFRelease(CFTypeRef cf) {
   objc_release(bridge(cf));
 }
 
-CFTypeRef CFRetain(CFTypeRef cf) { return objc_retain(bridge(cf)); }
+CFTypeRef CFRetain(CFTypeRef cf) {
+  return objc_retain(bridge(cf));
+}
 
 } // extern "C"

@@ -11,4 +11,6 @@ void registerNotificationCenter();
 void resetNotificationCenter();
 // Registrations for `name` whose observer is still alive.
 size_t liveRegistrations(std::string_view name);
+// Posts of `name` since the process started.
+size_t postCount(std::string_view name);
 } // namespace hostsim

@@ -86,7 +86,8 @@ public:
 
   ~MainRunLoop() override {
     // Pending work goes with the process; what it holds is released here.
-    while (!queue_.empty()) queue_.erase(queue_.begin());
+    while (!queue_.empty())
+      queue_.erase(queue_.begin());
   }
 
 private:
@@ -112,13 +113,16 @@ private:
   void pollSources(int timeoutMs) {
     if (sources_.empty()) {
       if (timeoutMs > 0) {
-        struct timespec ts{timeoutMs / 1000, (timeoutMs % 1000) * 1000000L};
+        struct timespec ts {
+          timeoutMs / 1000, (timeoutMs % 1000) * 1000000L
+        };
         nanosleep(&ts, nullptr);
       }
       return;
     }
     std::vector<pollfd> fds;
-    for (const auto& [fd, work] : sources_) fds.push_back({fd, POLLIN, 0});
+    for (const auto& [fd, work] : sources_)
+      fds.push_back({fd, POLLIN, 0});
     int ready = ::poll(fds.data(), fds.size(), timeoutMs);
     if (ready <= 0) return;
     for (const pollfd& p : fds) {
@@ -156,9 +160,13 @@ RunLoop& mainRunLoop() {
   return *current();
 }
 
-void setMainRunLoop(RunLoop* loop) { current() = loop; }
+void setMainRunLoop(RunLoop* loop) {
+  current() = loop;
+}
 
-void startRunLoop(ClockMode mode) { setMainRunLoop(new MainRunLoop(mode)); }
+void startRunLoop(ClockMode mode) {
+  setMainRunLoop(new MainRunLoop(mode));
+}
 
 void stopRunLoop() {
   RunLoop* loop = current();

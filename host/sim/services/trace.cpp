@@ -10,14 +10,17 @@ Sink& sink() {
 }
 } // namespace
 
-void setSink(Sink s) { sink() = std::move(s); }
+void setSink(Sink s) {
+  sink() = std::move(s);
+}
 
 void emit(const char* kind, Event fields) {
   if (!sink()) return;
   Event e = Event::object();
   e["t"] = mainRunLoop().now();
   e["event"] = kind;
-  for (auto& [key, value] : fields.items()) e[key] = std::move(value);
+  for (auto& [key, value] : fields.items())
+    e[key] = std::move(value);
   sink()(e);
 }
 

@@ -1,0 +1,106 @@
+// The cost of the platform's messaging against plain C++: a cached message
+// send against a virtual call, and a notification post to 1 and 100
+// observers. Ratios between these, from one run, go to docs/performance.md.
+#include "platform.h"
+#include "platform/foundation.h"
+#include "runtime/runtime.h"
+#include "services/foundation.h"
+
+#include <benchmark/benchmark.h>
+#include <filesystem>
+#include <vector>
+
+namespace {
+
+struct Answerer {
+  virtual ~Answerer() = default;
+  virtual int answer(int x) const = 0;
+};
+// Two implementations chosen at run time, so the compiler cannot turn the
+// virtual call into a direct one.
+struct Increment : Answerer {
+  int answer(int x) const override { return x + 1; }
+};
+struct Decrement : Answerer {
+  int answer(int x) const override { return x - 1; }
+};
+
+int answerMethod(id, SEL, int x) {
+  return x + 1;
+}
+void handle(id, SEL) {
+  benchmark::ClobberMemory();
+}
+
+// One booted platform for the whole benchmark process.
+struct Booted {
+  Booted() {
+    root = std::filesystem::temp_directory_path() / "quelline-bench-messaging";
+    std::filesystem::create_directories(root);
+    hostsim::bootPlatform({root});
+    pool = objc_autoreleasePoolPush();
+    cls = hostsim::defineClass("BenchAnswerer", objc_getClass("NSObject"));
+    hostsim::addMethod(cls, "answer:", answerMethod);
+    hostsim::addMethod(cls, "handle", handle);
+  }
+  std::filesystem::path root;
+  void* pool;
+  Class cls;
+};
+
+Booted& booted() {
+  static Booted b;
+  return b;
+}
+
+hostsim::Strong make(Class cls) {
+  return hostsim::Strong::adopt(hostsim::send<id>(hostsim::send<id>(as_id(cls), "alloc"), "init"));
+}
+
+void BM_VirtualCall(benchmark::State& state) {
+  Increment up;
+  Decrement down;
+  const Answerer* target = state.range(0) == 0 ? static_cast<const Answerer*>(&up) : &down;
+  benchmark::DoNotOptimize(target);
+  int x = 0;
+  for (auto _ : state) {
+    x = target->answer(x);
+    benchmark::DoNotOptimize(x);
+  }
+}
+BENCHMARK(BM_VirtualCall)->Arg(0);
+
+void BM_CachedSend(benchmark::State& state) {
+  hostsim::Strong obj = make(booted().cls);
+  id target = obj.get();
+  SEL selector = sel_registerName("answer:");
+  benchmark::DoNotOptimize(target);
+  int x = platform::msgSend<int>(target, selector, 0); // fills the cache
+  for (auto _ : state) {
+    x = platform::msgSend<int>(target, selector, x);
+    benchmark::DoNotOptimize(x);
+  }
+}
+BENCHMARK(BM_CachedSend);
+
+void BM_Post(benchmark::State& state) {
+  Booted& b = booted();
+  std::vector<hostsim::Strong> observers;
+  id center = platform::NSNotificationCenter::defaultCenter();
+  id name = NSSTR("com.veltrasse.quelline/bench");
+  for (int i = 0; i < state.range(0); ++i) {
+    observers.push_back(make(b.cls));
+    platform::NSNotificationCenter::addObserver_selector_name_object(
+        center, observers.back().get(), sel_registerName("handle"), name, nullptr);
+  }
+  for (auto _ : state)
+    platform::NSNotificationCenter::postNotificationName_object_userInfo(center, name, nullptr,
+                                                                         nullptr);
+  platform::NSNotificationCenter::removeObserver(center, nullptr);
+  for (auto& o : observers)
+    platform::NSNotificationCenter::removeObserver(center, o.get());
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_Post)->Arg(1)->Arg(100);
+
+} // namespace
