@@ -44,6 +44,8 @@ public:
 
 // The process's main run loop; created by the platform at boot.
 RunLoop& mainRunLoop();
+// Whether a process is booted (and so has a main run loop).
+bool hasMainRunLoop();
 void setMainRunLoop(RunLoop* loop);
 
 } // namespace hostsim

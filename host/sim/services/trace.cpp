@@ -17,7 +17,7 @@ void setSink(Sink s) {
 void emit(const char* kind, Event fields) {
   if (!sink()) return;
   Event e = Event::object();
-  e["t"] = mainRunLoop().now();
+  e["t"] = hasMainRunLoop() ? mainRunLoop().now() : 0.0; // before boot: time 0
   e["event"] = kind;
   for (auto& [key, value] : fields.items())
     e[key] = std::move(value);

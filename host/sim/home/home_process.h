@@ -1,0 +1,83 @@
+// The modeled home-screen process: the platform booted over a device root,
+// the host's own classes, the library Quelline loaded into it, and Control
+// Center loading the QuellineModule bundle. Each method is one host action
+// of the scenario language; all of them run inside an autorelease pool and
+// leave due cross-process deliveries to the run loop.
+#pragma once
+
+#include "services/run_loop.h"
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <set>
+#include <string>
+
+namespace hostsim::home {
+
+struct BootOptions {
+  std::set<std::string> without; // host classes absent from the process
+  bool ccLazy = false;            // Control Center reads isSelected only when needed
+  bool vanilla = false;           // boot without the deliverables
+};
+
+struct Deliverables {
+  std::filesystem::path library;      // the built Quelline shared object
+  std::filesystem::path moduleBundle; // the built QuellineModule.bundle folder
+};
+
+class HomeProcess {
+public:
+  HomeProcess(std::filesystem::path root, ClockMode clock, Deliverables deliverables);
+  ~HomeProcess();
+  HomeProcess(const HomeProcess&) = delete;
+  HomeProcess& operator=(const HomeProcess&) = delete;
+
+  // The process starts: platform, host classes, the library (its
+  // initialisers run), then -[SpringBoard applicationDidFinishLaunching:].
+  void boot(const BootOptions& options);
+  // The process ends (pending work dropped); files stay. Then boots again
+  // with the options of the last boot.
+  void restart();
+  void shutdown();
+  bool booted() const;
+
+  // What the device reports; may be set before boot.
+  void setFeedbackLevel(std::optional<long> level);
+  void setModel(const std::string& model);
+
+  // Host actions (the process must be booted).
+  void setSwitch(bool silent);
+  void setToggle(bool on);
+  void openControlCenter();
+  void notify(const std::string& app, const std::optional<std::string>& sound);
+  void openApp(const std::string& app);
+  void suspendApp(const std::string& app);
+  void overlay();
+  void clearList();
+  void touch();
+  void tap(unsigned long taps);
+  void layout();
+  void window();
+  void queryToday(bool answer);
+  void querySearch(bool answer);
+  void post(const std::string& name);
+
+  // The virtual clock moves on; due work runs in time order. In live mode
+  // (real clock) this waits.
+  void wait(double seconds);
+  // Runs what is due now (cross-process deliveries included).
+  void runDue();
+  double now() const;
+
+  // What the runtime holds for CLASS itself, or null for an unknown class.
+  nlohmann::json inspect(const std::string& className) const;
+  // The state of the device and the system.
+  nlohmann::json dump() const;
+
+private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+} // namespace hostsim::home
