@@ -160,6 +160,10 @@ RunLoop& mainRunLoop() {
   return *current();
 }
 
+bool hasMainRunLoop() {
+  return current() != nullptr;
+}
+
 void setMainRunLoop(RunLoop* loop) {
   current() = loop;
 }
