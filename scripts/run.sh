@@ -6,4 +6,4 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUELLINE_BENCHMARKS=OFF >/dev/null
 cmake --build build/release
-exec build/release/quelline-sim "$@"
+exec build/release/bin/quelline-sim "$@"
