@@ -20,3 +20,15 @@ function(quelline_add_freestanding_test)
                    -DOUT=${CMAKE_BINARY_DIR}/freestanding
                    -P ${PROJECT_SOURCE_DIR}/cmake/FreestandingCheck.cmake)
 endfunction()
+
+# A deliverable: portable logic only, no exceptions or RTTI, linked against
+# the platform (the stand-in here) and nothing else. -fno-gnu-unique lets a
+# restarted process load it afresh, with its state back at zero.
+function(quelline_deliverable target)
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${target} PRIVATE quelline_host)
+  target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti -fno-gnu-unique
+                                           -fno-threadsafe-statics -fvisibility=hidden)
+  target_link_options(${target} PRIVATE LINKER:--no-undefined LINKER:--as-needed)
+  set_target_properties(${target} PROPERTIES PREFIX "" SUFFIX ".so")
+endfunction()

@@ -1,36 +1,442 @@
-// Stub: the modeled process lands next.
 #include "home/home_process.h"
 
+#include "core/hook_table.h"
+#include "home/control_center.h"
+#include "home/host_classes.h"
+#include "platform.h"
+#include "platform/uikit.h"
+#include "prefs/flags.h"
+#include "prefs/settings.h"
+#include "services/devices.h"
+#include "services/foundation.h"
+#include "services/notification_center.h"
+#include "services/property_lists.h"
+#include "services/timers.h"
+#include "services/trace.h"
+#include "services/views.h"
+
+#include <dlfcn.h>
+#include <stdexcept>
+
 namespace hostsim::home {
-struct HomeProcess::Impl {
-  bool booted = false;
+namespace {
+
+constexpr const char* kPrefsPath = "/var/mobile/Library/Preferences/com.veltrasse.quelline.plist";
+constexpr const char* kEventPrefix = "com.veltrasse.quelline/";
+constexpr const char* kEventSuffixes[] = {
+    "hide",         "unHide",    "muteHideIcons", "muteUnHideIcons", "hideBanner",
+    "unHideBanner", "hideIcons", "checkState",    "prefsReloaded"};
+
+// The library's exported state, found by name once it is loaded.
+struct LibraryState {
+  void* handle = nullptr;
+  QuellineSettings* settings = nullptr;
+  QuellineSharedFlags* flags = nullptr;
+  id* tapRecognizer = nullptr;
+  id* timer = nullptr;
+  const QuellineHookRow* hooks = nullptr;
+  const uint32_t* hookCount = nullptr;
 };
-HomeProcess::HomeProcess(std::filesystem::path, ClockMode, Deliverables) : impl_(new Impl) {}
-HomeProcess::~HomeProcess() = default;
-void HomeProcess::boot(const BootOptions&) { impl_->booted = true; }
-void HomeProcess::restart() {}
-void HomeProcess::shutdown() { impl_->booted = false; }
-bool HomeProcess::booted() const { return impl_->booted; }
-void HomeProcess::setFeedbackLevel(std::optional<long>) {}
-void HomeProcess::setModel(const std::string&) {}
-void HomeProcess::setSwitch(bool) {}
-void HomeProcess::setToggle(bool) {}
-void HomeProcess::openControlCenter() {}
-void HomeProcess::notify(const std::string&, const std::optional<std::string>&) {}
-void HomeProcess::openApp(const std::string&) {}
-void HomeProcess::suspendApp(const std::string&) {}
-void HomeProcess::overlay() {}
-void HomeProcess::clearList() {}
-void HomeProcess::touch() {}
-void HomeProcess::tap(unsigned long) {}
-void HomeProcess::layout() {}
-void HomeProcess::window() {}
-void HomeProcess::queryToday(bool) {}
-void HomeProcess::querySearch(bool) {}
-void HomeProcess::post(const std::string&) {}
-void HomeProcess::wait(double) {}
-void HomeProcess::runDue() {}
-double HomeProcess::now() const { return 0; }
-nlohmann::json HomeProcess::inspect(const std::string&) const { return nullptr; }
-nlohmann::json HomeProcess::dump() const { return nlohmann::json::object({{"time", 0.0}}); }
+
+template <class T> T* symbol(void* handle, const char* name) {
+  return static_cast<T*>(dlsym(handle, name));
+}
+
+nlohmann::json alphaOf(id view) {
+  if (view == nullptr) return {{"alpha", nullptr}, {"visibleAlpha", nullptr}};
+  return {{"alpha", platform::UIView::alpha(view)}, {"visibleAlpha", visibleAlpha(view)}};
+}
+
+} // namespace
+
+struct HomeProcess::Impl {
+  Impl(std::filesystem::path r, ClockMode c, Deliverables d)
+      : root(std::move(r)), clock(c), deliverables(std::move(d)) {}
+
+  std::filesystem::path root;
+  ClockMode clock;
+  Deliverables deliverables;
+  BootOptions options;
+  bool booted = false;
+  std::optional<long> feedbackLevel = 2;
+  std::string model = "iPhone";
+  LibraryState library;
+  ControlCenter controlCenter;
+
+  void loadLibrary() {
+    // The loader runs the library's two initialisers inside dlopen.
+    library.handle = dlopen(deliverables.library.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library.handle == nullptr)
+      throw std::runtime_error("cannot load " + deliverables.library.string() + ": " + dlerror());
+    library.settings = symbol<QuellineSettings>(library.handle, "Settings");
+    library.flags = symbol<QuellineSharedFlags>(library.handle, "SharedFlags");
+    library.tapRecognizer = symbol<id>(library.handle, "tapRecognizer");
+    library.timer = symbol<id>(library.handle, "timer");
+    library.hooks = symbol<const QuellineHookRow>(library.handle, "QuellineHookTable");
+    library.hookCount = symbol<const uint32_t>(library.handle, "QuellineHookTableSize");
+  }
+
+  // The process ends: what the library holds goes with it.
+  void unloadLibrary() {
+    if (library.handle == nullptr) return;
+    if (library.timer != nullptr) objc_release(std::exchange(*library.timer, nullptr));
+    if (library.tapRecognizer != nullptr)
+      objc_release(std::exchange(*library.tapRecognizer, nullptr));
+  }
+
+  void closeLibrary() {
+    if (library.handle != nullptr) dlclose(library.handle);
+    library = {};
+  }
+
+  template <class F> void action(F&& body) {
+    if (!booted) throw std::logic_error("the process is not booted");
+    withPool(body);
+  }
+};
+
+HomeProcess::HomeProcess(std::filesystem::path root, ClockMode clock, Deliverables deliverables)
+    : impl_(new Impl(std::move(root), clock, std::move(deliverables))) {}
+
+HomeProcess::~HomeProcess() {
+  shutdown();
+}
+
+void HomeProcess::boot(const BootOptions& options) {
+  Impl& p = *impl_;
+  if (p.booted) throw std::logic_error("the process is already booted");
+  p.options = options;
+  std::filesystem::create_directories(p.root / "var/mobile/Library/Preferences");
+  bootPlatform({p.root, p.clock});
+  p.booted = true;
+  setFeedbackSupportLevel(p.feedbackLevel);
+  setDeviceModel(p.model);
+  withPool([&] {
+    defineHostClasses(options.without);
+    if (!options.vanilla) {
+      p.loadLibrary();
+      p.controlCenter.install(p.deliverables.moduleBundle);
+    }
+    HostObjects& o = objects();
+    if (Class cls = objc_getClass("SpringBoard")) {
+      o.springBoard = Strong::adopt(send<id>(send<id>(as_id(cls), "alloc"), "init"));
+      send<void>(o.springBoard.get(), "applicationDidFinishLaunching:", o.springBoard.get());
+    }
+    p.controlCenter.start(options.ccLazy);
+  });
+}
+
+void HomeProcess::restart() {
+  BootOptions options = impl_->options;
+  shutdown();
+  boot(options);
+}
+
+void HomeProcess::shutdown() {
+  Impl& p = *impl_;
+  if (!p.booted) return;
+  withPool([&] {
+    p.controlCenter.stop();
+    p.unloadLibrary();
+    resetHostClasses();
+  });
+  shutdownPlatform();
+  p.controlCenter.close();
+  p.closeLibrary();
+  p.booted = false;
+}
+
+bool HomeProcess::booted() const {
+  return impl_->booted;
+}
+
+void HomeProcess::setFeedbackLevel(std::optional<long> level) {
+  impl_->feedbackLevel = level;
+  if (impl_->booted) setFeedbackSupportLevel(level);
+}
+
+void HomeProcess::setModel(const std::string& model) {
+  impl_->model = model;
+  if (impl_->booted) setDeviceModel(model);
+}
+
+void HomeProcess::setSwitch(bool silent) {
+  impl_->action([&] {
+    send<void>(objects().mediaController.get(), "setRingerMuted:", static_cast<BOOL>(silent));
+    if (Class hud = objc_getClass("SBRingerHUDController"))
+      send<void>(as_id(hud), "activate:", silent ? 1 : 0);
+  });
+}
+
+void HomeProcess::setToggle(bool on) {
+  impl_->action([&] { impl_->controlCenter.setSelected(on); });
+}
+
+void HomeProcess::openControlCenter() {
+  impl_->action([&] { impl_->controlCenter.open(); });
+}
+
+void HomeProcess::notify(const std::string& app, const std::optional<std::string>& sound) {
+  impl_->action([&] {
+    HostObjects& o = objects();
+    HostRecord& r = record();
+    Strong soundName = sound ? newString(*sound) : Strong();
+    Strong soundObject;
+    if (Class cls = objc_getClass("NCNotificationSound"))
+      soundObject = Strong::adopt(
+          send<id>(send<id>(as_id(cls), "alloc"), "initWithNotificationSound:", soundName.get()));
+    Strong request = newRequest(app, soundObject.get());
+
+    if (Class cls = objc_getClass("NCNotificationOptions")) {
+      Strong options = Strong::adopt(send<id>(send<id>(as_id(cls), "alloc"), "init"));
+      if (send<BOOL>(options.get(), "canTurnOnDisplay")) {
+        ++r.displayWakes;
+        trace::emit("wake", {{"app", app}});
+      }
+      unsigned long long realerts = send<unsigned long long>(options.get(), "realertCount");
+      r.realerts.push_back(realerts);
+    }
+
+    Strong shortLook;
+    if (Class cls = objc_getClass("NCNotificationShortLookViewController")) {
+      shortLook = Strong::adopt(send<id>(
+          send<id>(as_id(cls), "alloc"),
+          "_initWithNotificationRequest:revealingAdditionalContentOnPresentation:", request.get(),
+          static_cast<BOOL>(NO)));
+      id preview = send<id>(shortLook.get(), "viewForPreview");
+      bool shown = preview != nullptr && !platform::UIView::isHidden(preview);
+      (shown ? r.bannersShown : r.bannersHidden) += 1;
+      trace::emit("banner", {{"app", app}, {"shown", shown}});
+    }
+
+    send<void>(o.soundController.get(), "playSoundForNotificationRequest:", request.get());
+    o.notifications.emplace_back(request, shortLook);
+  });
+}
+
+void HomeProcess::openApp(const std::string& app) {
+  impl_->action([&] {
+    setFrontmostApplication(applicationFor(app));
+    send<void>(objects().pageView.get(), "setOverlay:animated:", static_cast<id>(nullptr),
+               static_cast<BOOL>(YES));
+  });
+}
+
+void HomeProcess::suspendApp(const std::string& app) {
+  impl_->action([&] {
+    send<void>(applicationFor(app), "saveSuspendSnapshot:forSceneHandle:", static_cast<id>(nullptr),
+               static_cast<id>(nullptr));
+    setFrontmostApplication(nullptr);
+  });
+}
+
+void HomeProcess::overlay() {
+  impl_->action([&] {
+    send<void>(objects().pageView.get(), "setOverlay:animated:", static_cast<id>(nullptr),
+               static_cast<BOOL>(YES));
+  });
+}
+
+void HomeProcess::clearList() {
+  impl_->action([&] { objects().notifications.clear(); });
+}
+
+void HomeProcess::touch() {
+  impl_->action([&] {
+    send<void>(objects().homeScreenView.get(), "touchesBegan:withEvent:", static_cast<id>(nullptr),
+               static_cast<id>(nullptr));
+  });
+}
+
+void HomeProcess::tap(unsigned long taps) {
+  impl_->action([&] {
+    id view = objects().homeScreenView.get();
+    if (view == nullptr) return;
+    for (unsigned long i = 0; i < taps; ++i)
+      send<void>(view, "touchesBegan:withEvent:", static_cast<id>(nullptr),
+                 static_cast<id>(nullptr));
+    recognizeTaps(view, taps);
+  });
+}
+
+void HomeProcess::layout() {
+  impl_->action([&] { send<void>(objects().rootFolderView.get(), "layoutDockView"); });
+}
+
+void HomeProcess::window() {
+  impl_->action([&] { send<void>(objects().homeScreenView.get(), "didMoveToWindow"); });
+}
+
+void HomeProcess::queryToday(bool answer) {
+  impl_->action([&] {
+    record().todayAnswer = answer;
+    send<BOOL>(objects().rootFolderView.get(), "isOnTodayPage");
+  });
+}
+
+void HomeProcess::querySearch(bool answer) {
+  impl_->action([&] {
+    record().searchAnswer = answer;
+    send<BOOL>(objects().rootFolderView.get(), "isPullDownSearchVisible");
+  });
+}
+
+void HomeProcess::post(const std::string& name) {
+  impl_->action([&] {
+    using namespace platform::NSNotificationCenter;
+    postNotificationName_object_userInfo(defaultCenter(), newString(name).get(), nullptr, nullptr);
+  });
+}
+
+void HomeProcess::wait(double seconds) {
+  if (!impl_->booted) return;
+  mainRunLoop().runFor(seconds);
+}
+
+void HomeProcess::runDue() {
+  if (impl_->booted) mainRunLoop().runDue();
+}
+
+double HomeProcess::now() const {
+  return impl_->booted ? mainRunLoop().now() : 0.0;
+}
+
+nlohmann::json HomeProcess::inspect(const std::string& className) const {
+  if (!impl_->booted) return nullptr;
+  Class cls = objc_getClass(className.c_str());
+  if (cls == nullptr) return nullptr;
+  auto methods = [](Class c) {
+    nlohmann::json out = nlohmann::json::object();
+    for (const auto& [sel, method] : c->methods)
+      out[sel_getName(sel)] = method->types;
+    return out;
+  };
+  nlohmann::json ivars = nlohmann::json::object();
+  for (const auto& ivar : cls->ivars)
+    if (ivar->name != "_sim") ivars[ivar->name] = ivar->types;
+  Class super = class_getSuperclass(cls);
+  return {{"class", className},
+          {"superclass", super ? nlohmann::json(class_getName(super)) : nlohmann::json(nullptr)},
+          {"methods", methods(cls)},
+          {"classMethods", methods(object_getClass(as_id(cls)))},
+          {"ivars", ivars}};
+}
+
+nlohmann::json HomeProcess::dump() const {
+  const Impl& p = *impl_;
+  nlohmann::json d = nlohmann::json::object();
+  d["time"] = now();
+
+  auto fileJson = [&]() -> nlohmann::json {
+    if (!p.booted) return nullptr;
+    nlohmann::json out;
+    withPool([&] {
+      Strong file = readDictionaryFile(kPrefsPath, false);
+      out = file ? toJson(file.get()) : nlohmann::json(nullptr);
+    });
+    return out;
+  };
+
+  const QuellineSettings* s = p.library.settings;
+  if (s != nullptr) {
+    d["settings"] = {{"hideAnimated", s->hideAnimated},
+                     {"enableMuteSwitch", s->enableMuteSwitch},
+                     {"enableHideIcons", s->enableHideIcons},
+                     {"hideIconsWithSwitch", s->hideIconsWithSwitch},
+                     {"haptic", s->haptic},
+                     {"timerTime", s->timerTime},
+                     {"useTimer", s->useTimer},
+                     {"disableSound", s->disableSound},
+                     {"hideBanners", s->hideBanners},
+                     {"hideNCNotifications", s->hideNCNotifications},
+                     {"touchToReveal", s->touchToReveal},
+                     {"numberOfTaps", s->numberOfTaps}};
+  } else {
+    d["settings"] = nullptr;
+  }
+  const QuellineSharedFlags* f = p.library.flags;
+  if (f != nullptr) {
+    d["flags"] = {{"notificationsHidden", f->notificationsHidden},
+                  {"iconsHiddenBySwitch", f->iconsHiddenBySwitch},
+                  {"bannersHidden", f->bannersHidden},
+                  {"toggleHasControlCached", f->toggleHasControlCached},
+                  {"pullDownSearchVisible", f->pullDownSearchVisible},
+                  {"onTodayPage", f->onTodayPage},
+                  {"iconsFaded", f->iconsFaded}};
+  } else {
+    d["flags"] = nullptr;
+  }
+
+  if (!p.booted) {
+    d["file"] = nullptr;
+    return d;
+  }
+
+  withPool([&] {
+    HostObjects& o = objects();
+    HostRecord& r = record();
+    id list = o.listController ? platform::UIViewController::view(o.listController.get()) : nullptr;
+    d["list"] = alphaOf(list);
+    d["icons"] = alphaOf(o.rootFolderView.get());
+
+    id timerObject = p.library.timer ? *p.library.timer : nullptr;
+    d["timer"] = {{"held", timerObject != nullptr},
+                  {"live", timerObject != nullptr && platform::NSTimer::isValid(timerObject)},
+                  {"fireAt", timerObject != nullptr ? nlohmann::json(timerFireTime(timerObject))
+                                                    : nlohmann::json(nullptr)}};
+    id tap = p.library.tapRecognizer ? *p.library.tapRecognizer : nullptr;
+    d["tapRecognizer"] = {
+        {"taps", tap != nullptr
+                     ? nlohmann::json(platform::UITapGestureRecognizer::numberOfTapsRequired(tap))
+                     : nlohmann::json(nullptr)}};
+    nlohmann::json home = nlohmann::json::array();
+    if (o.homeScreenView)
+      for (id recognizer : gestureRecognizersOf(o.homeScreenView.get()))
+        home.push_back(platform::UITapGestureRecognizer::numberOfTapsRequired(recognizer));
+    d["home"] = {{"recognizers", o.homeScreenView ? home : nlohmann::json(nullptr)}};
+    d["recognizers"] = {{"alive", liveInstances(objc_getClass("UITapGestureRecognizer"))}};
+    d["timers"] = {{"live", liveTimers()}};
+
+    d["module"] = p.controlCenter.dump();
+    d["ringer"] = {
+        {"muted", o.mediaController ? nlohmann::json(r.ringerMuted) : nlohmann::json(nullptr)}};
+    d["hud"] = r.hud;
+    d["display"] = {{"wakes", r.displayWakes}};
+    d["sounds"] = r.sounds;
+    d["feedback"] = feedbackLog();
+    d["banners"] = {{"shown", r.bannersShown}, {"hidden", r.bannersHidden}};
+    d["realerts"] = r.realerts;
+    d["snapshots"] = r.snapshots;
+    d["hostCalls"] = r.hostCalls;
+    d["redraws"] = r.redraws;
+
+    nlohmann::json registrations = nlohmann::json::object();
+    nlohmann::json posts = nlohmann::json::object();
+    for (const char* suffix : kEventSuffixes) {
+      std::string name = std::string(kEventPrefix) + suffix;
+      registrations[suffix] = liveRegistrations(name);
+      posts[suffix] = postCount(name);
+    }
+    d["registrations"] = registrations;
+    d["posts"] = posts;
+
+    nlohmann::json hooks = nlohmann::json::array();
+    if (p.library.hooks != nullptr) {
+      for (uint32_t i = 0; i < *p.library.hookCount; ++i) {
+        const QuellineHookRow& row = p.library.hooks[i];
+        bool replace = row.op == QuellineHookOp::Replace;
+        hooks.push_back({{"class", row.className},
+                         {"selector", row.selector},
+                         {"op", replace ? "replace" : "add"},
+                         {"meta", row.onMetaclass},
+                         {"types", replace ? nlohmann::json(nullptr) : nlohmann::json(row.types)},
+                         {"found", objc_getClass(row.className) != nullptr}});
+      }
+    }
+    d["hooks"] = hooks;
+  });
+  d["file"] = fileJson();
+  return d;
+}
+
 } // namespace hostsim::home

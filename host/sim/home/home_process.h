@@ -17,8 +17,8 @@ namespace hostsim::home {
 
 struct BootOptions {
   std::set<std::string> without; // host classes absent from the process
-  bool ccLazy = false;            // Control Center reads isSelected only when needed
-  bool vanilla = false;           // boot without the deliverables
+  bool ccLazy = false;           // Control Center reads isSelected only when needed
+  bool vanilla = false;          // boot without the deliverables
 };
 
 struct Deliverables {

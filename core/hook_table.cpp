@@ -1,0 +1,112 @@
+#include "core/hook_table.h"
+
+#include "core/hooks.h"
+#include "platform/message.h"
+#include "prefs/flags.h"
+
+namespace quelline {
+namespace {
+
+template <auto Routine> IMP routineOf() {
+  return platform::asIMP(Routine);
+}
+
+constexpr QuellineHookOp R = QuellineHookOp::Replace;
+constexpr QuellineHookOp A = QuellineHookOp::Add;
+
+bool sameName(const char* a, const char* b) {
+  while (*a != '\0' && *a == *b) {
+    ++a;
+    ++b;
+  }
+  return *a == *b;
+}
+
+} // namespace
+} // namespace quelline
+
+using namespace quelline;
+
+extern "C" QUELLINE_EXPORT const QuellineHookRow QuellineHookTable[] = {
+    {"SpringBoard", false, "applicationDidFinishLaunching:", R,
+     &routineOf<&replacedApplicationDidFinishLaunching>, &hostApplicationDidFinishLaunching,
+     nullptr},
+    {"SBMediaController", false, "setRingerMuted:", R, &routineOf<&replacedSetRingerMuted>,
+     &hostSetRingerMuted, nullptr},
+    {"NCNotificationCombinedListViewController", false, "viewDidLoad", R,
+     &routineOf<&replacedListViewDidLoad>, &hostListViewDidLoad, nullptr},
+    {"NCNotificationCombinedListViewController", false, "hide", A, &routineOf<&listHide>, nullptr,
+     "v@:"},
+    {"NCNotificationCombinedListViewController", false, "unhide", A, &routineOf<&listUnhide>,
+     nullptr, "v@:"},
+    {"SBRingerHUDController", true, "activate:", R, &routineOf<&replacedActivate>, &hostActivate,
+     nullptr},
+    {"NCNotificationShortLookViewController", false,
+     "_initWithNotificationRequest:revealingAdditionalContentOnPresentation:", R,
+     &routineOf<&replacedShortLookInit>, &hostShortLookInit, nullptr},
+    {"NCNotificationShortLookViewController", false, "viewForPreview", R,
+     &routineOf<&replacedViewForPreview>, &hostViewForPreview, nullptr},
+    {"NCNotificationShortLookViewController", false, "hideBanner", A,
+     &routineOf<&shortLookHideBanner>, nullptr, "v@:"},
+    {"NCNotificationShortLookViewController", false, "unHideBanner", A,
+     &routineOf<&shortLookUnHideBanner>, nullptr, "v@:"},
+    {"NCNotificationSound", false, "initWithNotificationSound:", R,
+     &routineOf<&replacedInitWithNotificationSound>, &hostInitWithNotificationSound, nullptr},
+    {"SBNCSoundController", false, "playSoundForNotificationRequest:", R,
+     &routineOf<&replacedPlaySoundForNotificationRequest>, &hostPlaySoundForNotificationRequest,
+     nullptr},
+    {"SBAppSwitcherPageView", false, "setOverlay:animated:", R, &routineOf<&replacedSetOverlay>,
+     &hostSetOverlay, nullptr},
+    {"SBApplication", false, "saveSuspendSnapshot:forSceneHandle:", R,
+     &routineOf<&replacedSaveSuspendSnapshot>, &hostSaveSuspendSnapshot, nullptr},
+    {"NCNotificationOptions", false, "canTurnOnDisplay", R, &routineOf<&replacedCanTurnOnDisplay>,
+     &hostCanTurnOnDisplay, nullptr},
+    {"NCNotificationOptions", false, "realertCount", R, &routineOf<&replacedRealertCount>,
+     &hostRealertCount, nullptr},
+    {"SBHomeScreenView", false, "didMoveToWindow", R, &routineOf<&replacedDidMoveToWindow>,
+     &hostDidMoveToWindow, nullptr},
+    {"SBHomeScreenView", false, "touchesBegan:withEvent:", R, &routineOf<&replacedTouchesBegan>,
+     &hostTouchesBegan, nullptr},
+    {"SBHomeScreenView", false, "handleTaps:", A, &routineOf<&homeHandleTaps>, nullptr, "v@:@"},
+    {"SBHomeScreenView", false, "numberOfTapsChanged", A, &routineOf<&homeNumberOfTapsChanged>,
+     nullptr, "v@:"},
+    {"SBRootFolderView", false, "layoutDockView", R, &routineOf<&replacedLayoutDockView>,
+     &hostLayoutDockView, nullptr},
+    {"SBRootFolderView", false, "isPullDownSearchVisible", R,
+     &routineOf<&replacedIsPullDownSearchVisible>, &hostIsPullDownSearchVisible, nullptr},
+    {"SBRootFolderView", false, "isOnTodayPage", R, &routineOf<&replacedIsOnTodayPage>,
+     &hostIsOnTodayPage, nullptr},
+    {"SBRootFolderView", false, "hideIcons", A, &routineOf<&iconsHideIcons>, nullptr, "v@:"},
+    {"SBRootFolderView", false, "timerEnd", A, &routineOf<&iconsTimerEnd>, nullptr, "v@:"},
+    {"SBRootFolderView", false, "muteHideIcons", A, &routineOf<&iconsMuteHideIcons>, nullptr,
+     "v@:"},
+    {"SBRootFolderView", false, "muteUnhideIcons", A, &routineOf<&iconsMuteUnhideIcons>, nullptr,
+     "v@:"},
+    {"SBRootFolderView", false, "checkTimer", A, &routineOf<&iconsCheckTimer>, nullptr, "v@:"},
+};
+
+extern "C" QUELLINE_EXPORT const uint32_t QuellineHookTableSize =
+    sizeof(QuellineHookTable) / sizeof(QuellineHookTable[0]);
+
+namespace quelline {
+
+void installHookTable() {
+  // Consecutive rows of one class share one lookup.
+  const char* lookedUp = nullptr;
+  Class cls = nil;
+  for (uint32_t i = 0; i < QuellineHookTableSize; ++i) {
+    const QuellineHookRow& row = QuellineHookTable[i];
+    if (lookedUp == nullptr || !sameName(lookedUp, row.className)) {
+      cls = objc_getClass(row.className);
+      lookedUp = row.className;
+    }
+    Class target = row.onMetaclass ? object_getClass(as_id(cls)) : cls;
+    SEL selector = sel_registerName(row.selector);
+    if (row.op == QuellineHookOp::Replace)
+      MSHookMessageEx(target, selector, row.routine(), row.slot);
+    else
+      class_addMethod(target, selector, row.routine(), row.types);
+  }
+}
+
+} // namespace quelline

@@ -1,0 +1,70 @@
+// The host's own classes of the modeled home-screen process, each with a
+// host implementation that does what the device would and records what a
+// user would see or hear.
+#pragma once
+
+#include "runtime/runtime.h"
+
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+
+namespace hostsim::home {
+
+// What the host showed and played, and how often the host implementation
+// of each replaced method ran.
+struct HostRecord {
+  bool ringerMuted = false;
+  nlohmann::json hud = nlohmann::json::array();
+  int displayWakes = 0;
+  nlohmann::json sounds = nlohmann::json::array();
+  int bannersShown = 0;
+  int bannersHidden = 0;
+  nlohmann::json realerts = nlohmann::json::array();
+  nlohmann::json snapshots = nlohmann::json::array();
+  std::map<std::string, int> hostCalls;
+  int redraws = 0; // Control Center redrew the toggle
+  bool todayAnswer = false;
+  bool searchAnswer = false;
+};
+
+// Set while a process is booted.
+HostRecord& record();
+
+// The objects applicationDidFinishLaunching: builds, as the process holds
+// them (null when their class is absent).
+struct HostObjects {
+  Strong springBoard;
+  Strong listController;
+  Strong rootFolderView;
+  Strong homeScreenView;
+  Strong mediaController;
+  Strong soundController;
+  Strong pageView;
+  std::map<std::string, Strong> applications;           // by bundle identifier
+  std::vector<std::pair<Strong, Strong>> notifications; // request, short-look controller
+};
+HostObjects& objects();
+
+// Defines every host class except those named in `without`, then starts a
+// fresh record.
+void defineHostClasses(const std::set<std::string>& without);
+// Drops the record and the objects (the process ends).
+void resetHostClasses();
+
+// An application object for a bundle identifier (made on first use; nil
+// when SBApplication is absent).
+id applicationFor(const std::string& bundleIdentifier);
+
+// A new notification request from `app` whose sound object carries `sound`.
+Strong newRequest(const std::string& app, id soundObject);
+
+// The sound a request's sound object carries (nil for none).
+id requestSound(id request);
+
+// What Control Center's toggle base class needs: the callback that
+// Control Center gives it to redraw.
+void defineControlCenterBase();
+
+} // namespace hostsim::home

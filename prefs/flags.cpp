@@ -1,0 +1,5 @@
+#include "prefs/flags.h"
+
+QUELLINE_EXPORT QuellineSharedFlags SharedFlags;
+QUELLINE_EXPORT id tapRecognizer;
+QUELLINE_EXPORT id timer;

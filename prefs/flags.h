@@ -1,0 +1,26 @@
+// Process-wide flags, all false when the library loads. Exported with C
+// linkage so that the simulator can read them.
+#pragma once
+
+#include "platform/objc.h"
+
+// What the library shows the loader; everything else stays inside it.
+#define QUELLINE_EXPORT __attribute__((visibility("default")))
+
+struct QuellineSharedFlags {
+  bool notificationsHidden;    // the list is hidden by quiet mode
+  bool iconsHiddenBySwitch;    // the ring/silent switch hid the icons
+  bool bannersHidden;          // a banner app is in front
+  bool toggleHasControlCached; // the toggle governed the icons at the last tap
+  bool pullDownSearchVisible;  // the host's last recorded answer
+  bool onTodayPage;            // the host's last recorded answer
+  bool iconsFaded;             // a toggle-mode fade-out has run its 0.6 s
+};
+
+extern "C" {
+extern QuellineSharedFlags SharedFlags;
+// The tap recognizer installed last, and the running reveal timer: one
+// retained object each, released when replaced.
+extern id tapRecognizer;
+extern id timer;
+}
