@@ -3,6 +3,7 @@
 
 #include "platform.h"
 #include "services/run_loop.h"
+#include "services/trace.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -22,6 +23,7 @@ protected:
   }
   void TearDown() override {
     objc_autoreleasePoolPop(pool_);
+    hostsim::trace::setSink(nullptr);
     hostsim::shutdownPlatform();
     std::error_code ec;
     std::filesystem::remove_all(root_, ec);

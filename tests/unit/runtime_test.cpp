@@ -271,3 +271,25 @@ TEST_F(RuntimeTest, ArgumentCountFromTheTypeEncoding) {
 }
 
 } // namespace
+
+namespace {
+struct Outer {
+  inline static Class cls = nullptr;
+  int outer = 1;
+};
+struct Inner {
+  inline static Class cls = nullptr;
+  long inner = 2;
+};
+
+TEST_F(RuntimeTest, EachClassAlongAChainKeepsItsOwnState) {
+  Class outer = defineClass<Outer>("OuterState", base_);
+  Class inner = defineClass<Inner>("InnerState", outer);
+  EXPECT_GT(inner->payloadOffset, outer->payloadOffset);
+  Strong obj = make(inner);
+  hostsim::state<Outer>(obj.get()).outer = 10;
+  hostsim::state<Inner>(obj.get()).inner = 20;
+  EXPECT_EQ(hostsim::state<Outer>(obj.get()).outer, 10);
+  EXPECT_EQ(hostsim::state<Inner>(obj.get()).inner, 20);
+}
+} // namespace

@@ -49,6 +49,10 @@ Class objc_allocateClassPair(Class superclass, const char* name, size_t extraByt
 BOOL class_addIvar(Class cls, const char* name, size_t size, uint8_t alignment, const char* types);
 void objc_registerClassPair(Class cls);
 Ivar class_getInstanceVariable(Class cls, const char* name);
+// A new instance with `extraBytes` of storage of its own after its instance
+// variables, reached through object_getIndexedIvars.
+id class_createInstance(Class cls, size_t extraBytes);
+void* object_getIndexedIvars(id obj);
 ptrdiff_t ivar_getOffset(Ivar v);
 
 // Reference counting, as the device's runtime exports it for ARC.

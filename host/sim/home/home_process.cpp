@@ -313,7 +313,7 @@ nlohmann::json HomeProcess::inspect(const std::string& className) const {
   };
   nlohmann::json ivars = nlohmann::json::object();
   for (const auto& ivar : cls->ivars)
-    if (ivar->name != "_sim") ivars[ivar->name] = ivar->types;
+    if (!ivar->name.starts_with(kStateIvarPrefix)) ivars[ivar->name] = ivar->types;
   Class super = class_getSuperclass(cls);
   return {{"class", className},
           {"superclass", super ? nlohmann::json(class_getName(super)) : nlohmann::json(nullptr)},

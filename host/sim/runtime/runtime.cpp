@@ -139,6 +139,11 @@ inline IMP cachedLookup(Class cls, SEL sel) {
   }
 }
 
+// Extra bytes of an instance start after its instance variables, aligned.
+size_t indexedOffset(Class cls) {
+  return (cls->instanceSize + 15) & ~size_t{15};
+}
+
 void clearWeakReferences(id obj) {
   World* w = world();
   auto it = w->weakTable.find(obj);
@@ -305,7 +310,7 @@ void MSHookMessageEx(Class cls, SEL sel, IMP imp, IMP* result) {
 
 id class_createInstance(Class cls, size_t extraBytes) {
   if (cls == nullptr) return nullptr;
-  size_t size = sizeof(ObjectHeader) + cls->instanceSize + extraBytes;
+  size_t size = sizeof(ObjectHeader) + indexedOffset(cls) + extraBytes;
   void* memory = std::calloc(1, size);
   if (memory == nullptr) {
     std::fprintf(stderr, "class_createInstance: out of memory for %s\n", cls->name.c_str());
@@ -324,6 +329,11 @@ id class_createInstance(Class cls, size_t extraBytes) {
       (*it)->construct(reinterpret_cast<char*>(obj) + (*it)->payloadOffset);
   ++world()->live[cls];
   return obj;
+}
+
+void* object_getIndexedIvars(id obj) {
+  if (obj == nullptr) return nullptr;
+  return reinterpret_cast<char*>(obj) + indexedOffset(obj->isa);
 }
 
 void object_dispose(id obj) {

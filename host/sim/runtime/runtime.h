@@ -68,7 +68,6 @@ id objc_initWeak(id* location, id obj);
 id objc_storeWeak(id* location, id obj);
 id objc_loadWeakRetained(id* location);
 void objc_destroyWeak(id* location);
-id class_createInstance(Class cls, size_t extraBytes);
 // Arguments of the method, self and _cmd included ("v@:@" has 3).
 unsigned int method_getNumberOfArguments(Method m);
 void object_dispose(id obj);
@@ -105,14 +104,21 @@ void addClassMethod(Class cls, const char* selector, R (*fn)(id, SEL, A...)) {
   addMethod(object_getClass(as_id(cls)), selector, fn);
 }
 
+// The instance variable that holds a stand-in class's C++ state is named
+// this prefix followed by the class name.
+inline constexpr const char* kStateIvarPrefix = "_sim.";
+
 // Defines and registers a class (superclass may be null for a root class).
 Class defineClass(const char* name, Class superclass);
 
 // Defines a class whose instances carry a C++ object T.
 template <class T> Class defineClass(const char* name, Class superclass) {
   Class cls = objc_allocateClassPair(superclass, name, 0);
-  class_addIvar(cls, "_sim", sizeof(T), static_cast<uint8_t>(__builtin_ctz(alignof(T))), "?");
-  cls->payloadOffset = ivar_getOffset(class_getInstanceVariable(cls, "_sim"));
+  // One such variable per class along a chain: each name is its own.
+  std::string ivarName = std::string(kStateIvarPrefix) + name;
+  class_addIvar(cls, ivarName.c_str(), sizeof(T), static_cast<uint8_t>(__builtin_ctz(alignof(T))),
+                "?");
+  cls->payloadOffset = ivar_getOffset(class_getInstanceVariable(cls, ivarName.c_str()));
   cls->construct = [](void* p) { new (p) T(); };
   cls->destruct = [](void* p) { static_cast<T*>(p)->~T(); };
   objc_registerClassPair(cls);

@@ -435,8 +435,9 @@ void registerFoundationClasses() {
 }
 
 void resetFoundation() {
-  // The constant strings are immortal; their memory goes with the process
-  // they belonged to, so only the table is forgotten.
+  // The constant strings are never released; they go with their process.
+  for (auto& [text, string] : constantStrings())
+    object_dispose(string);
   constantStrings().clear();
 }
 

@@ -18,13 +18,6 @@
 namespace hostsim {
 namespace {
 
-// Times are kept to the nanosecond, so that 0.3 s + 0.7 s and 1.0 s are one
-// moment and work due then runs in the order it was scheduled.
-double quantize(double seconds) {
-  if (seconds > 1e12) return seconds;
-  return static_cast<double>(std::llround(seconds * 1e9)) / 1e9;
-}
-
 class MainRunLoop final : public RunLoop {
 public:
   explicit MainRunLoop(ClockMode mode) : mode_(mode), start_(std::chrono::steady_clock::now()) {}
@@ -39,7 +32,7 @@ public:
   uint64_t schedule(double at, Work work) override {
     uint64_t handle = nextHandle_++;
     if (!(at >= 0)) at = 0; // NaN or negative: as soon as possible
-    at = quantize(at);
+    at = quantizeTime(at);
     queue_.emplace(Key{at, handle}, std::move(work));
     when_.emplace(handle, at);
     return handle;
@@ -63,7 +56,7 @@ public:
 
   void runFor(double seconds) override {
     if (!(seconds > 0)) seconds = 0;
-    double target = quantize(now() + seconds);
+    double target = quantizeTime(now() + seconds);
     if (mode_ == ClockMode::Virtual) {
       pollSources(0);
       runUntil(target);
@@ -151,6 +144,11 @@ RunLoop*& current() {
 }
 
 } // namespace
+
+double quantizeTime(double seconds) {
+  if (seconds > 1e12) return seconds;
+  return static_cast<double>(std::llround(seconds * 1e9)) / 1e9;
+}
 
 RunLoop& mainRunLoop() {
   if (current() == nullptr) {

@@ -42,6 +42,10 @@ public:
   virtual double nextDue() const = 0;
 };
 
+// A time as the run loop keeps it: to the nanosecond, so that 0.3 s + 0.7 s
+// and 1.0 s are one moment and work due then runs in scheduling order.
+double quantizeTime(double seconds);
+
 // The process's main run loop; created by the platform at boot.
 RunLoop& mainRunLoop();
 // Whether a process is booted (and so has a main run loop).
