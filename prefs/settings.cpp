@@ -2,40 +2,11 @@
 
 #include "prefs/events.h"
 #include "prefs/flags.h"
+#include "prefs/live_read.h"
 
 QUELLINE_EXPORT QuellineSettings Settings;
 
 namespace quelline {
-namespace {
-
-id valueOf(id source, id key) {
-  return source == nil ? nil : platform::NSDictionary::objectForKey(source, key);
-}
-
-bool converts(id value, const char* selector) {
-  return platform::NSObject::respondsToSelector(value, platform::sel(selector));
-}
-
-} // namespace
-
-bool settingBool(id source, id key, bool fallback) {
-  id value = valueOf(source, key);
-  if (value == nil || !converts(value, "boolValue")) return fallback;
-  return platform::NSNumber::boolValue(value);
-}
-
-int32_t settingInt32(id source, id key, int32_t fallback) {
-  id value = valueOf(source, key);
-  if (value == nil || !converts(value, "integerValue")) return fallback;
-  long wide = platform::NSNumber::integerValue(value);
-  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long>(wide)));
-}
-
-bool readLiveBool(id key) {
-  id prefs =
-      platform::NSMutableDictionary::dictionaryWithContentsOfFile(NSSTR(QUELLINE_PREFS_PATH));
-  return settingBool(prefs, key, false);
-}
 
 void loadPrefs(CFNotificationCenterRef, void*, CFNotificationName, const void*, CFDictionaryRef) {
   CFStringRef domain = CFSTR(QUELLINE_DOMAIN);
@@ -56,8 +27,7 @@ void loadPrefs(CFNotificationCenterRef, void*, CFNotificationName, const void*, 
       CFRelease(keys);
     }
   } else {
-    source = platform::NSObject::retain(
-        platform::NSMutableDictionary::dictionaryWithContentsOfFile(NSSTR(QUELLINE_PREFS_PATH)));
+    source = platform::NSObject::retain(readPreferenceFile());
   }
 
   Settings.hideAnimated = settingBool(source, NSSTR("hideAnimated"), true);

@@ -1,8 +1,8 @@
-// The user's settings: the cached values, filled only by loadPrefs, and the
-// live read of a key straight from the preference file.
+// The user's settings: the cached values, filled only by loadPrefs.
 #pragma once
 
 #include "platform/corefoundation.h"
+#include "prefs/live_read.h"
 
 #include <stdint.h>
 
@@ -31,15 +31,5 @@ namespace quelline {
 void loadPrefs(CFNotificationCenterRef center = nullptr, void* observer = nullptr,
                CFNotificationName name = nullptr, const void* object = nullptr,
                CFDictionaryRef userInfo = nullptr);
-
-// The boolean under `key` in the preference file, read now; false when the
-// file or the key is missing.
-bool readLiveBool(id key);
-
-// A stored value as a boolean or as a signed 32-bit integer (its low 32
-// bits). A value that has no such conversion (an array, a dictionary, data,
-// a date) counts as absent: the default is used.
-bool settingBool(id source, id key, bool fallback);
-int32_t settingInt32(id source, id key, int32_t fallback);
 
 } // namespace quelline

@@ -118,11 +118,11 @@ void HomeProcess::boot(const BootOptions& options) {
       p.controlCenter.install(p.deliverables.moduleBundle);
     }
     HostObjects& o = objects();
+    o.startControlCenter = [&p, lazy = options.ccLazy] { p.controlCenter.start(lazy); };
     if (Class cls = objc_getClass("SpringBoard")) {
       o.springBoard = Strong::adopt(send<id>(send<id>(as_id(cls), "alloc"), "init"));
       send<void>(o.springBoard.get(), "applicationDidFinishLaunching:", o.springBoard.get());
     }
-    p.controlCenter.start(options.ccLazy);
   });
 }
 

@@ -40,7 +40,7 @@ Strong make(const char* className) {
 
 // Builds the UI: the notification list (its view loads), the root folder
 // view (laid out), the home-screen view (in its window), the media and
-// sound controllers. Control Center comes after, from the process.
+// sound controllers, the app switcher's page view, and last Control Center.
 void SpringBoard_applicationDidFinishLaunching(id, SEL, id) {
   hostCall("-[SpringBoard applicationDidFinishLaunching:]", {nullptr});
   HostObjects& o = objects();
@@ -59,6 +59,7 @@ void SpringBoard_applicationDidFinishLaunching(id, SEL, id) {
   o.mediaController = make("SBMediaController");
   o.soundController = make("SBNCSoundController");
   o.pageView = make("SBAppSwitcherPageView");
+  if (o.startControlCenter) o.startControlCenter();
 }
 
 // --- Ringer -------------------------------------------------------------------

@@ -5,6 +5,7 @@
 
 #include "runtime/runtime.h"
 
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -44,6 +45,8 @@ struct HostObjects {
   Strong pageView;
   std::map<std::string, Strong> applications;           // by bundle identifier
   std::vector<std::pair<Strong, Strong>> notifications; // request, short-look controller
+  // Control Center starting, the last step of finishing the launch.
+  std::function<void()> startControlCenter;
 };
 HostObjects& objects();
 

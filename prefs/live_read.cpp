@@ -1,0 +1,39 @@
+#include "prefs/live_read.h"
+
+#include "prefs/events.h"
+
+namespace quelline {
+namespace {
+
+id valueOf(id source, id key) {
+  return source == nil ? nil : platform::NSDictionary::objectForKey(source, key);
+}
+
+bool converts(id value, const char* selector) {
+  return platform::NSObject::respondsToSelector(value, platform::sel(selector));
+}
+
+} // namespace
+
+bool settingBool(id source, id key, bool fallback) {
+  id value = valueOf(source, key);
+  if (value == nil || !converts(value, "boolValue")) return fallback;
+  return platform::NSNumber::boolValue(value);
+}
+
+int32_t settingInt32(id source, id key, int32_t fallback) {
+  id value = valueOf(source, key);
+  if (value == nil || !converts(value, "integerValue")) return fallback;
+  long wide = platform::NSNumber::integerValue(value);
+  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long>(wide)));
+}
+
+id readPreferenceFile() {
+  return platform::NSMutableDictionary::dictionaryWithContentsOfFile(NSSTR(QUELLINE_PREFS_PATH));
+}
+
+bool readLiveBool(id key) {
+  return settingBool(readPreferenceFile(), key, false);
+}
+
+} // namespace quelline

@@ -1,0 +1,24 @@
+// Reading settings values: the conversions that every reader shares, and
+// the live read of a key straight from the preference file.
+#pragma once
+
+#include "platform/foundation.h"
+
+#include <stdint.h>
+
+namespace quelline {
+
+// A stored value as a boolean, or as a signed 32-bit integer (its low 32
+// bits). A value that has no such conversion (an array, a dictionary, data,
+// a date) counts as absent: `fallback` is used, as for a missing key.
+bool settingBool(id source, id key, bool fallback);
+int32_t settingInt32(id source, id key, int32_t fallback);
+
+// The whole preference file, read now (nil when missing or unreadable).
+id readPreferenceFile();
+
+// The boolean under `key` in the preference file, read now; false when the
+// file or the key is missing.
+bool readLiveBool(id key);
+
+} // namespace quelline
