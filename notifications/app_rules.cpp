@@ -1,18 +1,48 @@
-// Per-app rules: apps on the user's lists switch quiet mode or banner
-// hiding on while they are in front.
+// Per-app rules: an app on the user's silent list switches quiet mode on
+// while it is in front, an app on the banner list keeps banners hidden.
+// An overlay set on an app-switcher page is the moment an app is in front;
+// saving an app's suspend snapshot is the moment it leaves.
 #include "core/hooks.h"
-#include "platform/message.h"
+#include "platform/sparkapplist.h"
+#include "platform/uikit.h"
+#include "prefs/events.h"
 
 namespace quelline {
 
 IMP hostSetOverlay;
 IMP hostSaveSuspendSnapshot;
 
-void replacedSetOverlay(id self, SEL _cmd, id overlay, BOOL animated) {
-  platform::callSlot<void>(hostSetOverlay, self, _cmd, overlay, animated);
+namespace {
+
+bool onSilentList(id bundleIdentifier) {
+  return platform::SparkAppList::doesIdentifier_andKey_containBundleIdentifier(
+      NSSTR("com.veltrasse.quelline.silentApps"), NSSTR("silentApps"), bundleIdentifier);
 }
 
+bool onBannerList(id bundleIdentifier) {
+  return platform::SparkAppList::doesIdentifier_andKey_containBundleIdentifier(
+      NSSTR("com.veltrasse.quelline.bannerApps"), NSSTR("bannerApps"), bundleIdentifier);
+}
+
+} // namespace
+
+void replacedSetOverlay(id self, SEL _cmd, id overlay, BOOL animated) {
+  using namespace platform;
+  id front = UIApplication::_accessibilityFrontMostApplication(UIApplication::sharedApplication());
+  id bundleIdentifier = NSObject::valueForKey(front, NSSTR("_bundleIdentifier"));
+  if (onSilentList(bundleIdentifier)) postEvent(NSSTR(QUELLINE_EVENT_HIDE));
+  if (onBannerList(bundleIdentifier)) postEvent(NSSTR(QUELLINE_EVENT_HIDE_BANNER));
+  callSlot<void>(hostSetOverlay, self, _cmd, overlay, animated);
+}
+
+// The app leaves: its rules end. The host still saves the app's snapshot
+// afterwards: the switcher's picture of the app is the user's to keep.
 void replacedSaveSuspendSnapshot(id self, SEL _cmd, id snapshot, id sceneHandle) {
+  SEL bundleIdentifier = platform::sel("bundleIdentifier");
+  if (onSilentList(platform::msgSend<id>(self, bundleIdentifier)))
+    postEvent(NSSTR(QUELLINE_EVENT_UNHIDE));
+  if (onBannerList(platform::msgSend<id>(self, bundleIdentifier)))
+    postEvent(NSSTR(QUELLINE_EVENT_UNHIDE_BANNER));
   platform::callSlot<void>(hostSaveSuspendSnapshot, self, _cmd, snapshot, sceneHandle);
 }
 
