@@ -1,7 +1,7 @@
 // The cost of the platform's messaging against plain C++: a cached message
 // send against a virtual call, and a notification post to 1 and 100
 // observers. Ratios between these, from one run, go to docs/performance.md.
-#include "platform.h"
+#include "bench_platform.h"
 #include "platform/foundation.h"
 #include "runtime/runtime.h"
 #include "services/foundation.h"
@@ -32,24 +32,19 @@ void handle(id, SEL) {
   benchmark::ClobberMemory();
 }
 
-// One booted platform for the whole benchmark process.
-struct Booted {
-  Booted() {
-    root = std::filesystem::temp_directory_path() / "quelline-bench-messaging";
-    std::filesystem::create_directories(root);
-    hostsim::bootPlatform({root});
-    pool = objc_autoreleasePoolPush();
+// The stand-in classes the benchmarks send to, on the booted platform.
+struct BenchClasses {
+  BenchClasses() {
+    bench::BootedPlatform::get();
     cls = hostsim::defineClass("BenchAnswerer", objc_getClass("NSObject"));
     hostsim::addMethod(cls, "answer:", answerMethod);
     hostsim::addMethod(cls, "handle", handle);
   }
-  std::filesystem::path root;
-  void* pool;
   Class cls;
 };
 
-Booted& booted() {
-  static Booted b;
+BenchClasses& booted() {
+  static BenchClasses b;
   return b;
 }
 
@@ -84,7 +79,7 @@ void BM_CachedSend(benchmark::State& state) {
 BENCHMARK(BM_CachedSend);
 
 void BM_Post(benchmark::State& state) {
-  Booted& b = booted();
+  BenchClasses& b = booted();
   std::vector<hostsim::Strong> observers;
   id center = platform::NSNotificationCenter::defaultCenter();
   id name = NSSTR("com.veltrasse.quelline/bench");

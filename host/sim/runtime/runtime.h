@@ -177,6 +177,13 @@ private:
   id loc_ = nullptr;
 };
 
+// Hands out an object the way a convenience constructor does: alive until
+// the current autorelease pool ends.
+inline id autoreleased(const Strong& s) {
+  objc_retain(s.get());
+  return objc_autorelease(s.get());
+}
+
 // Sends `selector` to target with `argument` when its method takes one
 // argument, without it when it takes none: how timers, delayed performs,
 // notifications and gesture recognizers reach their targets.

@@ -39,10 +39,6 @@ void record(const char* kind, long identifier, std::optional<bool> prepared = st
   trace::emit("feedback", std::move(event));
 }
 
-id autoreleased(Strong s) {
-  objc_retain(s.get());
-  return objc_autorelease(s.get());
-}
 
 // --- UIDevice -------------------------------------------------------------
 

@@ -70,11 +70,6 @@ char resultCode(const char* types) {
   return *types;
 }
 
-id autoreleased(Strong s) {
-  id obj = s.get();
-  objc_retain(obj);
-  return objc_autorelease(obj);
-}
 
 id boxed(char code, id self, SEL getter) {
   using platform::msgSend;

@@ -74,7 +74,7 @@ void NSNotificationCenter_removeObserver(id, SEL, id observer) {
 void NSNotificationCenter_post(id, SEL, id name, id object, id userInfo) {
   std::string text = stringOf(name);
   ++center()->posts[text];
-  trace::emit("post", {{"name", text}});
+  if (trace::enabled()) trace::emit("post", {{"name", text}});
   // The registrations present now; one added by a handler waits for the
   // next post, one removed or freed by a handler is skipped.
   std::vector<std::shared_ptr<Registration>> present;
@@ -86,9 +86,10 @@ void NSNotificationCenter_post(id, SEL, id name, id object, id userInfo) {
     if (r->removed) continue;
     Strong observer = r->observer.lock();
     if (!observer) continue;
-    trace::emit("deliver", {{"name", text},
-                            {"to", class_getName(object_getClass(observer.get()))},
-                            {"selector", sel_getName(r->selector)}});
+    if (trace::enabled())
+      trace::emit("deliver", {{"name", text},
+                              {"to", class_getName(object_getClass(observer.get()))},
+                              {"selector", sel_getName(r->selector)}});
     if (!notification) {
       notification = Strong::adopt(class_createInstance(NotificationState::cls, 0));
       auto& n = state<NotificationState>(notification.get());

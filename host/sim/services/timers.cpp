@@ -50,11 +50,6 @@ void TimerState::uncount() {
   --liveCount();
 }
 
-id autoreleased(Strong s) {
-  id obj = s.get();
-  objc_retain(obj);
-  return objc_autorelease(obj);
-}
 
 void fire(id timer);
 

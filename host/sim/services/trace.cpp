@@ -14,6 +14,10 @@ void setSink(Sink s) {
   sink() = std::move(s);
 }
 
+bool enabled() {
+  return static_cast<bool>(sink());
+}
+
 void emit(const char* kind, Event fields) {
   if (!sink()) return;
   Event e = Event::object();

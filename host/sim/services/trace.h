@@ -13,6 +13,9 @@ using Sink = std::function<void(const Event&)>;
 // Replaces the receiver of events (none by default: events are dropped).
 void setSink(Sink sink);
 
+// Whether anyone receives events: hot paths skip building them otherwise.
+bool enabled();
+
 // Emits {"t":NOW, "event":kind, ...fields} in that key order.
 void emit(const char* kind, Event fields = Event::object());
 

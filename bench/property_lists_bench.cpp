@@ -1,0 +1,78 @@
+// Reading the preference file through the hardened reader, as the home
+// screen does on every reload and every live read: the 15 keys of the
+// settings, stored as XML (what the system writes) and as binary (what the
+// device's own preferences service may leave).
+#include "bench_platform.h"
+#include "services/device_paths.h"
+#include "services/foundation.h"
+#include "services/property_lists.h"
+
+#include <benchmark/benchmark.h>
+#include <fstream>
+#include <plist/plist.h>
+
+namespace {
+
+constexpr const char* kXmlFile = "/var/mobile/Library/Preferences/com.example.xml.plist";
+constexpr const char* kBinaryFile = "/var/mobile/Library/Preferences/com.example.binary.plist";
+
+constexpr const char* kBooleans[] = {"hideAnimated",
+                                     "enableMuteSwitch",
+                                     "enableHideIcons",
+                                     "hideIconsWithSwitch",
+                                     "haptic",
+                                     "useTimer",
+                                     "disableSound",
+                                     "hideBanners",
+                                     "hideNCNotifications",
+                                     "touchToReveal",
+                                     "enableTweakToggle",
+                                     "toggleHasControl",
+                                     "hideIconsWithToggle"};
+
+// Writes both files with libplist; false when either could not be written.
+bool writeSettingsFiles() {
+  plist_t dict = plist_new_dict();
+  for (const char* key : kBooleans)
+    plist_dict_set_item(dict, key, plist_new_bool(1));
+  plist_dict_set_item(dict, "timerTime", plist_new_uint(5));
+  plist_dict_set_item(dict, "numberOfTaps", plist_new_uint(2));
+  bool ok = true;
+  for (auto [path, binary] : {std::pair{kXmlFile, false}, std::pair{kBinaryFile, true}}) {
+    char* bytes = nullptr;
+    uint32_t length = 0;
+    if (binary)
+      plist_to_bin(dict, &bytes, &length);
+    else
+      plist_to_xml(dict, &bytes, &length);
+    std::ofstream out(hostsim::hostPath(path), std::ios::binary);
+    out.write(bytes, length);
+    ok = ok && bytes != nullptr && static_cast<bool>(out);
+    free(bytes);
+  }
+  plist_free(dict);
+  return ok;
+}
+
+void BM_ReadPreferences(benchmark::State& state, const char* path) {
+  bench::BootedPlatform::get();
+  static const bool ready = writeSettingsFiles();
+  if (!ready) {
+    state.SkipWithError("the preference files could not be written");
+    return;
+  }
+  for (auto _ : state) {
+    hostsim::Strong settings = hostsim::readDictionaryFile(path, false);
+    if (!settings ||
+        hostsim::state<hostsim::DictionaryState>(settings.get()).entries.size() != 15) {
+      state.SkipWithError("the preference file did not read as 15 settings");
+      break;
+    }
+    benchmark::DoNotOptimize(settings.get());
+  }
+}
+
+BENCHMARK_CAPTURE(BM_ReadPreferences, xml, kXmlFile);
+BENCHMARK_CAPTURE(BM_ReadPreferences, binary, kBinaryFile);
+
+} // namespace
