@@ -1,5 +1,8 @@
 #include "platform.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "services/app_lists.h"
 #include "services/darwin_notify.h"
 #include "services/device_paths.h"
@@ -15,6 +18,10 @@
 namespace hostsim {
 
 void bootPlatform(const PlatformOptions& options) {
+  if (hasMainRunLoop()) {
+    std::fprintf(stderr, "bootPlatform: a process is already booted; shut it down first\n");
+    std::abort();
+  }
   setDeviceRoot(options.root);
   registerFoundationClasses();
   startRunLoop(options.clock);
@@ -28,7 +35,7 @@ void bootPlatform(const PlatformOptions& options) {
   registerDeviceServices();
 }
 
-void shutdownPlatform() {
+void shutdownPlatform(bool reclaimLeftovers) {
   stopDarwinNotifyCenter();
   resetDeviceServices();
   resetViews();
@@ -37,6 +44,7 @@ void shutdownPlatform() {
   resetAppLists();
   stopRunLoop();
   resetFoundation();
+  if (reclaimLeftovers) reclaimObjects();
   resetRuntime();
 }
 

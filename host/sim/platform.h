@@ -21,8 +21,10 @@ struct PlatformOptions {
 void bootPlatform(const PlatformOptions& options);
 
 // Ends the process: pending work is dropped, every class and service state
-// goes. Files under the root stay.
-void shutdownPlatform();
+// goes. Files under the root stay. With `reclaimLeftovers`, objects still
+// alive then are freed too, as a process's memory goes with it; without,
+// they are left for the leak checker to report.
+void shutdownPlatform(bool reclaimLeftovers = false);
 
 // Runs `body` inside an autorelease pool, as the main thread's event loop
 // does around each event it handles.

@@ -140,7 +140,9 @@ void HomeProcess::shutdown() {
     p.unloadLibrary();
     resetHostClasses();
   });
-  shutdownPlatform();
+  // What the process held at its end (a ringer display still pending, say)
+  // goes with it.
+  shutdownPlatform(true);
   p.controlCenter.close();
   p.closeLibrary();
   p.booted = false;

@@ -24,9 +24,15 @@ nlohmann::json plain(id value) {
   return nullptr;
 }
 
-// The host implementation of a replaced method starts: count and trace it.
+// The host implementation of a replaced method starts: count it (by class,
+// then selector) and trace it. `method` is "-[CLASS SELECTOR]" or "+[…]".
 void hostCall(const char* method, nlohmann::json args = nlohmann::json::array()) {
-  ++record().hostCalls[method];
+  std::string text = method;
+  size_t space = text.find(' ');
+  std::string cls = text.substr(2, space - 2);
+  std::string selector = text.substr(space + 1, text.size() - space - 2);
+  nlohmann::json& count = record().hostCalls[cls][selector];
+  count = count.is_null() ? 1 : count.get<int>() + 1;
   trace::emit("host", {{"method", method}, {"args", std::move(args)}});
 }
 

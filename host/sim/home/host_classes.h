@@ -24,7 +24,7 @@ struct HostRecord {
   int bannersHidden = 0;
   nlohmann::json realerts = nlohmann::json::array();
   nlohmann::json snapshots = nlohmann::json::array();
-  std::map<std::string, int> hostCalls;
+  nlohmann::json hostCalls = nlohmann::json::object(); // {CLASS: {SELECTOR: runs}}
   int redraws = 0; // Control Center redrew the toggle
   bool todayAnswer = false;
   bool searchAnswer = false;

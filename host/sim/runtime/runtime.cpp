@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_set>
 
 namespace {
 
@@ -33,6 +34,8 @@ struct World {
   std::unordered_map<std::string, ClassPair> classes;
   std::unordered_map<id, std::vector<id*>> weakTable;
   std::unordered_map<Class, size_t> live;
+  std::unordered_set<id> liveObjects;
+  bool processEnding = false; // references no longer count: all goes at once
   std::vector<id> pool;
 };
 
@@ -328,6 +331,7 @@ id class_createInstance(Class cls, size_t extraBytes) {
     if ((*it)->construct != nullptr)
       (*it)->construct(reinterpret_cast<char*>(obj) + (*it)->payloadOffset);
   ++world()->live[cls];
+  world()->liveObjects.insert(obj);
   return obj;
 }
 
@@ -345,18 +349,19 @@ void object_dispose(id obj) {
   World* w = world();
   auto it = w->live.find(obj->isa);
   if (it != w->live.end() && --it->second == 0) w->live.erase(it);
+  w->liveObjects.erase(obj);
   std::free(header(obj));
 }
 
 id objc_retain(id obj) {
-  if (obj == nullptr || isClassObject(obj)) return obj;
+  if (obj == nullptr || isClassObject(obj) || world()->processEnding) return obj;
   ObjectHeader* h = header(obj);
   if (!h->immortal) ++h->refs;
   return obj;
 }
 
 void objc_release(id obj) {
-  if (obj == nullptr || isClassObject(obj)) return;
+  if (obj == nullptr || isClassObject(obj) || world()->processEnding) return;
   ObjectHeader* h = header(obj);
   if (h->immortal || h->deallocating) return;
   if (h->refs == 0) {
@@ -372,7 +377,7 @@ void objc_release(id obj) {
 }
 
 id objc_autorelease(id obj) {
-  if (obj == nullptr || isClassObject(obj)) return obj;
+  if (obj == nullptr || isClassObject(obj) || world()->processEnding) return obj;
   world()->pool.push_back(obj);
   return obj;
 }
@@ -513,6 +518,21 @@ Class defineClass(const char* name, Class superclass) {
   Class cls = objc_allocateClassPair(superclass, name, 0);
   objc_registerClassPair(cls);
   return cls;
+}
+
+void reclaimObjects() {
+  World* w = world();
+  w->processEnding = true;
+  std::vector<id> leftovers(w->liveObjects.begin(), w->liveObjects.end());
+  for (id obj : leftovers)
+    for (Class c = obj->isa; c != nullptr; c = c->superclass)
+      if (c->destruct != nullptr) c->destruct(reinterpret_cast<char*>(obj) + c->payloadOffset);
+  for (id obj : leftovers) std::free(header(obj));
+  w->liveObjects.clear();
+  w->live.clear();
+  w->weakTable.clear();
+  w->pool.clear();
+  w->processEnding = false;
 }
 
 void resetRuntime() {

@@ -88,6 +88,11 @@ size_t liveInstances(Class cls);
 // Whether obj's class is cls or inherits from it.
 bool isKindOf(id obj, Class cls);
 
+// The process ends: every object still alive is freed at once, whatever
+// holds it (references stop counting first, so nothing is freed twice).
+// Its C++ state is destroyed; no dealloc runs.
+void reclaimObjects();
+
 // Frees every class, and forgets the method cache and weak table: the
 // runtime of a new process. Selectors stay interned, as in the device's
 // shared cache. Objects still alive are leaked on purpose, never touched.

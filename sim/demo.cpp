@@ -1,0 +1,15 @@
+#include "demo.h"
+
+namespace quelline::sim {
+
+const std::string_view kDemoScenario = R"(# The road of one event.
+boot
+switch silent                  # the ring/silent switch goes to silent
+wait 0.7                       # the notification list fades out; the ringer display shows
+notify com.apple.MobileSMS     # no sound, a haptic tap, no banner, the display stays off
+dump
+switch ring                    # back to ring: the list comes back
+wait 0.7
+)";
+
+} // namespace quelline::sim

@@ -1,0 +1,412 @@
+#include "runner.h"
+
+#include "services/darwin_notify.h"
+#include "services/trace.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+
+namespace quelline::sim {
+namespace {
+
+namespace fs = std::filesystem;
+using json = nlohmann::json;
+using prefsfile::PreferenceFile;
+using prefsfile::PreferenceFileError;
+
+// What `prefs corrupt` leaves: text that no property-list reader accepts.
+constexpr std::string_view kCorruptBytes = "quelline-sim: this is not a property list\n";
+
+// A file that `prefs copy` takes is the user's own and may be larger than
+// any property list, on purpose; the bound only keeps a mistake small.
+constexpr size_t kMaxCopyBytes = size_t{64} << 20;
+
+const char* verbName(Verb verb) {
+  switch (verb) {
+  case Verb::Boot:
+    return "boot";
+  case Verb::Restart:
+    return "restart";
+  case Verb::Switch:
+    return "switch";
+  case Verb::Toggle:
+    return "toggle";
+  case Verb::CcOpen:
+    return "cc open";
+  case Verb::Notify:
+    return "notify";
+  case Verb::Open:
+    return "open";
+  case Verb::Suspend:
+    return "suspend";
+  case Verb::Overlay:
+    return "overlay";
+  case Verb::Clear:
+    return "clear";
+  case Verb::Touch:
+    return "touch";
+  case Verb::Tap:
+    return "tap";
+  case Verb::Layout:
+    return "layout";
+  case Verb::Window:
+    return "window";
+  case Verb::QueryToday:
+    return "query today";
+  case Verb::QuerySearch:
+    return "query search";
+  case Verb::Wait:
+    return "wait";
+  case Verb::PrefsSet:
+    return "prefs set";
+  case Verb::PrefsWrite:
+    return "prefs write";
+  case Verb::PrefsRemove:
+    return "prefs remove";
+  case Verb::PrefsReload:
+    return "prefs reload";
+  case Verb::PrefsDelete:
+    return "prefs delete";
+  case Verb::PrefsCorrupt:
+    return "prefs corrupt";
+  case Verb::PrefsCopy:
+    return "prefs copy";
+  case Verb::AppsAdd:
+    return "apps add";
+  case Verb::AppsRemove:
+    return "apps remove";
+  case Verb::DeviceFeedbackLevel:
+    return "device feedback-level";
+  case Verb::DeviceModel:
+    return "device model";
+  case Verb::Post:
+    return "post";
+  case Verb::Inspect:
+    return "inspect";
+  case Verb::Dump:
+    return "dump";
+  case Verb::Expect:
+    return "expect";
+  }
+  return "?";
+}
+
+// Commands that prepare the device, or look at it: allowed before boot.
+// Host actions, restart and wait need the process (and its clock).
+bool allowedBeforeBoot(Verb verb) {
+  switch (verb) {
+  case Verb::Boot:
+  case Verb::Inspect:
+  case Verb::Dump:
+  case Verb::Expect:
+  case Verb::PrefsSet:
+  case Verb::PrefsWrite:
+  case Verb::PrefsRemove:
+  case Verb::PrefsReload:
+  case Verb::PrefsDelete:
+  case Verb::PrefsCorrupt:
+  case Verb::PrefsCopy:
+  case Verb::AppsAdd:
+  case Verb::AppsRemove:
+  case Verb::DeviceFeedbackLevel:
+  case Verb::DeviceModel:
+    return true;
+  default:
+    return false;
+  }
+}
+
+void emitWrite(std::string_view devicePath, bool ok) {
+  hostsim::trace::emit("write", {{"path", std::string(devicePath)}, {"ok", ok}});
+}
+
+// Numbers equal by value: integers exactly, anything else to within a
+// relative 1e-9 (so that 0.1 + 0.2 on the clock equals 0.3 in a scenario).
+bool sameValue(const json& a, const json& b) {
+  if (a.is_number() && b.is_number()) {
+    if (!a.is_number_float() && !b.is_number_float()) return a == b;
+    const double x = a.get<double>();
+    const double y = b.get<double>();
+    if (x == y) return true;
+    const double scale = std::max({1.0, std::fabs(x), std::fabs(y)});
+    return std::fabs(x - y) <= 1e-9 * scale;
+  }
+  if (a.type() != b.type()) return false;
+  if (a.is_array()) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+      if (!sameValue(a[i], b[i])) return false;
+    return true;
+  }
+  if (a.is_object()) {
+    if (a.size() != b.size()) return false;
+    for (auto it = a.begin(); it != a.end(); ++it) {
+      auto other = b.find(it.key());
+      if (other == b.end() || !sameValue(*it, *other)) return false;
+    }
+    return true;
+  }
+  return a == b;
+}
+
+// The value at `path` in `state`: object keys, and array indices where the
+// value is an array; nullptr when there is none.
+const json* find(const json& state, const std::vector<std::string>& path) {
+  const json* node = &state;
+  for (const std::string& part : path) {
+    if (node->is_object()) {
+      auto it = node->find(part);
+      if (it == node->end()) return nullptr;
+      node = &*it;
+    } else if (node->is_array()) {
+      if (part.empty() || part.size() > 9 ||
+          !std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return nullptr;
+      const size_t index = std::stoul(part);
+      if (index >= node->size()) return nullptr;
+      node = &(*node)[index];
+    } else {
+      return nullptr;
+    }
+  }
+  return node;
+}
+
+std::string quotedPath(const fs::path& path) {
+  return "\"" + path.string() + "\"";
+}
+
+} // namespace
+
+SimulatorFailure::SimulatorFailure(const Location& where, const std::string& message)
+    : std::runtime_error(describe(where) + ": " + message) {}
+
+Runner::Runner(const RunnerOptions& options, Output& output)
+    : options_(options), output_(output),
+      process_(options.root, options.clock, options.deliverables) {}
+
+fs::path Runner::hostPath(std::string_view devicePath) const {
+  return options_.root / fs::path(devicePath).relative_path();
+}
+
+double Runner::now() const {
+  return process_.booted() ? process_.now() : 0.0;
+}
+
+void Runner::runDue() {
+  if (process_.booted()) process_.runDue();
+}
+
+void Runner::run(const Command& command, const fs::path& base) {
+  // Cross-process deliveries that came in since the last command run first.
+  runDue();
+  const Location& where = command.where;
+  if (!process_.booted() && !allowedBeforeBoot(command.verb))
+    throw ScenarioError(where, std::string("\"") + verbName(command.verb) +
+                                   "\" before boot; expected boot first (only prefs, apps, "
+                                   "device, dump, inspect and expect may come before it)");
+  output_.command(now(), command.text);
+  switch (command.verb) {
+  case Verb::Boot: {
+    if (process_.booted())
+      throw ScenarioError(where, "boot: the process is already booted; expected restart");
+    hostsim::home::BootOptions boot;
+    boot.without = command.without;
+    boot.ccLazy = command.ccLazy;
+    boot.vanilla = options_.vanilla;
+    process_.boot(boot);
+    break;
+  }
+  case Verb::Restart:
+    process_.restart();
+    break;
+  case Verb::Switch:
+    process_.setSwitch(command.flag);
+    break;
+  case Verb::Toggle:
+    process_.setToggle(command.flag);
+    break;
+  case Verb::CcOpen:
+    process_.openControlCenter();
+    break;
+  case Verb::Notify:
+    process_.notify(command.name, command.sound);
+    break;
+  case Verb::Open:
+    process_.openApp(command.name);
+    break;
+  case Verb::Suspend:
+    process_.suspendApp(command.name);
+    break;
+  case Verb::Overlay:
+    process_.overlay();
+    break;
+  case Verb::Clear:
+    process_.clearList();
+    break;
+  case Verb::Touch:
+    process_.touch();
+    break;
+  case Verb::Tap:
+    process_.tap(command.taps);
+    break;
+  case Verb::Layout:
+    process_.layout();
+    break;
+  case Verb::Window:
+    process_.window();
+    break;
+  case Verb::QueryToday:
+    process_.queryToday(command.flag);
+    break;
+  case Verb::QuerySearch:
+    process_.querySearch(command.flag);
+    break;
+  case Verb::Wait:
+    process_.wait(command.seconds);
+    break;
+  case Verb::PrefsSet:
+  case Verb::PrefsWrite:
+  case Verb::PrefsRemove:
+    editPreferences(command);
+    break;
+  case Verb::PrefsReload:
+    postReload();
+    break;
+  case Verb::PrefsDelete: {
+    std::error_code ec;
+    fs::remove(hostPath(kPreferencesPath), ec);
+    if (ec)
+      throw SimulatorFailure(where, "prefs delete: cannot delete " +
+                                        quotedPath(hostPath(kPreferencesPath)) + ": " +
+                                        ec.message());
+    break;
+  }
+  case Verb::PrefsCorrupt:
+    replacePreferences(
+        command, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(kCorruptBytes.data()),
+                                          kCorruptBytes.size()));
+    break;
+  case Verb::PrefsCopy: {
+    fs::path source = command.name;
+    if (source.is_relative()) source = base / source;
+    std::vector<uint8_t> bytes;
+    try {
+      bytes = prefsfile::readFileBytes(source, kMaxCopyBytes);
+    } catch (const PreferenceFileError& e) {
+      throw ScenarioError(where, std::string("prefs copy: ") + e.what() +
+                                     "; expected a readable file (relative to the scenario's "
+                                     "folder)");
+    }
+    replacePreferences(command, bytes);
+    break;
+  }
+  case Verb::AppsAdd:
+  case Verb::AppsRemove:
+    editAppList(command);
+    break;
+  case Verb::DeviceFeedbackLevel:
+    process_.setFeedbackLevel(command.level);
+    break;
+  case Verb::DeviceModel:
+    process_.setModel(command.name);
+    break;
+  case Verb::Post:
+    process_.post(command.name);
+    break;
+  case Verb::Inspect:
+    output_.inspect(now(), command.name, process_.inspect(command.name));
+    break;
+  case Verb::Dump:
+    output_.dump(now(), process_.dump());
+    break;
+  case Verb::Expect:
+    expect(command);
+    break;
+  }
+}
+
+void Runner::editPreferences(const Command& command) {
+  const fs::path path = hostPath(kPreferencesPath);
+  PreferenceFile file = PreferenceFile::load(path);
+  bool changed = true;
+  try {
+    if (command.verb == Verb::PrefsRemove)
+      changed = file.remove(command.name);
+    else
+      file.set(command.name, command.value);
+  } catch (const PreferenceFileError& e) {
+    throw ScenarioError(command.where, std::string(verbName(command.verb)) + ": " + e.what() +
+                                           "; expected a dictionary property list or no file "
+                                           "(prefs delete removes it)");
+  }
+  if (changed) {
+    try {
+      file.save();
+      emitWrite(kPreferencesPath, true);
+    } catch (const PreferenceFileError& e) {
+      emitWrite(kPreferencesPath, false);
+      throw SimulatorFailure(command.where, verbName(command.verb) + std::string(": ") + e.what());
+    }
+  }
+  if (command.verb != Verb::PrefsWrite) postReload();
+}
+
+void Runner::replacePreferences(const Command& command, std::span<const uint8_t> bytes) {
+  try {
+    prefsfile::writeFileAtomically(hostPath(kPreferencesPath), bytes);
+    emitWrite(kPreferencesPath, true);
+  } catch (const PreferenceFileError& e) {
+    emitWrite(kPreferencesPath, false);
+    throw SimulatorFailure(command.where, verbName(command.verb) + std::string(": ") + e.what());
+  }
+}
+
+void Runner::editAppList(const Command& command) {
+  const bool silent = command.list == AppList::Silent;
+  const std::string_view devicePath = silent ? kSilentAppsPath : kBannerAppsPath;
+  const std::string_view key = silent ? "silentApps" : "bannerApps";
+  PreferenceFile file = PreferenceFile::load(hostPath(devicePath));
+  bool changed = false;
+  try {
+    changed = command.verb == Verb::AppsAdd ? file.addString(key, command.name)
+                                            : file.removeString(key, command.name);
+  } catch (const PreferenceFileError& e) {
+    throw ScenarioError(command.where, std::string(verbName(command.verb)) + ": " + e.what() +
+                                           "; expected a dictionary property list holding an "
+                                           "array of bundle identifiers under \"" +
+                                           std::string(key) + "\", or no file");
+  }
+  if (!changed) return; // already there, or not there to remove: nothing to write
+  try {
+    file.save();
+    emitWrite(devicePath, true);
+  } catch (const PreferenceFileError& e) {
+    emitWrite(devicePath, false);
+    throw SimulatorFailure(command.where, verbName(command.verb) + std::string(": ") + e.what());
+  }
+}
+
+void Runner::postReload() {
+  // False only when no process of this root ever started: nobody to tell.
+  hostsim::postDarwinNotification(options_.root, kReloadNotification);
+}
+
+void Runner::expect(const Command& command) {
+  const json state = process_.dump();
+  const json* actual = find(state, command.path);
+  bool ok = false;
+  if (!command.expected)
+    ok = actual == nullptr;
+  else
+    ok = actual != nullptr && sameValue(*actual, *command.expected);
+  if (ok) return;
+  ++failed_;
+  output_.flush();
+  std::cerr << describe(command.where) << ": expect failed: " << command.pathText << ": expected "
+            << (command.expected ? jsonText(*command.expected) : "absent") << ", actual "
+            << (actual != nullptr ? jsonText(*actual) : "absent") << std::endl;
+}
+
+} // namespace quelline::sim

@@ -1,0 +1,112 @@
+// The scenario language: one command per line, `#` starting a comment
+// outside double quotes. Parsing turns each line into a Command or a
+// ScenarioError naming the file, the line and what was expected.
+#pragma once
+
+#include "preference_file.h"
+
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quelline::sim {
+
+// Where a command came from: the file as the user named it ("<stdin>" for
+// standard input) and the line, from 1.
+struct Location {
+  std::string file;
+  int line = 0;
+};
+
+std::string describe(const Location& where);
+
+// The scenario is wrong: the run stops at once with exit status 2.
+class ScenarioError : public std::runtime_error {
+public:
+  ScenarioError(const Location& where, const std::string& message);
+};
+
+enum class Verb {
+  Boot,
+  Restart,
+  Switch,
+  Toggle,
+  CcOpen,
+  Notify,
+  Open,
+  Suspend,
+  Overlay,
+  Clear,
+  Touch,
+  Tap,
+  Layout,
+  Window,
+  QueryToday,
+  QuerySearch,
+  Wait,
+  PrefsSet,
+  PrefsWrite,
+  PrefsRemove,
+  PrefsReload,
+  PrefsDelete,
+  PrefsCorrupt,
+  PrefsCopy,
+  AppsAdd,
+  AppsRemove,
+  DeviceFeedbackLevel,
+  DeviceModel,
+  Post,
+  Inspect,
+  Dump,
+  Expect,
+};
+
+enum class AppList { Silent, Banner };
+
+struct Command {
+  Verb verb = Verb::Dump;
+  Location where;
+  std::string text; // the line as written, without its comment
+
+  // boot
+  std::set<std::string> without;
+  bool ccLazy = false;
+  // switch silent, toggle on, query … true
+  bool flag = false;
+  // notify APP, open APP, suspend APP, apps … APP, post NAME, inspect CLASS,
+  // prefs … KEY, prefs copy FILE, device model NAME
+  std::string name;
+  // notify … sound NAME (nullopt: nosound)
+  std::optional<std::string> sound;
+  // tap N
+  unsigned long taps = 0;
+  // wait SECONDS
+  double seconds = 0;
+  // device feedback-level N | none
+  std::optional<long> level;
+  // prefs set/write KEY VALUE
+  prefsfile::Value value;
+  // apps add/remove LIST APP
+  AppList list = AppList::Silent;
+  // expect PATH VALUE: the path's parts, the value (absent: `absent`)
+  std::vector<std::string> path;
+  std::string pathText;
+  std::optional<nlohmann::json> expected;
+};
+
+// Parses one line. nullopt for a blank or comment-only line; throws
+// ScenarioError for anything else that is no command.
+std::optional<Command> parseLine(std::string_view line, const Location& where);
+
+// Parses a whole scenario, `file` naming it in messages. Throws
+// ScenarioError at the first line that is no command.
+std::vector<Command> parseScenario(std::string_view text, const std::string& file);
+
+// The value's literal as a scenario writes it (`true`, `3`, `0.5`, `"x"`).
+std::string literal(const prefsfile::Value& value);
+
+} // namespace quelline::sim

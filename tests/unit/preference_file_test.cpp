@@ -1,0 +1,397 @@
+// The preference-file library: edits round-trip through the file, files that
+// are not dictionaries are never overwritten, and a failed save leaves the
+// old file as it was.
+#include "preference_file.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <limits>
+#include <plist/plist.h>
+#include <span>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using quelline::prefsfile::FileState;
+using quelline::prefsfile::Kind;
+using quelline::prefsfile::PreferenceFile;
+using quelline::prefsfile::PreferenceFileError;
+using quelline::prefsfile::Value;
+
+class PreferenceFileTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "quelline-prefs-file-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    folder_ = pattern;
+    path_ = folder_ / "com.example.plist";
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(folder_, ec);
+  }
+
+  void writeBytes(const fs::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+  }
+  std::string readBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  // What the folder holds besides the file itself (temporary files left
+  // behind, say).
+  std::vector<std::string> strays() {
+    std::vector<std::string> out;
+    for (const auto& entry : fs::directory_iterator(folder_))
+      if (entry.path() != path_) out.push_back(entry.path().filename().string());
+    return out;
+  }
+  // Writes `node` (owned) as the file, in the given format.
+  void writePlist(plist_t node, bool binary) {
+    char* data = nullptr;
+    uint32_t length = 0;
+    if (binary)
+      plist_to_bin(node, &data, &length);
+    else
+      plist_to_xml(node, &data, &length);
+    writeBytes(path_, std::string(data, length));
+    if (binary)
+      plist_to_bin_free(data);
+    else
+      plist_to_xml_free(data);
+    plist_free(node);
+  }
+
+  fs::path folder_;
+  fs::path path_;
+};
+
+std::string xmlDictionary(const std::string& body) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n" + body +
+         "</dict>\n</plist>\n";
+}
+
+// --- Loading -----------------------------------------------------------------------
+
+TEST_F(PreferenceFileTest, LoadsWhatTheFileHolds) {
+  PreferenceFile missing = PreferenceFile::load(path_);
+  EXPECT_EQ(missing.state(), FileState::Missing);
+  EXPECT_TRUE(missing.editable());
+  EXPECT_TRUE(missing.keys().empty());
+
+  writeBytes(path_,
+             xmlDictionary("<key>b</key><true/><key>a</key><integer>-7</integer>"
+                           "<key>r</key><real>0.25</real><key>s</key><string>x&amp;y</string>"
+                           "<key>list</key><array><string>one</string></array>"));
+  PreferenceFile file = PreferenceFile::load(path_);
+  ASSERT_EQ(file.state(), FileState::Dictionary) << file.problem();
+  EXPECT_EQ(file.keys(), (std::vector<std::string>{"a", "b", "list", "r", "s"}));
+  EXPECT_EQ(file.value("b"), Value(true));
+  EXPECT_EQ(file.value("a"), Value(int64_t{-7}));
+  EXPECT_EQ(file.value("r"), Value(0.25));
+  EXPECT_EQ(file.value("s"), Value(std::string("x&y")));
+  EXPECT_EQ(file.kind("list"), Kind::Array);
+  EXPECT_EQ(file.value("list"), std::nullopt);
+  EXPECT_EQ(file.strings("list"), (std::vector<std::string>{"one"}));
+  EXPECT_FALSE(file.has("none"));
+  EXPECT_EQ(file.kind("none"), std::nullopt);
+  EXPECT_EQ(file.strings("s"), std::nullopt);
+
+  plist_t dict = plist_new_dict();
+  plist_dict_set_item(dict, "enabled", plist_new_bool(1));
+  plist_dict_set_item(dict, "timerTime", plist_new_uint(5));
+  writePlist(dict, true);
+  PreferenceFile binary = PreferenceFile::load(path_);
+  ASSERT_EQ(binary.state(), FileState::Dictionary) << binary.problem();
+  EXPECT_EQ(binary.value("enabled"), Value(true));
+  EXPECT_EQ(binary.value("timerTime"), Value(int64_t{5}));
+}
+
+TEST_F(PreferenceFileTest, TellsWhatIsWrongWithAFile) {
+  writeBytes(path_, "");
+  EXPECT_EQ(PreferenceFile::load(path_).state(), FileState::NotPropertyList);
+  writeBytes(path_, "not a property list\n");
+  EXPECT_EQ(PreferenceFile::load(path_).state(), FileState::NotPropertyList);
+  writeBytes(path_, xmlDictionary("<key>a</key><true/>").substr(0, 60)); // cut short
+  EXPECT_EQ(PreferenceFile::load(path_).state(), FileState::NotPropertyList);
+
+  plist_t array = plist_new_array();
+  plist_array_append_item(array, plist_new_string("enabled"));
+  writePlist(array, false);
+  PreferenceFile notDictionary = PreferenceFile::load(path_);
+  EXPECT_EQ(notDictionary.state(), FileState::NotDictionary);
+  EXPECT_NE(notDictionary.problem().find("not a dictionary"), std::string::npos);
+  EXPECT_FALSE(notDictionary.editable());
+
+  fs::remove(path_);
+  fs::create_directory(path_);
+  EXPECT_EQ(PreferenceFile::load(path_).state(), FileState::Unreadable);
+  fs::remove(path_);
+
+  writeBytes(folder_ / "target.plist", xmlDictionary("<key>a</key><true/>"));
+  fs::create_symlink(folder_ / "target.plist", path_);
+  PreferenceFile link = PreferenceFile::load(path_);
+  EXPECT_EQ(link.state(), FileState::Unreadable);
+  EXPECT_NE(link.problem().find("symbolic link"), std::string::npos);
+}
+
+TEST_F(PreferenceFileTest, RefusesFilesLargerThanTheBound) {
+  std::string body =
+      xmlDictionary("<key>big</key><string>" +
+                    std::string(quelline::prefsfile::kMaxPreferenceFileBytes, 'x') + "</string>");
+  writeBytes(path_, body);
+  PreferenceFile file = PreferenceFile::load(path_);
+  EXPECT_EQ(file.state(), FileState::NotPropertyList);
+  EXPECT_NE(file.problem().find("larger than"), std::string::npos);
+  EXPECT_THROW(file.set("a", true), PreferenceFileError);
+  EXPECT_EQ(fs::file_size(path_), body.size());
+}
+
+// --- Edits round-trip ---------------------------------------------------------------
+
+TEST_F(PreferenceFileTest, SetSaveLoadRoundTrips) {
+  const int64_t lowest = std::numeric_limits<int64_t>::min();
+  const int64_t highest = std::numeric_limits<int64_t>::max();
+  const double third = 1.0 / 3.0;
+  {
+    PreferenceFile file = PreferenceFile::load(path_);
+    file.set("enabled", true);
+    file.set("off", false);
+    file.set("lowest", lowest);
+    file.set("highest", highest);
+    file.set("third", third);
+    file.set("text", std::string("<a & \"b\"> é"));
+    file.save();
+    EXPECT_EQ(file.state(), FileState::Dictionary);
+  }
+  PreferenceFile file = PreferenceFile::load(path_);
+  ASSERT_EQ(file.state(), FileState::Dictionary) << file.problem();
+  EXPECT_EQ(file.value("enabled"), Value(true));
+  EXPECT_EQ(file.value("off"), Value(false));
+  EXPECT_EQ(file.value("lowest"), Value(lowest));
+  EXPECT_EQ(file.value("highest"), Value(highest));
+  EXPECT_EQ(file.value("third"), Value(third));
+  EXPECT_EQ(file.value("text"), Value(std::string("<a & \"b\"> é")));
+  EXPECT_TRUE(strays().empty());
+}
+
+TEST_F(PreferenceFileTest, SetReplacesValueAndTypeAndRemoveDeletes) {
+  PreferenceFile file = PreferenceFile::load(path_);
+  file.set("timerTime", int64_t{5});
+  file.set("gone", true);
+  file.save();
+
+  file = PreferenceFile::load(path_);
+  file.set("timerTime", std::string("soon"));
+  EXPECT_TRUE(file.remove("gone"));
+  EXPECT_FALSE(file.remove("gone"));
+  EXPECT_FALSE(file.remove("never"));
+  file.save();
+
+  file = PreferenceFile::load(path_);
+  EXPECT_EQ(file.keys(), (std::vector<std::string>{"timerTime"}));
+  EXPECT_EQ(file.value("timerTime"), Value(std::string("soon")));
+}
+
+TEST_F(PreferenceFileTest, EditsKeepWhatTheyDoNotTouch) {
+  plist_t dict = plist_new_dict();
+  plist_dict_set_item(dict, "stamp", plist_new_date(100, 0));
+  plist_dict_set_item(dict, "blob", plist_new_data("\x01\x02", 2));
+  plist_t nested = plist_new_dict();
+  plist_dict_set_item(nested, "inner", plist_new_bool(1));
+  plist_dict_set_item(dict, "nested", nested);
+  writePlist(dict, true);
+
+  PreferenceFile file = PreferenceFile::load(path_);
+  file.set("enabled", true);
+  file.save();
+
+  file = PreferenceFile::load(path_);
+  EXPECT_EQ(file.kind("stamp"), Kind::Date);
+  EXPECT_EQ(file.kind("blob"), Kind::Data);
+  EXPECT_EQ(file.kind("nested"), Kind::Dictionary);
+  EXPECT_EQ(file.value("enabled"), Value(true));
+}
+
+TEST_F(PreferenceFileTest, RefusesKeysAndValuesThatCannotBeStored) {
+  PreferenceFile file = PreferenceFile::load(path_);
+  EXPECT_THROW(file.set("", true), PreferenceFileError);
+  EXPECT_THROW(file.set(std::string("a\0b", 3), true), PreferenceFileError);
+  EXPECT_THROW(file.set("a", std::string("x\0y", 3)), PreferenceFileError);
+  EXPECT_THROW(file.set("a", std::numeric_limits<double>::infinity()), PreferenceFileError);
+  EXPECT_THROW(file.addString("", "x"), PreferenceFileError);
+  EXPECT_FALSE(fs::exists(path_));
+}
+
+// --- App lists ------------------------------------------------------------------------
+
+TEST_F(PreferenceFileTest, AddsAndRemovesStringsWithoutDuplicates) {
+  PreferenceFile file = PreferenceFile::load(path_);
+  EXPECT_TRUE(file.addString("apps", "com.example.chat"));
+  EXPECT_TRUE(file.addString("apps", "com.example.mail"));
+  EXPECT_FALSE(file.addString("apps", "com.example.chat"));
+  file.save();
+
+  file = PreferenceFile::load(path_);
+  EXPECT_EQ(file.strings("apps"),
+            (std::vector<std::string>{"com.example.chat", "com.example.mail"}));
+  EXPECT_TRUE(file.removeString("apps", "com.example.chat"));
+  EXPECT_FALSE(file.removeString("apps", "com.example.chat"));
+  EXPECT_FALSE(file.removeString("other", "com.example.chat"));
+  EXPECT_FALSE(file.has("other"));
+  file.save();
+
+  file = PreferenceFile::load(path_);
+  EXPECT_EQ(file.strings("apps"), (std::vector<std::string>{"com.example.mail"}));
+}
+
+TEST_F(PreferenceFileTest, RemovesEveryCopyAndKeepsOtherItems) {
+  writeBytes(path_, xmlDictionary("<key>apps</key><array><string>a</string><integer>1</integer>"
+                                  "<string>b</string><string>a</string></array>"));
+  PreferenceFile file = PreferenceFile::load(path_);
+  EXPECT_TRUE(file.removeString("apps", "a"));
+  file.save();
+  file = PreferenceFile::load(path_);
+  EXPECT_EQ(file.strings("apps"), (std::vector<std::string>{"b"}));
+  EXPECT_NE(readBytes(path_).find("<integer>1</integer>"), std::string::npos);
+}
+
+TEST_F(PreferenceFileTest, ArrayEditsRefuseAKeyHoldingSomethingElse) {
+  const std::string body = xmlDictionary("<key>apps</key><string>com.example.chat</string>");
+  writeBytes(path_, body);
+  PreferenceFile file = PreferenceFile::load(path_);
+  EXPECT_THROW(file.addString("apps", "com.example.mail"), PreferenceFileError);
+  EXPECT_THROW(file.removeString("apps", "com.example.chat"), PreferenceFileError);
+  EXPECT_EQ(file.value("apps"), Value(std::string("com.example.chat")));
+  EXPECT_EQ(readBytes(path_), body);
+}
+
+// --- Nothing stored is lost --------------------------------------------------------------
+
+TEST_F(PreferenceFileTest, NeverOverwritesAFileThatIsNoDictionary) {
+  plist_t array = plist_new_array();
+  plist_array_append_item(array, plist_new_string("keep me"));
+  writePlist(array, false);
+  const std::string notDictionary = readBytes(path_);
+
+  for (const std::string& bytes : {std::string("garbage \x01\x02"), notDictionary}) {
+    writeBytes(path_, bytes);
+    PreferenceFile file = PreferenceFile::load(path_);
+    ASSERT_FALSE(file.editable());
+    try {
+      file.set("enabled", true);
+      ADD_FAILURE() << "set on a file that is no dictionary";
+    } catch (const PreferenceFileError& e) {
+      EXPECT_NE(std::string(e.what()).find(path_.string()), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find("not changed"), std::string::npos) << e.what();
+    }
+    EXPECT_THROW(file.remove("enabled"), PreferenceFileError);
+    EXPECT_THROW(file.addString("apps", "x"), PreferenceFileError);
+    EXPECT_THROW(file.removeString("apps", "x"), PreferenceFileError);
+    EXPECT_THROW(file.save(), PreferenceFileError);
+    EXPECT_EQ(readBytes(path_), bytes);
+    EXPECT_TRUE(strays().empty());
+  }
+}
+
+TEST_F(PreferenceFileTest, FailedSaveLeavesTheOldFile) {
+  PreferenceFile file = PreferenceFile::load(path_);
+  file.set("enabled", true);
+  file.save();
+  const std::string before = readBytes(path_);
+
+  // The write itself fails part way: the file size limit stops it.
+  file.set("label", std::string(4096, 'x'));
+  struct rlimit old {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = old;
+  small.rlim_cur = 512;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  bool threw = false;
+  std::string message;
+  try {
+    file.save();
+  } catch (const PreferenceFileError& e) {
+    threw = true;
+    message = e.what();
+  }
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+
+  EXPECT_TRUE(threw);
+  EXPECT_NE(message.find("unchanged"), std::string::npos) << message;
+  EXPECT_EQ(readBytes(path_), before);
+  EXPECT_TRUE(strays().empty());
+}
+
+TEST_F(PreferenceFileTest, RefusesToWriteWhatNoReaderWouldRead) {
+  PreferenceFile file = PreferenceFile::load(path_);
+  file.set("enabled", true);
+  file.save();
+  const std::string before = readBytes(path_);
+  file.set("label", std::string(quelline::prefsfile::kMaxPreferenceFileBytes, 'x'));
+  EXPECT_THROW(file.save(), PreferenceFileError);
+  EXPECT_EQ(readBytes(path_), before);
+  EXPECT_TRUE(strays().empty());
+}
+
+TEST_F(PreferenceFileTest, SaveIntoAMissingFolderFailsCleanly) {
+  PreferenceFile file = PreferenceFile::load(folder_ / "none" / "x.plist");
+  EXPECT_EQ(file.state(), FileState::Missing);
+  file.set("enabled", true);
+  try {
+    file.save();
+    ADD_FAILURE() << "saved into a missing folder";
+  } catch (const PreferenceFileError& e) {
+    EXPECT_NE(std::string(e.what()).find("x.plist"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(fs::exists(folder_ / "none"));
+}
+
+TEST_F(PreferenceFileTest, SaveKeepsThePermissionBits) {
+  PreferenceFile file = PreferenceFile::load(path_);
+  file.set("enabled", true);
+  file.save();
+  EXPECT_EQ(fs::status(path_).permissions() & fs::perms::mask,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                fs::perms::others_read);
+  fs::permissions(path_, fs::perms::owner_read | fs::perms::owner_write);
+  file.set("enabled", false);
+  file.save();
+  EXPECT_EQ(fs::status(path_).permissions() & fs::perms::mask,
+            fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// --- Raw files --------------------------------------------------------------------------
+
+TEST_F(PreferenceFileTest, WritesAndReadsRawBytes) {
+  const std::string bytes("any\0bytes\xff", 10);
+  quelline::prefsfile::writeFileAtomically(
+      path_, std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+  EXPECT_EQ(readBytes(path_), bytes);
+  auto back = quelline::prefsfile::readFileBytes(path_, bytes.size());
+  EXPECT_EQ(std::string(back.begin(), back.end()), bytes);
+  EXPECT_THROW(quelline::prefsfile::readFileBytes(path_, bytes.size() - 1), PreferenceFileError);
+  EXPECT_THROW(quelline::prefsfile::readFileBytes(folder_ / "none", 100), PreferenceFileError);
+
+  // A folder in the file's place is not replaced.
+  const fs::path folderInPlace = folder_ / "folder.plist";
+  fs::create_directory(folderInPlace);
+  EXPECT_THROW(
+      quelline::prefsfile::writeFileAtomically(
+          folderInPlace, std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())),
+      PreferenceFileError);
+  EXPECT_TRUE(fs::is_directory(folderInPlace));
+}
+
+} // namespace
