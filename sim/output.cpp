@@ -80,12 +80,17 @@ void Output::event(const ordered_json& event) {
   line(text);
 }
 
-void Output::dump(double t, const json& state) {
+void Output::dump(double t, const json& state, const std::string& path) {
   if (format_ == Format::Json) {
     ordered_json record = ordered_json::object();
     record["t"] = t;
     record["dump"] = state;
+    if (!path.empty()) record["path"] = path;
     line(jsonText(record));
+    return;
+  }
+  if (!path.empty()) {
+    line(timeColumn(t) + "      " + path + " = " + jsonText(state));
     return;
   }
   line(block(jsonText(state, 2)).substr(1));

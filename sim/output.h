@@ -22,7 +22,8 @@ public:
   // A trace event as the sink receives it: {"t":…,"event":…,…}.
   void event(const nlohmann::ordered_json& event);
   // HomeProcess::dump(): {"t":…,"dump":{…}} in JSON.
-  void dump(double t, const nlohmann::json& state);
+  // With a path, one field: {"t":…,"dump":VALUE,"path":PATH} in JSON.
+  void dump(double t, const nlohmann::json& state, const std::string& path = "");
   // HomeProcess::inspect(CLASS): {"t":…,"inspect":{…},"class":CLASS} in JSON.
   void inspect(double t, const std::string& className, const nlohmann::json& value);
 

@@ -319,7 +319,13 @@ void Runner::run(const Command& command, const fs::path& base) {
     output_.inspect(now(), command.name, process_.inspect(command.name));
     break;
   case Verb::Dump:
-    output_.dump(now(), process_.dump());
+    if (command.path.empty()) {
+      output_.dump(now(), process_.dump());
+    } else {
+      const json state = process_.dump();
+      const json* field = find(state, command.path);
+      output_.dump(now(), field != nullptr ? *field : json(nullptr), command.pathText);
+    }
     break;
   case Verb::Expect:
     expect(command);

@@ -129,7 +129,7 @@ public:
     if (word == "device") return device();
     if (word == "post") return named(Verb::Post, "post NAME", "a notification name");
     if (word == "inspect") return named(Verb::Inspect, "inspect CLASS", "a class name");
-    if (word == "dump") return bare(Verb::Dump, "dump");
+    if (word == "dump") return dump();
     if (word == "expect") return expect();
     fail(where_, "unknown command " + show(word) + "; expected one of: " + std::string(kCommands));
   }
@@ -344,18 +344,18 @@ private:
     return done(Verb::DeviceFeedbackLevel, 3);
   }
 
+  // dump, or dump PATH for one field of the state.
+  Command dump() {
+    usage_ = "dump [PATH]";
+    command_.verb = Verb::Dump;
+    if (tokens_.size() > 2) bad("too many arguments");
+    if (tokens_.size() == 2) path(name(1, "path"));
+    return std::move(command_);
+  }
+
   Command expect() {
     usage_ = "expect PATH VALUE (VALUE JSON, or absent)";
-    command_.pathText = name(1, "path");
-    size_t start = 0;
-    for (;;) {
-      size_t dot = command_.pathText.find('.', start);
-      std::string part = command_.pathText.substr(start, dot - start);
-      if (part.empty()) bad("empty part in path " + show(command_.pathText));
-      command_.path.push_back(std::move(part));
-      if (dot == std::string::npos) break;
-      start = dot + 1;
-    }
+    path(name(1, "path"));
     const Token& first = need(2, "value");
     const std::string_view text = content_.substr(first.begin);
     if (!first.quoted && text == "absent") {
@@ -375,6 +375,20 @@ private:
     }
     command_.verb = Verb::Expect;
     return std::move(command_);
+  }
+
+  // A dot-separated path into the state: object keys, array indexes.
+  void path(std::string text) {
+    command_.pathText = std::move(text);
+    size_t start = 0;
+    for (;;) {
+      size_t dot = command_.pathText.find('.', start);
+      std::string part = command_.pathText.substr(start, dot - start);
+      if (part.empty()) bad("empty part in path " + show(command_.pathText));
+      command_.path.push_back(std::move(part));
+      if (dot == std::string::npos) break;
+      start = dot + 1;
+    }
   }
 
   std::vector<Token> tokens_;
