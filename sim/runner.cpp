@@ -334,28 +334,29 @@ void Runner::run(const Command& command, const fs::path& base) {
 }
 
 void Runner::editPreferences(const Command& command) {
+  // One read-change-write under the file's lock, as the preference editor
+  // does it.
   const fs::path path = hostPath(kPreferencesPath);
-  PreferenceFile file = PreferenceFile::load(path);
-  bool changed = true;
+  bool written = false;
   try {
-    if (command.verb == Verb::PrefsRemove)
-      changed = file.remove(command.name);
-    else
-      file.set(command.name, command.value);
+    written = prefsfile::editLocked(path, prefsfile::kEditorLockWait, [&](PreferenceFile& file) {
+      try {
+        if (command.verb == Verb::PrefsRemove) return file.remove(command.name);
+        file.set(command.name, command.value);
+        return true;
+      } catch (const PreferenceFileError& e) {
+        throw ScenarioError(command.where, std::string(verbName(command.verb)) + ": " + e.what() +
+                                               "; expected a dictionary property list or no "
+                                               "file (prefs delete removes it)");
+      }
+    });
+  } catch (const prefsfile::LockUnavailable& e) {
+    throw SimulatorFailure(command.where, verbName(command.verb) + std::string(": ") + e.what());
   } catch (const PreferenceFileError& e) {
-    throw ScenarioError(command.where, std::string(verbName(command.verb)) + ": " + e.what() +
-                                           "; expected a dictionary property list or no file "
-                                           "(prefs delete removes it)");
+    emitWrite(kPreferencesPath, false);
+    throw SimulatorFailure(command.where, verbName(command.verb) + std::string(": ") + e.what());
   }
-  if (changed) {
-    try {
-      file.save();
-      emitWrite(kPreferencesPath, true);
-    } catch (const PreferenceFileError& e) {
-      emitWrite(kPreferencesPath, false);
-      throw SimulatorFailure(command.where, verbName(command.verb) + std::string(": ") + e.what());
-    }
-  }
+  if (written) emitWrite(kPreferencesPath, true);
   if (command.verb != Verb::PrefsWrite) postReload();
 }
 
@@ -373,25 +374,29 @@ void Runner::editAppList(const Command& command) {
   const bool silent = command.list == AppList::Silent;
   const std::string_view devicePath = silent ? kSilentAppsPath : kBannerAppsPath;
   const std::string_view key = silent ? "silentApps" : "bannerApps";
-  PreferenceFile file = PreferenceFile::load(hostPath(devicePath));
-  bool changed = false;
+  // Already there, or not there to remove: nothing is written.
+  bool written = false;
   try {
-    changed = command.verb == Verb::AppsAdd ? file.addString(key, command.name)
-                                            : file.removeString(key, command.name);
-  } catch (const PreferenceFileError& e) {
-    throw ScenarioError(command.where, std::string(verbName(command.verb)) + ": " + e.what() +
-                                           "; expected a dictionary property list holding an "
-                                           "array of bundle identifiers under \"" +
-                                           std::string(key) + "\", or no file");
-  }
-  if (!changed) return; // already there, or not there to remove: nothing to write
-  try {
-    file.save();
-    emitWrite(devicePath, true);
+    written = prefsfile::editLocked(
+        hostPath(devicePath), prefsfile::kEditorLockWait, [&](PreferenceFile& file) {
+          try {
+            return command.verb == Verb::AppsAdd ? file.addString(key, command.name)
+                                                 : file.removeString(key, command.name);
+          } catch (const PreferenceFileError& e) {
+            throw ScenarioError(command.where,
+                                std::string(verbName(command.verb)) + ": " + e.what() +
+                                    "; expected a dictionary property list holding an array of "
+                                    "bundle identifiers under \"" +
+                                    std::string(key) + "\", or no file");
+          }
+        });
+  } catch (const prefsfile::LockUnavailable& e) {
+    throw SimulatorFailure(command.where, verbName(command.verb) + std::string(": ") + e.what());
   } catch (const PreferenceFileError& e) {
     emitWrite(devicePath, false);
     throw SimulatorFailure(command.where, verbName(command.verb) + std::string(": ") + e.what());
   }
+  if (written) emitWrite(devicePath, true);
 }
 
 void Runner::postReload() {

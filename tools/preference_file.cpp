@@ -1,16 +1,16 @@
-// Property-list files through libplist 2.2.0: XML and binary read, XML
-// written. Integers are libplist's 64-bit "uint" nodes holding the two's
-// complement of the signed value, which the XML writer prints signed.
+// Property-list files through libplist 2.2.0 trees, read and written by
+// hostsim's plist_files: XML and binary read, XML written. Integers are
+// libplist's 64-bit "uint" nodes holding the two's complement of the signed
+// value, which the XML writer prints signed.
 #include "preference_file.h"
 
+#include "services/file_lock.h"
+
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <plist/plist.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quelline::prefsfile {
@@ -18,17 +18,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct PlistFree {
-  void operator()(void* node) const { plist_free(node); }
-};
-using PlistPtr = std::unique_ptr<void, PlistFree>;
+using PlistPtr = hostsim::PlistTree;
 
 std::string quoted(const fs::path& path) {
   return "\"" + path.string() + "\"";
-}
-
-std::string errnoText(int error) {
-  return std::strerror(error);
 }
 
 PlistPtr newNode(const Value& value) {
@@ -54,98 +47,18 @@ bool isString(plist_t node, std::string_view text) {
   return own != nullptr && std::string_view(own, static_cast<size_t>(length)) == text;
 }
 
-bool writeAll(int fd, std::span<const uint8_t> data) {
-  while (!data.empty()) {
-    ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data = data.subspan(static_cast<size_t>(n));
-  }
-  return true;
-}
-
 } // namespace
 
 // --- Reading ---------------------------------------------------------------------
 
 bool bytesSafeToParse(std::span<const uint8_t> bytes) {
-  // TODO: add the structural check of host/sim/services/property_lists.cpp
-  // (binary offsets and references, nesting depth, value count) once it is
-  // callable without a booted platform; until then only the size is bounded.
-  return !bytes.empty() && bytes.size() <= kMaxPreferenceFileBytes;
+  return hostsim::checkPropertyListBytes(bytes);
 }
-
-namespace {
-
-enum class ReadResult { Ok, Missing, TooLarge, Failed };
-
-// The bytes of the regular file at `path`, at most `limit` of them; on
-// failure `problem` says why.
-ReadResult readBounded(const fs::path& path, size_t limit, std::vector<uint8_t>& bytes,
-                       std::string& problem) {
-  // O_NOFOLLOW: a symbolic link is no file of the device's own; O_NONBLOCK:
-  // a FIFO in the file's place must not block the read.
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-  if (fd < 0) {
-    int error = errno;
-    if (error == ENOENT) {
-      problem = "no such file";
-      return ReadResult::Missing;
-    }
-    problem = error == ELOOP ? "a symbolic link, not a regular file"
-                             : "cannot be opened: " + errnoText(error);
-    return ReadResult::Failed;
-  }
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    problem = "cannot be read: " + errnoText(errno);
-    return ReadResult::Failed;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    problem = "not a regular file";
-    return ReadResult::Failed;
-  }
-  const std::string tooLarge = "larger than " + std::to_string(limit) + " bytes";
-  if (static_cast<uint64_t>(st.st_size) > limit) {
-    problem = tooLarge;
-    return ReadResult::TooLarge;
-  }
-  // One byte more than allowed is enough to see that a growing file is too
-  // large.
-  bytes.assign(static_cast<size_t>(st.st_size) + 1, 0);
-  size_t total = 0;
-  for (;;) {
-    if (total == bytes.size()) {
-      if (total > limit) break;
-      bytes.resize(std::min(total * 2, limit + 1));
-    }
-    ssize_t n = ::read(fd, bytes.data() + total, bytes.size() - total);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      problem = "cannot be read: " + errnoText(errno);
-      return ReadResult::Failed;
-    }
-    if (n == 0) break;
-    total += static_cast<size_t>(n);
-  }
-  if (total > limit) {
-    problem = tooLarge;
-    return ReadResult::TooLarge;
-  }
-  bytes.resize(total);
-  return ReadResult::Ok;
-}
-
-} // namespace
 
 std::vector<uint8_t> readFileBytes(const fs::path& path, size_t limit) {
   std::vector<uint8_t> bytes;
   std::string problem;
-  if (readBounded(path, limit, bytes, problem) != ReadResult::Ok)
+  if (hostsim::readRegularFile(path, limit, bytes, &problem) != hostsim::FileReadStatus::Ok)
     throw PreferenceFileError(quoted(path) + ": " + problem);
   return bytes;
 }
@@ -153,49 +66,9 @@ std::vector<uint8_t> readFileBytes(const fs::path& path, size_t limit) {
 // --- Writing ---------------------------------------------------------------------
 
 void writeFileAtomically(const fs::path& path, std::span<const uint8_t> bytes) {
-  if (!path.has_filename()) throw PreferenceFileError(quoted(path) + ": not a file name");
-  const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
-  mode_t mode = 0644;
-  struct stat old {};
-  if (::lstat(path.c_str(), &old) == 0) {
-    if (!S_ISREG(old.st_mode))
-      throw PreferenceFileError(quoted(path) + ": not a regular file; not replaced");
-    mode = old.st_mode & 07777;
-  }
-  std::string temporary = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
-  int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0)
-    throw PreferenceFileError(quoted(path) + ": cannot create a temporary file in " +
-                              quoted(folder) + ": " + errnoText(errno));
-  const char* step = nullptr;
-  int error = 0;
-  if (::fchmod(fd, mode) != 0)
-    step = "cannot set the permissions of the temporary file";
-  else if (!writeAll(fd, bytes))
-    step = "cannot write the temporary file";
-  else if (::fsync(fd) != 0)
-    step = "cannot flush the temporary file";
-  if (step != nullptr) error = errno;
-  if (::close(fd) != 0 && step == nullptr) {
-    step = "cannot close the temporary file";
-    error = errno;
-  }
-  if (step == nullptr && ::rename(temporary.c_str(), path.c_str()) != 0) {
-    step = "cannot rename the temporary file over it";
-    error = errno;
-  }
-  if (step != nullptr) {
-    ::unlink(temporary.c_str());
-    throw PreferenceFileError(quoted(path) + ": " + step + ": " +
-                              (error != 0 ? errnoText(error) : "short write") +
-                              "; the file is unchanged");
-  }
-  // The new file is in place; flushing the folder makes the rename durable.
-  int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folderFd >= 0) {
-    ::fsync(folderFd);
-    ::close(folderFd);
-  }
+  std::string problem;
+  if (!hostsim::writeFileAtomically(path, bytes, &problem))
+    throw PreferenceFileError(quoted(path) + ": " + problem + "; the file is unchanged");
 }
 
 // --- PreferenceFile ----------------------------------------------------------------
@@ -258,29 +131,21 @@ PreferenceFile PreferenceFile::load(const fs::path& path) {
   auto impl = std::make_unique<Impl>();
   impl->path = path;
   std::vector<uint8_t> bytes;
-  switch (readBounded(path, kMaxPreferenceFileBytes, bytes, impl->problem)) {
-  case ReadResult::Ok:
+  switch (hostsim::readRegularFile(path, kMaxPreferenceFileBytes, bytes, &impl->problem)) {
+  case hostsim::FileReadStatus::Ok:
     break;
-  case ReadResult::Missing:
+  case hostsim::FileReadStatus::Missing:
     impl->state = FileState::Missing;
     impl->problem.clear();
     return PreferenceFile(std::move(impl));
-  case ReadResult::TooLarge:
+  case hostsim::FileReadStatus::TooLarge:
     impl->state = FileState::NotPropertyList;
     return PreferenceFile(std::move(impl));
-  case ReadResult::Failed:
+  case hostsim::FileReadStatus::Failed:
     impl->state = FileState::Unreadable;
     return PreferenceFile(std::move(impl));
   }
-  plist_t node = nullptr;
-  if (bytesSafeToParse(bytes)) {
-    // libplist reads its own copy, followed by NUL bytes that it may look
-    // at but that are never content.
-    std::vector<char> buffer(bytes.size() + 8, '\0');
-    std::memcpy(buffer.data(), bytes.data(), bytes.size());
-    plist_from_memory(buffer.data(), static_cast<uint32_t>(bytes.size()), &node);
-  }
-  PlistPtr tree(node);
+  PlistPtr tree = hostsim::parsePropertyListTree(bytes);
   if (!tree) {
     impl->state = FileState::NotPropertyList;
     impl->problem = bytes.empty() ? "empty, not a property list" : "not a property list";
@@ -439,25 +304,59 @@ bool PreferenceFile::removeString(std::string_view key, std::string_view item) {
   return removed;
 }
 
+void PreferenceFile::startEmpty() {
+  impl_->root.reset(plist_new_dict());
+  impl_->state = FileState::Dictionary;
+  impl_->problem.clear();
+}
+
 void PreferenceFile::save() {
   plist_t dict = impl_->dictionary();
-  char* xml = nullptr;
-  uint32_t length = 0;
-  plist_to_xml(dict, &xml, &length);
-  struct XmlFree {
-    void operator()(char* p) const { plist_to_xml_free(p); }
-  };
-  std::unique_ptr<char, XmlFree> text(xml);
-  if (xml == nullptr || length == 0)
-    throw PreferenceFileError(quoted(impl_->path) + ": cannot encode the property list");
-  // Never write what the reader would refuse.
-  if (length > kMaxPreferenceFileBytes)
-    throw PreferenceFileError(quoted(impl_->path) + ": the property list would be larger than " +
-                              std::to_string(kMaxPreferenceFileBytes) +
-                              " bytes; the file is unchanged");
-  writeFileAtomically(impl_->path,
-                      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(xml), length));
+  std::string xml;
+  if (!hostsim::propertyListXml(dict, xml))
+    throw PreferenceFileError(
+        quoted(impl_->path) + ": cannot encode the property list, or it would be larger than " +
+        std::to_string(kMaxPreferenceFileBytes) + " bytes; the file is unchanged");
+  writeFileAtomically(impl_->path, std::span<const uint8_t>(
+                                       reinterpret_cast<const uint8_t*>(xml.data()), xml.size()));
   impl_->state = FileState::Dictionary;
+}
+
+// --- Changes under the advisory lock -------------------------------------------------
+
+fs::path lockPathOf(const fs::path& path) {
+  fs::path lock = path;
+  lock += ".lock";
+  return lock;
+}
+
+FileLock::FileLock(const fs::path& path, double timeoutSeconds)
+    : handle_(hostsim::lockHostFile(path, timeoutSeconds)) {
+  if (handle_ >= 0) return;
+  std::error_code ec;
+  const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
+  if (!fs::is_directory(folder, ec))
+    throw LockUnavailable(quoted(path) + ": cannot take its lock: the folder " + quoted(folder) +
+                          " does not exist; not changed");
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%g", timeoutSeconds);
+  throw LockUnavailable(quoted(path) + ": cannot take its lock " + quoted(lockPathOf(path)) +
+                        " within " + seconds +
+                        " s: another program is changing the file, or the lock file cannot be "
+                        "made; not changed");
+}
+
+FileLock::~FileLock() {
+  if (handle_ >= 0) ::close(handle_); // closing the descriptor releases the lock
+}
+
+bool editLocked(const fs::path& path, double lockWait,
+                const std::function<bool(PreferenceFile&)>& change) {
+  FileLock lock(path, lockWait);
+  PreferenceFile file = PreferenceFile::load(path);
+  if (!change(file)) return false;
+  file.save();
+  return true;
 }
 
 } // namespace quelline::prefsfile

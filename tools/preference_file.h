@@ -3,14 +3,24 @@
 // read and change keys of its top-level dictionary, save it atomically.
 //
 // A file is untrusted input: it is read only when it is a regular file of at
-// most kMaxPreferenceFileBytes, and checked before libplist parses it. A file
-// that is not a dictionary property list is never overwritten by an edit:
-// the edit throws PreferenceFileError and the file stays as it was.
+// most kMaxPreferenceFileBytes, and checked before libplist parses it, by
+// the same code (host/sim/services/plist_files.h) and to the same bounds as
+// the platform's own reader: what one takes for a property list, so does the
+// other. A file that is not a dictionary property list is never overwritten
+// by an edit: the edit throws PreferenceFileError and the file stays as it
+// was, unless startEmpty() is asked for.
+//
+// Processes that change one file take its advisory lock around their
+// read-change-write (editLocked), as the toggle module does, so that
+// neither loses the other's change.
 #pragma once
+
+#include "services/plist_files.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -24,7 +34,7 @@ namespace quelline::prefsfile {
 
 // Larger files are no property list to the reader, and save() refuses to
 // write one: the device's preferences refuse domains of 4 MiB or more.
-inline constexpr size_t kMaxPreferenceFileBytes = size_t{4} << 20;
+inline constexpr size_t kMaxPreferenceFileBytes = hostsim::kMaxPropertyListBytes;
 
 // What a load found at the path.
 enum class FileState {
@@ -88,6 +98,13 @@ public:
   // Throws when the key holds something other than an array.
   bool removeString(std::string_view key, std::string_view item);
 
+  // Forgets what was read (a file that is no dictionary property list
+  // included) and starts from an empty dictionary: the next save() replaces
+  // the file. For a file that the user chose to give up; a file that could
+  // not be read (Unreadable) is not replaced by a save either way, as the
+  // writer replaces regular files only.
+  void startEmpty();
+
   // Writes the dictionary as an XML property list, atomically (see
   // writeFileAtomically). Throws PreferenceFileError when the file is not
   // editable or the write fails; the file on disk is then unchanged.
@@ -99,9 +116,9 @@ private:
   std::unique_ptr<Impl> impl_;
 };
 
-// Whether `bytes` may be handed to libplist: bounded in size, and (where the
-// platform's checker is available) well formed enough that the parser stays
-// inside the buffer and its recursion stays bounded.
+// Whether `bytes` may be handed to libplist: hostsim::checkPropertyListBytes,
+// bounded in size and well formed enough that the parser stays inside the
+// buffer and its recursion stays bounded.
 bool bytesSafeToParse(std::span<const uint8_t> bytes);
 
 // Replaces the file at `path` with `bytes`: a temporary file in the same
@@ -115,5 +132,48 @@ void writeFileAtomically(const std::filesystem::path& path, std::span<const uint
 // PreferenceFileError when it is missing, no regular file, unreadable or
 // larger than `limit`.
 std::vector<uint8_t> readFileBytes(const std::filesystem::path& path, size_t limit);
+
+// --- Changes under the advisory lock -------------------------------------------------
+
+// How long an editor (the preference editor, and quelline-sim's `prefs` and
+// `apps` edits, which act as it does) waits for the lock of a file. The
+// toggle module holds it for a few milliseconds and waits at most 0.5 s for
+// it itself; a person at an editor can wait longer, but not forever for a
+// process that is stuck.
+inline constexpr double kEditorLockWait = 5.0;
+
+// The lock of a file could not be had in time (or its companion file could
+// not be made): nothing was read or written.
+class LockUnavailable : public PreferenceFileError {
+public:
+  using PreferenceFileError::PreferenceFileError;
+};
+
+// The companion file that carries the lock of `path`: "<path>.lock".
+std::filesystem::path lockPathOf(const std::filesystem::path& path);
+
+// Holds the advisory lock of the file at `path` (flock on "<path>.lock", the
+// lock that the toggle module takes through platform_lockFile) for a scope.
+class FileLock {
+public:
+  // Waits at most `timeoutSeconds`; throws LockUnavailable.
+  FileLock(const std::filesystem::path& path, double timeoutSeconds);
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+private:
+  int handle_;
+};
+
+// One read-change-write of the file at `path`: takes its lock (waiting at
+// most `lockWait` seconds), loads the file, calls `change`, and saves when
+// `change` returns true; the lock is held until the file is written.
+// Returns what `change` returned. Throws LockUnavailable when the lock is
+// not had (a missing folder included: nothing read), PreferenceFileError
+// when the save fails (the file is unchanged); whatever `change` throws
+// passes through, nothing written.
+bool editLocked(const std::filesystem::path& path, double lockWait,
+                const std::function<bool(PreferenceFile&)>& change);
 
 } // namespace quelline::prefsfile

@@ -1,10 +1,14 @@
 // The preference-file library: edits round-trip through the file, files that
-// are not dictionaries are never overwritten, and a failed save leaves the
-// old file as it was.
+// are not dictionaries are never overwritten, a failed save leaves the old
+// file as it was, hostile files are as safe here as in the platform's own
+// reader, and edits under the lock wait for whoever holds it.
 #include "preference_file.h"
+
+#include "services/plist_files.h"
 
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -13,15 +17,19 @@
 #include <plist/plist.h>
 #include <span>
 #include <string>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 
 namespace fs = std::filesystem;
+using quelline::prefsfile::FileLock;
 using quelline::prefsfile::FileState;
 using quelline::prefsfile::Kind;
+using quelline::prefsfile::LockUnavailable;
 using quelline::prefsfile::PreferenceFile;
 using quelline::prefsfile::PreferenceFileError;
 using quelline::prefsfile::Value;
@@ -154,6 +162,91 @@ TEST_F(PreferenceFileTest, RefusesFilesLargerThanTheBound) {
   EXPECT_NE(file.problem().find("larger than"), std::string::npos);
   EXPECT_THROW(file.set("a", true), PreferenceFileError);
   EXPECT_EQ(fs::file_size(path_), body.size());
+}
+
+// The platform's checks guard libplist here too: nesting that would overflow
+// its stack, and a binary file that holds itself, are no property list, and
+// nothing is written over them.
+TEST_F(PreferenceFileTest, FilesThatWouldHarmLibplistAreNoPropertyList) {
+  std::string deep = "<plist>";
+  for (int i = 0; i < 200000; ++i)
+    deep += "<array>";
+  for (int i = 0; i < 200000; ++i)
+    deep += "</array>";
+  deep += "</plist>";
+  // One array holding itself: object 0 refers to object 0.
+  std::string cycle = "bplist00";
+  cycle += std::string("\xA1\x00", 2);
+  cycle += '\x08'; // the offset table: object 0 at 8
+  std::string trailer(32, '\0');
+  trailer[6] = 1;   // offset size
+  trailer[7] = 1;   // reference size
+  trailer[15] = 1;  // one object; the top object is 0
+  trailer[31] = 10; // the offset table starts at 10
+  cycle += trailer;
+  for (const std::string& bytes : {deep, cycle}) {
+    writeBytes(path_, bytes);
+    PreferenceFile file = PreferenceFile::load(path_);
+    EXPECT_EQ(file.state(), FileState::NotPropertyList) << bytes.substr(0, 16);
+    EXPECT_THROW(file.set("a", true), PreferenceFileError);
+    EXPECT_EQ(readBytes(path_), bytes);
+  }
+}
+
+// Inputs that crashed or leaked earlier libplist releases under fuzzing: each
+// loads as something or nothing, exactly as the platform's checks and tree
+// parse see it; a dictionary among them takes an edit and is read back.
+TEST_F(PreferenceFileTest, HostileFilesAreSafe) {
+  size_t files = 0;
+  size_t dictionaries = 0;
+  for (const char* corpus : {"bplist-crashes", "bplist-leaks", "xplist-crashes", "xplist-leaks"}) {
+    for (const auto& entry :
+         fs::directory_iterator(fs::path(QUELLINE_SHARED_DIR) / "plist-crashes" / corpus)) {
+      SCOPED_TRACE(entry.path().string());
+      ++files;
+      const std::string bytes = readBytes(entry.path());
+      writeBytes(path_, bytes);
+      const std::span<const uint8_t> span(reinterpret_cast<const uint8_t*>(bytes.data()),
+                                          bytes.size());
+      hostsim::PlistTree tree = hostsim::parsePropertyListTree(span);
+      PreferenceFile file = PreferenceFile::load(path_);
+      EXPECT_EQ(quelline::prefsfile::bytesSafeToParse(span), hostsim::checkPropertyListBytes(span));
+      if (!tree) {
+        EXPECT_EQ(file.state(), FileState::NotPropertyList);
+      } else if (plist_get_node_type(tree.get()) != PLIST_DICT) {
+        EXPECT_EQ(file.state(), FileState::NotDictionary);
+      } else {
+        ASSERT_EQ(file.state(), FileState::Dictionary);
+        ++dictionaries;
+        const std::vector<std::string> keys = file.keys();
+        file.set("quellineEdited", true);
+        file.save();
+        PreferenceFile back = PreferenceFile::load(path_);
+        ASSERT_EQ(back.state(), FileState::Dictionary) << back.problem();
+        EXPECT_EQ(back.value("quellineEdited"), Value(true));
+        for (const std::string& key : keys)
+          EXPECT_TRUE(back.has(key)) << key;
+        continue;
+      }
+      EXPECT_THROW(file.set("a", true), PreferenceFileError);
+      EXPECT_EQ(readBytes(path_), bytes) << "never overwritten";
+    }
+  }
+  EXPECT_EQ(files, 48u);
+  RecordProperty("dictionaries", static_cast<int>(dictionaries));
+}
+
+TEST_F(PreferenceFileTest, StartingEmptyReplacesWhatIsNoDictionary) {
+  writeBytes(path_, "not a property list\n");
+  PreferenceFile file = PreferenceFile::load(path_);
+  ASSERT_EQ(file.state(), FileState::NotPropertyList);
+  file.startEmpty();
+  EXPECT_TRUE(file.editable());
+  EXPECT_TRUE(file.keys().empty());
+  file.set("enabled", true);
+  file.save();
+  PreferenceFile back = PreferenceFile::load(path_);
+  EXPECT_EQ(back.keys(), std::vector<std::string>{"enabled"});
 }
 
 // --- Edits round-trip ---------------------------------------------------------------
@@ -392,6 +485,70 @@ TEST_F(PreferenceFileTest, WritesAndReadsRawBytes) {
           folderInPlace, std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())),
       PreferenceFileError);
   EXPECT_TRUE(fs::is_directory(folderInPlace));
+}
+
+// --- Changes under the lock -------------------------------------------------------------
+
+TEST_F(PreferenceFileTest, EditLockedReadsChangesAndWritesUnderTheLock) {
+  auto increment = [](PreferenceFile& file) {
+    const std::optional<Value> count = file.value("count");
+    file.set("count", int64_t{count ? std::get<int64_t>(*count) + 1 : 1});
+    return true;
+  };
+  EXPECT_TRUE(quelline::prefsfile::editLocked(path_, 1, increment)) << "creates the file";
+  EXPECT_TRUE(quelline::prefsfile::editLocked(path_, 1, increment));
+  EXPECT_EQ(PreferenceFile::load(path_).value("count"), Value(int64_t{2}));
+  EXPECT_TRUE(fs::exists(quelline::prefsfile::lockPathOf(path_)));
+
+  const std::string before = readBytes(path_);
+  EXPECT_FALSE(quelline::prefsfile::editLocked(path_, 1, [](PreferenceFile& file) {
+    file.set("count", int64_t{100});
+    return false; // nothing to write after all
+  }));
+  EXPECT_EQ(readBytes(path_), before);
+  EXPECT_THROW(quelline::prefsfile::editLocked(path_, 1,
+                                               [](PreferenceFile& file) -> bool {
+                                                 file.set("count", int64_t{100});
+                                                 throw PreferenceFileError("refused");
+                                               }),
+               PreferenceFileError);
+  EXPECT_EQ(readBytes(path_), before);
+  EXPECT_TRUE(quelline::prefsfile::editLocked(path_, 1, increment)) << "the lock was given back";
+}
+
+TEST_F(PreferenceFileTest, EditLockedWaitsForTheLockAndGivesUpWithoutWriting) {
+  PreferenceFile file = PreferenceFile::load(path_);
+  file.set("count", int64_t{1});
+  file.save();
+  const std::string before = readBytes(path_);
+  // Another holder of the lock, as the toggle module holds it: flock on the
+  // companion file through a descriptor of its own.
+  const fs::path lockPath = quelline::prefsfile::lockPathOf(path_);
+  int holder = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+  bool called = false;
+  try {
+    quelline::prefsfile::editLocked(path_, 0.05, [&](PreferenceFile&) { return called = true; });
+    ADD_FAILURE() << "edited while another held the lock";
+  } catch (const LockUnavailable& e) {
+    EXPECT_NE(std::string(e.what()).find(lockPath.string()), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("not changed"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(called);
+  EXPECT_THROW(FileLock(path_, 0.05), LockUnavailable);
+  ::close(holder);
+  EXPECT_EQ(readBytes(path_), before);
+  { FileLock lock(path_, 0.05); }
+
+  try {
+    quelline::prefsfile::editLocked(folder_ / "none" / "x.plist", 0.05,
+                                    [](PreferenceFile&) { return true; });
+    ADD_FAILURE() << "locked a file in a missing folder";
+  } catch (const LockUnavailable& e) {
+    EXPECT_NE(std::string(e.what()).find("does not exist"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(fs::exists(folder_ / "none"));
 }
 
 } // namespace

@@ -1,12 +1,16 @@
 // Property-list files: every value type written and read back, binary files
 // from libplist read, and hostile files (corrupt, truncated, too deep,
 // cyclic, too large, the fuzzing corpus) read as no property list without
-// harm. Writes that cannot complete leave the old file as it was.
+// harm. Writes that cannot complete leave the old file as it was, keep its
+// permission bits and replace nothing that is no regular file. The byte
+// checks and trees underneath (plist_files.h) work without a booted
+// platform, for the tools.
 #include "platform_fixture.h"
 
 #include "platform/foundation.h"
 #include "services/device_paths.h"
 #include "services/foundation.h"
+#include "services/plist_files.h"
 #include "services/property_lists.h"
 #include "services/trace.h"
 
@@ -836,6 +840,95 @@ TEST_F(PropertyListTest, EveryWriteIsTraced) {
   EXPECT_EQ(events[0]["ok"], true);
   EXPECT_EQ(events[1]["path"], kFile);
   EXPECT_EQ(events[1]["ok"], false);
+}
+
+TEST_F(PropertyListTest, AWriteKeepsThePermissionBitsAndMakesNewFiles0644) {
+  using namespace hostsim;
+  Strong plist = newDictionary({{"enabled", newBool(true)}}, false);
+  const mode_t oldMask = ::umask(077);
+  bool atomic = writePropertyListFile(plist.get(), kFile, true);
+  bool inPlace =
+      writePropertyListFile(plist.get(), "/var/mobile/Library/Preferences/b.plist", false);
+  ::umask(oldMask);
+  ASSERT_TRUE(atomic);
+  ASSERT_TRUE(inPlace);
+  EXPECT_EQ(fs::status(host(kFile)).permissions() & fs::perms::mask, fs::perms(0644));
+  EXPECT_EQ(fs::status(host("/var/mobile/Library/Preferences/b.plist")).permissions() &
+                fs::perms::mask,
+            fs::perms(0644));
+
+  fs::permissions(host(kFile), fs::perms(0600));
+  ASSERT_TRUE(writePropertyListFile(everyKind().get(), kFile, true));
+  EXPECT_EQ(fs::status(host(kFile)).permissions() & fs::perms::mask, fs::perms(0600));
+  EXPECT_TRUE(read()) << "the new content is in place";
+}
+
+TEST_F(PropertyListTest, WhatIsNoRegularFileIsNotReplaced) {
+  using namespace hostsim;
+  const fs::path folder = host("/var/mobile/Library/Preferences");
+  const std::string target = "<plist><dict><key>a</key><true/></dict></plist>";
+  { std::ofstream(folder / "target.plist") << target; }
+  fs::create_symlink(folder / "target.plist", host(kFile));
+  Strong plist = newDictionary({{"enabled", newBool(false)}}, false);
+  for (bool atomically : {true, false}) {
+    EXPECT_FALSE(writePropertyListFile(plist.get(), kFile, atomically)) << atomically;
+    EXPECT_TRUE(fs::is_symlink(host(kFile)));
+    EXPECT_EQ(contents("/var/mobile/Library/Preferences/target.plist"), target);
+  }
+  fs::remove(host(kFile));
+  fs::create_directory(host(kFile));
+  EXPECT_FALSE(writePropertyListFile(plist.get(), kFile, true));
+  EXPECT_TRUE(fs::is_directory(host(kFile)));
+  EXPECT_EQ(folderEntries("/var/mobile/Library/Preferences"),
+            (std::vector<std::string>{"com.example.lists.plist", "target.plist"}))
+      << "no temporary file is left";
+}
+
+// The layer the tools stand on: no runtime, no device root.
+TEST(PlistFiles, ChecksParsesAndWritesWithoutABootedPlatform) {
+  auto bytesOf = [](const std::string& text) {
+    return std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  };
+  const std::string xml = "<plist><dict><key>list</key><array><string>a</string></array>"
+                          "</dict></plist>";
+  EXPECT_TRUE(hostsim::checkPropertyListBytes(bytesOf(xml)));
+  hostsim::PlistTree tree = hostsim::parsePropertyListTree(bytesOf(xml));
+  ASSERT_TRUE(tree);
+  EXPECT_EQ(describe(static_cast<plist_t>(tree.get())), "{list=['a',];}");
+  EXPECT_EQ(describe(static_cast<plist_t>(
+                hostsim::parsePropertyListTree(bytesOf(toBinary(tree.get()))).get())),
+            "{list=['a',];}");
+
+  const std::string deep = nestedArraysXml(200000);
+  EXPECT_FALSE(hostsim::checkPropertyListBytes(bytesOf(deep)));
+  EXPECT_FALSE(hostsim::parsePropertyListTree(bytesOf(deep)));
+  EXPECT_FALSE(hostsim::checkPropertyListBytes(bytesOf(nestedArraysBinary(200000))));
+  EXPECT_FALSE(hostsim::checkPropertyListBytes({}));
+
+  std::string text;
+  ASSERT_TRUE(hostsim::propertyListXml(tree.get(), text));
+  EXPECT_TRUE(text.starts_with("<?xml"));
+  EXPECT_FALSE(hostsim::propertyListXml(nullptr, text));
+
+  std::string pattern = (fs::temp_directory_path() / "quelline-plist-files-XXXXXX").string();
+  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+  const fs::path folder = pattern;
+  const fs::path file = folder / "x.plist";
+  std::string problem;
+  ASSERT_TRUE(hostsim::writeFileAtomically(file, bytesOf(text), &problem)) << problem;
+  std::vector<uint8_t> back;
+  EXPECT_EQ(hostsim::readRegularFile(file, text.size(), back, &problem),
+            hostsim::FileReadStatus::Ok);
+  EXPECT_EQ(std::string(back.begin(), back.end()), text);
+  EXPECT_EQ(hostsim::readRegularFile(file, text.size() - 1, back, &problem),
+            hostsim::FileReadStatus::TooLarge);
+  EXPECT_EQ(hostsim::readRegularFile(folder / "none", 100, back, &problem),
+            hostsim::FileReadStatus::Missing);
+  EXPECT_EQ(hostsim::readRegularFile(folder, 100, back, &problem), hostsim::FileReadStatus::Failed);
+  EXPECT_EQ(problem, "not a regular file");
+  EXPECT_FALSE(hostsim::writeFileAtomically(folder / "none" / "x.plist", bytesOf(text), &problem));
+  EXPECT_NE(problem.find("temporary file"), std::string::npos) << problem;
+  fs::remove_all(folder);
 }
 
 // --- The messages --------------------------------------------------------------------

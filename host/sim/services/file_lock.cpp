@@ -23,7 +23,8 @@ int lockHostFile(const std::filesystem::path& file, double timeoutSeconds) {
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
     if (errno != EWOULDBLOCK && errno != EINTR) break;
     if (std::chrono::steady_clock::now() >= deadline) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    // Short naps: a writer holds the lock for a few milliseconds.
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
   }
   ::close(fd);
   return -1;

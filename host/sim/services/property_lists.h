@@ -1,8 +1,10 @@
-// Property-list files read and written with libplist, XML and binary. A file
-// is untrusted input: it is bounded and checked before libplist sees it.
+// Property-list files read and written with libplist, XML and binary, as
+// objects: the NSDictionary file methods. The bytes, their checks and the
+// files themselves are plist_files.h's; this is the objects side on top.
 #pragma once
 
 #include "runtime/runtime.h"
+#include "services/plist_files.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -11,23 +13,6 @@
 #include <string_view>
 
 namespace hostsim {
-
-// Files larger than this are no property list to the reader, and the writer
-// refuses to produce one: the device's own preferences refuse domains of
-// 4 MiB or more, and a settings file is a few hundred bytes.
-inline constexpr size_t kMaxPropertyListBytes = size_t{4} << 20;
-
-// Arrays and dictionaries nested deeper than this (the top-level container
-// counts as 1) make a file no property list, and are refused by the writer.
-// libplist frees, copies and writes trees recursively, so unbounded nesting
-// would overflow the stack; settings files nest two or three levels.
-inline constexpr int kMaxPropertyListDepth = 64;
-
-// Values (keys and containers included) that one file may hold once every
-// reference is followed. The binary format lets one object be referenced
-// many times and libplist copies it for each reference, so a few hundred
-// bytes could otherwise expand without limit.
-inline constexpr size_t kMaxPropertyListValues = size_t{1} << 18;
 
 // +[NSDictionary dictionaryWithContentsOfFile:],
 // +[NSMutableDictionary dictionaryWithContentsOfFile:],
@@ -43,8 +28,10 @@ Strong parsePropertyList(std::span<const uint8_t> bytes);
 Strong readDictionaryFile(std::string_view path, bool mutableDictionary);
 
 // Writes `plist` as an XML property list to device path `path`; atomically:
-// a temporary file beside it, flushed, then renamed over it. False when any
-// step fails; the old file is then left as it was. Emits the "write" event.
+// a temporary file beside it, flushed, then renamed over it (see
+// writeFileAtomically: the permission bits of the old file are kept, and
+// what is no regular file is not replaced). False when any step fails; the
+// old file is then left as it was. Emits the "write" event.
 bool writePropertyListFile(id plist, std::string_view path, bool atomically);
 
 // The device path of the preference file of `domain`,

@@ -1,0 +1,492 @@
+// Property-list bytes through libplist 2.2.0: XML and binary read, XML
+// written; and the files that hold them.
+#include "services/plist_files.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <plist/plist.h>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace hostsim {
+namespace {
+
+namespace fs = std::filesystem;
+
+// --- Binary property lists ---------------------------------------------------
+
+constexpr std::string_view kBinaryMagic = "bplist00";
+constexpr size_t kHeaderSize = 8;
+constexpr size_t kTrailerSize = 32;
+
+uint64_t readBigEndian(const uint8_t* p, size_t width) {
+  uint64_t v = 0;
+  for (size_t i = 0; i < width; ++i)
+    v = (v << 8) | p[i];
+  return v;
+}
+
+// Checks a binary property list as libplist will read it: a trailer whose
+// sizes and counts are sane, an offset table inside the file, every object
+// between the header and the offset table with its whole length before the
+// table, every reference naming an object, dictionary keys that are strings,
+// no container inside itself, containers at most kMaxPropertyListDepth deep
+// and at most kMaxPropertyListValues values once references are followed.
+class BinaryCheck {
+public:
+  explicit BinaryCheck(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+
+  bool run() {
+    if (bytes_.size() < kHeaderSize + kTrailerSize) return false;
+    const uint64_t trailerStart = bytes_.size() - kTrailerSize;
+    const uint8_t* trailer = bytes_.data() + trailerStart;
+    offsetSize_ = trailer[6];
+    refSize_ = trailer[7];
+    const uint64_t count = readBigEndian(trailer + 8, 8);
+    const uint64_t top = readBigEndian(trailer + 16, 8);
+    const uint64_t table = readBigEndian(trailer + 24, 8);
+    if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8) return false;
+    if (count == 0 || top >= count) return false;
+    if (table < kHeaderSize || table >= trailerStart) return false;
+    if (count > (trailerStart - table) / offsetSize_) return false;
+    tableStart_ = table;
+    offsets_.resize(count);
+    for (uint64_t i = 0; i < count; ++i) {
+      uint64_t offset = readBigEndian(bytes_.data() + table + i * offsetSize_, offsetSize_);
+      if (offset < kHeaderSize || offset >= table) return false;
+      offsets_[i] = offset;
+    }
+    onPath_.assign(count, 0);
+    return visit(top, 0);
+  }
+
+private:
+  // Whether n items of `unit` bytes from `start` end before the offset table.
+  bool fits(uint64_t start, uint64_t n, uint64_t unit) const {
+    return start <= tableStart_ && n <= (tableStart_ - start) / unit;
+  }
+
+  // The item count of the object at `pos` and where its content starts: the
+  // marker's low four bits, or (when they are all set) an integer object
+  // that follows the marker.
+  bool length(uint64_t pos, uint64_t& n, uint64_t& start) const {
+    uint8_t info = bytes_[pos] & 0x0F;
+    if (info != 0x0F) {
+      n = info;
+      start = pos + 1;
+      return true;
+    }
+    if (!fits(pos + 1, 1, 1)) return false;
+    uint8_t marker = bytes_[pos + 1];
+    if ((marker & 0xF0) != 0x10 || (marker & 0x0F) > 3) return false;
+    uint64_t width = uint64_t{1} << (marker & 0x0F);
+    if (!fits(pos + 2, width, 1)) return false;
+    n = readBigEndian(bytes_.data() + pos + 2, width);
+    start = pos + 2 + width;
+    return true;
+  }
+
+  bool isStringObject(uint64_t index) const {
+    if (index >= offsets_.size()) return false;
+    uint8_t type = bytes_[offsets_[index]] >> 4;
+    return type == 0x5 || type == 0x6;
+  }
+
+  // `depth`: the containers that enclose the object.
+  bool visit(uint64_t index, int depth) {
+    if (index >= offsets_.size() || onPath_[index]) return false;
+    if (++values_ > kMaxPropertyListValues) return false;
+    const uint64_t pos = offsets_[index];
+    const uint8_t marker = bytes_[pos];
+    const uint8_t info = marker & 0x0F;
+    uint64_t n = 0;
+    uint64_t start = 0;
+    switch (marker >> 4) {
+    case 0x0: // false, true; null and fill are no property-list values
+      return marker == 0x08 || marker == 0x09;
+    case 0x1: // integer of 1, 2, 4, 8 or 16 bytes
+      return info <= 4 && fits(pos + 1, uint64_t{1} << info, 1);
+    case 0x2: // real of 4 or 8 bytes
+      return (info == 2 || info == 3) && fits(pos + 1, uint64_t{1} << info, 1);
+    case 0x3: // date
+      return marker == 0x33 && fits(pos + 1, 8, 1);
+    case 0x4: // data
+    case 0x5: // ASCII string
+      return length(pos, n, start) && fits(start, n, 1);
+    case 0x6: // UTF-16 string
+      return length(pos, n, start) && fits(start, n, 2);
+    case 0xA: // array: n references
+    case 0xD: // dictionary: n key references, then n value references
+    {
+      if (depth + 1 > kMaxPropertyListDepth) return false;
+      const bool dictionary = (marker >> 4) == 0xD;
+      const uint64_t perItem = dictionary ? 2 : 1;
+      if (!length(pos, n, start) || !fits(start, n, perItem * refSize_)) return false;
+      onPath_[index] = 1;
+      bool ok = true;
+      for (uint64_t i = 0; ok && i < n * perItem; ++i) {
+        uint64_t ref = readBigEndian(bytes_.data() + start + i * refSize_, refSize_);
+        if (dictionary && i < n && !isStringObject(ref)) ok = false;
+        if (ok) ok = visit(ref, depth + 1);
+      }
+      onPath_[index] = 0;
+      return ok;
+    }
+    default: // UIDs, sets and unknown markers
+      return false;
+    }
+  }
+
+  std::span<const uint8_t> bytes_;
+  uint8_t offsetSize_ = 0;
+  uint8_t refSize_ = 0;
+  uint64_t tableStart_ = 0;
+  std::vector<uint64_t> offsets_;
+  std::vector<uint8_t> onPath_;
+  size_t values_ = 0;
+};
+
+// --- XML property lists --------------------------------------------------------
+
+bool isSpace(char c) {
+  return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+bool isNameChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '-' || c == '.' ||
+         c == ':';
+}
+
+// Checks the element structure of an XML property list: start and end tags
+// that match, containers (<array>, <dict>) at most kMaxPropertyListDepth
+// deep, at most kMaxPropertyListValues elements. Comments, CDATA sections,
+// processing instructions and declarations are skipped, each ending no later
+// than libplist ends it, so that no tag libplist reads goes unseen here; any
+// doubt (an odd name, a container with attributes written as empty, an
+// unmatched tag) makes the file no property list.
+bool checkXml(std::string_view text) {
+  constexpr size_t npos = std::string_view::npos;
+  // <plist>, the containers, and one value inside the innermost container.
+  constexpr size_t kMaxOpenElements = kMaxPropertyListDepth + 2;
+  std::vector<std::string_view> open;
+  int containers = 0;
+  size_t values = 0;
+  size_t i = 0;
+  while ((i = text.find('<', i)) != npos) {
+    std::string_view rest = text.substr(i);
+    size_t end = npos;
+    if (rest.starts_with("<!--")) {
+      // From the comment's own dashes: "<!-->" ends here at the latest.
+      if ((end = text.find("-->", i + 2)) == npos) return false;
+      i = end + 3;
+      continue;
+    }
+    if (rest.starts_with("<![CDATA[")) {
+      if ((end = text.find("]]>", i + 9)) == npos) return false;
+      i = end + 3;
+      continue;
+    }
+    if (rest.starts_with("<?")) {
+      if ((end = text.find("?>", i + 1)) == npos) return false;
+      i = end + 2;
+      continue;
+    }
+    if (rest.starts_with("<!")) { // <!DOCTYPE ...>
+      if ((end = text.find('>', i + 2)) == npos) return false;
+      i = end + 1;
+      continue;
+    }
+    const bool closing = rest.starts_with("</");
+    const size_t nameStart = i + (closing ? 2 : 1);
+    size_t nameEnd = nameStart;
+    while (nameEnd < text.size() && isNameChar(text[nameEnd]))
+      ++nameEnd;
+    if (nameEnd == nameStart || nameEnd == text.size()) return false;
+    if (!isSpace(text[nameEnd]) && text[nameEnd] != '/' && text[nameEnd] != '>') return false;
+    const size_t close = text.find('>', nameEnd);
+    if (close == npos) return false;
+    const std::string_view name = text.substr(nameStart, nameEnd - nameStart);
+    const bool container = name == "array" || name == "dict";
+    if (closing) {
+      if (open.empty() || open.back() != name) return false;
+      open.pop_back();
+      if (container) --containers;
+    } else {
+      if (name != "plist" && ++values > kMaxPropertyListValues) return false;
+      bool empty = text[close - 1] == '/';
+      // An empty container is "<array/>" or "<array />", nothing else.
+      for (size_t k = nameEnd; empty && container && k + 1 < close; ++k)
+        if (!isSpace(text[k])) empty = false;
+      if (!empty) {
+        if (container && ++containers > kMaxPropertyListDepth) return false;
+        open.push_back(name);
+        if (open.size() > kMaxOpenElements) return false;
+      }
+    }
+    i = close + 1;
+  }
+  return open.empty();
+}
+
+// --- Trees ---------------------------------------------------------------------
+
+// Whether every node of the tree is a property-list value: no UID, no key
+// node outside a dictionary. The byte checks keep libplist 2.2.0 from making
+// either; this keeps the trees that the tools edit to what the platform's
+// objects can hold, whatever libplist makes. The depth is bounded by the
+// byte checks.
+bool onlyValues(plist_t node) {
+  switch (plist_get_node_type(node)) {
+  case PLIST_BOOLEAN:
+  case PLIST_UINT:
+  case PLIST_REAL:
+  case PLIST_STRING:
+  case PLIST_DATA:
+  case PLIST_DATE:
+    return true;
+  case PLIST_ARRAY: {
+    const uint32_t count = plist_array_get_size(node);
+    for (uint32_t i = 0; i < count; ++i)
+      if (!onlyValues(plist_array_get_item(node, i))) return false;
+    return true;
+  }
+  case PLIST_DICT: {
+    plist_dict_iter iterator = nullptr;
+    plist_dict_new_iter(node, &iterator);
+    if (iterator == nullptr) return false;
+    bool ok = true;
+    for (;;) {
+      char* key = nullptr;
+      plist_t value = nullptr;
+      plist_dict_next_item(node, iterator, &key, &value);
+      const bool hasKey = key != nullptr;
+      std::free(key);
+      if (value == nullptr) break;
+      if (!hasKey || !onlyValues(value)) {
+        ok = false;
+        break;
+      }
+    }
+    std::free(iterator);
+    return ok;
+  }
+  default:
+    return false;
+  }
+}
+
+// --- Files ----------------------------------------------------------------------
+
+std::string errnoText(int error) {
+  return std::strerror(error);
+}
+
+void tell(std::string* problem, std::string text) {
+  if (problem != nullptr) *problem = std::move(text);
+}
+
+bool writeAll(int fd, std::span<const uint8_t> data) {
+  while (!data.empty()) {
+    ssize_t n = ::write(fd, data.data(), data.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data = data.subspan(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+std::string quoted(const fs::path& path) {
+  return "\"" + path.string() + "\"";
+}
+
+} // namespace
+
+bool checkPropertyListBytes(std::span<const uint8_t> bytes) {
+  if (bytes.empty() || bytes.size() > kMaxPropertyListBytes) return false;
+  const std::string_view head(reinterpret_cast<const char*>(bytes.data()),
+                              std::min(bytes.size(), kBinaryMagic.size()));
+  if (head.starts_with("bplist")) return head == kBinaryMagic && BinaryCheck(bytes).run();
+  return checkXml(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+void PlistTreeFree::operator()(void* node) const {
+  plist_free(node);
+}
+
+PlistTree parsePropertyListTree(std::span<const uint8_t> bytes) {
+  if (!checkPropertyListBytes(bytes)) return nullptr;
+  // libplist reads its own copy, followed by NUL bytes that it may look at
+  // but that are never content.
+  std::vector<char> buffer(bytes.begin(), bytes.end());
+  buffer.resize(bytes.size() + 8, '\0');
+  const auto length = static_cast<uint32_t>(bytes.size());
+  plist_t root = nullptr;
+  if (std::string_view(buffer.data(), bytes.size()).starts_with(kBinaryMagic))
+    plist_from_bin(buffer.data(), length, &root);
+  else
+    plist_from_xml(buffer.data(), length, &root);
+  PlistTree tree(root);
+  if (!tree || !onlyValues(tree.get())) return nullptr;
+  return tree;
+}
+
+bool propertyListXml(const void* tree, std::string& xml) {
+  if (tree == nullptr) return false;
+  char* text = nullptr;
+  uint32_t length = 0;
+  plist_to_xml(const_cast<plist_t>(tree), &text, &length);
+  struct XmlFree {
+    void operator()(char* p) const { plist_to_xml_free(p); }
+  };
+  std::unique_ptr<char, XmlFree> owned(text);
+  // Never write what the reader would refuse.
+  if (text == nullptr || length == 0 || length > kMaxPropertyListBytes) return false;
+  xml.assign(text, length);
+  return true;
+}
+
+FileReadStatus readRegularFile(const fs::path& path, size_t limit, std::vector<uint8_t>& bytes,
+                               std::string* problem) {
+  bytes.clear();
+  if (path.empty()) {
+    tell(problem, "no such file");
+    return FileReadStatus::Missing;
+  }
+  // O_NOFOLLOW: a symbolic link is no file of the device's own; O_NONBLOCK:
+  // a FIFO in the file's place must not block the read.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) {
+    const int error = errno;
+    if (error == ENOENT) {
+      tell(problem, "no such file");
+      return FileReadStatus::Missing;
+    }
+    tell(problem, error == ELOOP ? "a symbolic link, not a regular file"
+                                 : "cannot be opened: " + errnoText(error));
+    return FileReadStatus::Failed;
+  }
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    tell(problem, "cannot be read: " + errnoText(errno));
+    return FileReadStatus::Failed;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    tell(problem, "not a regular file");
+    return FileReadStatus::Failed;
+  }
+  const std::string tooLarge = "larger than " + std::to_string(limit) + " bytes";
+  if (st.st_size < 0 || static_cast<uint64_t>(st.st_size) > limit) {
+    tell(problem, tooLarge);
+    return FileReadStatus::TooLarge;
+  }
+  // Room for one byte more than fstat saw, growing up to one byte more than
+  // allowed: a file that grew meanwhile is read (or refused) whole.
+  bytes.resize(static_cast<size_t>(st.st_size) + 1);
+  size_t total = 0;
+  for (;;) {
+    if (total == bytes.size()) {
+      if (total > limit) break;
+      bytes.resize(std::min(total * 2, limit + 1));
+    }
+    ssize_t n = ::read(fd, bytes.data() + total, bytes.size() - total);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      tell(problem, "cannot be read: " + errnoText(errno));
+      bytes.clear();
+      return FileReadStatus::Failed;
+    }
+    if (n == 0) break;
+    total += static_cast<size_t>(n);
+  }
+  if (total > limit) {
+    tell(problem, tooLarge);
+    bytes.clear();
+    return FileReadStatus::TooLarge;
+  }
+  bytes.resize(total);
+  return FileReadStatus::Ok;
+}
+
+bool writeFileAtomically(const fs::path& path, std::span<const uint8_t> bytes,
+                         std::string* problem) {
+  if (path.empty() || !path.has_filename()) {
+    tell(problem, "not a file name");
+    return false;
+  }
+  const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
+  mode_t mode = 0644;
+  struct stat old {};
+  if (::lstat(path.c_str(), &old) == 0) {
+    if (!S_ISREG(old.st_mode)) {
+      tell(problem, "not a regular file; not replaced");
+      return false;
+    }
+    mode = old.st_mode & 07777;
+  }
+  std::string temporary = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
+  int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) {
+    tell(problem, "cannot create a temporary file in " + quoted(folder) + ": " + errnoText(errno));
+    return false;
+  }
+  const char* step = nullptr;
+  int error = 0;
+  if (::fchmod(fd, mode) != 0)
+    step = "cannot set the permissions of the temporary file";
+  else if (!writeAll(fd, bytes))
+    step = "cannot write the temporary file";
+  else if (::fsync(fd) != 0)
+    step = "cannot flush the temporary file";
+  if (step != nullptr) error = errno;
+  if (::close(fd) != 0 && step == nullptr) {
+    step = "cannot close the temporary file";
+    error = errno;
+  }
+  if (step == nullptr && ::rename(temporary.c_str(), path.c_str()) != 0) {
+    step = "cannot rename the temporary file over it";
+    error = errno;
+  }
+  if (step != nullptr) {
+    ::unlink(temporary.c_str());
+    tell(problem, std::string(step) + ": " + (error != 0 ? errnoText(error) : "short write"));
+    return false;
+  }
+  // The new file is in place; flushing the folder makes the rename durable.
+  int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folderFd >= 0) {
+    ::fsync(folderFd);
+    ::close(folderFd);
+  }
+  return true;
+}
+
+bool writeFileInPlace(const fs::path& path, std::span<const uint8_t> bytes) {
+  if (path.empty() || !path.has_filename()) return false;
+  constexpr int kFlags = O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+  int fd = ::open(path.c_str(), kFlags);
+  if (fd < 0 && errno == ENOENT) {
+    // A new file: 0644 whatever the umask, as the atomic write makes it.
+    fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0644);
+    if (fd >= 0 && ::fchmod(fd, 0644) != 0) {
+      ::close(fd);
+      ::unlink(path.c_str());
+      return false;
+    }
+  }
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::ftruncate(fd, 0) == 0 &&
+            writeAll(fd, bytes);
+  ok = ::close(fd) == 0 && ok;
+  return ok;
+}
+
+} // namespace hostsim

@@ -1,0 +1,100 @@
+// Property-list files as bytes and libplist trees, without the runtime:
+// the checks that every file passes before libplist 2.2.0 sees it, the
+// bounded read of a regular file, and the atomic write. The platform's
+// NSDictionary file methods (property_lists.h) and the tools that edit a
+// device root's preference files (tools/preference_file.h) both stand on
+// this, so that they agree on what is a property list and how it is written.
+//
+// A file is untrusted input: libplist 2.2.0 trusts the offsets and lengths of
+// a binary file more than it should and frees, copies and writes trees
+// recursively, so nothing reaches it that could make it read outside the
+// buffer, follow a cycle or recurse without limit.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace hostsim {
+
+// Files larger than this are no property list to the reader, and the writer
+// refuses to produce one: the device's own preferences refuse domains of
+// 4 MiB or more, and a settings file is a few hundred bytes.
+inline constexpr size_t kMaxPropertyListBytes = size_t{4} << 20;
+
+// Arrays and dictionaries nested deeper than this (the top-level container
+// counts as 1) make a file no property list, and are refused by the writer.
+// libplist frees, copies and writes trees recursively, so unbounded nesting
+// would overflow the stack; settings files nest two or three levels.
+inline constexpr int kMaxPropertyListDepth = 64;
+
+// Values (keys and containers included) that one file may hold once every
+// reference is followed. The binary format lets one object be referenced
+// many times and libplist copies it for each reference, so a few hundred
+// bytes could otherwise expand without limit.
+inline constexpr size_t kMaxPropertyListValues = size_t{1} << 18;
+
+// --- Bytes and trees ------------------------------------------------------------
+
+// Whether `bytes` may be handed to libplist: at most kMaxPropertyListBytes;
+// a binary property list ("bplist00") whose trailer, offset table, objects
+// and references all lie inside it, with no container inside itself, at
+// most kMaxPropertyListDepth deep and kMaxPropertyListValues values; or
+// XML whose elements are balanced within the same bounds.
+bool checkPropertyListBytes(std::span<const uint8_t> bytes);
+
+// A libplist tree (a plist_t), freed with plist_free.
+struct PlistTreeFree {
+  void operator()(void* node) const;
+};
+using PlistTree = std::unique_ptr<void, PlistTreeFree>;
+
+// The property list in `bytes` (XML or binary) as a libplist tree, or null
+// when the bytes fail checkPropertyListBytes, libplist finds them malformed,
+// or the tree holds what is no property-list value (a UID, a key outside a
+// dictionary).
+PlistTree parsePropertyListTree(std::span<const uint8_t> bytes);
+
+// `tree` (a plist_t) as an XML property list; false when libplist cannot
+// encode it or it would be larger than kMaxPropertyListBytes (the reader
+// would refuse it).
+bool propertyListXml(const void* tree, std::string& xml);
+
+// --- Files ----------------------------------------------------------------------
+
+enum class FileReadStatus {
+  Ok,
+  Missing,  // no such file
+  TooLarge, // larger than the limit
+  Failed,   // a symbolic link, no regular file, or it could not be read
+};
+
+// Reads the regular file at `path` (a host path), at most `limit` bytes of
+// it, into `bytes`. The file is opened without following a symbolic link and
+// without blocking (a FIFO in its place is no file); a file that grows while
+// it is read is read whole or refused. On anything but Ok, `problem` (when
+// given) says why, e.g. "not a regular file".
+FileReadStatus readRegularFile(const std::filesystem::path& path, size_t limit,
+                               std::vector<uint8_t>& bytes, std::string* problem = nullptr);
+
+// Replaces the file at `path` with `bytes`: a temporary file in the same
+// folder, written whole, flushed to disk, then renamed over the file; the
+// folder is flushed after. The new file keeps the permission bits of the
+// file it replaces, or is 0644 when there was none; anything in its place
+// that is no regular file (a symbolic link, a folder) is not replaced. On
+// failure the temporary file is removed, the old file is left as it was, and
+// `problem` (when given) says which step failed and why.
+bool writeFileAtomically(const std::filesystem::path& path, std::span<const uint8_t> bytes,
+                         std::string* problem = nullptr);
+
+// Overwrites the regular file at `path` with `bytes` where it stands (made
+// 0644 when missing): a failure part way leaves it damaged, which is what a
+// write that is not atomic accepts. A symbolic link or anything else that is
+// no regular file is not written.
+bool writeFileInPlace(const std::filesystem::path& path, std::span<const uint8_t> bytes);
+
+} // namespace hostsim

@@ -1,0 +1,687 @@
+// quelline-prefs, the preference editor, run as its own process: every
+// command, every refusal (and that a refusal changes nothing), corrupt files
+// left alone without --force, the lock, and a change that reaches a running
+// quelline-sim over the same device root.
+#include "preference_file.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <plist/plist.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <string>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using json = nlohmann::json;
+using quelline::prefsfile::FileState;
+using quelline::prefsfile::Kind;
+using quelline::prefsfile::PreferenceFile;
+using quelline::prefsfile::Value;
+
+constexpr const char* kEditor = QUELLINE_BIN_DIR "/quelline-prefs";
+constexpr const char* kSimulator = QUELLINE_BIN_DIR "/quelline-sim";
+constexpr std::string_view kPrefs = "var/mobile/Library/Preferences/com.veltrasse.quelline.plist";
+constexpr std::string_view kSilent =
+    "var/mobile/Library/Preferences/com.veltrasse.quelline.silentApps.plist";
+constexpr std::string_view kBanner =
+    "var/mobile/Library/Preferences/com.veltrasse.quelline.bannerApps.plist";
+
+// This process's environment without QUELLINE_ROOT, plus `extra`.
+std::vector<std::string> environment(const std::vector<std::string>& extra) {
+  std::vector<std::string> out;
+  for (char** e = environ; *e != nullptr; ++e)
+    if (!std::string_view(*e).starts_with("QUELLINE_ROOT=")) out.emplace_back(*e);
+  out.insert(out.end(), extra.begin(), extra.end());
+  return out;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+  std::vector<char*> out;
+  for (std::string& s : strings)
+    out.push_back(s.data());
+  out.push_back(nullptr);
+  return out;
+}
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::ostream& operator<<(std::ostream& os, const Outcome& run) {
+  return os << "status " << run.status << "\nstdout: " << run.out << "\nstderr: " << run.err;
+}
+
+// Runs `program` with `args` to its end; its output is read as it comes.
+Outcome runProgram(const std::string& program, std::vector<std::string> args,
+                   const std::vector<std::string>& extraEnvironment = {}) {
+  int out[2];
+  int err[2];
+  if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return {};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  args.insert(args.begin(), program);
+  std::vector<char*> argv = pointers(args);
+  std::vector<std::string> env = environment(extraEnvironment);
+  std::vector<char*> envp = pointers(env);
+  pid_t pid = -1;
+  const int spawned =
+      posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out[1]);
+  ::close(err[1]);
+  Outcome run;
+  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  std::string* sinks[2] = {&run.out, &run.err};
+  int open = 2;
+  while (spawned == 0 && open > 0) {
+    if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[4096];
+      ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      } else {
+        sinks[i]->append(buffer, static_cast<size_t>(n));
+      }
+    }
+  }
+  for (pollfd& fd : fds)
+    if (fd.fd >= 0) ::close(fd.fd);
+  int status = 0;
+  if (spawned == 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+    run.status = WEXITSTATUS(status);
+  return run;
+}
+
+bool contains(const std::string& text, std::string_view part) {
+  return text.find(part) != std::string::npos;
+}
+
+std::string xmlDictionary(const std::string& body) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n" + body +
+         "</dict>\n</plist>\n";
+}
+
+class PrefsToolTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "quelline-prefs-tool-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+
+  // quelline-prefs --root ROOT ARGS...
+  Outcome editor(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--root", root_.string()});
+    return runProgram(kEditor, std::move(args));
+  }
+
+  fs::path host(std::string_view relative) const { return root_ / relative; }
+  void put(std::string_view relative, const std::string& bytes) {
+    fs::create_directories(host(relative).parent_path());
+    std::ofstream(host(relative), std::ios::binary) << bytes;
+  }
+  std::string bytes(std::string_view relative) const {
+    std::ifstream in(host(relative), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  PreferenceFile prefs() const { return PreferenceFile::load(host(kPrefs)); }
+
+  fs::path root_;
+};
+
+// --- Refusals ---------------------------------------------------------------------------
+
+TEST_F(PrefsToolTest, UnknownKeysAreRefusedWithTheKnownOnes) {
+  const std::string before = xmlDictionary("<key>foo</key><true/>");
+  put(kPrefs, before);
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"set", "foo", "true"}, {"get", "foo"}, {"reset", "foo"}, {"set", "TimerTime", "5"}}) {
+    const Outcome run = editor(args);
+    SCOPED_TRACE(args[0] + " " + args[1]);
+    EXPECT_EQ(run.status, 2) << run;
+    EXPECT_TRUE(contains(run.err, "\"" + args[1] + "\"")) << run;
+    EXPECT_TRUE(contains(run.err, "hideAnimated")) << run;
+    EXPECT_TRUE(contains(run.err, "hideIconsWithToggle")) << run;
+    EXPECT_TRUE(run.out.empty()) << run;
+  }
+  EXPECT_EQ(bytes(kPrefs), before);
+}
+
+TEST_F(PrefsToolTest, ValuesOfTheWrongTypeAreRefusedAndChangeNothing) {
+  const std::string before = xmlDictionary("<key>timerTime</key><integer>9</integer>");
+  put(kPrefs, before);
+  for (const std::string value : {"maybe", "2", "-1", "", "truth", "on", "true ", "0x1", "1.0"}) {
+    const Outcome run = editor({"set", "useTimer", value});
+    EXPECT_EQ(run.status, 2) << value << ": " << run;
+    EXPECT_TRUE(contains(run.err, "useTimer")) << run;
+    EXPECT_TRUE(contains(run.err, "\"" + value + "\"")) << run;
+    EXPECT_TRUE(contains(run.err, "boolean")) << run;
+  }
+  for (const std::string value : {"2147483648", "-2147483649", "99999999999999999999", "5.0", "abc",
+                                  "0x10", "", " 5", "5 ", "+-5", "1e3", "five"}) {
+    const Outcome run = editor({"set", "timerTime", value});
+    EXPECT_EQ(run.status, 2) << value << ": " << run;
+    EXPECT_TRUE(contains(run.err, "timerTime")) << run;
+    EXPECT_TRUE(contains(run.err, "\"" + value + "\"")) << run;
+    EXPECT_TRUE(contains(run.err, "integer from -2147483648 to 2147483647")) << run;
+  }
+  EXPECT_EQ(bytes(kPrefs), before);
+  EXPECT_FALSE(fs::exists(host(kPrefs).string() + ".lock")) << "refused before the file is used";
+}
+
+TEST_F(PrefsToolTest, CommandLinesThatAreWrongAreRefused) {
+  put(kPrefs, xmlDictionary("<key>timerTime</key><integer>9</integer>"));
+  const std::string before = bytes(kPrefs);
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {},
+           {"frobnicate"},
+           {"set", "timerTime"},
+           {"get"},
+           {"reset"},
+           {"reset", "timerTime", "--all"},
+           {"list", "extra"},
+           {"apps"},
+           {"apps", "list"},
+           {"apps", "list", "loud"},
+           {"apps", "list", "silent", "com.example.extra"},
+           {"apps", "add", "silent"},
+           {"apps", "remove", "banner"},
+           {"apps", "add", "loud", "com.example.chat"},
+           {"apps", "add", "silent", "not a bundle"},
+           {"apps", "add", "silent", "com.example/../x"},
+       }) {
+    std::string line;
+    for (const std::string& arg : args)
+      line += arg + " ";
+    const Outcome run = editor(args);
+    EXPECT_EQ(run.status, 2) << line << ": " << run;
+    EXPECT_FALSE(run.err.empty()) << line;
+  }
+  const Outcome loud = editor({"apps", "add", "loud", "com.example.chat"});
+  EXPECT_TRUE(contains(loud.err, "\"loud\"")) << loud;
+  EXPECT_TRUE(contains(loud.err, "silent or banner")) << loud;
+  EXPECT_TRUE(contains(editor({"apps", "add", "silent"}).err, "BUNDLE"));
+  EXPECT_EQ(bytes(kPrefs), before);
+  EXPECT_FALSE(fs::exists(host(kSilent)));
+}
+
+TEST_F(PrefsToolTest, TheRootIsGivenOrTakenFromTheEnvironmentNeverAssumed) {
+  Outcome none = runProgram(kEditor, {"set", "useTimer", "true"});
+  EXPECT_EQ(none.status, 2) << none;
+  EXPECT_TRUE(contains(none.err, "--root")) << none;
+  EXPECT_TRUE(contains(none.err, "QUELLINE_ROOT")) << none;
+
+  Outcome fromEnvironment =
+      runProgram(kEditor, {"set", "useTimer", "true"}, {"QUELLINE_ROOT=" + root_.string()});
+  EXPECT_EQ(fromEnvironment.status, 0) << fromEnvironment;
+  EXPECT_EQ(prefs().value("useTimer"), Value(true));
+
+  const fs::path other = root_ / "other";
+  fs::create_directory(other);
+  Outcome given = runProgram(kEditor, {"--root", other.string(), "set", "useTimer", "false"},
+                             {"QUELLINE_ROOT=" + root_.string()});
+  EXPECT_EQ(given.status, 0) << given;
+  EXPECT_EQ(PreferenceFile::load(other / kPrefs).value("useTimer"), Value(false));
+  EXPECT_EQ(prefs().value("useTimer"), Value(true)) << "--root wins";
+
+  Outcome missing = runProgram(kEditor, {"--root", (root_ / "none").string(), "list"});
+  EXPECT_EQ(missing.status, 2) << missing;
+  EXPECT_TRUE(contains(missing.err, (root_ / "none").string())) << missing;
+  EXPECT_FALSE(fs::exists(root_ / "none"));
+}
+
+TEST_F(PrefsToolTest, EveryCommandHasHelp) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"--help"},
+                                             {"list", "--help"},
+                                             {"get", "--help"},
+                                             {"set", "--help"},
+                                             {"reset", "--help"},
+                                             {"apps", "--help"},
+                                             {"apps", "list", "--help"},
+                                             {"apps", "add", "--help"},
+                                             {"apps", "remove", "--help"}}) {
+    const Outcome run = runProgram(kEditor, args);
+    EXPECT_EQ(run.status, 0) << args.front() << ": " << run;
+    EXPECT_TRUE(contains(run.out, "Usage")) << run;
+  }
+  EXPECT_TRUE(contains(runProgram(kEditor, {"--help"}).out, "Exit status"));
+}
+
+// --- Changes ------------------------------------------------------------------------------
+
+TEST_F(PrefsToolTest, SetStoresBooleansAndIntegersInTheirOwnTypes) {
+  const std::vector<std::pair<std::string, bool>> booleans = {
+      {"true", true}, {"false", false}, {"yes", true},  {"no", false},
+      {"1", true},    {"0", false},     {"TRUE", true}, {"No", false}};
+  for (const auto& [text, expected] : booleans) {
+    const Outcome run = editor({"set", "hideBanners", text});
+    ASSERT_EQ(run.status, 0) << text << ": " << run;
+    EXPECT_EQ(prefs().kind("hideBanners"), Kind::Boolean) << text;
+    EXPECT_EQ(prefs().value("hideBanners"), Value(expected)) << text;
+  }
+  for (const auto& [text, expected] : std::vector<std::pair<std::string, int64_t>>{
+           {"2147483647", 2147483647}, {"-2147483648", -2147483648LL}, {"+7", 7}, {"-5", -5}}) {
+    const Outcome run = editor({"set", "timerTime", text});
+    ASSERT_EQ(run.status, 0) << text << ": " << run;
+    EXPECT_EQ(prefs().kind("timerTime"), Kind::Integer) << text;
+    EXPECT_EQ(prefs().value("timerTime"), Value(expected)) << text;
+  }
+}
+
+TEST_F(PrefsToolTest, SetCreatesAMissingFileAndEveryChangeKeepsTheOtherKeys) {
+  EXPECT_FALSE(fs::exists(root_ / "var"));
+  Outcome run = editor({"set", "numberOfTaps", "3"});
+  ASSERT_EQ(run.status, 0) << run;
+  EXPECT_EQ(prefs().keys(), std::vector<std::string>{"numberOfTaps"});
+  EXPECT_EQ(fs::status(host(kPrefs)).permissions() & fs::perms::mask, fs::perms(0644));
+
+  plist_t dict = plist_new_dict();
+  plist_dict_set_item(dict, "numberOfTaps", plist_new_uint(3));
+  plist_dict_set_item(dict, "haptic", plist_new_bool(0));
+  plist_dict_set_item(dict, "someoneElse", plist_new_string("kept"));
+  plist_dict_set_item(dict, "stamp", plist_new_date(1000, 0));
+  plist_t nested = plist_new_dict();
+  plist_dict_set_item(nested, "inner", plist_new_array());
+  plist_dict_set_item(dict, "nested", nested);
+  char* binary = nullptr;
+  uint32_t length = 0;
+  plist_to_bin(dict, &binary, &length);
+  put(kPrefs, std::string(binary, length));
+  plist_to_bin_free(binary);
+  plist_free(dict);
+  fs::permissions(host(kPrefs), fs::perms(0600));
+
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"set", "useTimer", "yes"}, {"reset", "numberOfTaps"}, {"set", "timerTime", "30"}}) {
+    run = editor(args);
+    ASSERT_EQ(run.status, 0) << args[0] << " " << args[1] << ": " << run;
+  }
+  const PreferenceFile file = prefs();
+  EXPECT_EQ(file.keys(), (std::vector<std::string>{"haptic", "nested", "someoneElse", "stamp",
+                                                   "timerTime", "useTimer"}));
+  EXPECT_EQ(file.value("haptic"), Value(false));
+  EXPECT_EQ(file.value("someoneElse"), Value(std::string("kept")));
+  EXPECT_EQ(file.kind("stamp"), Kind::Date);
+  EXPECT_EQ(file.kind("nested"), Kind::Dictionary);
+  EXPECT_EQ(file.value("useTimer"), Value(true));
+  EXPECT_EQ(file.value("timerTime"), Value(int64_t{30}));
+  EXPECT_EQ(fs::status(host(kPrefs)).permissions() & fs::perms::mask, fs::perms(0600));
+}
+
+TEST_F(PrefsToolTest, ResetRemovesOneKeyOrEveryKeyTheEditorKnows) {
+  put(kPrefs, xmlDictionary("<key>timerTime</key><integer>9</integer>"
+                            "<key>haptic</key><false/><key>enableTweakToggle</key><true/>"
+                            "<key>someoneElse</key><string>kept</string>"));
+  Outcome run = editor({"reset", "timerTime"});
+  ASSERT_EQ(run.status, 0) << run;
+  EXPECT_TRUE(contains(run.out, "timerTime = 5")) << run;
+  EXPECT_EQ(prefs().keys(),
+            (std::vector<std::string>{"enableTweakToggle", "haptic", "someoneElse"}));
+  run = editor({"reset", "timerTime"});
+  EXPECT_EQ(run.status, 0) << "a key that is not there: nothing to do. " << run;
+
+  run = editor({"reset", "--all"});
+  ASSERT_EQ(run.status, 0) << run;
+  EXPECT_TRUE(contains(run.out, "someoneElse")) << "says what it kept: " << run;
+  EXPECT_EQ(prefs().keys(), std::vector<std::string>{"someoneElse"});
+  EXPECT_EQ(prefs().value("someoneElse"), Value(std::string("kept")));
+}
+
+// --- Reading --------------------------------------------------------------------------------
+
+TEST_F(PrefsToolTest, GetAndListShowTheFileAndTheDefaults) {
+  Outcome run = editor({"get", "timerTime"});
+  EXPECT_EQ(run.status, 0) << run;
+  EXPECT_EQ(run.out, "5 (default)\n");
+  EXPECT_FALSE(fs::exists(root_ / "var")) << "reading creates nothing";
+
+  put(kPrefs, xmlDictionary("<key>timerTime</key><integer>12</integer>"
+                            "<key>useTimer</key><true/><key>numberOfTaps</key><string>x</string>"
+                            "<key>someoneElse</key><true/>"));
+  EXPECT_EQ(editor({"get", "timerTime"}).out, "12\n");
+  EXPECT_EQ(editor({"get", "useTimer"}).out, "true\n");
+  EXPECT_EQ(editor({"get", "haptic"}).out, "true (default)\n");
+  EXPECT_EQ(editor({"get", "numberOfTaps"}).out, "\"x\" (string)\n");
+
+  run = editor({"get", "timerTime", "--json"});
+  ASSERT_EQ(run.status, 0) << run;
+  json entry = json::parse(run.out);
+  EXPECT_EQ(entry["key"], "timerTime");
+  EXPECT_EQ(entry["type"], "integer");
+  EXPECT_EQ(entry["value"], 12);
+  EXPECT_EQ(entry["default"], 5);
+  EXPECT_EQ(entry["inFile"], true);
+  EXPECT_EQ(entry["live"], false);
+  entry = json::parse(editor({"get", "enableTweakToggle", "--json"}).out);
+  EXPECT_EQ(entry["value"], nullptr);
+  EXPECT_EQ(entry["default"], false);
+  EXPECT_EQ(entry["live"], true);
+
+  run = editor({"list"});
+  ASSERT_EQ(run.status, 0) << run;
+  EXPECT_TRUE(contains(run.out, (root_ / kPrefs).string())) << run;
+  for (const char* key : {"hideAnimated", "enableMuteSwitch", "enableHideIcons",
+                          "hideIconsWithSwitch", "haptic", "useTimer", "timerTime", "disableSound",
+                          "hideBanners", "hideNCNotifications", "touchToReveal", "numberOfTaps",
+                          "enableTweakToggle", "toggleHasControl", "hideIconsWithToggle"})
+    EXPECT_TRUE(contains(run.out, key)) << key;
+  EXPECT_TRUE(contains(run.out, "someoneElse")) << run;
+
+  run = editor({"list", "--json"});
+  ASSERT_EQ(run.status, 0) << run;
+  const json all = json::parse(run.out);
+  ASSERT_EQ(all["keys"].size(), 15u);
+  std::map<std::string, json> byKey;
+  for (const json& e : all["keys"])
+    byKey[e["key"]] = e;
+  EXPECT_EQ(byKey["timerTime"]["value"], 12);
+  EXPECT_EQ(byKey["useTimer"]["value"], true);
+  EXPECT_EQ(byKey["useTimer"]["default"], false);
+  EXPECT_EQ(byKey["hideAnimated"]["inFile"], false);
+  EXPECT_EQ(byKey["hideAnimated"]["default"], true);
+  EXPECT_EQ(byKey["numberOfTaps"]["storedType"], "string");
+  for (const char* live : {"enableTweakToggle", "toggleHasControl", "hideIconsWithToggle"})
+    EXPECT_EQ(byKey[live]["live"], true) << live;
+  EXPECT_EQ(byKey["haptic"]["live"], false);
+  EXPECT_EQ(all["otherKeys"], json::array({"someoneElse"}));
+  EXPECT_EQ(all["path"], "/" + std::string(kPrefs));
+}
+
+// --- Files that are not what they should be ----------------------------------------------
+
+TEST_F(PrefsToolTest, ACorruptFileIsLeftAsItIsUnlessForced) {
+  plist_t array = plist_new_array();
+  plist_array_append_item(array, plist_new_string("keep me"));
+  char* xml = nullptr;
+  uint32_t length = 0;
+  plist_to_xml(array, &xml, &length);
+  const std::string notDictionary(xml, length);
+  plist_to_xml_free(xml);
+  plist_free(array);
+
+  for (const std::string& corrupt :
+       {std::string("this is no property list \x01\xff"), notDictionary, std::string()}) {
+    SCOPED_TRACE(corrupt);
+    put(kPrefs, corrupt);
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"set", "useTimer", "true"},
+                                               {"reset", "useTimer"},
+                                               {"reset", "--all"},
+                                               {"get", "useTimer"},
+                                               {"list"}}) {
+      const Outcome run = editor(args);
+      EXPECT_EQ(run.status, 3) << args[0] << ": " << run;
+      EXPECT_TRUE(contains(run.err, "/" + std::string(kPrefs))) << "the device path: " << run;
+      EXPECT_TRUE(contains(run.err, (root_ / kPrefs).string())) << "the host path: " << run;
+      EXPECT_EQ(bytes(kPrefs), corrupt) << "byte for byte";
+    }
+    Outcome forced = editor({"set", "useTimer", "true", "--force"});
+    EXPECT_EQ(forced.status, 0) << forced;
+    EXPECT_TRUE(contains(forced.err, "--force")) << forced;
+    EXPECT_EQ(prefs().keys(), std::vector<std::string>{"useTimer"});
+
+    put(kPrefs, corrupt);
+    forced = editor({"reset", "--all", "--force"});
+    EXPECT_EQ(forced.status, 0) << forced;
+    EXPECT_EQ(prefs().state(), FileState::Dictionary) << "started over even with nothing to reset";
+    EXPECT_TRUE(prefs().keys().empty());
+  }
+
+  // What is no file at all is not replaced, --force or not.
+  fs::remove(host(kPrefs));
+  fs::create_directory(host(kPrefs));
+  for (bool force : {false, true}) {
+    std::vector<std::string> args{"set", "useTimer", "true"};
+    if (force) args.push_back("--force");
+    const Outcome run = editor(args);
+    EXPECT_EQ(run.status, 3) << run;
+    EXPECT_TRUE(fs::is_directory(host(kPrefs)));
+  }
+}
+
+TEST_F(PrefsToolTest, AChangeWaitsForTheLockAndGivesUpWithoutWriting) {
+  put(kPrefs, xmlDictionary("<key>useTimer</key><false/>"));
+  const std::string before = bytes(kPrefs);
+  // Held as the toggle module holds it, for longer than the editor waits.
+  int holder =
+      ::open((host(kPrefs).string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+  const Outcome run = editor({"set", "useTimer", "true"});
+  ::close(holder);
+  EXPECT_EQ(run.status, 3) << run;
+  EXPECT_TRUE(contains(run.err, "lock")) << run;
+  EXPECT_TRUE(contains(run.err, "not changed")) << run;
+  EXPECT_EQ(bytes(kPrefs), before);
+  EXPECT_EQ(editor({"set", "useTimer", "true"}).status, 0) << "once the lock is free";
+}
+
+// --- App lists ------------------------------------------------------------------------------
+
+TEST_F(PrefsToolTest, AppListsAddWithoutDuplicatesRemoveAndList) {
+  Outcome run = editor({"apps", "list", "silent"});
+  EXPECT_EQ(run.status, 0) << run;
+  EXPECT_EQ(run.out, "");
+  for (const char* bundle : {"com.example.chat", "com.example.mail", "com.example.chat"})
+    ASSERT_EQ(editor({"apps", "add", "silent", bundle}).status, 0) << bundle;
+  ASSERT_EQ(editor({"apps", "add", "banner", "com.example.news"}).status, 0);
+  EXPECT_EQ(editor({"apps", "list", "silent"}).out, "com.example.chat\ncom.example.mail\n");
+  EXPECT_EQ(editor({"apps", "list", "banner"}).out, "com.example.news\n");
+  EXPECT_EQ(PreferenceFile::load(host(kSilent)).strings("silentApps"),
+            (std::vector<std::string>{"com.example.chat", "com.example.mail"}));
+  EXPECT_EQ(PreferenceFile::load(host(kBanner)).strings("bannerApps"),
+            std::vector<std::string>{"com.example.news"});
+  EXPECT_FALSE(fs::exists(host(kPrefs))) << "the lists have files of their own";
+
+  run = editor({"apps", "remove", "silent", "com.example.chat"});
+  EXPECT_EQ(run.status, 0) << run;
+  run = editor({"apps", "remove", "silent", "com.example.chat"});
+  EXPECT_EQ(run.status, 0) << "not there: nothing to do. " << run;
+  EXPECT_TRUE(contains(run.out, "not in")) << run;
+  run = editor({"apps", "list", "silent", "--json"});
+  ASSERT_EQ(run.status, 0) << run;
+  const json list = json::parse(run.out);
+  EXPECT_EQ(list["apps"], json::array({"com.example.mail"}));
+  EXPECT_EQ(list["list"], "silent");
+}
+
+TEST_F(PrefsToolTest, AppListFilesKeepTheirOtherKeysAndRefuseWhatIsNoList) {
+  put(kSilent, xmlDictionary("<key>silentApps</key><array><string>a.b</string><integer>3"
+                             "</integer></array><key>other</key><string>kept</string>"));
+  ASSERT_EQ(editor({"apps", "add", "silent", "c.d"}).status, 0);
+  PreferenceFile file = PreferenceFile::load(host(kSilent));
+  EXPECT_EQ(file.strings("silentApps"), (std::vector<std::string>{"a.b", "c.d"}));
+  EXPECT_EQ(file.value("other"), Value(std::string("kept")));
+  EXPECT_TRUE(contains(bytes(kSilent), "<integer>3</integer>")) << "items it does not know stay";
+
+  const std::string notAList = xmlDictionary("<key>silentApps</key><string>a.b</string>");
+  put(kSilent, notAList);
+  for (const char* command : {"add", "remove"}) {
+    const Outcome run = editor({"apps", command, "silent", "a.b"});
+    EXPECT_EQ(run.status, 3) << run;
+    EXPECT_TRUE(contains(run.err, "silentApps")) << run;
+    EXPECT_EQ(bytes(kSilent), notAList);
+  }
+  EXPECT_EQ(editor({"apps", "list", "silent"}).status, 3);
+  const Outcome forced = editor({"apps", "add", "silent", "c.d", "--force"});
+  EXPECT_EQ(forced.status, 0) << forced;
+  EXPECT_EQ(PreferenceFile::load(host(kSilent)).strings("silentApps"),
+            std::vector<std::string>{"c.d"});
+
+  put(kBanner, "garbage");
+  Outcome run = editor({"apps", "add", "banner", "c.d"});
+  EXPECT_EQ(run.status, 3) << run;
+  EXPECT_TRUE(contains(run.err, (root_ / kBanner).string())) << run;
+  EXPECT_EQ(bytes(kBanner), "garbage");
+}
+
+// --- Two processes ---------------------------------------------------------------------------
+
+// `quelline-sim live` with pipes on its standard input and output.
+class LiveSimulator {
+public:
+  LiveSimulator(const fs::path& root, const fs::path& errors) {
+    int in[2];
+    int out[2];
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<std::string> args{kSimulator, "--json", "--root", root.string(), "live"};
+    std::vector<char*> argv = pointers(args);
+    std::vector<std::string> env = environment({});
+    std::vector<char*> envp = pointers(env);
+    if (posix_spawn(&pid_, kSimulator, &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(in[0]);
+    ::close(out[1]);
+    input_ = in[1];
+    output_ = out[0];
+  }
+  ~LiveSimulator() {
+    closeInput();
+    if (output_ >= 0) ::close(output_);
+    if (pid_ > 0 && !finished_) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  bool started() const { return pid_ > 0; }
+
+  bool send(const std::string& line) {
+    const std::string text = line + "\n";
+    return ::write(input_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  }
+
+  // The next line of output, waiting until `deadline`; nullopt at the end of
+  // the output or past the deadline.
+  std::optional<std::string> readLine(std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+      if (size_t newline = buffer_.find('\n'); newline != std::string::npos) {
+        std::string line = buffer_.substr(0, newline);
+        buffer_.erase(0, newline + 1);
+        return line;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return std::nullopt;
+      pollfd fd{output_, POLLIN, 0};
+      if (::poll(&fd, 1, static_cast<int>(left.count())) <= 0) continue;
+      char chunk[4096];
+      ssize_t n = ::read(output_, chunk, sizeof chunk);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return std::nullopt;
+      buffer_.append(chunk, static_cast<size_t>(n));
+    }
+  }
+
+  // Asks for a dump and returns it; nullopt past the deadline.
+  std::optional<json> dump(std::chrono::steady_clock::time_point deadline) {
+    if (!send("dump")) return std::nullopt;
+    while (std::optional<std::string> line = readLine(deadline)) {
+      json record = json::parse(*line, nullptr, false);
+      if (record.is_object() && record.contains("dump")) return record["dump"];
+    }
+    return std::nullopt;
+  }
+
+  void closeInput() {
+    if (input_ >= 0) ::close(input_);
+    input_ = -1;
+  }
+
+  // The exit status after the end of input, waiting until `deadline`; -1
+  // when it did not end by then.
+  int wait(std::chrono::steady_clock::time_point deadline) {
+    closeInput();
+    for (;;) {
+      int status = 0;
+      pid_t done = ::waitpid(pid_, &status, WNOHANG);
+      if (done == pid_) {
+        finished_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      }
+      if (std::chrono::steady_clock::now() >= deadline) return -1;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+
+private:
+  pid_t pid_ = -1;
+  int input_ = -1;
+  int output_ = -1;
+  bool finished_ = false;
+  std::string buffer_;
+};
+
+TEST_F(PrefsToolTest, AChangeReachesARunningHomeScreenProcess) {
+  using Clock = std::chrono::steady_clock;
+  const fs::path errors = root_ / "sim-stderr.txt";
+  LiveSimulator sim(root_, errors);
+  ASSERT_TRUE(sim.started());
+  ASSERT_TRUE(sim.send("boot"));
+  std::optional<json> state = sim.dump(Clock::now() + std::chrono::seconds(30));
+  ASSERT_TRUE(state) << "no answer to dump after boot";
+  ASSERT_EQ((*state)["settings"]["useTimer"], false);
+  ASSERT_EQ((*state)["settings"]["timerTime"], 5);
+
+  Outcome run = editor({"set", "useTimer", "true"});
+  ASSERT_EQ(run.status, 0) << run;
+  run = editor({"set", "timerTime", "42"});
+  ASSERT_EQ(run.status, 0) << run;
+
+  // The reload reaches the process on its run loop: ask until it shows.
+  const auto deadline = Clock::now() + std::chrono::seconds(10);
+  bool reached = false;
+  while (!reached && Clock::now() < deadline) {
+    state = sim.dump(deadline);
+    if (!state) break;
+    reached = (*state)["settings"]["useTimer"] == true && (*state)["settings"]["timerTime"] == 42;
+    if (!reached) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_TRUE(reached) << (state ? state->dump() : "no dump");
+  EXPECT_EQ(sim.wait(Clock::now() + std::chrono::seconds(10)), 0);
+  std::ifstream in(errors);
+  const std::string stderrText((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+  EXPECT_EQ(stderrText, "");
+}
+
+} // namespace

@@ -1,0 +1,128 @@
+#include "domain.h"
+
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <limits>
+
+namespace quelline::prefs {
+namespace {
+
+constexpr std::array kKeys = {
+    KeyInfo{"hideAnimated", KeyType::Boolean, 1, false},
+    KeyInfo{"enableMuteSwitch", KeyType::Boolean, 1, false},
+    KeyInfo{"enableHideIcons", KeyType::Boolean, 0, false},
+    KeyInfo{"hideIconsWithSwitch", KeyType::Boolean, 0, false},
+    KeyInfo{"haptic", KeyType::Boolean, 1, false},
+    KeyInfo{"useTimer", KeyType::Boolean, 0, false},
+    KeyInfo{"timerTime", KeyType::Integer, 5, false},
+    KeyInfo{"disableSound", KeyType::Boolean, 1, false},
+    KeyInfo{"hideBanners", KeyType::Boolean, 1, false},
+    KeyInfo{"hideNCNotifications", KeyType::Boolean, 1, false},
+    KeyInfo{"touchToReveal", KeyType::Boolean, 1, false},
+    KeyInfo{"numberOfTaps", KeyType::Integer, 2, false},
+    KeyInfo{"enableTweakToggle", KeyType::Boolean, 0, true},
+    KeyInfo{"toggleHasControl", KeyType::Boolean, 0, true},
+    KeyInfo{"hideIconsWithToggle", KeyType::Boolean, 0, true},
+};
+
+constexpr AppListInfo kSilentApps{
+    "silent", "/var/mobile/Library/Preferences/com.veltrasse.quelline.silentApps.plist",
+    "silentApps"};
+constexpr AppListInfo kBannerApps{
+    "banner", "/var/mobile/Library/Preferences/com.veltrasse.quelline.bannerApps.plist",
+    "bannerApps"};
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+} // namespace
+
+std::span<const KeyInfo> keys() {
+  return kKeys;
+}
+
+const KeyInfo* findKey(std::string_view name) {
+  for (const KeyInfo& key : kKeys)
+    if (key.name == name) return &key;
+  return nullptr;
+}
+
+std::string knownKeyNames() {
+  std::string out;
+  for (const KeyInfo& key : kKeys) {
+    if (!out.empty()) out += ", ";
+    out += key.name;
+  }
+  return out;
+}
+
+std::string_view typeName(KeyType type) {
+  return type == KeyType::Boolean ? "boolean" : "integer";
+}
+
+std::optional<bool> parseBoolean(std::string_view text) {
+  for (std::string_view yes : {"true", "yes", "1"})
+    if (equalsIgnoringCase(text, yes)) return true;
+  for (std::string_view no : {"false", "no", "0"})
+    if (equalsIgnoringCase(text, no)) return false;
+  return std::nullopt;
+}
+
+std::optional<int32_t> parseInteger(std::string_view text) {
+  // from_chars takes a '-' but no '+'.
+  const bool plus = text.starts_with('+');
+  if (plus) text.remove_prefix(1);
+  if (text.empty() || (plus && text.starts_with('-'))) return std::nullopt;
+  int64_t value = 0;
+  const char* end = text.data() + text.size();
+  auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || stop != end) return std::nullopt;
+  if (value < std::numeric_limits<int32_t>::min() || value > std::numeric_limits<int32_t>::max())
+    return std::nullopt;
+  return static_cast<int32_t>(value);
+}
+
+std::optional<prefsfile::Value> parseValue(const KeyInfo& key, std::string_view text,
+                                           std::string& expected) {
+  if (key.type == KeyType::Boolean) {
+    if (auto value = parseBoolean(text)) return prefsfile::Value(*value);
+    expected = "a boolean: true, false, yes, no, 1 or 0";
+    return std::nullopt;
+  }
+  if (auto value = parseInteger(text)) return prefsfile::Value(int64_t{*value});
+  expected = "an integer from " + std::to_string(std::numeric_limits<int32_t>::min()) + " to " +
+             std::to_string(std::numeric_limits<int32_t>::max());
+  return std::nullopt;
+}
+
+prefsfile::Value defaultValue(const KeyInfo& key) {
+  if (key.type == KeyType::Boolean) return prefsfile::Value(key.fallback != 0);
+  return prefsfile::Value(int64_t{key.fallback});
+}
+
+const AppListInfo& appList(AppList list) {
+  return list == AppList::Silent ? kSilentApps : kBannerApps;
+}
+
+std::optional<AppList> findAppList(std::string_view name) {
+  if (name == kSilentApps.name) return AppList::Silent;
+  if (name == kBannerApps.name) return AppList::Banner;
+  return std::nullopt;
+}
+
+bool isBundleIdentifier(std::string_view text) {
+  if (text.empty()) return false;
+  for (char c : text)
+    if (std::isalnum(static_cast<unsigned char>(c)) == 0 && c != '.' && c != '-' && c != '_')
+      return false;
+  return true;
+}
+
+} // namespace quelline::prefs

@@ -1,0 +1,74 @@
+// The preference domain that the editor knows: Quelline's keys with their
+// types and defaults, the files of the app lists, and the text a person
+// types for a value.
+#pragma once
+
+#include "preference_file.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace quelline::prefs {
+
+inline constexpr std::string_view kDomain = "com.veltrasse.quelline";
+inline constexpr std::string_view kPreferencesPath =
+    "/var/mobile/Library/Preferences/com.veltrasse.quelline.plist";
+// Posted after every change, to every process of the device root.
+inline constexpr std::string_view kReloadNotification = "com.veltrasse.quelline/ReloadPrefs";
+
+enum class KeyType { Boolean, Integer };
+
+struct KeyInfo {
+  std::string_view name;
+  KeyType type;
+  int32_t fallback; // the default: 0 or 1 for a boolean
+  // Read straight from the file whenever it is used (the toggle's state),
+  // not through the settings that a reload refreshes.
+  bool live;
+};
+
+// Every key of the domain, in the order `list` shows them.
+std::span<const KeyInfo> keys();
+
+// The key named `name`, or null.
+const KeyInfo* findKey(std::string_view name);
+
+// "hideAnimated, enableMuteSwitch, …": for messages.
+std::string knownKeyNames();
+
+std::string_view typeName(KeyType type);
+
+// A boolean as typed: true/false, yes/no, 1/0 (any case).
+std::optional<bool> parseBoolean(std::string_view text);
+// An integer as typed, in the signed 32-bit range: decimal digits with an
+// optional sign, nothing else.
+std::optional<int32_t> parseInteger(std::string_view text);
+
+// What `set KEY TEXT` stores, or nullopt when TEXT is no value of the key's
+// type; `expected` then says what the key takes.
+std::optional<prefsfile::Value> parseValue(const KeyInfo& key, std::string_view text,
+                                           std::string& expected);
+
+// The default as a value of the key's type.
+prefsfile::Value defaultValue(const KeyInfo& key);
+
+// The two app lists: their device paths and the key of the array in each.
+enum class AppList { Silent, Banner };
+
+struct AppListInfo {
+  std::string_view name; // "silent", "banner"
+  std::string_view path;
+  std::string_view key;
+};
+
+const AppListInfo& appList(AppList list);
+std::optional<AppList> findAppList(std::string_view name);
+
+// Whether `text` may be added as a bundle identifier: letters, digits,
+// '.', '-' and '_', not empty.
+bool isBundleIdentifier(std::string_view text);
+
+} // namespace quelline::prefs

@@ -1,0 +1,177 @@
+// quelline-prefs: reads and changes Quelline's preferences on a device root.
+//
+//   quelline-prefs [--root DIR] list [--json]
+//   quelline-prefs [--root DIR] get KEY [--json]
+//   quelline-prefs [--root DIR] set KEY VALUE [--force]
+//   quelline-prefs [--root DIR] reset KEY|--all [--force]
+//   quelline-prefs [--root DIR] apps list silent|banner [--json]
+//   quelline-prefs [--root DIR] apps add|remove silent|banner BUNDLE [--force]
+//
+// The device root comes from --root, or else from QUELLINE_ROOT; there is no
+// default, so that a forgotten option never edits the files of this machine.
+// `reset --all` removes the keys of the domain and keeps any other key of
+// the file: what the editor does not know, it does not throw away.
+//
+// Exit status: 0 done; 2 the command line is wrong, or a key, value or
+// bundle identifier is refused (nothing is read or written); 3 a file could
+// not be read or written: a corrupt file without --force, the file's lock
+// not had within 5 s, a failed write. Nothing is changed then.
+#include "domain.h"
+#include "editor.h"
+
+#include <CLI/CLI.hpp>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <system_error>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace quelline::prefs;
+
+struct Arguments {
+  std::string root;
+  bool json = false;
+  bool force = false;
+  bool all = false;
+  std::string key;
+  std::string value;
+  std::string list;
+  std::string bundle;
+};
+
+// The app list named on the command line: silent or banner.
+CLI::Validator appListValidator() {
+  return CLI::Validator(
+      [](const std::string& name) -> std::string {
+        if (findAppList(name)) return {};
+        return "unknown app list \"" + name + "\"; expected silent or banner";
+      },
+      "silent|banner");
+}
+
+// The device root: --root, else QUELLINE_ROOT; an existing folder. Empty
+// (after a message) when there is none.
+fs::path deviceRoot(const std::string& given) {
+  std::string root = given;
+  std::string source = "--root";
+  if (root.empty()) {
+    const char* variable = std::getenv("QUELLINE_ROOT");
+    if (variable != nullptr) root = variable;
+    source = "QUELLINE_ROOT";
+  }
+  if (root.empty()) {
+    std::cerr << "quelline-prefs: no device root: give --root DIR or set QUELLINE_ROOT (there is "
+                 "no default, so that a forgotten option never edits this machine's own files)"
+              << std::endl;
+    return {};
+  }
+  std::error_code ec;
+  if (!fs::is_directory(root, ec)) {
+    std::cerr << "quelline-prefs: " << source << " " << root
+              << ": no such folder; expected the device root (device path P is ROOT/P)"
+              << std::endl;
+    return {};
+  }
+  return fs::absolute(root, ec);
+}
+
+void addJson(CLI::App* command, Arguments& arguments) {
+  command->add_flag("--json", arguments.json, "print one JSON object instead of text");
+}
+
+void addForce(CLI::App* command, Arguments& arguments) {
+  command->add_flag("--force", arguments.force,
+                    "when the file is no dictionary property list, start over from an empty "
+                    "dictionary (what it holds is lost) instead of refusing");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Reads and changes Quelline's preferences (the domain com.veltrasse.quelline and "
+               "its app lists) on a device root. Every change is written atomically under the "
+               "file's lock and followed by the notification "
+               "com.veltrasse.quelline/ReloadPrefs.",
+               "quelline-prefs"};
+  Arguments arguments;
+  app.add_option("--root", arguments.root,
+                 "device root folder (device path P is DIR/P); default: $QUELLINE_ROOT. There "
+                 "is no other default.");
+  app.require_subcommand(1);
+  app.footer("Exit status: 0 done; 2 the command line is wrong, or a key, value or bundle "
+             "identifier is refused; 3 a file could not be read or written (a corrupt file "
+             "without --force, its lock not had within 5 s, a failed write): nothing was "
+             "changed.\nKeys: " +
+             knownKeyNames() + ".");
+
+  CLI::App* list = app.add_subcommand("list", "every key with its type, its value in the file "
+                                              "and its default");
+  addJson(list, arguments);
+
+  CLI::App* get = app.add_subcommand("get", "the value of KEY: in the file, or its default");
+  get->add_option("KEY", arguments.key, "a key of the domain")->required();
+  addJson(get, arguments);
+
+  CLI::App* set = app.add_subcommand(
+      "set", "store VALUE under KEY: true/false/yes/no/1/0 for a boolean key, a 32-bit integer "
+             "for an integer key");
+  set->add_option("KEY", arguments.key, "a key of the domain")->required();
+  set->add_option("VALUE", arguments.value, "the value")->required();
+  addForce(set, arguments);
+
+  CLI::App* reset = app.add_subcommand(
+      "reset", "remove KEY from the file (it returns to its default), or with --all every key "
+               "of the domain (keys this editor does not know are kept)");
+  reset->add_option("KEY", arguments.key, "a key of the domain");
+  reset->add_flag("--all", arguments.all, "every key of the domain");
+  addForce(reset, arguments);
+
+  CLI::App* apps = app.add_subcommand("apps", "the silent and banner app lists");
+  apps->require_subcommand(1);
+  CLI::App* appsList = apps->add_subcommand("list", "the bundle identifiers of a list");
+  appsList->add_option("LIST", arguments.list, "silent or banner")
+      ->required()
+      ->check(appListValidator());
+  addJson(appsList, arguments);
+  CLI::App* appsAdd = apps->add_subcommand("add", "add BUNDLE to a list (once)");
+  CLI::App* appsRemove = apps->add_subcommand("remove", "remove BUNDLE from a list");
+  for (CLI::App* command : {appsAdd, appsRemove}) {
+    command->add_option("LIST", arguments.list, "silent or banner")
+        ->required()
+        ->check(appListValidator());
+    command->add_option("BUNDLE", arguments.bundle, "a bundle identifier")->required();
+    addForce(command, arguments);
+  }
+  for (CLI::App* command : {list, get, set, reset, apps, appsList, appsAdd, appsRemove})
+    command->fallthrough();
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? kExitOk : kExitRefused;
+  }
+  if (reset->parsed() && arguments.all == !arguments.key.empty()) {
+    std::cerr << "quelline-prefs: reset: give a KEY or --all (not both)" << std::endl;
+    return kExitRefused;
+  }
+
+  EditorOptions options;
+  options.root = deviceRoot(arguments.root);
+  if (options.root.empty()) return kExitRefused;
+  options.json = arguments.json;
+  options.force = arguments.force;
+  Editor editor(options, std::cout, std::cerr);
+
+  if (list->parsed()) return editor.list();
+  if (get->parsed()) return editor.get(arguments.key);
+  if (set->parsed()) return editor.set(arguments.key, arguments.value);
+  if (reset->parsed()) return arguments.all ? editor.resetAll() : editor.reset(arguments.key);
+  const AppList which = *findAppList(arguments.list);
+  if (appsList->parsed()) return editor.listApps(which);
+  if (appsAdd->parsed()) return editor.addApp(which, arguments.bundle);
+  return editor.removeApp(which, arguments.bundle);
+}
