@@ -211,6 +211,16 @@ id Toggle_nil(id, SEL) {
   return nullptr;
 }
 
+// Control Center's base class of toggles: it redraws from isSelected.
+void defineControlCenterBase() {
+  Class cls = defineClass("CCUIToggleModule", objc_getClass("NSObject"));
+  addMethod(cls, "refreshState", Toggle_refreshState);
+  addMethod(cls, "isSelected", Toggle_isSelected);
+  addMethod(cls, "setSelected:", Toggle_setSelected);
+  addMethod(cls, "iconGlyph", Toggle_nil);
+  addMethod(cls, "selectedColor", Toggle_nil);
+}
+
 } // namespace
 
 HostRecord& record() {
@@ -290,15 +300,6 @@ void defineHostClasses(const std::set<std::string>& without) {
     addMethod(cls, "isOnTodayPage", RootFolder_isOnTodayPage);
   }
   if (wanted("CCUIToggleModule")) defineControlCenterBase();
-}
-
-void defineControlCenterBase() {
-  Class cls = defineClass("CCUIToggleModule", objc_getClass("NSObject"));
-  addMethod(cls, "refreshState", Toggle_refreshState);
-  addMethod(cls, "isSelected", Toggle_isSelected);
-  addMethod(cls, "setSelected:", Toggle_setSelected);
-  addMethod(cls, "iconGlyph", Toggle_nil);
-  addMethod(cls, "selectedColor", Toggle_nil);
 }
 
 void resetHostClasses() {

@@ -25,7 +25,7 @@ struct HostRecord {
   nlohmann::json realerts = nlohmann::json::array();
   nlohmann::json snapshots = nlohmann::json::array();
   nlohmann::json hostCalls = nlohmann::json::object(); // {CLASS: {SELECTOR: runs}}
-  int redraws = 0; // Control Center redrew the toggle
+  int redraws = 0;                                     // Control Center redrew the toggle
   bool todayAnswer = false;
   bool searchAnswer = false;
 };
@@ -65,9 +65,5 @@ Strong newRequest(const std::string& app, id soundObject);
 
 // The sound a request's sound object carries (nil for none).
 id requestSound(id request);
-
-// What Control Center's toggle base class needs: the callback that
-// Control Center gives it to redraw.
-void defineControlCenterBase();
 
 } // namespace hostsim::home
