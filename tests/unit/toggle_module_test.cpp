@@ -8,7 +8,8 @@
 namespace {
 
 TEST(ToggleModule, RegistersItsMethodsUnderTheirEncodings) {
-  std::string pattern = (std::filesystem::temp_directory_path() / "quelline-module-XXXXXX").string();
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "quelline-module-XXXXXX").string();
   ASSERT_NE(mkdtemp(pattern.data()), nullptr);
   std::filesystem::path root = pattern;
   {

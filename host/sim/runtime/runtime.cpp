@@ -527,7 +527,8 @@ void reclaimObjects() {
   for (id obj : leftovers)
     for (Class c = obj->isa; c != nullptr; c = c->superclass)
       if (c->destruct != nullptr) c->destruct(reinterpret_cast<char*>(obj) + c->payloadOffset);
-  for (id obj : leftovers) std::free(header(obj));
+  for (id obj : leftovers)
+    std::free(header(obj));
   w->liveObjects.clear();
   w->live.clear();
   w->weakTable.clear();

@@ -39,7 +39,6 @@ void record(const char* kind, long identifier, std::optional<bool> prepared = st
   trace::emit("feedback", std::move(event));
 }
 
-
 // --- UIDevice -------------------------------------------------------------
 
 id UIDevice_currentDevice(id, SEL) {

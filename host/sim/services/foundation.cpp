@@ -70,7 +70,6 @@ char resultCode(const char* types) {
   return *types;
 }
 
-
 id boxed(char code, id self, SEL getter) {
   using platform::msgSend;
   switch (code) {

@@ -50,7 +50,6 @@ void TimerState::uncount() {
   --liveCount();
 }
 
-
 void fire(id timer);
 
 void arm(id timer, double at) {
