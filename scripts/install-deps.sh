@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config clang
+  build-essential cmake ninja-build pkg-config clang clang-format
   libplist-dev libplist++-dev       # property-list files, XML and binary
   libgtest-dev libgmock-dev         # unit tests
   libbenchmark-dev                  # benchmarks
