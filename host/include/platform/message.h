@@ -37,42 +37,49 @@ template <class R, class... A> struct Signature {
   static constexpr char text[] = {Encoding<R>::code, Encoding<A>::code..., '\0'};
 };
 
-// True when the method's declared encoding (offsets, qualifiers and quoted
-// class names allowed) has exactly the letters of `called`.
+// Reads one value of a type encoding such as "v20@0:8B16" or
+// "@\"NSString\"16@0:8^{CGRect={CGPoint=dd}}16": qualifiers before it and
+// frame offsets around it are skipped, a quoted class name belongs to its
+// '@', a pointer to whatever it points at. Sets `letter` to the value's
+// type letter ('^' for any pointer, '\0' at the end) and returns what
+// follows the value.
+inline const char* nextEncodedValue(const char* t, char& letter) {
+  while (*t == 'r' || *t == 'n' || *t == 'N' || *t == 'o' || *t == 'O' || *t == 'R' || *t == 'V' ||
+         (*t >= '0' && *t <= '9'))
+    ++t;
+  letter = *t;
+  if (*t == '\0') return t;
+  if (*t == '^') {
+    char pointee;
+    return nextEncodedValue(t + 1, pointee);
+  }
+  if (*t == '{' || *t == '(' || *t == '[') {
+    int depth = 0;
+    do {
+      if (*t == '{' || *t == '(' || *t == '[') ++depth;
+      if (*t == '}' || *t == ')' || *t == ']') --depth;
+      ++t;
+    } while (depth > 0 && *t != '\0');
+    return t;
+  }
+  ++t;
+  if (letter == '@' && *t == '"') {
+    ++t;
+    while (*t != '\0' && *t != '"')
+      ++t;
+    if (*t == '"') ++t;
+  }
+  return t;
+}
+
+// True when the method's declared encoding has exactly the values of
+// `called`, one letter each ('^' for any pointer).
 inline bool encodingMatches(const char* declared, const char* called) {
-  const char* d = declared;
-  const char* c = called;
-  for (;;) {
-    while (*d == 'r' || *d == 'n' || *d == 'N' || *d == 'o' || *d == 'O' || *d == 'R' ||
-           *d == 'V' || (*d >= '0' && *d <= '9'))
-      ++d;
-    if (*d == '\0' || *c == '\0') return *d == *c;
-    if (*c == '^') {
-      // Any pointer: "^v", "^{CGRect=...}", "^?" all take one C++ pointer.
-      if (*d != '^') return false;
-      ++d;
-      if (*d == '{' || *d == '(') {
-        int depth = 0;
-        do {
-          if (*d == '{' || *d == '(') ++depth;
-          if (*d == '}' || *d == ')') --depth;
-          ++d;
-        } while (depth > 0 && *d != '\0');
-      } else if (*d != '\0') {
-        ++d;
-      }
-      ++c;
-      continue;
-    }
-    if (*d != *c) return false;
-    ++d;
-    ++c;
-    if (c[-1] == '@' && *d == '"') {
-      ++d;
-      while (*d != '\0' && *d != '"')
-        ++d;
-      if (*d == '"') ++d;
-    }
+  for (const char* c = called;; ++c) {
+    char letter;
+    declared = nextEncodedValue(declared, letter);
+    if (letter != *c) return false;
+    if (*c == '\0') return true;
   }
 }
 

@@ -426,40 +426,13 @@ void objc_destroyWeak(id* location) {
 
 unsigned int method_getNumberOfArguments(Method m) {
   if (m == nullptr) return 0;
-  // One letter per value after the result; digits are frame offsets,
-  // quoted class names and braces belong to the letter before them.
-  unsigned int count = 0;
-  bool result = true;
-  for (const char* t = m->types.c_str(); *t != '\0';) {
-    while (*t == 'r' || *t == 'n' || *t == 'N' || *t == 'o' || *t == 'O' || *t == 'R' || *t == 'V')
-      ++t;
-    if (*t == '\0') break;
-    while (*t == '^')
-      ++t;
-    if (*t == '{' || *t == '(' || *t == '[') {
-      int depth = 0;
-      do {
-        if (*t == '{' || *t == '(' || *t == '[') ++depth;
-        if (*t == '}' || *t == ')' || *t == ']') --depth;
-        ++t;
-      } while (depth > 0 && *t != '\0');
-    } else {
-      ++t;
-      if (t[-1] == '@' && *t == '"') {
-        ++t;
-        while (*t != '\0' && *t != '"')
-          ++t;
-        if (*t == '"') ++t;
-      }
-    }
-    while (*t >= '0' && *t <= '9')
-      ++t;
-    if (result)
-      result = false;
-    else
-      ++count;
-  }
-  return count;
+  // Every value after the result is an argument.
+  unsigned int values = 0;
+  char letter;
+  for (const char* t = platform::nextEncodedValue(m->types.c_str(), letter); letter != '\0';
+       t = platform::nextEncodedValue(t, letter))
+    ++values;
+  return values == 0 ? 0 : values - 1;
 }
 
 void platform_send_type_mismatch(id receiver, SEL sel, const char* declared, const char* called) {
