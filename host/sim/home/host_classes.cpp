@@ -25,14 +25,16 @@ nlohmann::json plain(id value) {
 }
 
 // The host implementation of a replaced method starts: count it (by class,
-// then selector) and trace it. `method` is "-[CLASS SELECTOR]" or "+[…]".
-void hostCall(const char* method, nlohmann::json args = nlohmann::json::array()) {
-  std::string text = method;
-  size_t space = text.find(' ');
-  std::string cls = text.substr(2, space - 2);
-  std::string selector = text.substr(space + 1, text.size() - space - 2);
-  nlohmann::json& count = record().hostCalls[cls][selector];
+// then selector) and trace it as "-[CLASS SELECTOR]" (or "+[…]" for a
+// class method, whose receiver is the class itself).
+void hostCall(id self, SEL cmd, nlohmann::json args = nlohmann::json::array()) {
+  Class cls = object_getClass(self);
+  bool classMethod = cls->isMeta;
+  std::string name = class_getName(classMethod ? reinterpret_cast<Class>(self) : cls);
+  std::string selector = sel_getName(cmd);
+  nlohmann::json& count = record().hostCalls[name][selector];
   count = count.is_null() ? 1 : count.get<int>() + 1;
+  std::string method = (classMethod ? "+[" : "-[") + name + " " + selector + "]";
   trace::emit("host", {{"method", method}, {"args", std::move(args)}});
 }
 
@@ -47,8 +49,8 @@ Strong make(const char* className) {
 // Builds the UI: the notification list (its view loads), the root folder
 // view (laid out), the home-screen view (in its window), the media and
 // sound controllers, the app switcher's page view, and last Control Center.
-void SpringBoard_applicationDidFinishLaunching(id, SEL, id) {
-  hostCall("-[SpringBoard applicationDidFinishLaunching:]", {nullptr});
+void SpringBoard_applicationDidFinishLaunching(id self, SEL _cmd, id) {
+  hostCall(self, _cmd, {nullptr});
   HostObjects& o = objects();
   o.listController = make("NCNotificationCombinedListViewController");
   if (o.listController) {
@@ -70,21 +72,21 @@ void SpringBoard_applicationDidFinishLaunching(id, SEL, id) {
 
 // --- Ringer -------------------------------------------------------------------
 
-void SBMediaController_setRingerMuted(id, SEL, BOOL muted) {
-  hostCall("-[SBMediaController setRingerMuted:]", {muted});
+void SBMediaController_setRingerMuted(id self, SEL _cmd, BOOL muted) {
+  hostCall(self, _cmd, {muted});
   record().ringerMuted = muted;
 }
 
-void SBRingerHUDController_activate(id, SEL, int argument) {
-  hostCall("+[SBRingerHUDController activate:]", {argument});
+void SBRingerHUDController_activate(id self, SEL _cmd, int argument) {
+  hostCall(self, _cmd, {argument});
   record().hud.push_back({{"t", mainRunLoop().now()}, {"arg", argument}});
   trace::emit("hud", {{"arg", argument}});
 }
 
 // --- Notification list --------------------------------------------------------
 
-void List_viewDidLoad(id, SEL) {
-  hostCall("-[NCNotificationCombinedListViewController viewDidLoad]");
+void List_viewDidLoad(id self, SEL _cmd) {
+  hostCall(self, _cmd);
 }
 
 // --- Banners --------------------------------------------------------------------
@@ -96,10 +98,8 @@ struct ShortLookState {
   Strong preview;
 };
 
-id ShortLook_init(id self, SEL, id request, BOOL reveal) {
-  hostCall("-[NCNotificationShortLookViewController "
-           "_initWithNotificationRequest:revealingAdditionalContentOnPresentation:]",
-           {nullptr, reveal});
+id ShortLook_init(id self, SEL _cmd, id request, BOOL reveal) {
+  hostCall(self, _cmd, {nullptr, reveal});
   ShortLookState& s = state<ShortLookState>(self);
   s.request = Strong(request);
   s.reveal = reveal;
@@ -107,8 +107,8 @@ id ShortLook_init(id self, SEL, id request, BOOL reveal) {
 }
 
 // The same preview view on every call.
-id ShortLook_viewForPreview(id self, SEL) {
-  hostCall("-[NCNotificationShortLookViewController viewForPreview]");
+id ShortLook_viewForPreview(id self, SEL _cmd) {
+  hostCall(self, _cmd);
   ShortLookState& s = state<ShortLookState>(self);
   if (!s.preview) s.preview = make("UIView");
   return s.preview.get();
@@ -121,8 +121,8 @@ struct SoundState {
   Strong sound;
 };
 
-id Sound_initWithNotificationSound(id self, SEL, id sound) {
-  hostCall("-[NCNotificationSound initWithNotificationSound:]", {plain(sound)});
+id Sound_initWithNotificationSound(id self, SEL _cmd, id sound) {
+  hostCall(self, _cmd, {plain(sound)});
   state<SoundState>(self).sound = Strong(sound);
   return self;
 }
@@ -133,65 +133,71 @@ struct RequestState {
   Strong soundObject;
 };
 
-void SoundController_play(id, SEL, id request) {
-  hostCall("-[SBNCSoundController playSoundForNotificationRequest:]", {nullptr});
+void SoundController_play(id self, SEL _cmd, id request) {
+  hostCall(self, _cmd, {nullptr});
   id sound = requestSound(request);
   if (sound == nullptr) return;
   record().sounds.push_back({{"t", mainRunLoop().now()}, {"sound", stringOf(sound)}});
   trace::emit("sound", {{"sound", stringOf(sound)}});
 }
 
-BOOL Options_canTurnOnDisplay(id, SEL) {
-  hostCall("-[NCNotificationOptions canTurnOnDisplay]");
+BOOL Options_canTurnOnDisplay(id self, SEL _cmd) {
+  hostCall(self, _cmd);
   return YES;
 }
 
-unsigned long long Options_realertCount(id, SEL) {
-  hostCall("-[NCNotificationOptions realertCount]");
+unsigned long long Options_realertCount(id self, SEL _cmd) {
+  hostCall(self, _cmd);
   return 1;
 }
 
 // --- Apps -----------------------------------------------------------------------
 
-void PageView_setOverlay(id, SEL, id, BOOL animated) {
-  hostCall("-[SBAppSwitcherPageView setOverlay:animated:]", {nullptr, animated});
+void PageView_setOverlay(id self, SEL _cmd, id, BOOL animated) {
+  hostCall(self, _cmd, {nullptr, animated});
+}
+
+// An application keeps its bundle identifier (retained) in the instance
+// variable that key-value coding reads as "_bundleIdentifier".
+id& bundleIdentifierOf(id app) {
+  Ivar ivar = class_getInstanceVariable(object_getClass(app), "_bundleIdentifier");
+  return *reinterpret_cast<id*>(reinterpret_cast<char*>(app) + ivar_getOffset(ivar));
 }
 
 id Application_bundleIdentifier(id self, SEL) {
-  Ivar ivar = class_getInstanceVariable(object_getClass(self), "_bundleIdentifier");
-  return *reinterpret_cast<id*>(reinterpret_cast<char*>(self) + ivar_getOffset(ivar));
+  return bundleIdentifierOf(self);
 }
 
 void Application_dealloc(id self, SEL) {
-  objc_release(Application_bundleIdentifier(self, nullptr));
+  objc_release(bundleIdentifierOf(self));
   object_dispose(self);
 }
 
-void Application_saveSuspendSnapshot(id self, SEL, id, id) {
-  hostCall("-[SBApplication saveSuspendSnapshot:forSceneHandle:]", {nullptr, nullptr});
-  std::string app = stringOf(Application_bundleIdentifier(self, nullptr));
+void Application_saveSuspendSnapshot(id self, SEL _cmd, id, id) {
+  hostCall(self, _cmd, {nullptr, nullptr});
+  std::string app = stringOf(bundleIdentifierOf(self));
   record().snapshots.push_back(app);
   trace::emit("snapshot", {{"app", app}});
 }
 
 // --- Home screen ----------------------------------------------------------------
 
-void HomeScreen_didMoveToWindow(id, SEL) {
-  hostCall("-[SBHomeScreenView didMoveToWindow]");
+void HomeScreen_didMoveToWindow(id self, SEL _cmd) {
+  hostCall(self, _cmd);
 }
-void HomeScreen_touchesBegan(id, SEL, id, id) {
-  hostCall("-[SBHomeScreenView touchesBegan:withEvent:]", {nullptr, nullptr});
+void HomeScreen_touchesBegan(id self, SEL _cmd, id, id) {
+  hostCall(self, _cmd, {nullptr, nullptr});
 }
 
-void RootFolder_layoutDockView(id, SEL) {
-  hostCall("-[SBRootFolderView layoutDockView]");
+void RootFolder_layoutDockView(id self, SEL _cmd) {
+  hostCall(self, _cmd);
 }
-BOOL RootFolder_isPullDownSearchVisible(id, SEL) {
-  hostCall("-[SBRootFolderView isPullDownSearchVisible]");
+BOOL RootFolder_isPullDownSearchVisible(id self, SEL _cmd) {
+  hostCall(self, _cmd);
   return record().searchAnswer;
 }
-BOOL RootFolder_isOnTodayPage(id, SEL) {
-  hostCall("-[SBRootFolderView isOnTodayPage]");
+BOOL RootFolder_isOnTodayPage(id self, SEL _cmd) {
+  hostCall(self, _cmd);
   return record().todayAnswer;
 }
 
@@ -315,9 +321,7 @@ id applicationFor(const std::string& bundleIdentifier) {
   Strong& slot = objects().applications[bundleIdentifier];
   if (!slot) {
     slot = Strong::adopt(send<id>(send<id>(as_id(cls), "alloc"), "init"));
-    Ivar ivar = class_getInstanceVariable(cls, "_bundleIdentifier");
-    *reinterpret_cast<id*>(reinterpret_cast<char*>(slot.get()) + ivar_getOffset(ivar)) =
-        objc_retain(newString(bundleIdentifier).get());
+    bundleIdentifierOf(slot.get()) = objc_retain(newString(bundleIdentifier).get());
   }
   return slot.get();
 }
