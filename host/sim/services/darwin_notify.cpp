@@ -45,6 +45,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <poll.h>
 #include <random>
 #include <set>
@@ -114,6 +115,20 @@ void reportInvalidName(const char* caller, const std::string& name) {
 
 std::string nameOf(CFStringRef name) {
   return stringOf(bridge(name));
+}
+
+// What both entry points check of their arguments: the center, and a name
+// that the center can carry (an unusable name is reported and refused).
+std::optional<std::string> checkedName(const char* caller, CFNotificationCenterRef center,
+                                       CFStringRef name) {
+  if (center != &darwinCenter) fail(caller, "not the Darwin notify center");
+  if (name == nullptr) fail(caller, "a Darwin notification needs a name");
+  std::string text = nameOf(name);
+  if (!validName(text)) {
+    reportInvalidName(caller, text);
+    return std::nullopt;
+  }
+  return text;
 }
 
 // The address of `file` in the folder: its full path when that fits, else
@@ -357,32 +372,22 @@ void CFNotificationCenterAddObserver(CFNotificationCenterRef center, const void*
                                      CFNotificationCallback callBack, CFStringRef name, const void*,
                                      CFNotificationSuspensionBehavior) {
   const char* what = "CFNotificationCenterAddObserver";
-  if (center != &hostsim::darwinCenter) hostsim::fail(what, "not the Darwin notify center");
   if (callBack == nullptr) hostsim::fail(what, "callBack is NULL");
-  if (name == nullptr) hostsim::fail(what, "a Darwin notification needs a name");
+  std::optional<std::string> text = hostsim::checkedName(what, center, name);
   hostsim::Center& c = hostsim::booted(what);
-  std::string text = hostsim::nameOf(name);
-  if (!hostsim::validName(text)) {
-    hostsim::reportInvalidName(what, text);
-    return;
-  }
-  c.registrations.push_back({std::move(text), observer, callBack});
+  if (!text) return;
+  c.registrations.push_back({std::move(*text), observer, callBack});
 }
 
 // Name-only: `object` and `userInfo` are ignored, as on the device.
 void CFNotificationCenterPostNotification(CFNotificationCenterRef center, CFNotificationName name,
                                           const void*, CFDictionaryRef, Boolean) {
   const char* what = "CFNotificationCenterPostNotification";
-  if (center != &hostsim::darwinCenter) hostsim::fail(what, "not the Darwin notify center");
-  if (name == nullptr) hostsim::fail(what, "a Darwin notification needs a name");
+  std::optional<std::string> text = hostsim::checkedName(what, center, name);
   hostsim::Center& c = hostsim::booted(what);
-  std::string text = hostsim::nameOf(name);
-  if (!hostsim::validName(text)) {
-    hostsim::reportInvalidName(what, text);
-    return;
-  }
-  hostsim::trace::emit("darwin", {{"name", text}});
-  hostsim::sendToFolder(c.fd, c.folder, c.dirFd, text, c.endpoint, &c.congested);
+  if (!text) return;
+  hostsim::trace::emit("darwin", {{"name", *text}});
+  hostsim::sendToFolder(c.fd, c.folder, c.dirFd, *text, c.endpoint, &c.congested);
 }
 
 } // extern "C"
