@@ -1,6 +1,7 @@
 // The modeled home-screen process with the library loaded: boot, restart,
 // and what the dump shows of them.
 #include "home/home_process.h"
+#include "temp_folder.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -10,21 +11,14 @@ namespace {
 class HomeProcessTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "quelline-home-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
     process_ = std::make_unique<hostsim::home::HomeProcess>(
         root_, hostsim::ClockMode::Virtual,
         hostsim::home::Deliverables{QUELLINE_BIN_DIR "/Quelline.so",
                                     QUELLINE_BIN_DIR "/QuellineModule.bundle"});
   }
-  void TearDown() override {
-    process_.reset();
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
-  }
-  std::filesystem::path root_;
+  void TearDown() override { process_.reset(); }
+  TempFolder folder_{"quelline-home"};
+  std::filesystem::path root_ = folder_.path();
   std::unique_ptr<hostsim::home::HomeProcess> process_;
 };
 

@@ -4,6 +4,7 @@
 #include "platform.h"
 #include "services/run_loop.h"
 #include "services/trace.h"
+#include "temp_folder.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -13,10 +14,6 @@
 class PlatformTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "quelline-test-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
     std::filesystem::create_directories(root_ / "var/mobile/Library/Preferences");
     hostsim::bootPlatform({root_, clock_});
     pool_ = objc_autoreleasePoolPush();
@@ -25,15 +22,14 @@ protected:
     objc_autoreleasePoolPop(pool_);
     hostsim::trace::setSink(nullptr);
     hostsim::shutdownPlatform();
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
   }
 
   // Moves the virtual clock on, running what falls due.
   void wait(double seconds) { hostsim::mainRunLoop().runFor(seconds); }
   double now() const { return hostsim::mainRunLoop().now(); }
 
-  std::filesystem::path root_;
+  TempFolder folder_{"quelline-test"};
+  std::filesystem::path root_ = folder_.path();
   hostsim::ClockMode clock_ = hostsim::ClockMode::Virtual;
   void* pool_ = nullptr;
 };

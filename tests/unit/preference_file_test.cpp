@@ -3,6 +3,7 @@
 // file as it was, hostile files are as safe here as in the platform's own
 // reader, and edits under the lock wait for whoever holds it.
 #include "preference_file.h"
+#include "temp_folder.h"
 
 #include "services/plist_files.h"
 
@@ -36,16 +37,7 @@ using quelline::prefsfile::Value;
 
 class PreferenceFileTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "quelline-prefs-file-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-    path_ = folder_ / "com.example.plist";
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(folder_, ec);
-  }
+  void SetUp() override { path_ = folder_ / "com.example.plist"; }
 
   void writeBytes(const fs::path& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary);
@@ -79,7 +71,8 @@ protected:
     plist_free(node);
   }
 
-  fs::path folder_;
+  TempFolder temporary_{"quelline-prefs-file"};
+  fs::path folder_ = temporary_.path();
   fs::path path_;
 };
 

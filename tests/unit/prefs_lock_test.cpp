@@ -6,6 +6,7 @@
 // over the other's change; with it, none is lost.
 #include "home/home_process.h"
 #include "preference_file.h"
+#include "temp_folder.h"
 
 #include <chrono>
 #include <filesystem>
@@ -24,9 +25,8 @@ using quelline::prefsfile::Value;
 constexpr int kChanges = 300;
 
 TEST(PreferenceLock, TheToggleAndTheEditorLoseNoChangeOfTheOther) {
-  std::string pattern = (fs::temp_directory_path() / "quelline-prefs-lock-XXXXXX").string();
-  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-  const fs::path root = pattern;
+  const TempFolder folder("quelline-prefs-lock");
+  const fs::path root = folder.path();
   const fs::path path = root / "var/mobile/Library/Preferences/com.veltrasse.quelline.plist";
   fs::create_directories(path.parent_path());
   {
@@ -99,8 +99,6 @@ TEST(PreferenceLock, TheToggleAndTheEditorLoseNoChangeOfTheOther) {
   EXPECT_EQ(file.value("editorCount"), Value(int64_t{edits})) << "an editor change was lost";
   EXPECT_EQ(edits, kChanges);
   EXPECT_EQ(file.value("enableTweakToggle"), Value(false)) << "the toggle's last change was lost";
-  std::error_code ec;
-  fs::remove_all(root, ec);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // left alone without --force, the lock, and a change that reaches a running
 // quelline-sim over the same device root.
 #include "preference_file.h"
+#include "temp_folder.h"
 
 #include <cerrno>
 #include <chrono>
@@ -131,16 +132,6 @@ std::string xmlDictionary(const std::string& body) {
 
 class PrefsToolTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "quelline-prefs-tool-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
-
   // quelline-prefs --root ROOT ARGS...
   Outcome editor(std::vector<std::string> args) {
     args.insert(args.begin(), {"--root", root_.string()});
@@ -158,7 +149,8 @@ protected:
   }
   PreferenceFile prefs() const { return PreferenceFile::load(host(kPrefs)); }
 
-  fs::path root_;
+  TempFolder folder_{"quelline-prefs-tool"};
+  fs::path root_ = folder_.path();
 };
 
 // --- Refusals ---------------------------------------------------------------------------

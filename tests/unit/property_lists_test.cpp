@@ -6,6 +6,7 @@
 // checks and trees underneath (plist_files.h) work without a booted
 // platform, for the tools.
 #include "platform_fixture.h"
+#include "temp_folder.h"
 
 #include "platform/foundation.h"
 #include "services/device_paths.h"
@@ -910,9 +911,8 @@ TEST(PlistFiles, ChecksParsesAndWritesWithoutABootedPlatform) {
   EXPECT_TRUE(text.starts_with("<?xml"));
   EXPECT_FALSE(hostsim::propertyListXml(nullptr, text));
 
-  std::string pattern = (fs::temp_directory_path() / "quelline-plist-files-XXXXXX").string();
-  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-  const fs::path folder = pattern;
+  const TempFolder temporary("quelline-plist-files");
+  const fs::path folder = temporary.path();
   const fs::path file = folder / "x.plist";
   std::string problem;
   ASSERT_TRUE(hostsim::writeFileAtomically(file, bytesOf(text), &problem)) << problem;
@@ -928,7 +928,6 @@ TEST(PlistFiles, ChecksParsesAndWritesWithoutABootedPlatform) {
   EXPECT_EQ(problem, "not a regular file");
   EXPECT_FALSE(hostsim::writeFileAtomically(folder / "none" / "x.plist", bytesOf(text), &problem));
   EXPECT_NE(problem.find("temporary file"), std::string::npos) << problem;
-  fs::remove_all(folder);
 }
 
 // --- The messages --------------------------------------------------------------------

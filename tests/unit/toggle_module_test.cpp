@@ -1,6 +1,7 @@
 // The toggle module as Control Center loads it: its class, encodings and
 // instance variable.
 #include "home/home_process.h"
+#include "temp_folder.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -8,13 +9,10 @@
 namespace {
 
 TEST(ToggleModule, RegistersItsMethodsUnderTheirEncodings) {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "quelline-module-XXXXXX").string();
-  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-  std::filesystem::path root = pattern;
+  const TempFolder root("quelline-module");
   {
     hostsim::home::HomeProcess process(
-        root, hostsim::ClockMode::Virtual,
+        root.path(), hostsim::ClockMode::Virtual,
         {QUELLINE_BIN_DIR "/Quelline.so", QUELLINE_BIN_DIR "/QuellineModule.bundle"});
     process.boot({});
     nlohmann::json cls = process.inspect("QuellineModule");
@@ -29,7 +27,6 @@ TEST(ToggleModule, RegistersItsMethodsUnderTheirEncodings) {
     // refreshState is the base class's own, never overridden.
     EXPECT_FALSE(cls["methods"].contains("refreshState"));
   }
-  std::filesystem::remove_all(root);
 }
 
 } // namespace
