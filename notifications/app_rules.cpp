@@ -16,12 +16,12 @@ namespace {
 
 bool onSilentList(id bundleIdentifier) {
   return platform::SparkAppList::doesIdentifier_andKey_containBundleIdentifier(
-      NSSTR("com.veltrasse.quelline.silentApps"), NSSTR("silentApps"), bundleIdentifier);
+      NSSTR(QUELLINE_SILENT_APPS_LIST), NSSTR(QUELLINE_SILENT_APPS_KEY), bundleIdentifier);
 }
 
 bool onBannerList(id bundleIdentifier) {
   return platform::SparkAppList::doesIdentifier_andKey_containBundleIdentifier(
-      NSSTR("com.veltrasse.quelline.bannerApps"), NSSTR("bannerApps"), bundleIdentifier);
+      NSSTR(QUELLINE_BANNER_APPS_LIST), NSSTR(QUELLINE_BANNER_APPS_KEY), bundleIdentifier);
 }
 
 } // namespace

@@ -1,23 +1,27 @@
-// The names of the system's events and files. Events go to the default
-// in-process notification center with object nil and user info nil;
-// "…/ReloadPrefs" is the one cross-process notification.
+// The names of the system's events. Events go to the default in-process
+// notification center with object nil and user info nil; "…/ReloadPrefs"
+// (domain.h) is the one cross-process notification.
 #pragma once
 
 #include "platform/foundation.h"
+#include "prefs/domain.h"
 
-#define QUELLINE_DOMAIN "com.veltrasse.quelline"
-#define QUELLINE_PREFS_PATH "/var/mobile/Library/Preferences/com.veltrasse.quelline.plist"
-#define QUELLINE_RELOAD_PREFS "com.veltrasse.quelline/ReloadPrefs"
+#define QUELLINE_EVENT_PREFS_RELOADED QUELLINE_EVENT_PREFIX "prefsReloaded"
+#define QUELLINE_EVENT_CHECK_STATE QUELLINE_EVENT_PREFIX "checkState"
+#define QUELLINE_EVENT_HIDE QUELLINE_EVENT_PREFIX "hide"
+#define QUELLINE_EVENT_UNHIDE QUELLINE_EVENT_PREFIX "unHide"
+#define QUELLINE_EVENT_MUTE_HIDE_ICONS QUELLINE_EVENT_PREFIX "muteHideIcons"
+#define QUELLINE_EVENT_MUTE_UNHIDE_ICONS QUELLINE_EVENT_PREFIX "muteUnHideIcons"
+#define QUELLINE_EVENT_HIDE_BANNER QUELLINE_EVENT_PREFIX "hideBanner"
+#define QUELLINE_EVENT_UNHIDE_BANNER QUELLINE_EVENT_PREFIX "unHideBanner"
+#define QUELLINE_EVENT_HIDE_ICONS QUELLINE_EVENT_PREFIX "hideIcons"
 
-#define QUELLINE_EVENT_PREFS_RELOADED "com.veltrasse.quelline/prefsReloaded"
-#define QUELLINE_EVENT_CHECK_STATE "com.veltrasse.quelline/checkState"
-#define QUELLINE_EVENT_HIDE "com.veltrasse.quelline/hide"
-#define QUELLINE_EVENT_UNHIDE "com.veltrasse.quelline/unHide"
-#define QUELLINE_EVENT_MUTE_HIDE_ICONS "com.veltrasse.quelline/muteHideIcons"
-#define QUELLINE_EVENT_MUTE_UNHIDE_ICONS "com.veltrasse.quelline/muteUnHideIcons"
-#define QUELLINE_EVENT_HIDE_BANNER "com.veltrasse.quelline/hideBanner"
-#define QUELLINE_EVENT_UNHIDE_BANNER "com.veltrasse.quelline/unHideBanner"
-#define QUELLINE_EVENT_HIDE_ICONS "com.veltrasse.quelline/hideIcons"
+// Every event's suffix, for those that watch them all (the simulator's dump).
+// clang-format off
+#define QUELLINE_EVENTS(X) \
+  X(hide) X(unHide) X(muteHideIcons) X(muteUnHideIcons) X(hideBanner) X(unHideBanner) \
+  X(hideIcons) X(checkState) X(prefsReloaded)
+// clang-format on
 
 namespace quelline {
 

@@ -30,18 +30,11 @@ void loadPrefs(CFNotificationCenterRef, void*, CFNotificationName, const void*, 
     source = platform::NSObject::retain(readPreferenceFile());
   }
 
-  Settings.hideAnimated = settingBool(source, NSSTR("hideAnimated"), true);
-  Settings.enableMuteSwitch = settingBool(source, NSSTR("enableMuteSwitch"), true);
-  Settings.enableHideIcons = settingBool(source, NSSTR("enableHideIcons"), false);
-  Settings.hideIconsWithSwitch = settingBool(source, NSSTR("hideIconsWithSwitch"), false);
-  Settings.haptic = settingBool(source, NSSTR("haptic"), true);
-  Settings.timerTime = settingInt32(source, NSSTR("timerTime"), 5);
-  Settings.useTimer = settingBool(source, NSSTR("useTimer"), false);
-  Settings.disableSound = settingBool(source, NSSTR("disableSound"), true);
-  Settings.hideBanners = settingBool(source, NSSTR("hideBanners"), true);
-  Settings.hideNCNotifications = settingBool(source, NSSTR("hideNCNotifications"), true);
-  Settings.touchToReveal = settingBool(source, NSSTR("touchToReveal"), true);
-  Settings.numberOfTaps = settingInt32(source, NSSTR("numberOfTaps"), 2);
+  // Every field on every load: a key that went away returns to its default.
+#define QUELLINE_LOAD_SETTING(name, type, fallback, reading, text)                                 \
+  QUELLINE_IF_CACHED(reading, Settings.name = setting##type(source, NSSTR(#name), fallback);)
+  QUELLINE_SETTINGS(QUELLINE_LOAD_SETTING)
+#undef QUELLINE_LOAD_SETTING
 
   postEvent(NSSTR(QUELLINE_EVENT_PREFS_RELOADED));
   platform::NSObject::release(source);

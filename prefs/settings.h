@@ -2,23 +2,17 @@
 #pragma once
 
 #include "platform/corefoundation.h"
+#include "prefs/domain.h"
 #include "prefs/live_read.h"
 
 #include <stdint.h>
 
+// One field per cached key of the domain (domain.h), in its order.
 struct QuellineSettings {
-  bool hideAnimated;
-  bool enableMuteSwitch;
-  bool enableHideIcons;
-  bool hideIconsWithSwitch;
-  bool haptic;
-  int32_t timerTime; // seconds
-  bool useTimer;
-  bool disableSound;
-  bool hideBanners;
-  bool hideNCNotifications;
-  bool touchToReveal;
-  int32_t numberOfTaps;
+#define QUELLINE_SETTINGS_FIELD(name, type, fallback, reading, text)                               \
+  QUELLINE_IF_CACHED(reading, QUELLINE_SETTING_TYPE_##type name;)
+  QUELLINE_SETTINGS(QUELLINE_SETTINGS_FIELD)
+#undef QUELLINE_SETTINGS_FIELD
 };
 
 extern "C" QuellineSettings Settings;

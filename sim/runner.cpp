@@ -1,5 +1,7 @@
 #include "runner.h"
 
+#include "library_state.h"
+#include "prefs/domain.h"
 #include "services/darwin_notify.h"
 #include "services/trace.h"
 
@@ -14,6 +16,13 @@ namespace fs = std::filesystem;
 using json = nlohmann::json;
 using prefsfile::PreferenceFile;
 using prefsfile::PreferenceFileError;
+
+// Device paths of the files that `prefs` and `apps` edit, and the name the
+// preference editor posts after a change.
+constexpr std::string_view kPreferencesPath = QUELLINE_PREFS_PATH;
+constexpr std::string_view kSilentAppsPath = QUELLINE_SILENT_APPS_PATH;
+constexpr std::string_view kBannerAppsPath = QUELLINE_BANNER_APPS_PATH;
+constexpr std::string_view kReloadNotification = QUELLINE_RELOAD_PREFS;
 
 // What `prefs corrupt` leaves: text that no property-list reader accepts.
 constexpr std::string_view kCorruptBytes = "quelline-sim: this is not a property list\n";
@@ -184,10 +193,18 @@ SimulatorFailure::SimulatorFailure(const Location& where, const std::string& mes
 
 Runner::Runner(const RunnerOptions& options, Output& output)
     : options_(options), output_(output),
-      process_(options.root, options.clock, options.deliverables) {}
+      process_(options.root, options.clock, options.deliverables) {
+  releaseLibraryHoldingsAtEnd(process_);
+}
 
 fs::path Runner::hostPath(std::string_view devicePath) const {
   return options_.root / fs::path(devicePath).relative_path();
+}
+
+json Runner::state() const {
+  json state = process_.dump();
+  addLibraryState(process_, state);
+  return state;
 }
 
 double Runner::now() const {
@@ -320,10 +337,10 @@ void Runner::run(const Command& command, const fs::path& base) {
     break;
   case Verb::Dump:
     if (command.path.empty()) {
-      output_.dump(now(), process_.dump());
+      output_.dump(now(), state());
     } else {
-      const json state = process_.dump();
-      const json* field = find(state, command.path);
+      const json all = state();
+      const json* field = find(all, command.path);
       output_.dump(now(), field != nullptr ? *field : json(nullptr), command.pathText);
     }
     break;
@@ -373,7 +390,7 @@ void Runner::replacePreferences(const Command& command, std::span<const uint8_t>
 void Runner::editAppList(const Command& command) {
   const bool silent = command.list == AppList::Silent;
   const std::string_view devicePath = silent ? kSilentAppsPath : kBannerAppsPath;
-  const std::string_view key = silent ? "silentApps" : "bannerApps";
+  const std::string_view key = silent ? QUELLINE_SILENT_APPS_KEY : QUELLINE_BANNER_APPS_KEY;
   // Already there, or not there to remove: nothing is written.
   bool written = false;
   try {
@@ -405,8 +422,8 @@ void Runner::postReload() {
 }
 
 void Runner::expect(const Command& command) {
-  const json state = process_.dump();
-  const json* actual = find(state, command.path);
+  const json all = state();
+  const json* actual = find(all, command.path);
   bool ok = false;
   if (!command.expected)
     ok = actual == nullptr;

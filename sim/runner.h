@@ -26,16 +26,6 @@ struct RunnerOptions {
   bool vanilla = false; // boot without the deliverables
 };
 
-// Device paths of the files that `prefs` and `apps` edit, and the name the
-// preference editor posts after a change.
-inline constexpr std::string_view kPreferencesPath =
-    "/var/mobile/Library/Preferences/com.veltrasse.quelline.plist";
-inline constexpr std::string_view kSilentAppsPath =
-    "/var/mobile/Library/Preferences/com.veltrasse.quelline.silentApps.plist";
-inline constexpr std::string_view kBannerAppsPath =
-    "/var/mobile/Library/Preferences/com.veltrasse.quelline.bannerApps.plist";
-inline constexpr std::string_view kReloadNotification = "com.veltrasse.quelline/ReloadPrefs";
-
 class Runner {
 public:
   Runner(const RunnerOptions& options, Output& output);
@@ -55,6 +45,8 @@ public:
 private:
   std::filesystem::path hostPath(std::string_view devicePath) const;
   double now() const;
+  // The process's state with the library's part (library_state.h).
+  nlohmann::json state() const;
   void editPreferences(const Command& command);
   void replacePreferences(const Command& command, std::span<const uint8_t> bytes);
   void editAppList(const Command& command);

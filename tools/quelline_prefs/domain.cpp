@@ -8,30 +8,15 @@
 namespace quelline::prefs {
 namespace {
 
-constexpr std::array kKeys = {
-    KeyInfo{"hideAnimated", KeyType::Boolean, 1, false},
-    KeyInfo{"enableMuteSwitch", KeyType::Boolean, 1, false},
-    KeyInfo{"enableHideIcons", KeyType::Boolean, 0, false},
-    KeyInfo{"hideIconsWithSwitch", KeyType::Boolean, 0, false},
-    KeyInfo{"haptic", KeyType::Boolean, 1, false},
-    KeyInfo{"useTimer", KeyType::Boolean, 0, false},
-    KeyInfo{"timerTime", KeyType::Integer, 5, false},
-    KeyInfo{"disableSound", KeyType::Boolean, 1, false},
-    KeyInfo{"hideBanners", KeyType::Boolean, 1, false},
-    KeyInfo{"hideNCNotifications", KeyType::Boolean, 1, false},
-    KeyInfo{"touchToReveal", KeyType::Boolean, 1, false},
-    KeyInfo{"numberOfTaps", KeyType::Integer, 2, false},
-    KeyInfo{"enableTweakToggle", KeyType::Boolean, 0, true},
-    KeyInfo{"toggleHasControl", KeyType::Boolean, 0, true},
-    KeyInfo{"hideIconsWithToggle", KeyType::Boolean, 0, true},
-};
+#define QUELLINE_KEY_TYPE_Bool KeyType::Boolean
+#define QUELLINE_KEY_TYPE_Int32 KeyType::Integer
+#define QUELLINE_KEY_INFO(name, type, fallback, reading, text)                                     \
+  KeyInfo{#name, QUELLINE_KEY_TYPE_##type, fallback, QUELLINE_SETTING_LIVE_##reading, text},
+constexpr std::array kKeys = {QUELLINE_SETTINGS(QUELLINE_KEY_INFO)};
+#undef QUELLINE_KEY_INFO
 
-constexpr AppListInfo kSilentApps{
-    "silent", "/var/mobile/Library/Preferences/com.veltrasse.quelline.silentApps.plist",
-    "silentApps"};
-constexpr AppListInfo kBannerApps{
-    "banner", "/var/mobile/Library/Preferences/com.veltrasse.quelline.bannerApps.plist",
-    "bannerApps"};
+constexpr AppListInfo kSilentApps{"silent", QUELLINE_SILENT_APPS_PATH, QUELLINE_SILENT_APPS_KEY};
+constexpr AppListInfo kBannerApps{"banner", QUELLINE_BANNER_APPS_PATH, QUELLINE_BANNER_APPS_KEY};
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;

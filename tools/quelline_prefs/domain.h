@@ -1,9 +1,10 @@
-// The preference domain that the editor knows: Quelline's keys with their
-// types and defaults, the files of the app lists, and the text a person
-// types for a value.
+// The preference domain as the editor sees it (described once, in
+// prefs/domain.h): Quelline's keys with their types and defaults, the files
+// of the app lists, and the text a person types for a value.
 #pragma once
 
 #include "preference_file.h"
+#include "prefs/domain.h"
 
 #include <cstdint>
 #include <optional>
@@ -13,11 +14,10 @@
 
 namespace quelline::prefs {
 
-inline constexpr std::string_view kDomain = "com.veltrasse.quelline";
-inline constexpr std::string_view kPreferencesPath =
-    "/var/mobile/Library/Preferences/com.veltrasse.quelline.plist";
+inline constexpr std::string_view kDomain = QUELLINE_DOMAIN;
+inline constexpr std::string_view kPreferencesPath = QUELLINE_PREFS_PATH;
 // Posted after every change, to every process of the device root.
-inline constexpr std::string_view kReloadNotification = "com.veltrasse.quelline/ReloadPrefs";
+inline constexpr std::string_view kReloadNotification = QUELLINE_RELOAD_PREFS;
 
 enum class KeyType { Boolean, Integer };
 
@@ -28,6 +28,7 @@ struct KeyInfo {
   // Read straight from the file whenever it is used (the toggle's state),
   // not through the settings that a reload refreshes.
   bool live;
+  std::string_view description; // one line, for people
 };
 
 // Every key of the domain, in the order `list` shows them.

@@ -1,16 +1,11 @@
 #include "home/home_process.h"
 
-#include "core/hook_table.h"
 #include "home/control_center.h"
 #include "home/host_classes.h"
 #include "platform.h"
 #include "platform/uikit.h"
-#include "prefs/flags.h"
-#include "prefs/settings.h"
 #include "services/devices.h"
 #include "services/foundation.h"
-#include "services/notification_center.h"
-#include "services/property_lists.h"
 #include "services/timers.h"
 #include "services/trace.h"
 #include "services/views.h"
@@ -20,27 +15,6 @@
 
 namespace hostsim::home {
 namespace {
-
-constexpr const char* kPrefsPath = "/var/mobile/Library/Preferences/com.veltrasse.quelline.plist";
-constexpr const char* kEventPrefix = "com.veltrasse.quelline/";
-constexpr const char* kEventSuffixes[] = {
-    "hide",         "unHide",    "muteHideIcons", "muteUnHideIcons", "hideBanner",
-    "unHideBanner", "hideIcons", "checkState",    "prefsReloaded"};
-
-// The library's exported state, found by name once it is loaded.
-struct LibraryState {
-  void* handle = nullptr;
-  QuellineSettings* settings = nullptr;
-  QuellineSharedFlags* flags = nullptr;
-  id* tapRecognizer = nullptr;
-  id* timer = nullptr;
-  const QuellineHookRow* hooks = nullptr;
-  const uint32_t* hookCount = nullptr;
-};
-
-template <class T> T* symbol(void* handle, const char* name) {
-  return static_cast<T*>(dlsym(handle, name));
-}
 
 nlohmann::json alphaOf(id view) {
   if (view == nullptr) return {{"alpha", nullptr}, {"visibleAlpha", nullptr}};
@@ -60,33 +34,20 @@ struct HomeProcess::Impl {
   bool booted = false;
   std::optional<long> feedbackLevel = 2;
   std::string model = "iPhone";
-  LibraryState library;
+  void* library = nullptr; // the handle of the loaded library
+  std::function<void()> atEnd;
   ControlCenter controlCenter;
 
   void loadLibrary() {
     // The loader runs the library's two initialisers inside dlopen.
-    library.handle = dlopen(deliverables.library.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (library.handle == nullptr)
+    library = dlopen(deliverables.library.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr)
       throw std::runtime_error("cannot load " + deliverables.library.string() + ": " + dlerror());
-    library.settings = symbol<QuellineSettings>(library.handle, "Settings");
-    library.flags = symbol<QuellineSharedFlags>(library.handle, "SharedFlags");
-    library.tapRecognizer = symbol<id>(library.handle, "tapRecognizer");
-    library.timer = symbol<id>(library.handle, "timer");
-    library.hooks = symbol<const QuellineHookRow>(library.handle, "QuellineHookTable");
-    library.hookCount = symbol<const uint32_t>(library.handle, "QuellineHookTableSize");
-  }
-
-  // The process ends: what the library holds goes with it.
-  void unloadLibrary() {
-    if (library.handle == nullptr) return;
-    if (library.timer != nullptr) objc_release(std::exchange(*library.timer, nullptr));
-    if (library.tapRecognizer != nullptr)
-      objc_release(std::exchange(*library.tapRecognizer, nullptr));
   }
 
   void closeLibrary() {
-    if (library.handle != nullptr) dlclose(library.handle);
-    library = {};
+    if (library != nullptr) dlclose(library);
+    library = nullptr;
   }
 
   template <class F> void action(F&& body) {
@@ -137,7 +98,7 @@ void HomeProcess::shutdown() {
   if (!p.booted) return;
   withPool([&] {
     p.controlCenter.stop();
-    p.unloadLibrary();
+    if (p.atEnd && p.library != nullptr) p.atEnd();
     resetHostClasses();
   });
   // What the process held at its end (a ringer display still pending, say)
@@ -150,6 +111,14 @@ void HomeProcess::shutdown() {
 
 bool HomeProcess::booted() const {
   return impl_->booted;
+}
+
+void* HomeProcess::librarySymbol(const char* name) const {
+  return impl_->library != nullptr ? dlsym(impl_->library, name) : nullptr;
+}
+
+void HomeProcess::atEnd(std::function<void()> release) {
+  impl_->atEnd = std::move(release);
 }
 
 void HomeProcess::setFeedbackLevel(std::optional<long> level) {
@@ -329,50 +298,7 @@ nlohmann::json HomeProcess::dump() const {
   nlohmann::json d = nlohmann::json::object();
   d["time"] = now();
 
-  auto fileJson = [&]() -> nlohmann::json {
-    if (!p.booted) return nullptr;
-    nlohmann::json out;
-    withPool([&] {
-      Strong file = readDictionaryFile(kPrefsPath, false);
-      out = file ? toJson(file.get()) : nlohmann::json(nullptr);
-    });
-    return out;
-  };
-
-  const QuellineSettings* s = p.library.settings;
-  if (s != nullptr) {
-    d["settings"] = {{"hideAnimated", s->hideAnimated},
-                     {"enableMuteSwitch", s->enableMuteSwitch},
-                     {"enableHideIcons", s->enableHideIcons},
-                     {"hideIconsWithSwitch", s->hideIconsWithSwitch},
-                     {"haptic", s->haptic},
-                     {"timerTime", s->timerTime},
-                     {"useTimer", s->useTimer},
-                     {"disableSound", s->disableSound},
-                     {"hideBanners", s->hideBanners},
-                     {"hideNCNotifications", s->hideNCNotifications},
-                     {"touchToReveal", s->touchToReveal},
-                     {"numberOfTaps", s->numberOfTaps}};
-  } else {
-    d["settings"] = nullptr;
-  }
-  const QuellineSharedFlags* f = p.library.flags;
-  if (f != nullptr) {
-    d["flags"] = {{"notificationsHidden", f->notificationsHidden},
-                  {"iconsHiddenBySwitch", f->iconsHiddenBySwitch},
-                  {"bannersHidden", f->bannersHidden},
-                  {"toggleHasControlCached", f->toggleHasControlCached},
-                  {"pullDownSearchVisible", f->pullDownSearchVisible},
-                  {"onTodayPage", f->onTodayPage},
-                  {"iconsFaded", f->iconsFaded}};
-  } else {
-    d["flags"] = nullptr;
-  }
-
-  if (!p.booted) {
-    d["file"] = nullptr;
-    return d;
-  }
+  if (!p.booted) return d;
 
   withPool([&] {
     HostObjects& o = objects();
@@ -381,16 +307,6 @@ nlohmann::json HomeProcess::dump() const {
     d["list"] = alphaOf(list);
     d["icons"] = alphaOf(o.rootFolderView.get());
 
-    id timerObject = p.library.timer ? *p.library.timer : nullptr;
-    d["timer"] = {{"held", timerObject != nullptr},
-                  {"live", timerObject != nullptr && platform::NSTimer::isValid(timerObject)},
-                  {"fireAt", timerObject != nullptr ? nlohmann::json(timerFireTime(timerObject))
-                                                    : nlohmann::json(nullptr)}};
-    id tap = p.library.tapRecognizer ? *p.library.tapRecognizer : nullptr;
-    d["tapRecognizer"] = {
-        {"taps", tap != nullptr
-                     ? nlohmann::json(platform::UITapGestureRecognizer::numberOfTapsRequired(tap))
-                     : nlohmann::json(nullptr)}};
     nlohmann::json home = nlohmann::json::array();
     if (o.homeScreenView)
       for (id recognizer : gestureRecognizersOf(o.homeScreenView.get()))
@@ -411,33 +327,7 @@ nlohmann::json HomeProcess::dump() const {
     d["snapshots"] = r.snapshots;
     d["hostCalls"] = r.hostCalls;
     d["redraws"] = r.redraws;
-
-    nlohmann::json registrations = nlohmann::json::object();
-    nlohmann::json posts = nlohmann::json::object();
-    for (const char* suffix : kEventSuffixes) {
-      std::string name = std::string(kEventPrefix) + suffix;
-      registrations[suffix] = liveRegistrations(name);
-      posts[suffix] = postCount(name);
-    }
-    d["registrations"] = registrations;
-    d["posts"] = posts;
-
-    nlohmann::json hooks = nlohmann::json::array();
-    if (p.library.hooks != nullptr) {
-      for (uint32_t i = 0; i < *p.library.hookCount; ++i) {
-        const QuellineHookRow& row = p.library.hooks[i];
-        bool replace = row.op == QuellineHookOp::Replace;
-        hooks.push_back({{"class", row.className},
-                         {"selector", row.selector},
-                         {"op", replace ? "replace" : "add"},
-                         {"meta", row.onMetaclass},
-                         {"types", replace ? nlohmann::json(nullptr) : nlohmann::json(row.types)},
-                         {"found", objc_getClass(row.className) != nullptr}});
-      }
-    }
-    d["hooks"] = hooks;
   });
-  d["file"] = fileJson();
   return d;
 }
 

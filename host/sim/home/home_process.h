@@ -8,6 +8,7 @@
 #include "services/run_loop.h"
 
 #include <filesystem>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
@@ -42,6 +43,16 @@ public:
   void shutdown();
   bool booted() const;
 
+  // The address of the symbol `name` that the loaded library exports, as
+  // dlsym finds it; null before boot, without the library, or when it has
+  // no such symbol. Valid until the process ends.
+  void* librarySymbol(const char* name) const;
+  // Runs `release` when the process ends, inside its last autorelease pool
+  // while its classes still exist (the library loaded): the loader lets go
+  // of what the library still holds, as a device process's memory goes
+  // with it.
+  void atEnd(std::function<void()> release);
+
   // What the device reports; may be set before boot.
   void setFeedbackLevel(std::optional<long> level);
   void setModel(const std::string& model);
@@ -72,7 +83,9 @@ public:
 
   // What the runtime holds for CLASS itself, or null for an unknown class.
   nlohmann::json inspect(const std::string& className) const;
-  // The state of the device and the system.
+  // The state of the device and of the host: the time; once booted, the
+  // views, recognizers, timers, Control Center's module and what the host
+  // played and recorded.
   nlohmann::json dump() const;
 
 private:

@@ -1,0 +1,121 @@
+#include "library_state.h"
+
+#include "core/hook_table.h"
+#include "platform.h"
+#include "platform/uikit.h"
+#include "prefs/events.h"
+#include "prefs/flags.h"
+#include "prefs/settings.h"
+#include "services/foundation.h"
+#include "services/notification_center.h"
+#include "services/property_lists.h"
+#include "services/timers.h"
+
+#include <string>
+#include <utility>
+
+namespace quelline::sim {
+namespace {
+
+using json = nlohmann::json;
+using hostsim::home::HomeProcess;
+
+template <class T> T* symbol(const HomeProcess& process, const char* name) {
+  return static_cast<T*>(process.librarySymbol(name));
+}
+
+json settingsJson(const QuellineSettings* s) {
+  if (s == nullptr) return nullptr;
+  json out = json::object();
+#define QUELLINE_DUMP_SETTING(name, type, fallback, reading, text)                                 \
+  QUELLINE_IF_CACHED(reading, out[#name] = s->name;)
+  QUELLINE_SETTINGS(QUELLINE_DUMP_SETTING)
+#undef QUELLINE_DUMP_SETTING
+  return out;
+}
+
+json flagsJson(const QuellineSharedFlags* f) {
+  if (f == nullptr) return nullptr;
+  return {{"notificationsHidden", f->notificationsHidden},
+          {"iconsHiddenBySwitch", f->iconsHiddenBySwitch},
+          {"bannersHidden", f->bannersHidden},
+          {"toggleHasControlCached", f->toggleHasControlCached},
+          {"pullDownSearchVisible", f->pullDownSearchVisible},
+          {"onTodayPage", f->onTodayPage},
+          {"iconsFaded", f->iconsFaded}};
+}
+
+json hooksJson(const HomeProcess& process) {
+  json hooks = json::array();
+  const auto* rows = symbol<const QuellineHookRow>(process, "QuellineHookTable");
+  const auto* count = symbol<const uint32_t>(process, "QuellineHookTableSize");
+  if (rows == nullptr || count == nullptr) return hooks;
+  for (uint32_t i = 0; i < *count; ++i) {
+    const QuellineHookRow& row = rows[i];
+    const bool replace = row.op == QuellineHookOp::Replace;
+    hooks.push_back({{"class", row.className},
+                     {"selector", row.selector},
+                     {"op", replace ? "replace" : "add"},
+                     {"meta", row.onMetaclass},
+                     {"types", replace ? json(nullptr) : json(row.types)},
+                     {"found", objc_getClass(row.className) != nullptr}});
+  }
+  return hooks;
+}
+
+// The object that the exported reference `name` holds, or nil.
+id heldObject(const HomeProcess& process, const char* name) {
+  id* reference = symbol<id>(process, name);
+  return reference != nullptr ? *reference : nullptr;
+}
+
+} // namespace
+
+void addLibraryState(const HomeProcess& process, json& state) {
+  state["settings"] = settingsJson(symbol<const QuellineSettings>(process, "Settings"));
+  state["flags"] = flagsJson(symbol<const QuellineSharedFlags>(process, "SharedFlags"));
+  if (!process.booted()) {
+    state["file"] = nullptr;
+    return;
+  }
+  hostsim::withPool([&] {
+    id timer = heldObject(process, "timer");
+    state["timer"] = {
+        {"held", timer != nullptr},
+        {"live", timer != nullptr && platform::NSTimer::isValid(timer)},
+        {"fireAt", timer != nullptr ? json(hostsim::timerFireTime(timer)) : json(nullptr)}};
+    id tap = heldObject(process, "tapRecognizer");
+    state["tapRecognizer"] = {
+        {"taps", tap != nullptr ? json(platform::UITapGestureRecognizer::numberOfTapsRequired(tap))
+                                : json(nullptr)}};
+
+    json registrations = json::object();
+    json posts = json::object();
+    for (const char* suffix : {
+#define QUELLINE_EVENT_SUFFIX(name) #name,
+             QUELLINE_EVENTS(QUELLINE_EVENT_SUFFIX)
+#undef QUELLINE_EVENT_SUFFIX
+         }) {
+      const std::string name = std::string(QUELLINE_EVENT_PREFIX) + suffix;
+      registrations[suffix] = hostsim::liveRegistrations(name);
+      posts[suffix] = hostsim::postCount(name);
+    }
+    state["registrations"] = registrations;
+    state["posts"] = posts;
+    state["hooks"] = hooksJson(process);
+  });
+  hostsim::withPool([&] {
+    hostsim::Strong file = hostsim::readDictionaryFile(QUELLINE_PREFS_PATH, false);
+    state["file"] = file ? hostsim::toJson(file.get()) : json(nullptr);
+  });
+}
+
+void releaseLibraryHoldingsAtEnd(HomeProcess& process) {
+  process.atEnd([&process] {
+    for (const char* name : {"timer", "tapRecognizer"})
+      if (id* reference = symbol<id>(process, name))
+        objc_release(std::exchange(*reference, nullptr));
+  });
+}
+
+} // namespace quelline::sim
