@@ -3,8 +3,11 @@
 //   quelline-sim [--json] [--vanilla] [--root DIR]            the built-in demo
 //   quelline-sim run FILE|- [--json] [--vanilla] [--root DIR]  a scenario
 //   quelline-sim live [--json] [--vanilla] [--root DIR]        commands at a prompt
+// The demo and `run` write an HTML report of the run with --html OUT.html.
 #include "demo.h"
 #include "output.h"
+#include "record.h"
+#include "report.h"
 #include "runner.h"
 #include "session.h"
 
@@ -84,6 +87,7 @@ struct Settings {
   bool vanilla = false;
   std::string root;
   std::string file;
+  std::string html; // the report, when asked for
 };
 
 enum class Mode { Demo, Run, Live };
@@ -143,7 +147,13 @@ int execute(Mode mode, const Settings& settings) {
 
   const bool live = mode == Mode::Live;
   Output output(std::cout, settings.json ? Format::Json : Format::Text, live);
-  hostsim::trace::setSink([&output](const hostsim::trace::Event& e) { output.event(e); });
+  // The report and the live page are drawn from the same records.
+  std::optional<RunRecorder> recorder;
+  if (!settings.html.empty()) recorder.emplace(name, settings.vanilla);
+  hostsim::trace::setSink([&output, &recorder](const hostsim::trace::Event& e) {
+    output.event(e);
+    if (recorder) recorder->event(e);
+  });
   int status = kExitOk;
   {
     RunnerOptions options;
@@ -152,11 +162,22 @@ int execute(Mode mode, const Settings& settings) {
     options.deliverables = deliverables();
     options.vanilla = settings.vanilla;
     Runner runner(options, output);
+    if (recorder) runner.setObserver(&*recorder);
     status = live ? runLive(runner, base) : runScript(runner, *script, name, base);
     output.flush();
+    runner.setObserver(nullptr);
   }
   hostsim::trace::setSink(nullptr);
   output.flush();
+  if (!settings.html.empty()) {
+    recorder->finish(status);
+    try {
+      writeReport(settings.html, recorder->snapshot());
+    } catch (const ReportError& e) {
+      std::cerr << "--html " << settings.html << ": " << e.what() << std::endl;
+      if (status == kExitOk || status == kExitExpectFailed) status = kExitSimulatorFailure;
+    }
+  }
   return status;
 }
 
@@ -178,6 +199,9 @@ int main(int argc, char** argv) {
   run->fallthrough();
   CLI::App* live = app.add_subcommand("live", "read commands at a prompt on a real clock");
   live->fallthrough();
+  app.add_option("--html", settings.html,
+                 "write an HTML report of the run (the demo or run) to this file");
+
   app.require_subcommand(0, 1);
   app.footer("Exit status: 0 every expectation held; 1 an expectation failed; 2 the scenario "
              "or the command line is wrong; 3 the simulator failed.\n"
@@ -191,5 +215,11 @@ int main(int argc, char** argv) {
   }
 
   const Mode mode = run->parsed() ? Mode::Run : live->parsed() ? Mode::Live : Mode::Demo;
+  if (!settings.html.empty() && mode == Mode::Live) {
+    std::cerr << "--html: a report is written for the demo and for run; expected no --html with "
+                 "live"
+              << std::endl;
+    return kExitScenarioError;
+  }
   return execute(mode, settings);
 }

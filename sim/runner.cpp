@@ -224,6 +224,13 @@ void Runner::run(const Command& command, const fs::path& base) {
                                    "\" before boot; expected boot first (only prefs, apps, "
                                    "device, dump, inspect and expect may come before it)");
   output_.command(now(), command.text);
+  if (observer_ != nullptr) observer_->commandStarted(command, now());
+  perform(command, base);
+  if (observer_ != nullptr) observer_->commandFinished(command, now(), state());
+}
+
+void Runner::perform(const Command& command, const fs::path& base) {
+  const Location& where = command.where;
   switch (command.verb) {
   case Verb::Boot: {
     if (process_.booted())
@@ -429,6 +436,7 @@ void Runner::expect(const Command& command) {
     ok = actual == nullptr;
   else
     ok = actual != nullptr && sameValue(*actual, *command.expected);
+  if (observer_ != nullptr) observer_->expectation(command, now(), ok, actual);
   if (ok) return;
   ++failed_;
   output_.flush();

@@ -26,6 +26,19 @@ struct RunnerOptions {
   bool vanilla = false; // boot without the deliverables
 };
 
+// Sees the run as it goes: each command before and after it runs (with
+// the process's state then), each expectation, and what stopped the run.
+class RunObserver {
+public:
+  virtual ~RunObserver() = default;
+  virtual void commandStarted(const Command& command, double t) = 0;
+  virtual void commandFinished(const Command& command, double t, const nlohmann::json& state) = 0;
+  // `actual` is null when the path is absent.
+  virtual void expectation(const Command& command, double t, bool held,
+                           const nlohmann::json* actual) = 0;
+  virtual void failed(const std::string& message) = 0;
+};
+
 class Runner {
 public:
   Runner(const RunnerOptions& options, Output& output);
@@ -41,12 +54,21 @@ public:
   bool booted() const { return process_.booted(); }
   // Runs what is due now (live mode, between lines).
   void runDue();
+  // The process's clock (0 before boot), and its state with the library's
+  // part (library_state.h), as `dump` shows it.
+  double now() const;
+  nlohmann::json state() const;
+
+  // The observer, if any, sees every command from now on.
+  void setObserver(RunObserver* observer) { observer_ = observer; }
+  // A command failed (or could not be read) with this message.
+  void noteFailure(const std::string& message) {
+    if (observer_ != nullptr) observer_->failed(message);
+  }
 
 private:
+  void perform(const Command& command, const std::filesystem::path& base);
   std::filesystem::path hostPath(std::string_view devicePath) const;
-  double now() const;
-  // The process's state with the library's part (library_state.h).
-  nlohmann::json state() const;
   void editPreferences(const Command& command);
   void replacePreferences(const Command& command, std::span<const uint8_t> bytes);
   void editAppList(const Command& command);
@@ -57,6 +79,7 @@ private:
   Output& output_;
   hostsim::home::HomeProcess process_;
   int failed_ = 0;
+  RunObserver* observer_ = nullptr;
 };
 
 } // namespace quelline::sim

@@ -19,15 +19,19 @@ int runOne(Runner& runner, const Command& command, const std::filesystem::path& 
   } catch (const ScenarioError& e) {
     std::cout.flush();
     std::cerr << e.what() << std::endl;
+    runner.noteFailure(e.what());
     return kExitScenarioError;
   } catch (const SimulatorFailure& e) {
     std::cout.flush();
     std::cerr << e.what() << std::endl;
+    runner.noteFailure(e.what());
     return kExitSimulatorFailure;
   } catch (const std::exception& e) {
     std::cout.flush();
-    std::cerr << describe(command.where) << ": " << command.text << ": failed: " << e.what()
-              << std::endl;
+    const std::string message =
+        describe(command.where) + ": " + command.text + ": failed: " + e.what();
+    std::cerr << message << std::endl;
+    runner.noteFailure(message);
     return kExitSimulatorFailure;
   }
 }
@@ -53,6 +57,7 @@ int runScript(Runner& runner, std::string_view text, const std::string& file,
     commands = parseScenario(text, file);
   } catch (const ScenarioError& e) {
     std::cerr << e.what() << std::endl;
+    runner.noteFailure(e.what());
     return kExitScenarioError;
   }
   for (const Command& command : commands)

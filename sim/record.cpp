@@ -1,0 +1,198 @@
+#include "record.h"
+
+#include "session.h"
+
+#include <utility>
+
+namespace quelline::sim {
+namespace {
+
+using json = nlohmann::json;
+
+// The parts of the state that a person perceives or that explain it; the
+// rest (hooks, registrations, counts of host calls) stays in `dump`.
+constexpr const char* kStateFields[] = {"settings", "flags",   "list",    "icons",
+                                        "ringer",   "module",  "timer",   "file",
+                                        "realerts", "banners", "display", "tapRecognizer"};
+
+json perceivedState(const json& state) {
+  json out = json::object();
+  if (!state.is_object()) return out;
+  for (const char* field : kStateFields)
+    if (auto it = state.find(field); it != state.end()) out[field] = *it;
+  return out;
+}
+
+// The first word of the command, and the app it names for those that move
+// an app ("open APP", "suspend APP").
+std::string word(const std::string& text, size_t index) {
+  size_t start = 0;
+  for (size_t i = 0;; ++i) {
+    start = text.find_first_not_of(" \t", start);
+    if (start == std::string::npos) return "";
+    const size_t end = text.find_first_of(" \t", start);
+    if (i == index) return text.substr(start, end == std::string::npos ? end : end - start);
+    if (end == std::string::npos) return "";
+    start = end;
+  }
+}
+
+const char* verdictText(int status) {
+  switch (status) {
+  case kExitOk:
+    return "every expectation held";
+  case kExitExpectFailed:
+    return "an expectation failed";
+  case kExitScenarioError:
+    return "the scenario is wrong";
+  default:
+    return "the simulator failed";
+  }
+}
+
+} // namespace
+
+RunRecorder::RunRecorder(std::string scenario, bool vanilla)
+    : scenario_(std::move(scenario)), vanilla_(vanilla) {}
+
+void RunRecorder::setListener(Listener listener) {
+  std::lock_guard lock(mutex_);
+  listener_ = std::move(listener);
+}
+
+void RunRecorder::setEventLimit(size_t limit) {
+  std::lock_guard lock(mutex_);
+  eventLimit_ = limit;
+}
+
+double RunRecorder::runTime(double processTime) const {
+  std::lock_guard lock(mutex_);
+  return offset_ + processTime;
+}
+
+void RunRecorder::add(const char* kind, json& list, json record) {
+  Listener listener;
+  json message;
+  {
+    std::lock_guard lock(mutex_);
+    ++seq_;
+    if (listener_) {
+      listener = listener_;
+      message = json{{"seq", seq_}, {"kind", kind}, {"record", record}};
+    }
+    list.push_back(std::move(record));
+    if (&list == &events_ && eventLimit_ > 0 && events_.size() > eventLimit_)
+      events_.erase(events_.begin(), events_.begin() + (events_.size() - eventLimit_));
+  }
+  if (listener) listener(message);
+}
+
+void RunRecorder::event(const nlohmann::ordered_json& event) {
+  // Deliveries and host calls explain the trace line by line; a person
+  // sees their effects, which have events of their own.
+  const auto kind = event.find("event");
+  if (kind == event.end() || !kind->is_string()) return;
+  const std::string& name = kind->get_ref<const std::string&>();
+  if (name == "deliver" || name == "host") return;
+  json record = json::object();
+  double t = 0;
+  if (auto it = event.find("t"); it != event.end() && it->is_number()) t = it->get<double>();
+  {
+    std::lock_guard lock(mutex_);
+    lastTime_ = t;
+    t += offset_;
+  }
+  for (const auto& [key, value] : event.items())
+    record[key] = value;
+  record["t"] = t;
+  add("event", events_, std::move(record));
+}
+
+void RunRecorder::commandStarted(const Command& command, double t) {
+  json record;
+  {
+    std::lock_guard lock(mutex_);
+    // A new process starts at time 0: the run's clock goes on from here.
+    if (command.verb == Verb::Restart) offset_ += t;
+    lastTime_ = command.verb == Verb::Restart ? 0 : t;
+    record = json{{"t", command.verb == Verb::Restart ? offset_ : offset_ + t},
+                  {"line", command.where.line},
+                  {"file", command.where.file},
+                  {"text", command.text}};
+  }
+  add("command", commands_, std::move(record));
+}
+
+void RunRecorder::commandFinished(const Command& command, double t, const json& state) {
+  json record;
+  {
+    std::lock_guard lock(mutex_);
+    const std::string verb = word(command.text, 0);
+    if (verb == "open") frontApp_ = command.name;
+    if ((verb == "suspend" && command.name == frontApp_) || verb == "restart" || verb == "boot")
+      frontApp_.clear();
+    record = json{{"t", offset_ + t},
+                  {"line", command.where.line},
+                  {"front", frontApp_.empty() ? json(nullptr) : json(frontApp_)},
+                  {"state", perceivedState(state)}};
+  }
+  add("state", states_, std::move(record));
+}
+
+void RunRecorder::expectation(const Command& command, double t, bool held, const json* actual) {
+  json record;
+  {
+    std::lock_guard lock(mutex_);
+    record = json{{"t", offset_ + t},
+                  {"line", command.where.line},
+                  {"file", command.where.file},
+                  {"path", command.pathText},
+                  {"expected", command.expected ? *command.expected : json("absent")},
+                  {"actual", actual != nullptr ? *actual : json("absent")},
+                  {"held", held}};
+  }
+  add("expectation", expectations_, std::move(record));
+}
+
+void RunRecorder::failed(const std::string& message) {
+  Listener listener;
+  uint64_t seq = 0;
+  {
+    std::lock_guard lock(mutex_);
+    errors_.push_back(message);
+    seq = ++seq_;
+    listener = listener_;
+  }
+  if (listener) listener(json{{"seq", seq}, {"kind", "error"}, {"record", {{"message", message}}}});
+}
+
+void RunRecorder::finish(int status) {
+  std::lock_guard lock(mutex_);
+  size_t failedCount = 0;
+  for (const json& e : expectations_)
+    if (!e.value("held", true)) ++failedCount;
+  verdict_ = json{{"status", status},
+                  {"text", verdictText(status)},
+                  {"expectations", expectations_.size()},
+                  {"failed", failedCount},
+                  {"errors", errors_}};
+}
+
+json RunRecorder::snapshot() const {
+  std::lock_guard lock(mutex_);
+  double end = offset_ + lastTime_;
+  for (const json* list : {&commands_, &events_, &states_})
+    if (!list->empty()) end = std::max(end, list->back().value("t", 0.0));
+  return json{{"scenario", scenario_},
+              {"vanilla", vanilla_},
+              {"commands", commands_},
+              {"events", events_},
+              {"states", states_},
+              {"expectations", expectations_},
+              {"verdict", verdict_},
+              {"errors", errors_},
+              {"end", end},
+              {"seq", seq_}};
+}
+
+} // namespace quelline::sim

@@ -1,0 +1,74 @@
+// The run as a person would look at it: the commands with their file lines,
+// what the process showed and played (the trace), its state after each
+// command, the expectations and how the run ended. The HTML report is drawn
+// from it, and the live phone streams it to the browser as it grows.
+#pragma once
+
+#include "runner.h"
+
+#include <functional>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace quelline::sim {
+
+// Records carry `t` on the run's clock: the process's clock plus the time
+// of the processes that came before a `restart`, so that the run reads as
+// one line from start to end.
+class RunRecorder : public RunObserver {
+public:
+  RunRecorder(std::string scenario, bool vanilla);
+
+  // A trace event as the sink receives it.
+  void event(const nlohmann::ordered_json& event);
+
+  void commandStarted(const Command& command, double t) override;
+  void commandFinished(const Command& command, double t, const nlohmann::json& state) override;
+  void expectation(const Command& command, double t, bool held,
+                   const nlohmann::json* actual) override;
+  void failed(const std::string& message) override;
+
+  // How the run ended (an exit status of session.h).
+  void finish(int status);
+
+  // The run's clock now, given the process's.
+  double runTime(double processTime) const;
+
+  // The whole record: {"scenario","vanilla","commands","events","states",
+  // "expectations","verdict","end"}.
+  nlohmann::json snapshot() const;
+
+  // Called with each new record, {"seq":N,"kind":"event"|"command"|…,
+  // "record":{…}}, on the thread that made it, outside the recorder's lock.
+  // Records are numbered from 1; the snapshot's "seq" is the last one it
+  // holds, so that a client can join the two without a gap or a repeat.
+  using Listener = std::function<void(const nlohmann::json&)>;
+  void setListener(Listener listener);
+
+  // Keeps at most this many events (the oldest go first): a live session
+  // may run for hours.
+  void setEventLimit(size_t limit);
+
+private:
+  void add(const char* kind, nlohmann::json& list, nlohmann::json record);
+
+  mutable std::mutex mutex_;
+  std::string scenario_;
+  bool vanilla_;
+  double offset_ = 0;    // run time at the start of the current process
+  double lastTime_ = 0;  // the latest process time seen
+  std::string frontApp_; // the app in front, as the commands moved it
+  nlohmann::json commands_ = nlohmann::json::array();
+  nlohmann::json events_ = nlohmann::json::array();
+  nlohmann::json states_ = nlohmann::json::array();
+  nlohmann::json expectations_ = nlohmann::json::array();
+  nlohmann::json verdict_ = nullptr;
+  std::vector<std::string> errors_;
+  size_t eventLimit_ = 0; // 0: no limit
+  uint64_t seq_ = 0;
+  Listener listener_;
+};
+
+} // namespace quelline::sim

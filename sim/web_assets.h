@@ -1,0 +1,15 @@
+// The pages of the report, from sim/web/, built into
+// quelline-sim so that it needs no files beside it to serve or write them.
+#pragma once
+
+#include <string_view>
+
+namespace quelline::sim::web {
+
+extern const std::string_view kReportHtml; // the report's page, with @MARKERS@
+extern const std::string_view kLegendHtml; // the legend both pages show
+extern const std::string_view kStyleCss;
+extern const std::string_view kPhoneJs;  // the model, the timeline and the phone drawing
+extern const std::string_view kReportJs; // the report's page script
+
+} // namespace quelline::sim::web
