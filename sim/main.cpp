@@ -3,12 +3,14 @@
 //   quelline-sim [--json] [--vanilla] [--root DIR]            the built-in demo
 //   quelline-sim run FILE|- [--json] [--vanilla] [--root DIR]  a scenario
 //   quelline-sim live [--json] [--vanilla] [--root DIR]        commands at a prompt
+//   quelline-sim serve [--port N] [--bind ADDR] [--root DIR]   the live phone in a browser
 // The demo and `run` write an HTML report of the run with --html OUT.html.
 #include "demo.h"
 #include "output.h"
 #include "record.h"
 #include "report.h"
 #include "runner.h"
+#include "serve.h"
 #include "session.h"
 
 #include "services/run_loop.h"
@@ -88,9 +90,10 @@ struct Settings {
   std::string root;
   std::string file;
   std::string html; // the report, when asked for
+  ServeOptions serve;
 };
 
-enum class Mode { Demo, Run, Live };
+enum class Mode { Demo, Run, Live, Serve };
 
 // Reads the scenario; nullopt (after a message) when it cannot be read.
 std::optional<std::string> readScenario(const std::string& file) {
@@ -145,11 +148,12 @@ int execute(Mode mode, const Settings& settings) {
     return settings.root.empty() ? kExitSimulatorFailure : kExitScenarioError;
   }
 
-  const bool live = mode == Mode::Live;
+  const bool live = mode == Mode::Live || mode == Mode::Serve;
   Output output(std::cout, settings.json ? Format::Json : Format::Text, live);
   // The report and the live page are drawn from the same records.
   std::optional<RunRecorder> recorder;
-  if (!settings.html.empty()) recorder.emplace(name, settings.vanilla);
+  if (!settings.html.empty() || mode == Mode::Serve)
+    recorder.emplace(mode == Mode::Serve ? "live" : name, settings.vanilla);
   hostsim::trace::setSink([&output, &recorder](const hostsim::trace::Event& e) {
     output.event(e);
     if (recorder) recorder->event(e);
@@ -163,7 +167,10 @@ int execute(Mode mode, const Settings& settings) {
     options.vanilla = settings.vanilla;
     Runner runner(options, output);
     if (recorder) runner.setObserver(&*recorder);
-    status = live ? runLive(runner, base) : runScript(runner, *script, name, base);
+    if (mode == Mode::Serve)
+      status = runServe(runner, *recorder, settings.serve, root->path());
+    else
+      status = live ? runLive(runner, base) : runScript(runner, *script, name, base);
     output.flush();
     runner.setObserver(nullptr);
   }
@@ -201,7 +208,13 @@ int main(int argc, char** argv) {
   live->fallthrough();
   app.add_option("--html", settings.html,
                  "write an HTML report of the run (the demo or run) to this file");
-
+  CLI::App* serve = app.add_subcommand(
+      "serve", "the live phone in a browser: an HTTP server on the loopback address");
+  serve->add_option("--port", settings.serve.port, "TCP port; 0 picks a free one")
+      ->check(CLI::Range(0, 65535));
+  serve->add_option("--bind", settings.serve.bind,
+                    "the loopback address to listen on (127.0.0.1, ::1 or localhost)");
+  serve->fallthrough();
   app.require_subcommand(0, 1);
   app.footer("Exit status: 0 every expectation held; 1 an expectation failed; 2 the scenario "
              "or the command line is wrong; 3 the simulator failed.\n"
@@ -214,12 +227,23 @@ int main(int argc, char** argv) {
     return code == 0 ? kExitOk : kExitScenarioError;
   }
 
-  const Mode mode = run->parsed() ? Mode::Run : live->parsed() ? Mode::Live : Mode::Demo;
-  if (!settings.html.empty() && mode == Mode::Live) {
+  const Mode mode = run->parsed()     ? Mode::Run
+                    : live->parsed()  ? Mode::Live
+                    : serve->parsed() ? Mode::Serve
+                                      : Mode::Demo;
+  if (!settings.html.empty() && (mode == Mode::Live || mode == Mode::Serve)) {
     std::cerr << "--html: a report is written for the demo and for run; expected no --html with "
-                 "live"
-              << std::endl;
+              << (mode == Mode::Live ? "live" : "serve") << std::endl;
     return kExitScenarioError;
+  }
+  if (mode == Mode::Serve) {
+    if (!isLoopbackAddress(settings.serve.bind)) {
+      std::cerr << "--bind " << settings.serve.bind
+                << ": not a loopback address; expected 127.0.0.1 (or another 127.x.y.z), ::1 or "
+                   "localhost: the live phone is never served beyond this machine"
+                << std::endl;
+      return kExitScenarioError;
+    }
   }
   return execute(mode, settings);
 }

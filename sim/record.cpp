@@ -105,6 +105,10 @@ void RunRecorder::event(const nlohmann::ordered_json& event) {
   for (const auto& [key, value] : event.items())
     record[key] = value;
   record["t"] = t;
+  {
+    std::lock_guard lock(mutex_);
+    eventsSinceState_ = true;
+  }
   add("event", events_, std::move(record));
 }
 
@@ -127,6 +131,7 @@ void RunRecorder::commandFinished(const Command& command, double t, const json& 
   json record;
   {
     std::lock_guard lock(mutex_);
+    eventsSinceState_ = false;
     const std::string verb = word(command.text, 0);
     if (verb == "open") frontApp_ = command.name;
     if ((verb == "suspend" && command.name == frontApp_) || verb == "restart" || verb == "boot")
@@ -135,6 +140,25 @@ void RunRecorder::commandFinished(const Command& command, double t, const json& 
                   {"line", command.where.line},
                   {"front", frontApp_.empty() ? json(nullptr) : json(frontApp_)},
                   {"state", perceivedState(state)}};
+  }
+  add("state", states_, std::move(record));
+}
+
+void RunRecorder::sampleIfChanged(double t, const std::function<json()>& state) {
+  json record;
+  {
+    std::lock_guard lock(mutex_);
+    if (!eventsSinceState_) return;
+    eventsSinceState_ = false;
+  }
+  const json now = state(); // outside the lock: the dump runs the process's code
+  {
+    std::lock_guard lock(mutex_);
+    eventsSinceState_ = false;
+    record = json{{"t", offset_ + t},
+                  {"line", nullptr},
+                  {"front", frontApp_.empty() ? json(nullptr) : json(frontApp_)},
+                  {"state", perceivedState(now)}};
   }
   add("state", states_, std::move(record));
 }

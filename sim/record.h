@@ -30,6 +30,11 @@ public:
                    const nlohmann::json* actual) override;
   void failed(const std::string& message) override;
 
+  // Between commands (the live phone): records the state at `t` when
+  // events came since the last state recorded, so that a reload or a timer
+  // shows in the state as well as in the events.
+  void sampleIfChanged(double t, const std::function<nlohmann::json()>& state);
+
   // How the run ended (an exit status of session.h).
   void finish(int status);
 
@@ -68,6 +73,7 @@ private:
   std::vector<std::string> errors_;
   size_t eventLimit_ = 0; // 0: no limit
   uint64_t seq_ = 0;
+  bool eventsSinceState_ = false;
   Listener listener_;
 };
 

@@ -57,9 +57,12 @@ std::string titleOf(const nlohmann::json& record) {
 
 std::string renderPage(std::string_view page, const nlohmann::json& record) {
   const std::pair<std::string_view, std::string> fills[] = {
-      {"TITLE", escapeHtml(titleOf(record))},    {"STYLE", std::string(web::kStyleCss)},
-      {"LEGEND", std::string(web::kLegendHtml)}, {"PHONE_JS", std::string(web::kPhoneJs)},
-      {"PAGE_JS", std::string(web::kReportJs)},  {"DATA", scriptJson(record)},
+      {"TITLE", escapeHtml(titleOf(record))},
+      {"STYLE", std::string(web::kStyleCss)},
+      {"LEGEND", std::string(web::kLegendHtml)},
+      {"PHONE_JS", std::string(web::kPhoneJs)},
+      {"PAGE_JS", std::string(page == web::kLiveHtml ? web::kLiveJs : web::kReportJs)},
+      {"DATA", scriptJson(record)},
   };
   // One pass over the page: what is filled in is never searched again.
   std::string out;

@@ -1,0 +1,172 @@
+"""quelline-sim serve: the live phone, driven in headless Chromium, with the
+server's own state dump and the preference editor beside it."""
+
+import json
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import urllib.error
+import urllib.request
+
+sys.path.insert(0, os.path.dirname(__file__))
+from browser import TIMEOUT, Browser  # noqa: E402
+
+SIM = os.environ["QUELLINE_SIM"]
+PREFS = os.environ["QUELLINE_PREFS"]
+OUT = os.environ["QUELLINE_OUT"]
+
+
+def request(url, body=None, headers=None, method=None):
+    """(status, parsed JSON body) of one HTTP request."""
+    data = None if body is None else (body if isinstance(body, bytes) else json.dumps(body).encode())
+    req = urllib.request.Request(url, data=data, method=method, headers={
+        "Content-Type": "application/json", **(headers or {})})
+    try:
+        with urllib.request.urlopen(req, timeout=TIMEOUT) as res:
+            return res.status, json.loads(res.read() or b"null")
+    except urllib.error.HTTPError as e:
+        return e.code, json.loads(e.read() or b"null")
+
+
+class ServeTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        os.makedirs(OUT, exist_ok=True)
+        cls.root = tempfile.mkdtemp(prefix="quelline-serve-")
+        cls.server = subprocess.Popen([SIM, "serve", "--port", "0", "--root", cls.root],
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        line = cls.server.stderr.readline()
+        found = re.search(r"http://127\.0\.0\.1:(\d+)/", line)
+        if not found:
+            cls.server.kill()
+            raise AssertionError(f"serve did not say where it listens: {line!r}")
+        cls.url = found.group(0)
+        cls.browser = Browser()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.browser.close()
+        cls.server.send_signal(signal.SIGTERM)
+        try:
+            status = cls.server.wait(timeout=TIMEOUT)
+        finally:
+            if cls.server.poll() is None:
+                cls.server.kill()
+            shutil.rmtree(cls.root, ignore_errors=True)
+        assert status == 0, f"serve exited {status} on SIGTERM"
+
+    def state(self):
+        status, body = request(self.url + "api/state")
+        self.assertEqual(status, 200)
+        return body
+
+    def page(self, script):
+        return self.browser.run(script)
+
+    def test_1_switch_and_notification_in_the_page(self):
+        b = self.browser
+        b.open(self.url)
+        b.driver.find_element("id", "switch-silent").click()
+        b.driver.find_element("id", "notify").click()
+        # The fade plays in the page: the list ends hidden, a haptic mark.
+        b.wait_for("const l = document.getElementById('phone-list');"
+                   "return l && getComputedStyle(l).opacity === '0'", "the list hidden on the phone")
+        b.wait_for("return document.querySelectorAll(\"g[data-lane='sounds'] .mark.feedback.haptic\").length === 1",
+                   "a haptic mark on the timeline")
+        self.assertEqual(self.page("return document.getElementById('phone-switch').getAttribute('data-state')"), "silent")
+        state = self.state()
+        self.assertEqual(state["list"]["alpha"], 0)
+        self.assertTrue(state["flags"]["notificationsHidden"])
+        self.assertEqual([f["kind"] for f in state["feedback"]], ["haptic"])
+        self.assertEqual(state["banners"], {"shown": 0, "hidden": 1})
+        width, height, differ = b.screenshot(os.path.join(OUT, "screenshots", "live-phone.png"))
+        self.assertGreater(width * height, 600 * 400)
+        self.assertGreater(differ, 0.05, "the screenshot is not blank")
+
+        # A second tab sees the same phone, and acts on it.
+        first = b.driver.current_window_handle
+        b.driver.switch_to.new_window("tab")
+        b.open(self.url)
+        b.wait_for("const l = document.getElementById('phone-list');"
+                   "return l && getComputedStyle(l).opacity === '0'", "the second tab's list hidden")
+        b.driver.find_element("id", "switch-ring").click()
+        b.driver.switch_to.window(first)
+        b.wait_for("return document.getElementById('phone-switch').getAttribute('data-state') === 'ring'",
+                   "the first tab to see the switch on ring")
+        b.wait_for("const l = document.getElementById('phone-list');"
+                   "return getComputedStyle(l).opacity === '1'", "the list back")
+        self.assertEqual(b.script_errors(), [])
+
+    def test_2_preference_editor_changes_the_phone_live(self):
+        b = self.browser
+        b.open(self.url)
+        self.assertTrue(self.state()["settings"]["hideBanners"])
+        done = subprocess.run([PREFS, "--root", self.root, "set", "hideBanners", "false"],
+                              capture_output=True, text=True, timeout=TIMEOUT)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        deadline = time.monotonic() + TIMEOUT
+        while self.state()["settings"]["hideBanners"] and time.monotonic() < deadline:
+            time.sleep(0.05)
+        self.assertFalse(self.state()["settings"]["hideBanners"])
+        b.wait_for("return !document.getElementById('pref-hideBanners').checked",
+                   "the settings panel to show the change")
+        # The panel writes through the same file and lock, and posts the reload.
+        b.driver.find_element("id", "pref-hideBanners").click()
+        deadline = time.monotonic() + TIMEOUT
+        while not self.state()["settings"]["hideBanners"] and time.monotonic() < deadline:
+            time.sleep(0.05)
+        self.assertTrue(self.state()["file"]["hideBanners"])
+        self.assertTrue(self.state()["settings"]["hideBanners"])
+        self.assertEqual(b.script_errors(), [])
+
+    def files(self):
+        """Every file under the device root, with its size and time."""
+        out = {}
+        for folder, _, names in os.walk(self.root):
+            for name in names:
+                path = os.path.join(folder, name)
+                info = os.stat(path)
+                out[os.path.relpath(path, self.root)] = (info.st_size, info.st_mtime_ns)
+        return out
+
+    def test_3_bad_requests_get_a_4xx_and_the_server_goes_on(self):
+        url = self.url
+        before = self.files()
+        cases = [
+            ("api/command", {"command": "switch sideways"}, 400, "switch"),
+            ("api/command", {"command": "wait 1"}, 400, "real clock"),
+            ("api/command", {"command": "boot"}, 400, "restart"),
+            ("api/command", {"command": "prefs copy /etc/hostname"}, 400, "prefs copy"),
+            ("api/command", {"command": "switch silent\nswitch ring"}, 400, "one command"),
+            ("api/command", {"cmd": "switch silent"}, 400, "expected"),
+            ("api/command", b"{not json", 400, "no JSON"),
+            ("api/command", b"x" * 100000, 413, "larger"),
+            ("api/prefs", {"key": "noSuchKey", "value": "1"}, 400, "unknown key"),
+            ("api/prefs", {"key": "timerTime", "value": "soon"}, 400, "timerTime"),
+            ("api/nothing", None, 404, "nothing at"),
+        ]
+        for path, body, status, words in cases:
+            with self.subTest(path=path, body=body if not isinstance(body, bytes) else body[:20]):
+                got, answer = request(url + path, body)
+                self.assertEqual(got, status, answer)
+                self.assertIn(words, answer["error"])
+        # A page of another site, or a name that is not this machine's.
+        got, answer = request(url + "api/command", {"command": "switch silent"},
+                              headers={"Origin": "http://example.com"})
+        self.assertEqual(got, 403, answer)
+        got, answer = request(url + "api/state", headers={"Host": "example.com"})
+        self.assertEqual(got, 403, answer)
+        self.assertEqual(self.server.poll(), None, "the server still runs")
+        self.assertEqual(self.state()["time"] > 0, True)
+        # Refused requests write nothing.
+        self.assertEqual(self.files(), before)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
