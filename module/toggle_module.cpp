@@ -32,11 +32,13 @@ BOOL isSelected(id self, SEL) {
   return *selectedOf(self);
 }
 
-// One glyph, from the bundle that holds this code, for both states.
-id iconGlyph(id self, SEL) {
-  using namespace platform;
-  id bundle = NSBundle::bundleForClass(NSObject::class_(self));
-  return UIImage::imageNamed_inBundle_compatibleWithTraitCollection(NSSTR("Icon"), bundle, nil);
+// One glyph, from the bundle that holds this code, for both states. The
+// bundle is found from this image: no image holds a class made at run
+// time, so bundleForClass: would answer the host's main bundle.
+id iconGlyph(id, SEL) {
+  id bundle = platform_bundleForAddress(&gToggleBase);
+  return platform::UIImage::imageNamed_inBundle_compatibleWithTraitCollection(NSSTR("Icon"), bundle,
+                                                                              nil);
 }
 
 void setKey(id prefs, const char* key, bool on) {

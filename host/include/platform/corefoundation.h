@@ -27,8 +27,8 @@ typedef void (*CFNotificationCallback)(CFNotificationCenterRef center, void* obs
 
 extern "C" {
 
-// What the CFSTR("...") literal compiles to where the compiler has no
-// built-in constant strings: an immortal, interned string.
+// An immortal, interned string: what CFSTR("...") calls where the
+// compiler does not lay constant strings out itself.
 CFStringRef __CFStringMakeConstantString(const char* cStr);
 void CFRelease(CFTypeRef cf);
 CFTypeRef CFRetain(CFTypeRef cf);
@@ -52,7 +52,14 @@ void CFNotificationCenterPostNotification(CFNotificationCenterRef center, CFNoti
                                           Boolean deliverImmediately);
 }
 
+// Mach-O compilers lay the string out at build time, bound to
+// __CFConstantStringClassReference; elsewhere it is made on first use.
+#if defined(__APPLE__) && __has_builtin(__builtin___CFStringMakeConstantString)
+#define CFSTR(cStr)                                                                                \
+  reinterpret_cast<CFStringRef>(__builtin___CFStringMakeConstantString("" cStr ""))
+#else
 #define CFSTR(cStr) __CFStringMakeConstantString("" cStr "")
+#endif
 
 // An NSString literal: the bridged constant string.
 #define NSSTR(cStr) (reinterpret_cast<id>(const_cast<__CFString*>(CFSTR(cStr))))

@@ -11,6 +11,14 @@
 extern "C" {
 // The process's home directory ("/var/mobile" for the home-screen process).
 id NSHomeDirectory(void);
+
+// The bundle whose executable is the loaded image that holds `address` (a
+// variable or function of the caller's own image): dladdr(3) names the
+// image's file, the bundle is the folder that holds it. It finds the bundle
+// of code whose classes are made at run time, which +[NSBundle
+// bundleForClass:] cannot: no image holds such a class. Nil when no loaded
+// image holds the address.
+id platform_bundleForAddress(const void* address);
 }
 
 namespace platform {

@@ -1,5 +1,5 @@
-// Typed message sends: look the method up and call it with the C++ function
-// type that the caller states. A nil receiver yields zero, nil or false, as
+// Typed message sends: objc_msgSend called as the C++ function type that
+// the caller states. A nil receiver yields zero, nil or false, as
 // on the device. Debug builds check the call against the method's type
 // encoding, so a send with the wrong signature fails loudly, not silently.
 #pragma once
@@ -112,9 +112,8 @@ template <class R> inline R zeroResult() {
 // [self sel args...] with the stated result type.
 template <class R, class... A> inline R msgSend(id self, SEL sel, A... args) {
   if (self == nullptr) return zeroResult<R>();
-  IMP imp = objc_msgLookup(self, sel);
   checkSend<R, A...>(nullptr, self, sel); // the receiver's class
-  return reinterpret_cast<R (*)(id, SEL, A...)>(imp)(self, sel, args...);
+  return reinterpret_cast<R (*)(id, SEL, A...)>(&objc_msgSend)(self, sel, args...);
 }
 
 template <class R, class... A> inline R msgSend(Class self, SEL sel, A... args) {
@@ -126,9 +125,9 @@ template <class R, class... A> inline R msgSend(Class self, SEL sel, A... args) 
 template <class R, class... A>
 inline R msgSendSuper(Class superclass, id self, SEL sel, A... args) {
   if (self == nullptr || superclass == nullptr) return zeroResult<R>();
-  IMP imp = class_getMethodImplementation(superclass, sel);
   checkSend<R, A...>(superclass, self, sel);
-  return reinterpret_cast<R (*)(id, SEL, A...)>(imp)(self, sel, args...);
+  objc_super super = {self, superclass};
+  return reinterpret_cast<R (*)(objc_super*, SEL, A...)>(&objc_msgSendSuper)(&super, sel, args...);
 }
 
 // Calls the host implementation held in a hook slot with the same arguments.

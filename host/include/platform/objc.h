@@ -37,9 +37,18 @@ const char* sel_getName(SEL sel);
 BOOL class_addMethod(Class cls, SEL name, IMP imp, const char* types);
 Class class_getSuperclass(Class cls);
 IMP class_getMethodImplementation(Class cls, SEL name);
-// The implementation that a message `sel` to `self` runs (self non-nil):
-// the lookup half of objc_msgSend, in one call.
-IMP objc_msgLookup(id self, SEL sel);
+
+// The message sends. Declared without a prototype, as the runtime does:
+// each caller casts them to the method's own C function type, so that the
+// arguments travel as that type's calling convention says (a BOOL, a double
+// and an object each in their own register).
+void objc_msgSend(void);
+// `super_class` is where the method lookup starts; `receiver` is self.
+struct objc_super {
+  id receiver;
+  Class super_class;
+};
+void objc_msgSendSuper(void);
 Method class_getInstanceMethod(Class cls, SEL name);
 const char* method_getTypeEncoding(Method m);
 const char* class_getName(Class cls);

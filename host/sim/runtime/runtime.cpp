@@ -216,9 +216,16 @@ IMP class_getMethodImplementation(Class cls, SEL name) {
   return cachedLookup(cls, name);
 }
 
-IMP objc_msgLookup(id self, SEL sel) {
-  if (self == nullptr || sel == nullptr) return nullptr;
+IMP hostsim_msgLookup(id self, SEL sel) {
+  if (self == nullptr || sel == nullptr) return hostsim_nilIMP;
   return cachedLookup(self->isa, sel);
+}
+
+IMP hostsim_msgLookupSuper(const objc_super* super, SEL sel) {
+  if (super == nullptr || super->receiver == nullptr || super->super_class == nullptr ||
+      sel == nullptr)
+    return hostsim_nilIMP;
+  return cachedLookup(super->super_class, sel);
 }
 
 Method class_getInstanceMethod(Class cls, SEL name) {

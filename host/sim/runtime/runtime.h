@@ -12,6 +12,15 @@
 #include <unordered_map>
 #include <vector>
 
+extern "C" {
+// The lookup halves of objc_msgSend and objc_msgSendSuper: the
+// implementation that the send runs, hostsim_nilIMP for a nil receiver.
+IMP hostsim_msgLookup(id self, SEL sel);
+IMP hostsim_msgLookupSuper(const objc_super* super, SEL sel);
+// Returns zero in every result register: a message to nil.
+void hostsim_nilIMP(void);
+}
+
 struct objc_object {
   Class isa;
 };

@@ -106,25 +106,10 @@ id bundleAt(const std::string& devicePath) {
   return slot.get();
 }
 
-// The bundle whose executable holds the class's code: the folder of the
-// loaded image that defines one of its methods, when it is a ".bundle"
-// under the device root; the main bundle otherwise.
-id NSBundle_bundleForClass(id, SEL, Class cls) {
-  std::string path = kMainBundlePath;
-  if (cls != nullptr && !cls->methods.empty()) {
-    Dl_info info{};
-    IMP imp = cls->methods.begin()->second->imp;
-    if (dladdr(reinterpret_cast<void*>(imp), &info) != 0 && info.dli_fname != nullptr) {
-      std::filesystem::path folder = std::filesystem::path(info.dli_fname).parent_path();
-      std::error_code ec;
-      std::filesystem::path root = std::filesystem::canonical(deviceRoot(), ec);
-      std::filesystem::path canonicalFolder = std::filesystem::weakly_canonical(folder, ec);
-      std::filesystem::path relative = canonicalFolder.lexically_relative(root);
-      if (!ec && folder.extension() == ".bundle" && !relative.empty() && *relative.begin() != "..")
-        path = (std::filesystem::path("/") / relative).string();
-    }
-  }
-  return bundleAt(path);
+// Every class of this process is made at run time, and no image holds such
+// a class: the answer is the main bundle, as on the device.
+id NSBundle_bundleForClass(id, SEL, Class) {
+  return bundleAt(kMainBundlePath);
 }
 id NSBundle_mainBundle(id, SEL) {
   return bundleAt(kMainBundlePath);
@@ -231,4 +216,18 @@ void AudioServicesPlaySystemSound(SystemSoundID inSystemSoundID) {
 void AudioServicesPlayAlertSound(SystemSoundID inSystemSoundID) {
   hostsim::record("alert", static_cast<long>(inSystemSoundID));
 }
+}
+
+extern "C" id platform_bundleForAddress(const void* address) {
+  Dl_info info{};
+  if (address == nullptr || dladdr(address, &info) == 0 || info.dli_fname == nullptr)
+    return nullptr;
+  // The folder of the image, as the device sees it: a path under the root.
+  std::filesystem::path folder = std::filesystem::path(info.dli_fname).parent_path();
+  std::error_code ec;
+  std::filesystem::path root = std::filesystem::canonical(hostsim::deviceRoot(), ec);
+  std::filesystem::path canonicalFolder = std::filesystem::weakly_canonical(folder, ec);
+  std::filesystem::path relative = canonicalFolder.lexically_relative(root);
+  if (ec || relative.empty() || *relative.begin() == "..") return nullptr;
+  return hostsim::bundleAt((std::filesystem::path("/") / relative).string());
 }

@@ -185,10 +185,7 @@ struct dispatch_queue_s {
 
 extern "C" {
 
-dispatch_queue_t dispatch_get_main_queue(void) {
-  static dispatch_queue_s mainQueue{"com.apple.main-thread"};
-  return &mainQueue;
-}
+dispatch_queue_s _dispatch_main_q{"com.apple.main-thread"};
 
 // A dispatch time is the clock's nanoseconds, offset by one so that no real
 // time equals DISPATCH_TIME_NOW (0).
