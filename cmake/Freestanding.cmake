@@ -22,13 +22,20 @@ function(quelline_add_freestanding_test)
 endfunction()
 
 # A deliverable: portable logic only, no exceptions or RTTI, linked against
-# the platform (the stand-in here) and nothing else. -fno-gnu-unique lets a
-# restarted process load it afresh, with its state back at zero.
+# the platform and nothing else: the stand-in here, the device's libraries
+# in the device build (host/darwin).
 function(quelline_deliverable target)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti -fno-threadsafe-statics
+                                           -fvisibility=hidden)
+  if(APPLE)
+    quelline_device_deliverable(${target})
+    return()
+  endif()
   target_link_libraries(${target} PRIVATE quelline_host)
-  target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti -fno-gnu-unique
-                                           -fno-threadsafe-statics -fvisibility=hidden)
+  # -fno-gnu-unique lets a restarted process load it afresh, with its
+  # state back at zero.
+  target_compile_options(${target} PRIVATE -fno-gnu-unique)
   target_link_options(${target} PRIVATE LINKER:--no-undefined LINKER:--as-needed)
   set_target_properties(${target} PROPERTIES PREFIX "" SUFFIX ".so")
 endfunction()

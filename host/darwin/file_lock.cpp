@@ -1,0 +1,64 @@
+// The preference file's lock on the device: open(2) of "PATH.lock" and
+// flock(2), retried in short naps until the bound.
+#include "platform/filelock.h"
+
+#include <stddef.h>
+
+extern "C" {
+// Variadic, as the C library defines it: Apple's arm64 convention passes
+// the mode on the stack, where open(2) reads it.
+int open(const char* path, int flags, ...);
+int flock(int fd, int operation);
+int close(int fd);
+int usleep(unsigned int microseconds);
+int* __error(void);
+}
+
+namespace {
+
+// <fcntl.h>, <sys/file.h> and <errno.h> of the device.
+constexpr int kReadWrite = 0x0002;
+constexpr int kNoFollow = 0x0100;
+constexpr int kCreate = 0x0200;
+constexpr int kCloseOnExec = 0x01000000;
+constexpr int kLockExclusive = 2;
+constexpr int kLockNonBlocking = 4;
+constexpr int kInterrupted = 4;
+constexpr int kWouldBlock = 35;
+constexpr size_t kPathMax = 1024;
+// A writer holds the lock for a few milliseconds.
+constexpr unsigned int kNapMicroseconds = 500;
+
+} // namespace
+
+extern "C" {
+
+int platform_lockFile(const char* path, double timeoutSeconds) {
+  if (path == nullptr) return -1;
+  constexpr char kSuffix[] = ".lock";
+  char lockPath[kPathMax];
+  size_t length = 0;
+  for (; path[length] != '\0'; ++length) {
+    if (length + sizeof(kSuffix) >= kPathMax) return -1;
+    lockPath[length] = path[length];
+  }
+  for (size_t i = 0; i < sizeof(kSuffix); ++i)
+    lockPath[length + i] = kSuffix[i];
+
+  int fd = open(lockPath, kReadWrite | kCreate | kCloseOnExec | kNoFollow, 0644);
+  if (fd < 0) return -1;
+  for (double waited = 0;; waited += kNapMicroseconds / 1e6) {
+    if (flock(fd, kLockExclusive | kLockNonBlocking) == 0) return fd;
+    int error = *__error();
+    if ((error != kWouldBlock && error != kInterrupted) || waited >= timeoutSeconds) break;
+    usleep(kNapMicroseconds);
+  }
+  close(fd);
+  return -1;
+}
+
+void platform_unlockFile(int handle) {
+  if (handle >= 0) close(handle); // closing the descriptor releases the lock
+}
+
+} // extern "C"

@@ -1,0 +1,30 @@
+# Lays out the package's files with their modes in STAGE and builds OUT
+# with dpkg-deb, owned by root.
+set(substrate ${STAGE}/Library/MobileSubstrate/DynamicLibraries)
+set(bundles ${STAGE}/Library/ControlCenter/Bundles)
+file(REMOVE_RECURSE ${STAGE})
+file(MAKE_DIRECTORY ${STAGE}/DEBIAN ${substrate} ${bundles})
+file(COPY ${CONTROL} DESTINATION ${STAGE}/DEBIAN)
+file(COPY ${LIBRARY} ${FILTER} DESTINATION ${substrate})
+file(COPY ${BUNDLE} DESTINATION ${bundles})
+
+# Executables 0755, everything else 0644, folders 0755, whatever the umask.
+file(GLOB_RECURSE files LIST_DIRECTORIES true ${STAGE}/*)
+foreach(path IN LISTS files)
+  get_filename_component(name ${path} NAME)
+  if(IS_DIRECTORY ${path} OR name MATCHES "^(Quelline\\.dylib|QuellineModule)$")
+    file(CHMOD ${path} PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+         GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  else()
+    file(CHMOD ${path} PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+  endif()
+endforeach()
+file(CHMOD ${STAGE} ${STAGE}/DEBIAN PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+     GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
+# gzip: the dpkg of the jailbreaks of that generation reads it.
+execute_process(COMMAND ${DPKG_DEB} --root-owner-group -Zgzip --build ${STAGE} ${OUT}
+                RESULT_VARIABLE result OUTPUT_QUIET ERROR_VARIABLE errors)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "dpkg-deb failed:\n${errors}")
+endif()
