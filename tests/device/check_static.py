@@ -1,0 +1,267 @@
+#!/usr/bin/env python3
+"""Static checks of the device build: the two Mach-O deliverables, the
+bundle's Info.plist, the loader's filter and the package.
+
+  check_static.py [--library Quelline.dylib] [--bundle QuellineModule.bundle]
+                  [--package file.deb]
+
+Prints every finding and exits 1 when there is any."""
+
+import argparse
+import hashlib
+import io
+import plistlib
+import struct
+import subprocess
+import sys
+import tarfile
+
+import macho
+
+LIBOBJC = "/usr/lib/libobjc.A.dylib"
+LIBSYSTEM = "/usr/lib/libSystem.B.dylib"
+COREFOUNDATION = "/System/Library/Frameworks/CoreFoundation.framework/CoreFoundation"
+FOUNDATION = "/System/Library/Frameworks/Foundation.framework/Foundation"
+UIKIT = "/System/Library/Frameworks/UIKit.framework/UIKit"
+AUDIOTOOLBOX = "/System/Library/Frameworks/AudioToolbox.framework/AudioToolbox"
+SUBSTRATE = "/Library/Frameworks/CydiaSubstrate.framework/CydiaSubstrate"
+CCUIKIT = "/System/Library/PrivateFrameworks/ControlCenterUIKit.framework/ControlCenterUIKit"
+SPARKAPPLIST = "/usr/lib/libsparkapplist.dylib"
+MINIMUM_OS = "11.0"
+
+OBJC_COMMON = {"_class_addMethod", "_objc_getClass", "_objc_msgSend", "_object_getClass",
+               "_sel_registerName"}
+
+# What each deliverable may import, by the library that must define it.
+LIBRARY = {
+    "filetype": macho.MH_DYLIB,
+    "install_name": "/Library/MobileSubstrate/DynamicLibraries/Quelline.dylib",
+    "dylibs": [(SPARKAPPLIST, True), (LIBOBJC, False), (LIBSYSTEM, False),
+               (COREFOUNDATION, False), (FOUNDATION, False), (UIKIT, False),
+               (AUDIOTOOLBOX, False), (SUBSTRATE, False)],
+    "imports": {
+        LIBOBJC: OBJC_COMMON | {"_class_createInstance", "_object_getIndexedIvars",
+                                "_objc_retain", "_objc_release"},
+        LIBSYSTEM: {"dyld_stub_binder", "__dispatch_main_q", "_dispatch_after_f",
+                    "_dispatch_time", "__NSConcreteStackBlock", "___stack_chk_fail",
+                    "___stack_chk_guard"},
+        COREFOUNDATION: {"___CFConstantStringClassReference", "_CFRelease",
+                         "_CFPreferencesAppSynchronize", "_CFPreferencesCopyKeyList",
+                         "_CFPreferencesCopyMultiple", "_kCFPreferencesAnyHost",
+                         "_kCFPreferencesCurrentUser", "_CFNotificationCenterAddObserver",
+                         "_CFNotificationCenterGetDarwinNotifyCenter"},
+        FOUNDATION: {"_NSHomeDirectory"},
+        AUDIOTOOLBOX: {"_AudioServicesPlaySystemSound", "_AudioServicesPlayAlertSound"},
+        SUBSTRATE: {"_MSHookMessageEx"},
+    },
+    "exports": {"_Settings", "_SharedFlags", "_tapRecognizer", "_timer", "_QuellineHookTable",
+                "_QuellineHookTableSize"},
+    "initialisers": ["quellineLoadSettings", "quellineInstallHooks"],
+}
+MODULE = {
+    "filetype": macho.MH_BUNDLE,
+    "install_name": None,
+    "dylibs": [(LIBOBJC, False), (LIBSYSTEM, False), (COREFOUNDATION, False),
+               (FOUNDATION, False), (UIKIT, False), (CCUIKIT, False)],
+    "imports": {
+        LIBOBJC: OBJC_COMMON | {"_objc_allocateClassPair", "_objc_registerClassPair",
+                                "_class_addIvar", "_class_getInstanceVariable",
+                                "_ivar_getOffset", "_objc_msgSendSuper"},
+        LIBSYSTEM: {"dyld_stub_binder", "_open", "_flock", "_close", "_usleep", "___error",
+                    "_dladdr", "___stack_chk_fail", "___stack_chk_guard"},
+        COREFOUNDATION: {"___CFConstantStringClassReference"},
+    },
+    "exports": set(),
+    "initialisers": ["registerQuellineModule"],
+}
+
+
+class Findings:
+    def __init__(self):
+        self.items = []
+
+    def check(self, ok, what):
+        if not ok:
+            self.items.append(what)
+        return ok
+
+
+def check_signature(image, out):
+    if not out.check(image.signature is not None, f"{image.path}: no LC_CODE_SIGNATURE"):
+        return
+    offset, size = image.signature
+    blob = image.data[offset:offset + size]
+    magic, _, count = struct.unpack_from(">3I", blob, 0)
+    out.check(magic == 0xFADE0CC0, f"{image.path}: signature is no embedded-signature blob")
+    directory = None
+    for k in range(count):
+        slot, at = struct.unpack_from(">2I", blob, 12 + 8 * k)
+        if slot == 0:
+            directory = at
+    if not out.check(directory is not None, f"{image.path}: signature has no code directory"):
+        return
+    (magic, _, _, flags, hash_offset, _, _, n_code, code_limit, hash_size, hash_type, _,
+     page_log2) = struct.unpack_from(">9I4B", blob, directory)
+    out.check(magic == 0xFADE0C02, f"{image.path}: code directory magic {magic:#x}")
+    out.check(flags & 0x2, f"{image.path}: signature is not ad hoc")
+    out.check(code_limit == offset, f"{image.path}: signature covers {code_limit} of {offset} bytes")
+    if not out.check(hash_type == 2 and hash_size == 32, f"{image.path}: hash is not SHA-256"):
+        return
+    page = 1 << page_log2
+    for k in range(n_code):
+        start = directory + hash_offset + k * hash_size
+        expected = blob[start:start + hash_size]
+        actual = hashlib.sha256(image.data[k * page:min((k + 1) * page, code_limit)]).digest()
+        out.check(expected == actual, f"{image.path}: page {k} does not match its hash")
+    out.check(n_code == (code_limit + page - 1) // page,
+              f"{image.path}: {n_code} page hashes for {code_limit} bytes")
+
+
+def check_image(path, expected, out):
+    image = macho.load(path)
+    name = path
+    out.check(image.cputype == macho.CPU_TYPE_ARM64, f"{name}: CPU type {image.cputype:#x}, not arm64")
+    out.check(image.filetype == expected["filetype"], f"{name}: file type {image.filetype}")
+    out.check(image.flags & macho.MH_TWOLEVEL, f"{name}: not linked with a two-level namespace")
+    out.check(image.minimum_os == MINIMUM_OS, f"{name}: minimum OS {image.minimum_os}")
+    out.check(not image.has_chained_fixups, f"{name}: chained fixups need iOS 13.4")
+    out.check(image.install_name == expected["install_name"],
+              f"{name}: install name {image.install_name}")
+    out.check(image.dylibs == expected["dylibs"], f"{name}: libraries {image.dylibs}")
+
+    # Every import is bound to the library that must define it.
+    for bind in image.binds:
+        if bind.ordinal <= 0 or bind.ordinal > len(image.dylibs):
+            out.check(False, f"{name}: {bind.symbol} is looked up in no library "
+                             f"(ordinal {bind.ordinal}): a flat or missing binding")
+            continue
+        library = image.dylibs[bind.ordinal - 1][0]
+        allowed = expected["imports"].get(library, set())
+        out.check(bind.symbol in allowed, f"{name}: {bind.symbol} bound to {library}, "
+                                          f"which is not where it is expected")
+    for symbol in image.symbols:
+        if symbol.external and not symbol.defined and (symbol.type & 0x0E) == 0:
+            ordinal = (symbol.desc >> 8) & 0xFF
+            out.check(ordinal not in (0xFE, 0), f"{name}: {symbol.name} has no library")
+
+    out.check(set(image.exports) == expected["exports"],
+              f"{name}: exports {sorted(image.exports)}, expected {sorted(expected['exports'])}")
+
+    # The initialisers, in the order the loader runs them.
+    inits = image.section("__DATA", "__mod_init_func")
+    found = []
+    if inits:
+        for k in range(inits.size // 8):
+            found.append(image.symbol_at(image.pointer(inits.addr + 8 * k)) or "?")
+    wanted = expected["initialisers"]
+    out.check(len(found) == len(wanted) and all(w in f for w, f in zip(wanted, found)),
+              f"{name}: initialisers in the order {found}, expected {wanted}")
+    check_signature(image, out)
+    return image
+
+
+def check_bundle(folder, out):
+    check_image(f"{folder}/QuellineModule", MODULE, out)
+    with open(f"{folder}/Info.plist", "rb") as f:
+        info = plistlib.load(f)
+    wanted = {"CFBundleExecutable": "QuellineModule", "NSPrincipalClass": "QuellineModule",
+              "CFBundleIdentifier": "com.veltrasse.quelline.module",
+              "CFBundlePackageType": "BNDL", "MinimumOSVersion": MINIMUM_OS,
+              "CFBundleSupportedPlatforms": ["iPhoneOS"]}
+    for key, value in wanted.items():
+        out.check(info.get(key) == value, f"{folder}/Info.plist: {key} is {info.get(key)!r}")
+    for icon in ("Icon@2x.png", "Icon@3x.png"):
+        with open(f"{folder}/{icon}", "rb") as f:
+            out.check(f.read(8) == b"\x89PNG\r\n\x1a\n", f"{folder}/{icon}: not a PNG image")
+
+
+PACKAGE_FILES = {
+    "./": 0o755,
+    "./Library/": 0o755,
+    "./Library/MobileSubstrate/": 0o755,
+    "./Library/MobileSubstrate/DynamicLibraries/": 0o755,
+    "./Library/MobileSubstrate/DynamicLibraries/Quelline.dylib": 0o755,
+    "./Library/MobileSubstrate/DynamicLibraries/Quelline.plist": 0o644,
+    "./Library/ControlCenter/": 0o755,
+    "./Library/ControlCenter/Bundles/": 0o755,
+    "./Library/ControlCenter/Bundles/QuellineModule.bundle/": 0o755,
+    "./Library/ControlCenter/Bundles/QuellineModule.bundle/QuellineModule": 0o755,
+    "./Library/ControlCenter/Bundles/QuellineModule.bundle/Info.plist": 0o644,
+    "./Library/ControlCenter/Bundles/QuellineModule.bundle/Icon@2x.png": 0o644,
+    "./Library/ControlCenter/Bundles/QuellineModule.bundle/Icon@3x.png": 0o644,
+}
+CONTROL = {
+    "Package": "com.veltrasse.quelline",
+    "Name": "Quelline",
+    "Architecture": "iphoneos-arm",
+    "Depends": "mobilesubstrate, com.spark.libsparkapplist, com.opa334.ccsupport, "
+               "firmware (>= 11.0)",
+    "Section": "Tweaks",
+}
+
+
+def check_package(path, out, library, bundle):
+    fields = subprocess.run(["dpkg-deb", "-f", path], check=True, capture_output=True,
+                            text=True).stdout
+    control = {}
+    for line in fields.splitlines():
+        if line and not line[0].isspace():
+            key, _, value = line.partition(":")
+            control[key] = value.strip()
+    for key, value in CONTROL.items():
+        out.check(control.get(key) == value, f"{path}: control {key} is {control.get(key)!r}")
+    out.check(bool(control.get("Version")), f"{path}: no Version")
+    out.check(bool(control.get("Description")), f"{path}: no Description")
+
+    tar_bytes = subprocess.run(["dpkg-deb", "--fsys-tarfile", path], check=True,
+                               capture_output=True).stdout
+    entries = {}
+    with tarfile.open(fileobj=io.BytesIO(tar_bytes)) as tar:
+        for member in tar.getmembers():
+            entry = member.name + ("/" if member.isdir() and member.name != "./" and
+                                   not member.name.endswith("/") else "")
+            entries[entry] = member
+            out.check(member.uid == 0 and member.gid == 0 and member.uname == "root" and
+                      member.gname == "root", f"{path}: {entry} is not owned by root:root")
+            wanted = PACKAGE_FILES.get(entry)
+            out.check(wanted is not None, f"{path}: unexpected file {entry}")
+            out.check(wanted is None or member.mode == wanted,
+                      f"{path}: {entry} has mode {member.mode:o}, expected {wanted or 0:o}")
+        out.check(set(entries) == set(PACKAGE_FILES),
+                  f"{path}: missing {sorted(set(PACKAGE_FILES) - set(entries))}")
+        for entry, built in (("./Library/MobileSubstrate/DynamicLibraries/Quelline.dylib", library),
+                             ("./Library/ControlCenter/Bundles/QuellineModule.bundle/"
+                              "QuellineModule", bundle and f"{bundle}/QuellineModule")):
+            if built and entry in entries:
+                with open(built, "rb") as f:
+                    out.check(tar.extractfile(entries[entry]).read() == f.read(),
+                              f"{path}: {entry} is not the file built")
+        member = entries.get("./Library/MobileSubstrate/DynamicLibraries/Quelline.plist")
+        if member:
+            loader_filter = plistlib.loads(tar.extractfile(member).read())
+            out.check(loader_filter == {"Filter": {"Bundles": ["com.apple.springboard"]}},
+                      f"{path}: filter {loader_filter}")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--library")
+    parser.add_argument("--bundle")
+    parser.add_argument("--package")
+    args = parser.parse_args()
+    out = Findings()
+    if args.library:
+        check_image(args.library, LIBRARY, out)
+    if args.bundle:
+        check_bundle(args.bundle, out)
+    if args.package:
+        check_package(args.package, out, args.library, args.bundle)
+    for item in out.items:
+        print(item)
+    checked = [p for p in (args.library, args.bundle, args.package) if p]
+    print(f"{len(out.items)} findings in {', '.join(checked)}")
+    return 1 if out.items else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
