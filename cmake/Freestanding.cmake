@@ -23,13 +23,14 @@ endfunction()
 
 # A deliverable: portable logic only, no exceptions or RTTI, linked against
 # the platform and nothing else: the stand-in here, the device's libraries
-# in the device build (host/darwin).
+# in the device build (host/darwin), with the options of
+# quelline_device_deliverable after the target.
 function(quelline_deliverable target)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
   target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti -fno-threadsafe-statics
                                            -fvisibility=hidden)
   if(APPLE)
-    quelline_device_deliverable(${target})
+    quelline_device_deliverable(${target} ${ARGN})
     return()
   endif()
   target_link_libraries(${target} PRIVATE quelline_host)

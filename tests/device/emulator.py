@@ -1,0 +1,291 @@
+"""Runs the deliverables' arm64 code without a device: Unicorn executes the
+instructions; a small loader maps each image's segments, slides its
+rebased pointers and binds each import to a fake written here in Python;
+the fakes stand for the device's libraries and record what is asked of
+them, in order, in `Machine.log`."""
+
+import struct
+
+from unicorn import UC_ARCH_ARM64, UC_HOOK_CODE, UC_MODE_ARM, Uc, UcError
+from unicorn import arm64_const as arm
+
+import macho
+
+PAGE = 0x4000
+RET = struct.pack("<I", 0xD65F03C0)
+FAKE_CODE, FAKE_DATA, HEAP, STACK = 0x3_0000_0000, 0x3_1000_0000, 0x4_0000_0000, 0x5_0000_0000
+HEAP_SIZE, STACK_SIZE = 0x100_0000, 0x10_0000
+X = [getattr(arm, f"UC_ARM64_REG_X{i}") for i in range(9)]
+D = [getattr(arm, f"UC_ARM64_REG_D{i}") for i in range(8)]
+
+
+class EmulationError(Exception):
+    pass
+
+
+def _align(value, to):
+    return (value + to - 1) & ~(to - 1)
+
+
+class Class:
+    def __init__(self, machine, name, superclass, meta=None):
+        self.name, self.superclass = name, superclass
+        self.methods = {}  # selector -> emulated implementation (address)
+        self.ivars = {}  # name -> (offset, address of the Ivar handle)
+        self.instance_size = 8
+        self.address = machine.alloc(64)
+        self.meta = meta
+        machine.classes[self.address] = self
+        if meta is not None:
+            machine.write_u64(self.address, meta.address)
+
+    def lookup(self, selector):
+        cls = self
+        while cls is not None:
+            if selector in cls.methods:
+                return cls.methods[selector]
+            cls = cls.superclass
+        return None
+
+
+class Object:
+    """A fake object of the device's libraries: its class name and state."""
+
+    def __init__(self, kind, **state):
+        self.kind = kind
+        self.__dict__.update(state)
+
+
+class Machine:
+    def __init__(self, files=None):
+        self.uc = Uc(UC_ARCH_ARM64, UC_MODE_ARM)
+        for base, size in ((FAKE_CODE, 0x10_0000), (FAKE_DATA, 0x10_0000), (HEAP, HEAP_SIZE),
+                           (STACK, STACK_SIZE)):
+            self.uc.mem_map(base, size)
+        self.uc.hook_add(UC_HOOK_CODE, self._on_fake, begin=FAKE_CODE,
+                         end=FAKE_CODE + 0x10_0000 - 1)
+        self.heap = HEAP
+        self.images = []  # (path as the device names it, image, slide)
+        self.fakes = {}  # address -> (name, handler)
+        self.fake_by_name = {}
+        self.data = {}  # symbol -> address of its fake datum
+        self.next_code, self.next_data = FAKE_CODE + 0x100, FAKE_DATA
+        self.stop = FAKE_CODE  # returning here ends a call
+        self.uc.mem_write(self.stop, RET)
+        self.log = []
+        self.classes = {}  # address -> Class
+        self.class_names = {}  # name -> Class
+        self.objects = {}  # address -> Object
+        self.selectors = {}  # address -> name
+        self.selector_names = {}
+        self.files = dict(files or {})  # device path -> dict (property lists)
+        self.preferences = {}  # the preferences service's view of the domain
+        self.missing_classes = set()
+        self.open_mode = None
+        self.errno = 0
+        self._install_runtime()
+
+    # Memory -------------------------------------------------------------
+    def alloc(self, size):
+        address = self.heap
+        self.heap = _align(self.heap + max(size, 8), 16)
+        if self.heap > HEAP + HEAP_SIZE:
+            raise EmulationError("the fake heap is full")
+        return address
+
+    def read_u64(self, address):
+        return struct.unpack("<Q", self.uc.mem_read(address, 8))[0]
+
+    def write_u64(self, address, value):
+        self.uc.mem_write(address, struct.pack("<Q", value & 0xFFFF_FFFF_FFFF_FFFF))
+
+    def read_cstring(self, address):
+        out = bytearray()
+        while True:
+            chunk = self.uc.mem_read(address + len(out), 64)
+            end = chunk.find(b"\0")
+            if end >= 0:
+                return (out + chunk[:end]).decode()
+            out += chunk
+
+    def cstring(self, text):
+        data = text.encode() + b"\0"
+        address = self.alloc(len(data))
+        self.uc.mem_write(address, data)
+        return address
+
+    # Loading ------------------------------------------------------------
+    def load(self, path, device_path, base):
+        """Maps the image at `base` (its slide), rebases and binds it."""
+        image = macho.load(path)
+        if image.has_chained_fixups:
+            raise EmulationError(f"{path}: chained fixups are not read here")
+        for seg in image.segments:
+            if seg.vmsize == 0 or seg.name == "__PAGEZERO":
+                continue
+            start = base + seg.vmaddr
+            self.uc.mem_map(start & ~(PAGE - 1), _align(seg.vmsize + (start & (PAGE - 1)), PAGE))
+            self.uc.mem_write(start, image.data[seg.fileoff:seg.fileoff + seg.filesize])
+        for address in image.rebases:
+            self.write_u64(base + address, self.read_u64(base + address) + base)
+        for bind in image.binds:
+            if not 0 < bind.ordinal <= len(image.dylibs):
+                raise EmulationError(f"{path}: {bind.symbol} is bound to no library")
+            library, _ = image.dylibs[bind.ordinal - 1]
+            self.write_u64(base + bind.address, self.resolve(library, bind.symbol) + bind.addend)
+        self.images.append((device_path, image, base))
+        return Loaded(self, image, base)
+
+    def resolve(self, library, symbol):
+        if symbol in self.data:
+            return self.data[symbol]
+        if symbol in self.fake_by_name:
+            return self.fake_by_name[symbol]
+        raise EmulationError(f"no fake for {symbol} of {library}")
+
+    def fake(self, name, handler):
+        address = self.next_code
+        self.next_code += 4
+        self.uc.mem_write(address, RET)
+        self.fakes[address] = (name, handler)
+        self.fake_by_name[name] = address
+        return address
+
+    def datum(self, name, size=64, value=None):
+        address = self.next_data
+        self.next_data += _align(size, 16)
+        if value is not None:
+            self.write_u64(address, value)
+        self.data[name] = address
+        return address
+
+    # Running ------------------------------------------------------------
+    def call(self, address, *args, doubles=()):
+        """Calls emulated code with integer and double arguments; returns x0."""
+        for reg, value in zip(X, args):
+            self.uc.reg_write(reg, value & 0xFFFF_FFFF_FFFF_FFFF)
+        for reg, value in zip(D, doubles):
+            self.uc.reg_write(reg, struct.unpack("<Q", struct.pack("<d", value))[0])
+        self.uc.reg_write(arm.UC_ARM64_REG_SP, STACK + STACK_SIZE - 0x100)
+        self.uc.reg_write(arm.UC_ARM64_REG_LR, self.stop)
+        self.failure = None
+        try:
+            self.uc.emu_start(address, self.stop, count=2_000_000)
+        except UcError as error:
+            pc = self.uc.reg_read(arm.UC_ARM64_REG_PC)
+            raise EmulationError(f"the emulated code faulted at {pc:#x}: {error}") from None
+        if self.failure:
+            raise self.failure
+        if self.uc.reg_read(arm.UC_ARM64_REG_PC) != self.stop:
+            raise EmulationError("the emulated call did not return")
+        return self.uc.reg_read(X[0])
+
+    def arg(self, i):
+        return self.uc.reg_read(X[i])
+
+    def double(self, i):
+        return struct.unpack("<d", struct.pack("<Q", self.uc.reg_read(D[i])))[0]
+
+    def _on_fake(self, uc, address, size, _):
+        if address == self.stop or self.failure:
+            if self.failure:
+                uc.emu_stop()
+            return
+        name, handler = self.fakes[address]
+        try:
+            result = handler()
+        except Exception as error:  # reported by call(), once emulation stops
+            self.failure = error if isinstance(error, EmulationError) else \
+                EmulationError(f"{name}: {error!r}")
+            uc.emu_stop()
+            return
+        if isinstance(result, TailCall):
+            uc.reg_write(arm.UC_ARM64_REG_PC, result.address)
+        elif isinstance(result, float):
+            uc.reg_write(D[0], struct.unpack("<Q", struct.pack("<d", result))[0])
+        elif result is not None:
+            uc.reg_write(X[0], int(result) & 0xFFFF_FFFF_FFFF_FFFF)
+
+    # Objects ------------------------------------------------------------
+    def new_object(self, kind, size=16, **state):
+        address = self.alloc(size)
+        self.write_u64(address, self.class_named(kind).address)
+        self.objects[address] = Object(kind, **state)
+        return address
+
+    def string(self, text):
+        return self.new_object("NSString", text=text)
+
+    def text(self, address):
+        """The text of an NSString: one of ours or a constant laid out at build time."""
+        if address in self.objects:
+            return self.objects[address].text
+        if self.read_u64(address) == self.data["___CFConstantStringClassReference"]:
+            pointer, length = self.read_u64(address + 16), self.read_u64(address + 24)
+            return bytes(self.uc.mem_read(pointer, length)).decode()
+        raise EmulationError(f"{address:#x} is no string")
+
+    def value(self, python):
+        """A property-list value as an object of the fake Foundation."""
+        if isinstance(python, bool) or isinstance(python, int):
+            return self.new_object("NSNumber", number=int(python))
+        if isinstance(python, str):
+            return self.string(python)
+        if isinstance(python, dict):
+            return self.new_object("NSMutableDictionary", items=dict(python))
+        if isinstance(python, list):
+            return self.new_object("NSArray", items=list(python))
+        raise EmulationError(f"no object for {python!r}")
+
+    def class_named(self, name):
+        if name not in self.class_names:
+            meta = Class(self, name + " (meta)", None)
+            self.class_names[name] = Class(self, name, None, meta)
+        return self.class_names[name]
+
+    def class_of(self, address):
+        if address in self.classes:
+            return self.classes[address].meta or self.classes[address]
+        return self.classes.get(self.read_u64(address))
+
+    def selector(self, name):
+        if name not in self.selector_names:
+            address = self.cstring(name)
+            self.selectors[address] = name
+            self.selector_names[name] = address
+        return self.selector_names[name]
+
+    def _install_runtime(self):
+        from fake_platform import install
+        install(self)
+
+
+class TailCall:
+    def __init__(self, address):
+        self.address = address
+
+
+class Loaded:
+    def __init__(self, machine, image, base):
+        self.machine, self.image, self.base = machine, image, base
+
+    def address(self, symbol):
+        return self.base + self.image.symbol(symbol)
+
+    def local(self, fragment):
+        """The address of the one defined symbol whose name holds `fragment`."""
+        found = [s for s in self.image.symbols if fragment in s.name and s.defined]
+        if len(found) != 1:
+            raise EmulationError(f"{len(found)} symbols named like {fragment}")
+        return self.base + found[0].value
+
+    def initialisers(self):
+        inits = self.image.section("__DATA", "__mod_init_func")
+        if inits is None:
+            return []
+        return [self.machine.read_u64(self.base + inits.addr + 8 * k)
+                for k in range(inits.size // 8)]
+
+    def contains(self, address):
+        return any(self.base + s.vmaddr <= address < self.base + s.vmaddr + s.vmsize
+                   for s in self.image.segments)

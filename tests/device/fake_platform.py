@@ -1,0 +1,338 @@
+"""The fakes of the device's libraries that the emulated deliverables
+import: an object runtime (classes by name, selectors, added and replaced
+methods, instance variables, message sends that run emulated methods or
+Python ones), and the few Foundation, UIKit, CoreFoundation, libSystem,
+AudioToolbox and CydiaSubstrate services the code uses. Each records what
+it was asked in `machine.log`."""
+
+import struct
+
+from unicorn import arm64_const as arm
+
+from emulator import X, EmulationError, TailCall
+
+
+def install(m):
+    log = m.log.append
+    cf_constant = m.datum("___CFConstantStringClassReference")
+    m.datum("__NSConcreteStackBlock")
+    m.datum("__dispatch_main_q")
+    m.datum("___stack_chk_guard", value=0x5EED_C0DE_5EED_C0DE)
+    errno = m.datum("errno", 8, 0)
+    center = m.new_object("NSNotificationCenter")
+    darwin_center = m.alloc(16)
+
+    def cstr(i):
+        return m.read_cstring(m.arg(i))
+
+    def class_at(address):
+        if address not in m.classes:
+            raise EmulationError(f"{address:#x} is no class")
+        return m.classes[address]
+
+    # libobjc ------------------------------------------------------------
+    def get_class(name):
+        log(("getClass", name))
+        return 0 if name in m.missing_classes else m.class_named(name).address
+
+    def object_get_class():
+        address = m.arg(0)
+        if address == 0:
+            return 0
+        if address in m.classes:
+            return (m.classes[address].meta or m.classes[address]).address
+        return m.read_u64(address)
+
+    def add_method():
+        if m.arg(0) == 0:
+            log(("add", None, m.selectors[m.arg(1)], cstr(3)))
+            return 0
+        cls, selector = class_at(m.arg(0)), m.selectors[m.arg(1)]
+        log(("add", cls.name, selector, cstr(3), m.arg(2)))
+        if selector in cls.methods:
+            return 0
+        cls.methods[selector] = m.arg(2)
+        return 1
+
+    def hook_message():
+        address, selector, replacement, slot = m.arg(0), m.selectors[m.arg(1)], m.arg(2), m.arg(3)
+        if address == 0:
+            log(("hook", None, selector, slot))
+            return None
+        cls = class_at(address)
+        log(("hook", cls.name, selector, slot, replacement))
+        label = f"{cls.name} {selector}"
+        host = m.fake(f"host {label}", lambda: log(("host", label, m.arg(0), m.arg(2))))
+        m.write_u64(slot, cls.lookup(selector) or host)
+        cls.methods[selector] = replacement
+        return None
+
+    def allocate_class_pair():
+        superclass = class_at(m.arg(0)) if m.arg(0) else None
+        name = cstr(1)
+        log(("allocateClassPair", superclass.name if superclass else None, name))
+        if name in m.class_names:
+            return 0
+        cls = m.class_named(name)
+        cls.superclass = superclass
+        cls.instance_size = superclass.instance_size if superclass else 8
+        return cls.address
+
+    def add_ivar():
+        cls, name, size, alignment_log2 = class_at(m.arg(0)), cstr(1), m.arg(2), m.arg(3)
+        align = 1 << alignment_log2
+        offset = (cls.instance_size + align - 1) & ~(align - 1)
+        cls.ivars[name] = (offset, m.alloc(16))
+        cls.instance_size = offset + size
+        log(("addIvar", cls.name, name, size, cstr(4)))
+        return 1
+
+    def get_ivar():
+        cls, name = class_at(m.arg(0)), cstr(1)
+        while cls is not None:
+            if name in cls.ivars:
+                return cls.ivars[name][1]
+            cls = cls.superclass
+        return 0
+
+    def ivar_offset():
+        for cls in m.class_names.values():
+            for offset, handle in cls.ivars.values():
+                if handle == m.arg(0):
+                    return offset
+        raise EmulationError("ivar_getOffset of no instance variable")
+
+    def create_instance():
+        cls, extra = class_at(m.arg(0)), m.arg(1)
+        address = m.alloc(cls.instance_size + extra)
+        m.uc.mem_write(address, bytes(cls.instance_size + extra))
+        m.write_u64(address, cls.address)
+        return address
+
+    def indexed_ivars():
+        return m.arg(0) + m.classes[m.read_u64(m.arg(0))].instance_size
+
+    def send(receiver, selector, lookup_class):
+        if receiver == 0:
+            return 0
+        if lookup_class is None:
+            if receiver in m.classes:
+                lookup_class = m.classes[receiver].meta
+                prefix = "+"
+            elif m.read_u64(receiver) == cf_constant:
+                lookup_class = m.class_named("NSString")
+                prefix = ""
+            else:
+                lookup_class = m.classes.get(m.read_u64(receiver))
+                prefix = ""
+        else:
+            prefix = "+" if receiver in m.classes else ""
+        if lookup_class is None:
+            raise EmulationError(f"-{selector} sent to {receiver:#x}, which is no object")
+        implementation = lookup_class.lookup(selector)
+        if implementation:
+            return TailCall(implementation)
+        cls = lookup_class
+        while cls is not None:
+            name = cls.name.replace(" (meta)", "")
+            handler = METHODS.get((prefix + name, selector))
+            if handler:
+                return handler(m, receiver)
+            cls = cls.superclass
+        raise EmulationError(f"unexpected message {prefix or '-'}[{lookup_class.name} {selector}]")
+
+    def msg_send():
+        return send(m.arg(0), m.selectors[m.arg(1)], None)
+
+    def msg_send_super():
+        receiver, superclass = m.read_u64(m.arg(0)), class_at(m.read_u64(m.arg(0) + 8))
+        selector = m.selectors[m.arg(1)]
+        log(("super", superclass.name, selector))
+        m.uc.reg_write(X[0], receiver)  # the implementation runs on self
+        return send(receiver, selector, superclass)
+
+    # libSystem ------------------------------------------------------------
+    def dispatch_after():
+        log(("dispatch_after", m.arg(0), m.arg(1) == m.data["__dispatch_main_q"], m.arg(2),
+             m.arg(3)))
+
+    def open_file():
+        # Variadic: Apple's arm64 convention puts the mode on the stack.
+        sp = m.uc.reg_read(arm.UC_ARM64_REG_SP)
+        mode = m.read_u64(sp) & 0xFFFF_FFFF
+        log(("open", cstr(0), m.arg(1), mode))
+        return 3
+
+    def dladdr():
+        address, info = m.arg(0), m.arg(1)
+        for device_path, image, base in m.images:
+            if any(base + s.vmaddr <= address < base + s.vmaddr + s.vmsize
+                   for s in image.segments):
+                m.write_u64(info, m.cstring(device_path))
+                m.write_u64(info + 8, base)
+                m.write_u64(info + 16, 0)
+                m.write_u64(info + 24, 0)
+                log(("dladdr", device_path))
+                return 1
+        return 0
+
+    def stack_check_failed():
+        raise EmulationError("the stack protector found a smashed frame")
+
+    def stub_binder():
+        raise EmulationError("a lazy binding was left unbound")
+
+    # CoreFoundation ---------------------------------------------------------
+    def copy_key_list():
+        log(("CFPreferencesCopyKeyList", m.text(m.arg(0))))
+        return m.value(list(m.preferences)) if m.preferences else 0
+
+    def copy_multiple():
+        keys = m.objects[m.arg(0)].items
+        log(("CFPreferencesCopyMultiple", m.text(m.arg(1))))
+        return m.value({k: m.preferences[k] for k in keys if k in m.preferences})
+
+    def darwin_observe():
+        log(("darwinObserve", m.arg(1), m.arg(2), m.text(m.arg(3)), m.arg(4), m.arg(5)))
+
+    functions = {
+        "_objc_getClass": lambda: get_class(cstr(0)),
+        "_object_getClass": object_get_class,
+        "_sel_registerName": lambda: m.selector(cstr(0)),
+        "_class_addMethod": add_method,
+        "_MSHookMessageEx": hook_message,
+        "_objc_allocateClassPair": allocate_class_pair,
+        "_class_addIvar": add_ivar,
+        "_objc_registerClassPair": lambda: log(("registerClassPair", class_at(m.arg(0)).name)),
+        "_class_getInstanceVariable": get_ivar,
+        "_ivar_getOffset": ivar_offset,
+        "_class_createInstance": create_instance,
+        "_object_getIndexedIvars": indexed_ivars,
+        "_objc_retain": lambda: m.arg(0),
+        "_objc_release": lambda: None,
+        "_objc_msgSend": msg_send,
+        "_objc_msgSendSuper": msg_send_super,
+        "dyld_stub_binder": stub_binder,
+        "___stack_chk_fail": stack_check_failed,
+        "_dispatch_time": lambda: m.arg(0) + m.arg(1) + 1,
+        "_dispatch_after_f": dispatch_after,
+        "_open": open_file,
+        "_flock": lambda: log(("flock", m.arg(0), m.arg(1))) or 0,
+        "_close": lambda: log(("close", m.arg(0))) or 0,
+        "_usleep": lambda: 0,
+        "___error": lambda: errno,
+        "_dladdr": dladdr,
+        "_CFRelease": lambda: None,
+        "_CFPreferencesAppSynchronize": lambda: log(("synchronize", m.text(m.arg(0)))) or 1,
+        "_CFPreferencesCopyKeyList": copy_key_list,
+        "_CFPreferencesCopyMultiple": copy_multiple,
+        "_CFNotificationCenterGetDarwinNotifyCenter": lambda: darwin_center,
+        "_CFNotificationCenterAddObserver": darwin_observe,
+        "_NSHomeDirectory": lambda: m.string("/var/mobile"),
+        "_AudioServicesPlaySystemSound": lambda: log(("playSystemSound", m.arg(0))),
+        "_AudioServicesPlayAlertSound": lambda: log(("playAlertSound", m.arg(0))),
+    }
+    for name, handler in functions.items():
+        m.fake(name, handler)
+    m.datum("_kCFPreferencesCurrentUser", value=m.string("kCFPreferencesCurrentUser"))
+    m.datum("_kCFPreferencesAnyHost", value=m.string("kCFPreferencesAnyHost"))
+    m.default_center = center
+
+
+def _python(m, address):
+    """A Python value of a fake object (number, string, dictionary, array)."""
+    if address == 0:
+        return None
+    if address not in m.objects:
+        return m.text(address)
+    obj = m.objects[address]
+    return {"NSNumber": lambda: obj.number, "NSString": lambda: obj.text,
+            "NSMutableDictionary": lambda: obj.items, "NSArray": lambda: obj.items}[obj.kind]()
+
+
+def _responds(m, receiver):
+    cls = m.classes.get(m.read_u64(receiver))
+    name = "NSString" if cls is None else cls.name
+    return (name, m.selectors[m.arg(2)]) in METHODS
+
+
+def _image(m, _):
+    bundle = m.objects[m.arg(3)].path if m.arg(3) else None
+    m.log.append(("imageNamed", m.text(m.arg(2)), bundle))
+    return m.new_object("UIImage", name=m.text(m.arg(2)), bundle=bundle)
+
+
+def _animate(m, _):
+    def copy(block):
+        if block == 0:
+            return 0
+        size = m.read_u64(m.read_u64(block + 24) + 8)
+        heap = m.alloc(size)
+        m.uc.mem_write(heap, bytes(m.uc.mem_read(block, size)))
+        return heap
+
+    m.log.append(("animate", m.double(0), m.double(1), m.arg(2), copy(m.arg(3)), copy(m.arg(4))))
+
+
+def _read_file(m, _):
+    path = m.text(m.arg(2))
+    m.log.append(("readFile", path))
+    return m.value(dict(m.files[path])) if isinstance(m.files.get(path), dict) else 0
+
+
+def _write_file(m, receiver):
+    path = m.text(m.arg(2))
+    snapshot = dict(m.objects[receiver].items)
+    m.log.append(("writeFile", path, snapshot, m.arg(3) & 0xFF))
+    m.files[path] = snapshot
+    return 1
+
+
+def _set_object(m, receiver):
+    m.objects[receiver].items[m.text(m.arg(3))] = _python(m, m.arg(2))
+
+
+def _object_for_key(m, receiver):
+    items = m.objects[receiver].items
+    key = m.text(m.arg(2))
+    return m.value(items[key]) if key in items else 0
+
+
+def _number(m, receiver):
+    value = m.objects[receiver].number if receiver in m.objects else 0
+    return value
+
+
+METHODS = {
+    ("+NSNotificationCenter", "defaultCenter"): lambda m, _: m.default_center,
+    ("NSNotificationCenter", "addObserver:selector:name:object:"): lambda m, _: m.log.append(
+        ("observe", m.arg(2), m.selectors[m.arg(3)], m.text(m.arg(4)))),
+    ("NSNotificationCenter", "postNotificationName:object:userInfo:"): lambda m, _: m.log.append(
+        ("post", m.text(m.arg(2)), m.arg(3), m.arg(4))),
+    ("+NSString", "stringWithUTF8String:"): lambda m, _: m.string(m.read_cstring(m.arg(2))),
+    ("NSString", "isEqualToString:"): lambda m, r: int(m.text(r) == m.text(m.arg(2))),
+    ("NSString", "stringByDeletingLastPathComponent"): lambda m, r: m.string(
+        m.text(r).rsplit("/", 1)[0] or "/"),
+    ("NSString", "respondsToSelector:"): _responds,
+    ("+NSNumber", "numberWithBool:"): lambda m, _: m.value(bool(m.arg(2) & 0xFF)),
+    ("NSNumber", "boolValue"): lambda m, r: int(_number(m, r) != 0),
+    ("NSNumber", "integerValue"): lambda m, r: _number(m, r),
+    ("NSNumber", "intValue"): lambda m, r: _number(m, r) & 0xFFFF_FFFF,
+    ("NSNumber", "respondsToSelector:"): _responds,
+    ("+NSMutableDictionary", "dictionaryWithContentsOfFile:"): _read_file,
+    ("+NSMutableDictionary", "dictionary"): lambda m, _: m.value({}),
+    ("NSMutableDictionary", "objectForKey:"): _object_for_key,
+    ("NSMutableDictionary", "setObject:forKey:"): _set_object,
+    ("NSMutableDictionary", "writeToFile:atomically:"): _write_file,
+    ("NSMutableDictionary", "respondsToSelector:"): _responds,
+    ("+NSBundle", "bundleWithPath:"): lambda m, _: m.new_object("NSBundle",
+                                                                path=m.text(m.arg(2))),
+    ("+UIImage", "imageNamed:inBundle:compatibleWithTraitCollection:"): _image,
+    ("+UIColor", "colorWithRed:green:blue:alpha:"): lambda m, _: m.new_object(
+        "UIColor", rgba=(m.double(0), m.double(1), m.double(2), m.double(3))),
+    ("+UIView", "animateWithDuration:delay:options:animations:completion:"): _animate,
+    ("UIViewController", "view"): lambda m, r: m.objects[r].view,
+    ("UIView", "setAlpha:"): lambda m, r: m.log.append(("setAlpha", r, m.double(2))),
+    ("UIView", "alpha"): lambda m, r: 1.0,
+    ("CCUIToggleModule", "refreshState"): lambda m, r: m.log.append(("refreshState", r)),
+}
