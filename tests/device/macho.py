@@ -221,9 +221,7 @@ def _binds(image, data, kind):
         elif op == 0x20:
             ordinal, i = _uleb(data, i)
         elif op == 0x30:
-            ordinal = -imm if imm else 0
-            if imm:
-                ordinal = imm - 16  # sign-extended: 0xF -> -1, 0xE -> -2
+            ordinal = imm - 16 if imm else 0  # sign-extended: 0xF -> -1, 0xE -> -2
         elif op == 0x40:
             weak_import = bool(imm & 0x1)
             end = data.index(b"\0", i)
