@@ -12,7 +12,6 @@ packages=(
   libcpp-httplib-dev                # the live phone's HTTP server
   chromium chromium-driver python3-selenium  # browser tests of the HTML pages
   lld                               # ld64.lld: links the device's Mach-O files
-  dpkg-dev                          # dpkg-deb: builds the device package
   python3 python3-unicorn           # the device checks; runs their arm64 code
 )
 
