@@ -60,9 +60,9 @@ void RunRecorder::setListener(Listener listener) {
   listener_ = std::move(listener);
 }
 
-void RunRecorder::setEventLimit(size_t limit) {
+void RunRecorder::setLimit(size_t limit) {
   std::lock_guard lock(mutex_);
-  eventLimit_ = limit;
+  limit_ = limit;
 }
 
 double RunRecorder::runTime(double processTime) const {
@@ -81,8 +81,8 @@ void RunRecorder::add(const char* kind, json& list, json record) {
       message = json{{"seq", seq_}, {"kind", kind}, {"record", record}};
     }
     list.push_back(std::move(record));
-    if (&list == &events_ && eventLimit_ > 0 && events_.size() > eventLimit_)
-      events_.erase(events_.begin(), events_.begin() + (events_.size() - eventLimit_));
+    if (limit_ > 0 && list.size() > limit_)
+      list.erase(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(list.size() - limit_));
   }
   if (listener) listener(message);
 }

@@ -52,9 +52,9 @@ public:
   using Listener = std::function<void(const nlohmann::json&)>;
   void setListener(Listener listener);
 
-  // Keeps at most this many events (the oldest go first): a live session
-  // may run for hours.
-  void setEventLimit(size_t limit);
+  // Keeps at most this many records of each kind (the oldest go first): a
+  // live session may run for hours.
+  void setLimit(size_t limit);
 
 private:
   void add(const char* kind, nlohmann::json& list, nlohmann::json record);
@@ -71,7 +71,7 @@ private:
   nlohmann::json expectations_ = nlohmann::json::array();
   nlohmann::json verdict_ = nullptr;
   std::vector<std::string> errors_;
-  size_t eventLimit_ = 0; // 0: no limit
+  size_t limit_ = 0; // 0: no limit
   uint64_t seq_ = 0;
   bool eventsSinceState_ = false;
   Listener listener_;

@@ -31,8 +31,8 @@ constexpr size_t kServerThreads = 32;
 // Messages kept for the streams; a page further behind starts again from
 // a snapshot.
 constexpr size_t kKeptMessages = 4096;
-// Events a long session keeps for new pages.
-constexpr size_t kKeptEvents = 20000;
+// Records of each kind a long session keeps for new pages.
+constexpr size_t kKeptRecords = 20000;
 // How long a request waits for the process before a 503.
 constexpr auto kProcessWait = 10s;
 
@@ -414,7 +414,7 @@ void Server::routes() {
 }
 
 int Server::run() {
-  recorder_.setEventLimit(kKeptEvents);
+  recorder_.setLimit(kKeptRecords);
   recorder_.setListener([this](const json& message) { broadcast_.push(message); });
   routes();
 

@@ -5,7 +5,7 @@
 
 (() => {
   const WINDOW = 40; // seconds of timeline shown
-  const KEPT_EVENTS = 20000;
+  const KEPT = 20000; // records of each kind, as the server keeps them
   const empty = () => ({ commands: [], events: [], states: [], expectations: [], errors: [], end: 0 });
   const model = new Phone.Model(empty());
   let offset = null; // run time = performance.now() / 1000 + offset
@@ -27,13 +27,11 @@
     seq = m.seq;
     const d = model.data;
     const r = m.record;
-    if (m.kind === 'event') {
-      d.events.push(r);
-      if (d.events.length > KEPT_EVENTS) d.events.splice(0, d.events.length - KEPT_EVENTS);
-    } else if (m.kind === 'command') d.commands.push(r);
-    else if (m.kind === 'state') d.states.push(r);
-    else if (m.kind === 'expectation') d.expectations.push(r);
-    else if (m.kind === 'error') d.errors.push(r.message);
+    const list = { event: d.events, command: d.commands, state: d.states, expectation: d.expectations }[m.kind];
+    if (list) {
+      list.push(r);
+      if (list.length > KEPT) list.splice(0, list.length - KEPT);
+    } else if (m.kind === 'error') d.errors.push(r.message);
     // Records come stamped with the process's time: keep the clock honest.
     if (typeof r.t === 'number' && r.t > now()) offset = r.t - performance.now() / 1000;
     dirty = true;
@@ -179,6 +177,7 @@
   });
   let lastTimeline = 0;
   let lastPrefs = null;
+  let lastSettings;
   const frame = (stamp) => {
     const t1 = Math.max(now() + 0.5, 10);
     const t0 = Math.max(0, t1 - WINDOW);
@@ -204,7 +203,11 @@
     $('pinned').textContent = pinned === null ? '(now)' : '(picked: Now returns)';
     $('phone-time').textContent = Phone.fmt(t);
     Phone.drawPhone(phone, model, t);
-    Phone.drawSettings($('settings'), model, t);
+    const shown = model.stateAt(t);
+    if (shown !== lastSettings) {
+      lastSettings = shown;
+      Phone.drawSettings($('settings'), model, t);
+    }
     timeline.setCursor(t);
     requestAnimationFrame(frame);
   };

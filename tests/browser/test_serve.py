@@ -16,6 +16,7 @@ import urllib.request
 
 sys.path.insert(0, os.path.dirname(__file__))
 from browser import TIMEOUT, Browser  # noqa: E402
+from selenium.webdriver.common.action_chains import ActionChains  # noqa: E402
 
 SIM = os.environ["QUELLINE_SIM"]
 PREFS = os.environ["QUELLINE_PREFS"]
@@ -69,6 +70,27 @@ class ServeTest(unittest.TestCase):
     def page(self, script):
         return self.browser.run(script)
 
+    def click_on_phone(self, selector, times=1):
+        """Clicks with the pointer where `selector` is drawn on the phone
+        (the drawing is made anew each frame: the place stays)."""
+        b = self.browser
+        dx, dy = b.run("""
+            const box = document.getElementById('phone').getBoundingClientRect();
+            const it = document.querySelector(arguments[0]).getBoundingClientRect();
+            return [it.left + it.width / 2 - (box.left + box.width / 2),
+                    it.top + it.height / 2 - (box.top + box.height / 2)];""", selector)
+        actions = ActionChains(b.driver).move_to_element_with_offset(
+            b.driver.find_element("id", "phone"), int(dx), int(dy))
+        for _ in range(times):
+            actions = actions.click()
+        actions.perform()
+
+    def last_command(self):
+        status, body = request(self.url + "api/records")
+        self.assertEqual(status, 200)
+        commands = body["record"]["commands"]
+        return commands[-1]["text"] if commands else None
+
     def test_1_switch_and_notification_in_the_page(self):
         b = self.browser
         b.open(self.url)
@@ -101,6 +123,18 @@ class ServeTest(unittest.TestCase):
                    "the first tab to see the switch on ring")
         b.wait_for("const l = document.getElementById('phone-list');"
                    "return getComputedStyle(l).opacity === '1'", "the list back")
+
+        # Gestures on the drawing: the toggle's button flips it; two clicks
+        # on the home screen are one double tap.
+        self.click_on_phone("#phone-toggle circle")
+        b.wait_for("return document.getElementById('phone-toggle').getAttribute('data-state') === 'on'",
+                   "the toggle on")
+        self.assertTrue(self.state()["module"]["selected"])
+        self.click_on_phone("#phone-icons rect", times=2)
+        deadline = time.monotonic() + TIMEOUT
+        while self.last_command() != "tap 2" and time.monotonic() < deadline:
+            time.sleep(0.05)
+        self.assertEqual(self.last_command(), "tap 2")
         self.assertEqual(b.script_errors(), [])
 
     def test_2_preference_editor_changes_the_phone_live(self):
