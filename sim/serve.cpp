@@ -16,6 +16,7 @@
 #include <httplib.h>
 #include <iostream>
 #include <mutex>
+#include <sys/socket.h>
 #include <thread>
 
 namespace quelline::sim {
@@ -342,6 +343,12 @@ void Server::events(const httplib::Request&, httplib::Response& res) {
 void Server::routes() {
   http_.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
   http_.set_payload_max_length(kMaxRequestBytes);
+  // The library's default shares the port (SO_REUSEPORT) with any other
+  // server on it: a second live phone would take half the requests.
+  http_.set_socket_options([](int socket) {
+    int yes = 1;
+    ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   http_.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     if (allowedHost(req)) return httplib::Server::HandlerResponse::Unhandled;
     refuse(res, 403,
@@ -418,16 +425,6 @@ int Server::run() {
   recorder_.setListener([this](const json& message) { broadcast_.push(message); });
   routes();
 
-  // The process first: a page that loads finds the phone started.
-  {
-    const auto boot = parseLine("boot", Location{"<serve>", 0});
-    try {
-      runner_.run(*boot, root_);
-    } catch (const std::exception& e) {
-      std::cerr << "serve: the process did not start: " << e.what() << std::endl;
-      return kExitSimulatorFailure;
-    }
-  }
   const std::string host = options_.bind == "localhost" ? "127.0.0.1" : options_.bind;
   if (options_.port == 0) {
     port_ = http_.bind_to_any_port(host);
@@ -438,6 +435,16 @@ int Server::run() {
     std::cerr << "serve: cannot listen on " << host << " port " << options_.port
               << ": the address is in use or not available" << std::endl;
     return kExitSimulatorFailure;
+  }
+  // The process before the first request: a page finds the phone started.
+  {
+    const auto boot = parseLine("boot", Location{"<serve>", 0});
+    try {
+      runner_.run(*boot, root_);
+    } catch (const std::exception& e) {
+      std::cerr << "serve: the process did not start: " << e.what() << std::endl;
+      return kExitSimulatorFailure;
+    }
   }
   const std::string shown = host.find(':') != std::string::npos ? "[" + host + "]" : host;
   std::cerr << "serving the live phone at http://" << shown << ":" << port_ << "/ (device root "

@@ -201,6 +201,13 @@ class ServeTest(unittest.TestCase):
         # Refused requests write nothing.
         self.assertEqual(self.files(), before)
 
+    def test_4_a_second_server_cannot_take_the_port(self):
+        port = self.url.rsplit(":", 1)[1].strip("/")
+        done = subprocess.run([SIM, "serve", "--port", port], capture_output=True, text=True,
+                              timeout=TIMEOUT)
+        self.assertEqual(done.returncode, 3)
+        self.assertIn(f"cannot listen on 127.0.0.1 port {port}", done.stderr)
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
