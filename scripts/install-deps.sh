@@ -11,6 +11,7 @@ packages=(
   nlohmann-json3-dev                # JSON output
   libcpp-httplib-dev                # the live phone's HTTP server
   chromium chromium-driver python3-selenium  # browser tests of the HTML pages
+  fonts-dejavu-core                 # a font for the pages Chromium draws
   lld                               # ld64.lld: links the device's Mach-O files
   python3 python3-unicorn           # the device checks; runs their arm64 code
 )

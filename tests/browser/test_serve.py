@@ -106,7 +106,7 @@ class ServeTest(unittest.TestCase):
         self.assertEqual(state["list"]["alpha"], 0)
         self.assertTrue(state["flags"]["notificationsHidden"])
         self.assertEqual([f["kind"] for f in state["feedback"]], ["haptic"])
-        self.assertEqual(state["banners"], {"shown": 0, "hidden": 1})
+        self.assertEqual((state["banners"]["shown"], state["banners"]["hidden"]), (0, 1))
         width, height, differ = b.screenshot(os.path.join(OUT, "screenshots", "live-phone.png"))
         self.assertGreater(width * height, 600 * 400)
         self.assertGreater(differ, 0.05, "the screenshot is not blank")
