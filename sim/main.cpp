@@ -236,6 +236,14 @@ int main(int argc, char** argv) {
               << (mode == Mode::Live ? "live" : "serve") << std::endl;
     return kExitScenarioError;
   }
+  // The report replaces its file: never the scenario it reports on.
+  std::error_code same;
+  if (mode == Mode::Run && !settings.html.empty() && settings.file != "-" &&
+      fs::equivalent(settings.html, settings.file, same)) {
+    std::cerr << "--html " << settings.html << ": this is the scenario " << settings.file
+              << "; expected another file for the report" << std::endl;
+    return kExitScenarioError;
+  }
   if (mode == Mode::Serve) {
     if (!isLoopbackAddress(settings.serve.bind)) {
       std::cerr << "--bind " << settings.serve.bind
