@@ -2,10 +2,10 @@
 // are not dictionaries are never overwritten, a failed save leaves the old
 // file as it was, hostile files are as safe here as in the platform's own
 // reader, and edits under the lock wait for whoever holds it.
-#include "preference_file.h"
+#include "files/preference_file.h"
 #include "temp_folder.h"
 
-#include "services/plist_files.h"
+#include "files/plist_files.h"
 
 #include <csignal>
 #include <cstdlib>

@@ -4,8 +4,8 @@
 // library that quelline-prefs uses. Each reads the whole file, changes one
 // key and writes the whole file back, so without the lock one would write
 // over the other's change; with it, none is lost.
+#include "files/preference_file.h"
 #include "home/home_process.h"
-#include "preference_file.h"
 #include "temp_folder.h"
 
 #include <chrono>

@@ -2,7 +2,7 @@
 // command, every refusal (and that a refusal changes nothing), corrupt files
 // left alone without --force, the lock, and a change that reaches a running
 // quelline-sim over the same device root.
-#include "preference_file.h"
+#include "files/preference_file.h"
 #include "temp_folder.h"
 
 #include <cerrno>

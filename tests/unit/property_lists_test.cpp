@@ -8,10 +8,10 @@
 #include "platform_fixture.h"
 #include "temp_folder.h"
 
+#include "files/plist_files.h"
 #include "platform/foundation.h"
 #include "services/device_paths.h"
 #include "services/foundation.h"
-#include "services/plist_files.h"
 #include "services/property_lists.h"
 #include "services/trace.h"
 

@@ -2,7 +2,7 @@
 // the checks that every file passes before libplist 2.2.0 sees it, the
 // bounded read of a regular file, and the atomic write. The platform's
 // NSDictionary file methods (property_lists.h) and the tools that edit a
-// device root's preference files (tools/preference_file.h) both stand on
+// device root's preference files (preference_file.h) both stand on
 // this, so that they agree on what is a property list and how it is written.
 //
 // A file is untrusted input: libplist 2.2.0 trusts the offsets and lengths of

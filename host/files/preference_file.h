@@ -4,7 +4,7 @@
 //
 // A file is untrusted input: it is read only when it is a regular file of at
 // most kMaxPreferenceFileBytes, and checked before libplist parses it, by
-// the same code (host/sim/services/plist_files.h) and to the same bounds as
+// the same code (plist_files.h) and to the same bounds as
 // the platform's own reader: what one takes for a property list, so does the
 // other. A file that is not a dictionary property list is never overwritten
 // by an edit: the edit throws PreferenceFileError and the file stays as it
@@ -15,7 +15,7 @@
 // neither loses the other's change.
 #pragma once
 
-#include "services/plist_files.h"
+#include "files/plist_files.h"
 
 #include <cstddef>
 #include <cstdint>

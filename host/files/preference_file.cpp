@@ -2,7 +2,7 @@
 // hostsim's plist_files: XML and binary read, XML written. Integers are
 // libplist's 64-bit "uint" nodes holding the two's complement of the signed
 // value, which the XML writer prints signed.
-#include "preference_file.h"
+#include "files/preference_file.h"
 
 #include "services/file_lock.h"
 
