@@ -1,7 +1,7 @@
 #include "report.h"
 
+#include "files/plist_files.h"
 #include "output.h"
-#include "preference_file.h"
 #include "web_assets.h"
 
 #include <span>
@@ -92,12 +92,10 @@ std::string renderPage(std::string_view page, const nlohmann::json& record) {
 
 void writeReport(const std::filesystem::path& path, const nlohmann::json& record) {
   const std::string html = renderPage(web::kReportHtml, record);
-  try {
-    prefsfile::writeFileAtomically(
-        path, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(html.data()), html.size()));
-  } catch (const prefsfile::PreferenceFileError& e) {
-    throw ReportError(std::string("cannot write the report: ") + e.what());
-  }
+  if (std::optional<prefsfile::FileError> error = prefsfile::writeFileAtomically(
+          path,
+          std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(html.data()), html.size())))
+    throw ReportError(std::string("cannot write the report: ") + error->what());
 }
 
 } // namespace quelline::sim

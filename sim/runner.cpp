@@ -1,5 +1,6 @@
 #include "runner.h"
 
+#include "files/device_paths.h"
 #include "library_state.h"
 #include "prefs/domain.h"
 #include "services/darwin_notify.h"
@@ -14,8 +15,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using json = nlohmann::json;
+using prefsfile::FileError;
+using prefsfile::FileProblem;
 using prefsfile::PreferenceFile;
-using prefsfile::PreferenceFileError;
 
 // Device paths of the files that `prefs` and `apps` edit, and the name the
 // preference editor posts after a change.
@@ -182,10 +184,6 @@ const json* find(const json& state, const std::vector<std::string>& path) {
   return node;
 }
 
-std::string quotedPath(const fs::path& path) {
-  return "\"" + path.string() + "\"";
-}
-
 } // namespace
 
 SimulatorFailure::SimulatorFailure(const Location& where, const std::string& message)
@@ -198,7 +196,7 @@ Runner::Runner(const RunnerOptions& options, Output& output)
 }
 
 fs::path Runner::hostPath(std::string_view devicePath) const {
-  return options_.root / fs::path(devicePath).relative_path();
+  return prefsfile::hostPathUnder(options_.root, devicePath);
 }
 
 json Runner::state() const {
@@ -303,8 +301,8 @@ void Runner::perform(const Command& command, const fs::path& base) {
     fs::remove(hostPath(kPreferencesPath), ec);
     if (ec)
       throw SimulatorFailure(where, "prefs delete: cannot delete " +
-                                        quotedPath(hostPath(kPreferencesPath)) + ": " +
-                                        ec.message());
+                                        prefsfile::inQuotes(hostPath(kPreferencesPath).string()) +
+                                        ": " + ec.message());
     break;
   }
   case Verb::PrefsCorrupt:
@@ -316,13 +314,10 @@ void Runner::perform(const Command& command, const fs::path& base) {
     fs::path source = command.name;
     if (source.is_relative()) source = base / source;
     std::vector<uint8_t> bytes;
-    try {
-      bytes = prefsfile::readFileBytes(source, kMaxCopyBytes);
-    } catch (const PreferenceFileError& e) {
-      throw ScenarioError(where, std::string("prefs copy: ") + e.what() +
+    if (std::optional<FileError> error = prefsfile::readRegularFile(source, kMaxCopyBytes, bytes))
+      throw ScenarioError(where, std::string("prefs copy: ") + error->what() +
                                      "; expected a readable file (relative to the scenario's "
                                      "folder)");
-    }
     replacePreferences(command, bytes);
     break;
   }
@@ -368,16 +363,15 @@ void Runner::editPreferences(const Command& command) {
         if (command.verb == Verb::PrefsRemove) return file.remove(command.name);
         file.set(command.name, command.value);
         return true;
-      } catch (const PreferenceFileError& e) {
+      } catch (const FileError& e) {
         throw ScenarioError(command.where, std::string(verbName(command.verb)) + ": " + e.what() +
                                                "; expected a dictionary property list or no "
                                                "file (prefs delete removes it)");
       }
     });
-  } catch (const prefsfile::LockUnavailable& e) {
-    throw SimulatorFailure(command.where, verbName(command.verb) + std::string(": ") + e.what());
-  } catch (const PreferenceFileError& e) {
-    emitWrite(kPreferencesPath, false);
+  } catch (const FileError& e) {
+    // The lock not had: nothing was tried; a failed save was a write.
+    if (e.problem() != FileProblem::LockUnavailable) emitWrite(kPreferencesPath, false);
     throw SimulatorFailure(command.where, verbName(command.verb) + std::string(": ") + e.what());
   }
   if (written) emitWrite(kPreferencesPath, true);
@@ -385,13 +379,12 @@ void Runner::editPreferences(const Command& command) {
 }
 
 void Runner::replacePreferences(const Command& command, std::span<const uint8_t> bytes) {
-  try {
-    prefsfile::writeFileAtomically(hostPath(kPreferencesPath), bytes);
-    emitWrite(kPreferencesPath, true);
-  } catch (const PreferenceFileError& e) {
-    emitWrite(kPreferencesPath, false);
-    throw SimulatorFailure(command.where, verbName(command.verb) + std::string(": ") + e.what());
-  }
+  const std::optional<FileError> error =
+      prefsfile::writeFileAtomically(hostPath(kPreferencesPath), bytes);
+  emitWrite(kPreferencesPath, !error);
+  if (error)
+    throw SimulatorFailure(command.where,
+                           verbName(command.verb) + std::string(": ") + error->what());
 }
 
 void Runner::editAppList(const Command& command) {
@@ -406,7 +399,7 @@ void Runner::editAppList(const Command& command) {
           try {
             return command.verb == Verb::AppsAdd ? file.addString(key, command.name)
                                                  : file.removeString(key, command.name);
-          } catch (const PreferenceFileError& e) {
+          } catch (const FileError& e) {
             throw ScenarioError(command.where,
                                 std::string(verbName(command.verb)) + ": " + e.what() +
                                     "; expected a dictionary property list holding an array of "
@@ -414,10 +407,8 @@ void Runner::editAppList(const Command& command) {
                                     std::string(key) + "\", or no file");
           }
         });
-  } catch (const prefsfile::LockUnavailable& e) {
-    throw SimulatorFailure(command.where, verbName(command.verb) + std::string(": ") + e.what());
-  } catch (const PreferenceFileError& e) {
-    emitWrite(devicePath, false);
+  } catch (const FileError& e) {
+    if (e.problem() != FileProblem::LockUnavailable) emitWrite(devicePath, false);
     throw SimulatorFailure(command.where, verbName(command.verb) + std::string(": ") + e.what());
   }
   if (written) emitWrite(devicePath, true);

@@ -2,6 +2,7 @@
 // actions, the device's files, and expectations on the process's state.
 #pragma once
 
+#include "files/preference_file.h"
 #include "home/home_process.h"
 #include "output.h"
 #include "scenario.h"

@@ -3,7 +3,7 @@
 // ScenarioError naming the file, the line and what was expected.
 #pragma once
 
-#include "files/preference_file.h"
+#include "files/preference_value.h"
 
 #include <nlohmann/json.hpp>
 #include <optional>

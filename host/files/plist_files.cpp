@@ -13,10 +13,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace hostsim {
+namespace prefsfile {
 namespace {
 
 namespace fs = std::filesystem;
+using Reason = PropertyListRefusal::Reason;
 
 // --- Binary property lists ---------------------------------------------------
 
@@ -41,8 +42,10 @@ class BinaryCheck {
 public:
   explicit BinaryCheck(std::span<const uint8_t> bytes) : bytes_(bytes) {}
 
-  bool run() {
-    if (bytes_.size() < kHeaderSize + kTrailerSize) return false;
+  // Why the bytes are refused, or nothing.
+  std::optional<PropertyListRefusal> run() {
+    if (bytes_.size() < kHeaderSize + kTrailerSize)
+      return PropertyListRefusal{Reason::BadOffset, std::nullopt}; // no room for the trailer
     const uint64_t trailerStart = bytes_.size() - kTrailerSize;
     const uint8_t* trailer = bytes_.data() + trailerStart;
     offsetSize_ = trailer[6];
@@ -50,19 +53,24 @@ public:
     const uint64_t count = readBigEndian(trailer + 8, 8);
     const uint64_t top = readBigEndian(trailer + 16, 8);
     const uint64_t table = readBigEndian(trailer + 24, 8);
-    if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8) return false;
-    if (count == 0 || top >= count) return false;
-    if (table < kHeaderSize || table >= trailerStart) return false;
-    if (count > (trailerStart - table) / offsetSize_) return false;
+    if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8)
+      return refusal(Reason::BadOffset, trailerStart);
+    if (count == 0 || top >= count) return refusal(Reason::BadOffset, trailerStart);
+    if (table < kHeaderSize || table >= trailerStart)
+      return refusal(Reason::BadOffset, trailerStart);
+    if (count > (trailerStart - table) / offsetSize_)
+      return refusal(Reason::BadOffset, trailerStart);
     tableStart_ = table;
     offsets_.resize(count);
     for (uint64_t i = 0; i < count; ++i) {
       uint64_t offset = readBigEndian(bytes_.data() + table + i * offsetSize_, offsetSize_);
-      if (offset < kHeaderSize || offset >= table) return false;
+      if (offset < kHeaderSize || offset >= table)
+        return refusal(Reason::BadOffset, table + i * offsetSize_);
       offsets_[i] = offset;
     }
     onPath_.assign(count, 0);
-    return visit(top, 0);
+    if (visit(top, 0, trailerStart)) return std::nullopt;
+    return refusal_;
   }
 
 private:
@@ -91,54 +99,73 @@ private:
     return true;
   }
 
+  static PropertyListRefusal refusal(Reason reason, uint64_t offset) {
+    return PropertyListRefusal{reason, offset};
+  }
+
+  // Notes why the walk stops; false, for `return refuse(...)`.
+  bool refuse(Reason reason, uint64_t offset) {
+    refusal_ = refusal(reason, offset);
+    return false;
+  }
+
   bool isStringObject(uint64_t index) const {
     if (index >= offsets_.size()) return false;
     uint8_t type = bytes_[offsets_[index]] >> 4;
     return type == 0x5 || type == 0x6;
   }
 
-  // `depth`: the containers that enclose the object.
-  bool visit(uint64_t index, int depth) {
-    if (index >= offsets_.size() || onPath_[index]) return false;
-    if (++values_ > kMaxPropertyListValues) return false;
+  // `depth`: the containers that enclose the object; `from`: where the
+  // reference to it was read.
+  bool visit(uint64_t index, int depth, uint64_t from) {
+    if (index >= offsets_.size()) return refuse(Reason::BadOffset, from);
     const uint64_t pos = offsets_[index];
+    if (onPath_[index]) return refuse(Reason::ReferenceCycle, pos);
+    if (++values_ > kMaxPropertyListValues) return refuse(Reason::TooManyValues, pos);
     const uint8_t marker = bytes_[pos];
     const uint8_t info = marker & 0x0F;
     uint64_t n = 0;
     uint64_t start = 0;
+    // Whether the object's content lies before the offset table.
+    auto inside = [&](bool ok) { return ok || refuse(Reason::BadOffset, pos); };
     switch (marker >> 4) {
     case 0x0: // false, true; null and fill are no property-list values
-      return marker == 0x08 || marker == 0x09;
+      return marker == 0x08 || marker == 0x09 || refuse(Reason::BadObject, pos);
     case 0x1: // integer of 1, 2, 4, 8 or 16 bytes
-      return info <= 4 && fits(pos + 1, uint64_t{1} << info, 1);
+      if (info > 4) return refuse(Reason::BadObject, pos);
+      return inside(fits(pos + 1, uint64_t{1} << info, 1));
     case 0x2: // real of 4 or 8 bytes
-      return (info == 2 || info == 3) && fits(pos + 1, uint64_t{1} << info, 1);
+      if (info != 2 && info != 3) return refuse(Reason::BadObject, pos);
+      return inside(fits(pos + 1, uint64_t{1} << info, 1));
     case 0x3: // date
-      return marker == 0x33 && fits(pos + 1, 8, 1);
+      if (marker != 0x33) return refuse(Reason::BadObject, pos);
+      return inside(fits(pos + 1, 8, 1));
     case 0x4: // data
     case 0x5: // ASCII string
-      return length(pos, n, start) && fits(start, n, 1);
+      return inside(length(pos, n, start) && fits(start, n, 1));
     case 0x6: // UTF-16 string
-      return length(pos, n, start) && fits(start, n, 2);
+      return inside(length(pos, n, start) && fits(start, n, 2));
     case 0xA: // array: n references
     case 0xD: // dictionary: n key references, then n value references
     {
-      if (depth + 1 > kMaxPropertyListDepth) return false;
+      if (depth + 1 > kMaxPropertyListDepth) return refuse(Reason::Nesting, pos);
       const bool dictionary = (marker >> 4) == 0xD;
       const uint64_t perItem = dictionary ? 2 : 1;
-      if (!length(pos, n, start) || !fits(start, n, perItem * refSize_)) return false;
+      if (!inside(length(pos, n, start) && fits(start, n, perItem * refSize_))) return false;
       onPath_[index] = 1;
       bool ok = true;
       for (uint64_t i = 0; ok && i < n * perItem; ++i) {
-        uint64_t ref = readBigEndian(bytes_.data() + start + i * refSize_, refSize_);
-        if (dictionary && i < n && !isStringObject(ref)) ok = false;
-        if (ok) ok = visit(ref, depth + 1);
+        const uint64_t at = start + i * refSize_;
+        uint64_t ref = readBigEndian(bytes_.data() + at, refSize_);
+        if (dictionary && i < n && !isStringObject(ref))
+          ok = refuse(ref < offsets_.size() ? Reason::BadObject : Reason::BadOffset, at);
+        if (ok) ok = visit(ref, depth + 1, at);
       }
       onPath_[index] = 0;
       return ok;
     }
     default: // UIDs, sets and unknown markers
-      return false;
+      return refuse(Reason::BadObject, pos);
     }
   }
 
@@ -149,6 +176,7 @@ private:
   std::vector<uint64_t> offsets_;
   std::vector<uint8_t> onPath_;
   size_t values_ = 0;
+  PropertyListRefusal refusal_{Reason::BadOffset, std::nullopt};
 };
 
 // --- XML property lists --------------------------------------------------------
@@ -168,7 +196,8 @@ bool isNameChar(char c) {
 // than libplist ends it, so that no tag libplist reads goes unseen here; any
 // doubt (an odd name, a container with attributes written as empty, an
 // unmatched tag) makes the file no property list.
-bool checkXml(std::string_view text) {
+std::optional<PropertyListRefusal> checkXml(std::string_view text) {
+  auto refused = [](Reason reason, size_t at) { return PropertyListRefusal{reason, at}; };
   constexpr size_t npos = std::string_view::npos;
   // <plist>, the containers, and one value inside the innermost container.
   constexpr size_t kMaxOpenElements = kMaxPropertyListDepth + 2;
@@ -181,22 +210,22 @@ bool checkXml(std::string_view text) {
     size_t end = npos;
     if (rest.starts_with("<!--")) {
       // From the comment's own dashes: "<!-->" ends here at the latest.
-      if ((end = text.find("-->", i + 2)) == npos) return false;
+      if ((end = text.find("-->", i + 2)) == npos) return refused(Reason::BadXml, i);
       i = end + 3;
       continue;
     }
     if (rest.starts_with("<![CDATA[")) {
-      if ((end = text.find("]]>", i + 9)) == npos) return false;
+      if ((end = text.find("]]>", i + 9)) == npos) return refused(Reason::BadXml, i);
       i = end + 3;
       continue;
     }
     if (rest.starts_with("<?")) {
-      if ((end = text.find("?>", i + 1)) == npos) return false;
+      if ((end = text.find("?>", i + 1)) == npos) return refused(Reason::BadXml, i);
       i = end + 2;
       continue;
     }
     if (rest.starts_with("<!")) { // <!DOCTYPE ...>
-      if ((end = text.find('>', i + 2)) == npos) return false;
+      if ((end = text.find('>', i + 2)) == npos) return refused(Reason::BadXml, i);
       i = end + 1;
       continue;
     }
@@ -205,31 +234,34 @@ bool checkXml(std::string_view text) {
     size_t nameEnd = nameStart;
     while (nameEnd < text.size() && isNameChar(text[nameEnd]))
       ++nameEnd;
-    if (nameEnd == nameStart || nameEnd == text.size()) return false;
-    if (!isSpace(text[nameEnd]) && text[nameEnd] != '/' && text[nameEnd] != '>') return false;
+    if (nameEnd == nameStart || nameEnd == text.size()) return refused(Reason::BadXml, i);
+    if (!isSpace(text[nameEnd]) && text[nameEnd] != '/' && text[nameEnd] != '>')
+      return refused(Reason::BadXml, i);
     const size_t close = text.find('>', nameEnd);
-    if (close == npos) return false;
+    if (close == npos) return refused(Reason::BadXml, i);
     const std::string_view name = text.substr(nameStart, nameEnd - nameStart);
     const bool container = name == "array" || name == "dict";
     if (closing) {
-      if (open.empty() || open.back() != name) return false;
+      if (open.empty() || open.back() != name) return refused(Reason::BadXml, i);
       open.pop_back();
       if (container) --containers;
     } else {
-      if (name != "plist" && ++values > kMaxPropertyListValues) return false;
+      if (name != "plist" && ++values > kMaxPropertyListValues)
+        return refused(Reason::TooManyValues, i);
       bool empty = text[close - 1] == '/';
       // An empty container is "<array/>" or "<array />", nothing else.
       for (size_t k = nameEnd; empty && container && k + 1 < close; ++k)
         if (!isSpace(text[k])) empty = false;
       if (!empty) {
-        if (container && ++containers > kMaxPropertyListDepth) return false;
+        if (container && ++containers > kMaxPropertyListDepth) return refused(Reason::Nesting, i);
         open.push_back(name);
-        if (open.size() > kMaxOpenElements) return false;
+        if (open.size() > kMaxOpenElements) return refused(Reason::Nesting, i);
       }
     }
     i = close + 1;
   }
-  return open.empty();
+  if (!open.empty()) return refused(Reason::BadXml, text.size());
+  return std::nullopt;
 }
 
 // --- Trees ---------------------------------------------------------------------
@@ -285,10 +317,6 @@ std::string errnoText(int error) {
   return std::strerror(error);
 }
 
-void tell(std::string* problem, std::string text) {
-  if (problem != nullptr) *problem = std::move(text);
-}
-
 bool writeAll(int fd, std::span<const uint8_t> data) {
   while (!data.empty()) {
     ssize_t n = ::write(fd, data.data(), data.size());
@@ -299,17 +327,53 @@ bool writeAll(int fd, std::span<const uint8_t> data) {
   return true;
 }
 
-std::string quoted(const fs::path& path) {
-  return "\"" + path.string() + "\"";
-}
-
 } // namespace
 
-bool checkPropertyListBytes(std::span<const uint8_t> bytes) {
-  if (bytes.empty() || bytes.size() > kMaxPropertyListBytes) return false;
+std::string PropertyListRefusal::describe() const {
+  std::string text;
+  switch (reason) {
+  case Reason::Empty:
+    text = "empty";
+    break;
+  case Reason::BadHeader:
+    text = "a binary property list of another version than bplist00";
+    break;
+  case Reason::TooLarge:
+    text = "larger than " + std::to_string(kMaxPropertyListBytes) + " bytes";
+    break;
+  case Reason::BadOffset:
+    text = "an offset, length or reference outside the file";
+    break;
+  case Reason::BadObject:
+    text = "an object that is no property-list value";
+    break;
+  case Reason::ReferenceCycle:
+    text = "a container that holds itself";
+    break;
+  case Reason::Nesting:
+    text = "nesting deeper than " + std::to_string(kMaxPropertyListDepth) + " levels";
+    break;
+  case Reason::TooManyValues:
+    text = "more than " + std::to_string(kMaxPropertyListValues) + " values";
+    break;
+  case Reason::BadXml:
+    text = "XML elements that do not match";
+    break;
+  }
+  if (offset) text += " at byte " + std::to_string(*offset);
+  return text;
+}
+
+std::optional<PropertyListRefusal> checkPropertyListBytes(std::span<const uint8_t> bytes) {
+  if (bytes.empty()) return PropertyListRefusal{Reason::Empty, std::nullopt};
+  if (bytes.size() > kMaxPropertyListBytes)
+    return PropertyListRefusal{Reason::TooLarge, std::nullopt};
   const std::string_view head(reinterpret_cast<const char*>(bytes.data()),
                               std::min(bytes.size(), kBinaryMagic.size()));
-  if (head.starts_with("bplist")) return head == kBinaryMagic && BinaryCheck(bytes).run();
+  if (head.starts_with("bplist")) {
+    if (head != kBinaryMagic) return PropertyListRefusal{Reason::BadHeader, 0};
+    return BinaryCheck(bytes).run();
+  }
   return checkXml(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
@@ -318,7 +382,7 @@ void PlistTreeFree::operator()(void* node) const {
 }
 
 PlistTree parsePropertyListTree(std::span<const uint8_t> bytes) {
-  if (!checkPropertyListBytes(bytes)) return nullptr;
+  if (checkPropertyListBytes(bytes)) return nullptr;
   // libplist reads its own copy, followed by NUL bytes that it may look at
   // but that are never content.
   std::vector<char> buffer(bytes.begin(), bytes.end());
@@ -349,44 +413,31 @@ bool propertyListXml(const void* tree, std::string& xml) {
   return true;
 }
 
-FileReadStatus readRegularFile(const fs::path& path, size_t limit, std::vector<uint8_t>& bytes,
-                               std::string* problem) {
+std::optional<FileError> readRegularFile(const fs::path& path, size_t limit,
+                                         std::vector<uint8_t>& bytes) {
   bytes.clear();
-  if (path.empty()) {
-    tell(problem, "no such file");
-    return FileReadStatus::Missing;
-  }
+  if (path.empty()) return FileError(FileProblem::Missing, path, "no such file");
   // O_NOFOLLOW: a symbolic link is no file of the device's own; O_NONBLOCK:
   // a FIFO in the file's place must not block the read.
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) {
     const int error = errno;
-    if (error == ENOENT) {
-      tell(problem, "no such file");
-      return FileReadStatus::Missing;
-    }
-    tell(problem, error == ELOOP ? "a symbolic link, not a regular file"
-                                 : "cannot be opened: " + errnoText(error));
-    return FileReadStatus::Failed;
+    if (error == ENOENT) return FileError(FileProblem::Missing, path, "no such file");
+    return FileError(FileProblem::Unreadable, path,
+                     error == ELOOP ? "a symbolic link, not a regular file"
+                                    : "cannot be opened: " + errnoText(error));
   }
   struct Closer {
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
   struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    tell(problem, "cannot be read: " + errnoText(errno));
-    return FileReadStatus::Failed;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    tell(problem, "not a regular file");
-    return FileReadStatus::Failed;
-  }
-  const std::string tooLarge = "larger than " + std::to_string(limit) + " bytes";
-  if (st.st_size < 0 || static_cast<uint64_t>(st.st_size) > limit) {
-    tell(problem, tooLarge);
-    return FileReadStatus::TooLarge;
-  }
+  if (::fstat(fd, &st) != 0)
+    return FileError(FileProblem::Unreadable, path, "cannot be read: " + errnoText(errno));
+  if (!S_ISREG(st.st_mode)) return FileError(FileProblem::Unreadable, path, "not a regular file");
+  const FileError tooLarge(FileProblem::TooLarge, path,
+                           "larger than " + std::to_string(limit) + " bytes");
+  if (st.st_size < 0 || static_cast<uint64_t>(st.st_size) > limit) return tooLarge;
   // Room for one byte more than fstat saw, growing up to one byte more than
   // allowed: a file that grew meanwhile is read (or refused) whole.
   bytes.resize(static_cast<size_t>(st.st_size) + 1);
@@ -399,44 +450,39 @@ FileReadStatus readRegularFile(const fs::path& path, size_t limit, std::vector<u
     ssize_t n = ::read(fd, bytes.data() + total, bytes.size() - total);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
-      tell(problem, "cannot be read: " + errnoText(errno));
+      const int error = errno;
       bytes.clear();
-      return FileReadStatus::Failed;
+      return FileError(FileProblem::Unreadable, path, "cannot be read: " + errnoText(error));
     }
     if (n == 0) break;
     total += static_cast<size_t>(n);
   }
   if (total > limit) {
-    tell(problem, tooLarge);
     bytes.clear();
-    return FileReadStatus::TooLarge;
+    return tooLarge;
   }
   bytes.resize(total);
-  return FileReadStatus::Ok;
+  return std::nullopt;
 }
 
-bool writeFileAtomically(const fs::path& path, std::span<const uint8_t> bytes,
-                         std::string* problem) {
-  if (path.empty() || !path.has_filename()) {
-    tell(problem, "not a file name");
-    return false;
-  }
+std::optional<FileError> writeFileAtomically(const fs::path& path, std::span<const uint8_t> bytes) {
+  // Every failure leaves the file as it was.
+  auto failed = [&](const std::string& why) {
+    return FileError(FileProblem::WriteFailed, path, why + "; the file is unchanged");
+  };
+  if (path.empty() || !path.has_filename()) return failed("not a file name");
   const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
   mode_t mode = 0644;
   struct stat old {};
   if (::lstat(path.c_str(), &old) == 0) {
-    if (!S_ISREG(old.st_mode)) {
-      tell(problem, "not a regular file; not replaced");
-      return false;
-    }
+    if (!S_ISREG(old.st_mode)) return failed("not a regular file; not replaced");
     mode = old.st_mode & 07777;
   }
   std::string temporary = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
   int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) {
-    tell(problem, "cannot create a temporary file in " + quoted(folder) + ": " + errnoText(errno));
-    return false;
-  }
+  if (fd < 0)
+    return failed("cannot create a temporary file in " + inQuotes(folder.string()) + ": " +
+                  errnoText(errno));
   const char* step = nullptr;
   int error = 0;
   if (::fchmod(fd, mode) != 0)
@@ -456,8 +502,7 @@ bool writeFileAtomically(const fs::path& path, std::span<const uint8_t> bytes,
   }
   if (step != nullptr) {
     ::unlink(temporary.c_str());
-    tell(problem, std::string(step) + ": " + (error != 0 ? errnoText(error) : "short write"));
-    return false;
+    return failed(std::string(step) + ": " + (error != 0 ? errnoText(error) : "short write"));
   }
   // The new file is in place; flushing the folder makes the rename durable.
   int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -465,7 +510,7 @@ bool writeFileAtomically(const fs::path& path, std::span<const uint8_t> bytes,
     ::fsync(folderFd);
     ::close(folderFd);
   }
-  return true;
+  return std::nullopt;
 }
 
 bool writeFileInPlace(const fs::path& path, std::span<const uint8_t> bytes) {
@@ -489,4 +534,4 @@ bool writeFileInPlace(const fs::path& path, std::span<const uint8_t> bytes) {
   return ok;
 }
 
-} // namespace hostsim
+} // namespace prefsfile

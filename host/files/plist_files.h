@@ -11,15 +11,18 @@
 // buffer, follow a cycle or recurse without limit.
 #pragma once
 
+#include "files/file_error.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
-namespace hostsim {
+namespace prefsfile {
 
 // Files larger than this are no property list to the reader, and the writer
 // refuses to produce one: the device's own preferences refuse domains of
@@ -40,12 +43,33 @@ inline constexpr size_t kMaxPropertyListValues = size_t{1} << 18;
 
 // --- Bytes and trees ------------------------------------------------------------
 
-// Whether `bytes` may be handed to libplist: at most kMaxPropertyListBytes;
-// a binary property list ("bplist00") whose trailer, offset table, objects
-// and references all lie inside it, with no container inside itself, at
-// most kMaxPropertyListDepth deep and kMaxPropertyListValues values; or
-// XML whose elements are balanced within the same bounds.
-bool checkPropertyListBytes(std::span<const uint8_t> bytes);
+// Why the checks refused bytes, and where.
+struct PropertyListRefusal {
+  enum class Reason {
+    Empty,
+    BadHeader,      // "bplist" of another version than 00
+    TooLarge,       // more than kMaxPropertyListBytes
+    BadOffset,      // a trailer, offset, length or reference outside the file
+    BadObject,      // an object that is no property-list value (a UID, a bad marker)
+    ReferenceCycle, // a container that holds itself
+    Nesting,        // containers deeper than kMaxPropertyListDepth
+    TooManyValues,  // more than kMaxPropertyListValues values
+    BadXml,         // elements that are not balanced, or an odd tag
+  };
+  Reason reason;
+  std::optional<uint64_t> offset; // the byte where it was found, when known
+
+  // "nesting deeper than 64 levels at byte 1234".
+  std::string describe() const;
+};
+
+// Why `bytes` may not be handed to libplist, or nothing when they may: at
+// most kMaxPropertyListBytes; a binary property list ("bplist00") whose
+// trailer, offset table, objects and references all lie inside it, with no
+// container inside itself, at most kMaxPropertyListDepth deep and
+// kMaxPropertyListValues values; or XML whose elements are balanced within
+// the same bounds.
+std::optional<PropertyListRefusal> checkPropertyListBytes(std::span<const uint8_t> bytes);
 
 // A libplist tree (a plist_t), freed with plist_free.
 struct PlistTreeFree {
@@ -66,20 +90,13 @@ bool propertyListXml(const void* tree, std::string& xml);
 
 // --- Files ----------------------------------------------------------------------
 
-enum class FileReadStatus {
-  Ok,
-  Missing,  // no such file
-  TooLarge, // larger than the limit
-  Failed,   // a symbolic link, no regular file, or it could not be read
-};
-
 // Reads the regular file at `path` (a host path), at most `limit` bytes of
 // it, into `bytes`. The file is opened without following a symbolic link and
 // without blocking (a FIFO in its place is no file); a file that grows while
-// it is read is read whole or refused. On anything but Ok, `problem` (when
-// given) says why, e.g. "not a regular file".
-FileReadStatus readRegularFile(const std::filesystem::path& path, size_t limit,
-                               std::vector<uint8_t>& bytes, std::string* problem = nullptr);
+// it is read is read whole or refused. Returns what went wrong (Missing,
+// TooLarge or Unreadable, e.g. "not a regular file"), or nothing.
+[[nodiscard]] std::optional<FileError> readRegularFile(const std::filesystem::path& path,
+                                                       size_t limit, std::vector<uint8_t>& bytes);
 
 // Replaces the file at `path` with `bytes`: a temporary file in the same
 // folder, written whole, flushed to disk, then renamed over the file; the
@@ -87,9 +104,9 @@ FileReadStatus readRegularFile(const std::filesystem::path& path, size_t limit,
 // file it replaces, or is 0644 when there was none; anything in its place
 // that is no regular file (a symbolic link, a folder) is not replaced. On
 // failure the temporary file is removed, the old file is left as it was, and
-// `problem` (when given) says which step failed and why.
-bool writeFileAtomically(const std::filesystem::path& path, std::span<const uint8_t> bytes,
-                         std::string* problem = nullptr);
+// the WriteFailed error says which step failed and why.
+[[nodiscard]] std::optional<FileError> writeFileAtomically(const std::filesystem::path& path,
+                                                           std::span<const uint8_t> bytes);
 
 // Overwrites the regular file at `path` with `bytes` where it stands (made
 // 0644 when missing): a failure part way leaves it damaged, which is what a
@@ -97,4 +114,4 @@ bool writeFileAtomically(const std::filesystem::path& path, std::span<const uint
 // no regular file is not written.
 bool writeFileInPlace(const std::filesystem::path& path, std::span<const uint8_t> bytes);
 
-} // namespace hostsim
+} // namespace prefsfile

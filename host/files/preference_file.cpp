@@ -1,10 +1,10 @@
 // Property-list files through libplist 2.2.0 trees, read and written by
-// hostsim's plist_files: XML and binary read, XML written. Integers are
+// plist_files: XML and binary read, XML written. Integers are
 // libplist's 64-bit "uint" nodes holding the two's complement of the signed
 // value, which the XML writer prints signed.
 #include "files/preference_file.h"
 
-#include "services/file_lock.h"
+#include "files/file_lock.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,15 +13,16 @@
 #include <plist/plist.h>
 #include <unistd.h>
 
-namespace quelline::prefsfile {
+namespace prefsfile {
 namespace {
 
 namespace fs = std::filesystem;
 
-using PlistPtr = hostsim::PlistTree;
+using PlistPtr = PlistTree;
 
-std::string quoted(const fs::path& path) {
-  return "\"" + path.string() + "\"";
+// A key or value that cannot be stored, or an edit of the wrong kind.
+[[noreturn]] void refuse(const fs::path& path, const std::string& why) {
+  throw FileError(FileProblem::Refused, path, why);
 }
 
 PlistPtr newNode(const Value& value) {
@@ -49,28 +50,6 @@ bool isString(plist_t node, std::string_view text) {
 
 } // namespace
 
-// --- Reading ---------------------------------------------------------------------
-
-bool bytesSafeToParse(std::span<const uint8_t> bytes) {
-  return hostsim::checkPropertyListBytes(bytes);
-}
-
-std::vector<uint8_t> readFileBytes(const fs::path& path, size_t limit) {
-  std::vector<uint8_t> bytes;
-  std::string problem;
-  if (hostsim::readRegularFile(path, limit, bytes, &problem) != hostsim::FileReadStatus::Ok)
-    throw PreferenceFileError(quoted(path) + ": " + problem);
-  return bytes;
-}
-
-// --- Writing ---------------------------------------------------------------------
-
-void writeFileAtomically(const fs::path& path, std::span<const uint8_t> bytes) {
-  std::string problem;
-  if (!hostsim::writeFileAtomically(path, bytes, &problem))
-    throw PreferenceFileError(quoted(path) + ": " + problem + "; the file is unchanged");
-}
-
 // --- PreferenceFile ----------------------------------------------------------------
 
 struct PreferenceFile::Impl {
@@ -80,14 +59,23 @@ struct PreferenceFile::Impl {
   PlistPtr root; // the dictionary once loaded or edited
 
   void requireEditable() const {
-    if (state == FileState::Missing || state == FileState::Dictionary) return;
-    throw PreferenceFileError(quoted(path) + ": " + problem + "; not changed");
+    switch (state) {
+    case FileState::Missing:
+    case FileState::Dictionary:
+      return;
+    case FileState::Unreadable:
+      throw FileError(FileProblem::Unreadable, path, problem + "; not changed");
+    case FileState::NotPropertyList:
+      throw FileError(FileProblem::NotPropertyList, path, problem + "; not changed");
+    case FileState::NotDictionary:
+      throw FileError(FileProblem::NotDictionary, path, problem + "; not changed");
+    }
   }
 
   void requireKey(std::string_view key) const {
-    if (key.empty()) throw PreferenceFileError(quoted(path) + ": a key must not be empty");
+    if (key.empty()) refuse(path, "a key must not be empty");
     if (key.find('\0') != std::string_view::npos)
-      throw PreferenceFileError(quoted(path) + ": a key must not hold a NUL character");
+      refuse(path, "a key must not hold a NUL character");
   }
 
   // The dictionary to edit, created for a missing file.
@@ -116,8 +104,7 @@ struct PreferenceFile::Impl {
       return plist_dict_get_item(dict, name.c_str());
     }
     if (plist_get_node_type(node) != PLIST_ARRAY)
-      throw PreferenceFileError(quoted(path) + ": key \"" + name +
-                                "\" holds no array; not changed");
+      refuse(path, "key " + inQuotes(name) + " holds no array; not changed");
     return node;
   }
 };
@@ -131,24 +118,31 @@ PreferenceFile PreferenceFile::load(const fs::path& path) {
   auto impl = std::make_unique<Impl>();
   impl->path = path;
   std::vector<uint8_t> bytes;
-  switch (hostsim::readRegularFile(path, kMaxPreferenceFileBytes, bytes, &impl->problem)) {
-  case hostsim::FileReadStatus::Ok:
-    break;
-  case hostsim::FileReadStatus::Missing:
-    impl->state = FileState::Missing;
-    impl->problem.clear();
-    return PreferenceFile(std::move(impl));
-  case hostsim::FileReadStatus::TooLarge:
-    impl->state = FileState::NotPropertyList;
-    return PreferenceFile(std::move(impl));
-  case hostsim::FileReadStatus::Failed:
-    impl->state = FileState::Unreadable;
+  if (std::optional<FileError> error = readRegularFile(path, kMaxPreferenceFileBytes, bytes)) {
+    switch (error->problem()) {
+    case FileProblem::Missing:
+      impl->state = FileState::Missing;
+      return PreferenceFile(std::move(impl));
+    case FileProblem::TooLarge:
+      impl->state = FileState::NotPropertyList;
+      break;
+    default:
+      impl->state = FileState::Unreadable;
+      break;
+    }
+    impl->problem = error->detail();
     return PreferenceFile(std::move(impl));
   }
-  PlistPtr tree = hostsim::parsePropertyListTree(bytes);
-  if (!tree) {
+  PlistPtr tree;
+  if (bytes.empty()) {
     impl->state = FileState::NotPropertyList;
-    impl->problem = bytes.empty() ? "empty, not a property list" : "not a property list";
+    impl->problem = "empty, not a property list";
+  } else if (std::optional<PropertyListRefusal> refusal = checkPropertyListBytes(bytes)) {
+    impl->state = FileState::NotPropertyList;
+    impl->problem = "not a property list: " + refusal->describe();
+  } else if (!(tree = parsePropertyListTree(bytes))) {
+    impl->state = FileState::NotPropertyList;
+    impl->problem = "not a property list";
   } else if (plist_get_node_type(tree.get()) != PLIST_DICT) {
     impl->state = FileState::NotDictionary;
     impl->problem = "a property list whose top level is not a dictionary";
@@ -261,10 +255,9 @@ void PreferenceFile::set(std::string_view key, const Value& value) {
   impl_->requireKey(key);
   if (const auto* text = std::get_if<std::string>(&value);
       text != nullptr && text->find('\0') != std::string::npos)
-    throw PreferenceFileError(quoted(impl_->path) +
-                              ": a string value must not hold a NUL character");
+    refuse(impl_->path, "a string value must not hold a NUL character");
   if (const auto* real = std::get_if<double>(&value); real != nullptr && !std::isfinite(*real))
-    throw PreferenceFileError(quoted(impl_->path) + ": a real value must be finite");
+    refuse(impl_->path, "a real value must be finite");
   plist_t dict = impl_->dictionary();
   plist_dict_set_item(dict, std::string(key).c_str(), newNode(value).release());
   impl_->state = FileState::Dictionary;
@@ -280,7 +273,7 @@ bool PreferenceFile::remove(std::string_view key) {
 
 bool PreferenceFile::addString(std::string_view key, std::string_view item) {
   if (item.find('\0') != std::string_view::npos)
-    throw PreferenceFileError(quoted(impl_->path) + ": a string must not hold a NUL character");
+    refuse(impl_->path, "a string must not hold a NUL character");
   plist_t array = impl_->array(key, true);
   impl_->state = FileState::Dictionary;
   const uint32_t n = plist_array_get_size(array);
@@ -313,50 +306,41 @@ void PreferenceFile::startEmpty() {
 void PreferenceFile::save() {
   plist_t dict = impl_->dictionary();
   std::string xml;
-  if (!hostsim::propertyListXml(dict, xml))
-    throw PreferenceFileError(
-        quoted(impl_->path) + ": cannot encode the property list, or it would be larger than " +
-        std::to_string(kMaxPreferenceFileBytes) + " bytes; the file is unchanged");
-  writeFileAtomically(impl_->path, std::span<const uint8_t>(
-                                       reinterpret_cast<const uint8_t*>(xml.data()), xml.size()));
+  if (!propertyListXml(dict, xml))
+    throw FileError(FileProblem::WriteFailed, impl_->path,
+                    "cannot encode the property list, or it would be larger than " +
+                        std::to_string(kMaxPreferenceFileBytes) + " bytes; the file is unchanged");
+  if (std::optional<FileError> error = writeFileAtomically(
+          impl_->path,
+          std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(xml.data()), xml.size())))
+    throw *error;
   impl_->state = FileState::Dictionary;
 }
 
 // --- Changes under the advisory lock -------------------------------------------------
 
-fs::path lockPathOf(const fs::path& path) {
-  fs::path lock = path;
-  lock += ".lock";
-  return lock;
-}
-
-FileLock::FileLock(const fs::path& path, double timeoutSeconds)
-    : handle_(hostsim::lockHostFile(path, timeoutSeconds)) {
-  if (handle_ >= 0) return;
-  std::error_code ec;
-  const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
-  if (!fs::is_directory(folder, ec))
-    throw LockUnavailable(quoted(path) + ": cannot take its lock: the folder " + quoted(folder) +
-                          " does not exist; not changed");
-  char seconds[32];
-  std::snprintf(seconds, sizeof seconds, "%g", timeoutSeconds);
-  throw LockUnavailable(quoted(path) + ": cannot take its lock " + quoted(lockPathOf(path)) +
-                        " within " + seconds +
-                        " s: another program is changing the file, or the lock file cannot be "
-                        "made; not changed");
-}
-
-FileLock::~FileLock() {
-  if (handle_ >= 0) ::close(handle_); // closing the descriptor releases the lock
-}
-
 bool editLocked(const fs::path& path, double lockWait,
                 const std::function<bool(PreferenceFile&)>& change) {
   FileLock lock(path, lockWait);
+  if (!lock.held()) {
+    std::error_code ec;
+    const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
+    if (!fs::is_directory(folder, ec))
+      throw FileError(FileProblem::LockUnavailable, path,
+                      "cannot take its lock: the folder " + inQuotes(folder.string()) +
+                          " does not exist; not changed");
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%g", lockWait);
+    throw FileError(FileProblem::LockUnavailable, path,
+                    "cannot take its lock " + inQuotes(lockPathOf(path).string()) + " within " +
+                        seconds +
+                        " s: another program is changing the file, or the lock file cannot be "
+                        "made; not changed");
+  }
   PreferenceFile file = PreferenceFile::load(path);
   if (!change(file)) return false;
   file.save();
   return true;
 }
 
-} // namespace quelline::prefsfile
+} // namespace prefsfile

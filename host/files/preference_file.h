@@ -7,15 +7,17 @@
 // the same code (plist_files.h) and to the same bounds as
 // the platform's own reader: what one takes for a property list, so does the
 // other. A file that is not a dictionary property list is never overwritten
-// by an edit: the edit throws PreferenceFileError and the file stays as it
-// was, unless startEmpty() is asked for.
+// by an edit: the edit throws FileError and the file stays as it was,
+// unless startEmpty() is asked for.
 //
 // Processes that change one file take its advisory lock around their
 // read-change-write (editLocked), as the toggle module does, so that
 // neither loses the other's change.
 #pragma once
 
+#include "files/file_error.h"
 #include "files/plist_files.h"
+#include "files/preference_value.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -23,18 +25,15 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
-namespace quelline::prefsfile {
+namespace prefsfile {
 
 // Larger files are no property list to the reader, and save() refuses to
 // write one: the device's preferences refuse domains of 4 MiB or more.
-inline constexpr size_t kMaxPreferenceFileBytes = hostsim::kMaxPropertyListBytes;
+inline constexpr size_t kMaxPreferenceFileBytes = kMaxPropertyListBytes;
 
 // What a load found at the path.
 enum class FileState {
@@ -45,17 +44,8 @@ enum class FileState {
   Dictionary,      // editable
 };
 
-// A scalar value of a key.
-using Value = std::variant<bool, int64_t, double, std::string>;
-
 // The kind of value a key holds.
 enum class Kind { Boolean, Integer, Real, String, Array, Dictionary, Date, Data, Other };
-
-// An edit or a save that cannot be done; what() names the file and says why.
-class PreferenceFileError : public std::runtime_error {
-public:
-  using std::runtime_error::runtime_error;
-};
 
 class PreferenceFile {
 public:
@@ -69,7 +59,8 @@ public:
 
   const std::filesystem::path& path() const;
   FileState state() const;
-  // Why the file is not editable ("" when it is).
+  // Why the file is not editable ("" when it is): "not a regular file",
+  // "not a property list: nesting deeper than 64 levels at byte 9", ….
   const std::string& problem() const;
   // Missing or a dictionary: edits are allowed.
   bool editable() const;
@@ -85,14 +76,14 @@ public:
   // the key is absent or holds no array.
   std::optional<std::vector<std::string>> strings(std::string_view key) const;
 
-  // Edits (in memory, until save()). Each throws PreferenceFileError when
-  // the file is not editable, or when `key` is empty.
+  // Edits (in memory, until save()). Each throws FileError when the file is
+  // not editable (its state's problem), or Refused when `key` is empty.
   void set(std::string_view key, const Value& value);
   // Whether the key was there.
   bool remove(std::string_view key);
   // Adds `item` to the array of strings under `key` (created when absent)
   // unless it is there already; whether it was added. Throws when the key
-  // holds something other than an array.
+  // holds something other than an array (Refused).
   bool addString(std::string_view key, std::string_view item);
   // Removes every `item` from the array under `key`; whether any was there.
   // Throws when the key holds something other than an array.
@@ -106,8 +97,8 @@ public:
   void startEmpty();
 
   // Writes the dictionary as an XML property list, atomically (see
-  // writeFileAtomically). Throws PreferenceFileError when the file is not
-  // editable or the write fails; the file on disk is then unchanged.
+  // writeFileAtomically). Throws FileError when the file is not editable or
+  // the write fails (WriteFailed); the file on disk is then unchanged.
   void save();
 
 private:
@@ -115,23 +106,6 @@ private:
   explicit PreferenceFile(std::unique_ptr<Impl> impl);
   std::unique_ptr<Impl> impl_;
 };
-
-// Whether `bytes` may be handed to libplist: hostsim::checkPropertyListBytes,
-// bounded in size and well formed enough that the parser stays inside the
-// buffer and its recursion stays bounded.
-bool bytesSafeToParse(std::span<const uint8_t> bytes);
-
-// Replaces the file at `path` with `bytes`: a temporary file in the same
-// folder, written, flushed to disk, then renamed over the file; the folder
-// is flushed after. The new file keeps the old file's permission bits (0644
-// for a new file). On failure the temporary file is removed, the old file
-// is left as it was, and PreferenceFileError says which step failed.
-void writeFileAtomically(const std::filesystem::path& path, std::span<const uint8_t> bytes);
-
-// The bytes of the regular file at `path`, at most `limit` of them; throws
-// PreferenceFileError when it is missing, no regular file, unreadable or
-// larger than `limit`.
-std::vector<uint8_t> readFileBytes(const std::filesystem::path& path, size_t limit);
 
 // --- Changes under the advisory lock -------------------------------------------------
 
@@ -142,38 +116,14 @@ std::vector<uint8_t> readFileBytes(const std::filesystem::path& path, size_t lim
 // process that is stuck.
 inline constexpr double kEditorLockWait = 5.0;
 
-// The lock of a file could not be had in time (or its companion file could
-// not be made): nothing was read or written.
-class LockUnavailable : public PreferenceFileError {
-public:
-  using PreferenceFileError::PreferenceFileError;
-};
-
-// The companion file that carries the lock of `path`: "<path>.lock".
-std::filesystem::path lockPathOf(const std::filesystem::path& path);
-
-// Holds the advisory lock of the file at `path` (flock on "<path>.lock", the
-// lock that the toggle module takes through platform_lockFile) for a scope.
-class FileLock {
-public:
-  // Waits at most `timeoutSeconds`; throws LockUnavailable.
-  FileLock(const std::filesystem::path& path, double timeoutSeconds);
-  ~FileLock();
-  FileLock(const FileLock&) = delete;
-  FileLock& operator=(const FileLock&) = delete;
-
-private:
-  int handle_;
-};
-
 // One read-change-write of the file at `path`: takes its lock (waiting at
 // most `lockWait` seconds), loads the file, calls `change`, and saves when
 // `change` returns true; the lock is held until the file is written.
-// Returns what `change` returned. Throws LockUnavailable when the lock is
-// not had (a missing folder included: nothing read), PreferenceFileError
+// Returns what `change` returned. Throws FileError: LockUnavailable when
+// the lock is not had (a missing folder included: nothing read), WriteFailed
 // when the save fails (the file is unchanged); whatever `change` throws
 // passes through, nothing written.
 bool editLocked(const std::filesystem::path& path, double lockWait,
                 const std::function<bool(PreferenceFile&)>& change);
 
-} // namespace quelline::prefsfile
+} // namespace prefsfile

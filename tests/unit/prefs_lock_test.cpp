@@ -19,8 +19,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using quelline::prefsfile::PreferenceFile;
-using quelline::prefsfile::Value;
+using prefsfile::PreferenceFile;
+using prefsfile::Value;
 
 constexpr int kChanges = 300;
 
@@ -75,13 +75,12 @@ TEST(PreferenceLock, TheToggleAndTheEditorLoseNoChangeOfTheOther) {
   if (started) {
     for (; edits < kChanges; ++edits) {
       try {
-        quelline::prefsfile::editLocked(
-            path, quelline::prefsfile::kEditorLockWait, [](PreferenceFile& file) {
-              const std::optional<Value> count = file.value("editorCount");
-              if (!count) throw std::runtime_error("editorCount lost");
-              file.set("editorCount", std::get<int64_t>(*count) + 1);
-              return true;
-            });
+        prefsfile::editLocked(path, prefsfile::kEditorLockWait, [](PreferenceFile& file) {
+          const std::optional<Value> count = file.value("editorCount");
+          if (!count) throw std::runtime_error("editorCount lost");
+          file.set("editorCount", std::get<int64_t>(*count) + 1);
+          return true;
+        });
       } catch (const std::exception& e) {
         failure = e.what();
         break;

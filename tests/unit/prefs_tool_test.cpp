@@ -32,10 +32,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using json = nlohmann::json;
-using quelline::prefsfile::FileState;
-using quelline::prefsfile::Kind;
-using quelline::prefsfile::PreferenceFile;
-using quelline::prefsfile::Value;
+using prefsfile::FileState;
+using prefsfile::Kind;
+using prefsfile::PreferenceFile;
+using prefsfile::Value;
 
 constexpr const char* kEditor = QUELLINE_BIN_DIR "/quelline-prefs";
 constexpr const char* kSimulator = QUELLINE_BIN_DIR "/quelline-sim";
@@ -451,6 +451,17 @@ TEST_F(PrefsToolTest, ACorruptFileIsLeftAsItIsUnlessForced) {
     EXPECT_EQ(prefs().state(), FileState::Dictionary) << "started over even with nothing to reset";
     EXPECT_TRUE(prefs().keys().empty());
   }
+
+  // A file that the checks refuse: the message says why and where.
+  std::string deep = "<plist>";
+  for (int i = 0; i < 100; ++i)
+    deep += "<array>";
+  put(kPrefs, deep);
+  const Outcome refused = editor({"get", "useTimer"});
+  EXPECT_EQ(refused.status, 3) << refused;
+  EXPECT_TRUE(
+      contains(refused.err, "not a property list: nesting deeper than 64 levels at byte 455"))
+      << refused;
 
   // What is no file at all is not replaced, --force or not.
   fs::remove(host(kPrefs));

@@ -21,6 +21,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <gmock/gmock.h>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <plist/plist.h>
@@ -167,6 +168,13 @@ std::string describe(plist_t node) {
 Strong parse(const std::string& bytes) {
   return hostsim::parsePropertyList(
       std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+}
+
+// Why the checks refuse `bytes` ("" when they pass).
+std::string refusalOf(const std::string& bytes) {
+  const auto refusal = prefsfile::checkPropertyListBytes(
+      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+  return refusal ? refusal->describe() : "";
 }
 
 void putBigEndian(std::string& bytes, size_t at, uint64_t value, size_t width) {
@@ -522,6 +530,10 @@ TEST_F(PropertyListTest, BinaryFilesWithBadStructureAreNil) {
       << "object offset past the end";
   EXPECT_FALSE(spoiled([&](std::string& s) { s[table + item] = 3; })) << "object offset in header";
   EXPECT_FALSE(spoiled([&](std::string& s) { s[listAt + 2] = 4; })) << "reference past the count";
+  std::string pastCount = good;
+  pastCount[listAt + 2] = 4;
+  EXPECT_EQ(refusalOf(pastCount), "an offset, length or reference outside the file at byte " +
+                                      std::to_string(listAt + 2));
   EXPECT_FALSE(spoiled([&](std::string& s) { putBigEndian(s, Bplist::topAt(s), 4, 8); }))
       << "top object past the count";
   EXPECT_FALSE(spoiled([&](std::string& s) { putBigEndian(s, Bplist::countAt(s), 1ull << 62, 8); }))
@@ -560,6 +572,8 @@ TEST_F(PropertyListTest, BinaryObjectsThatAreNoPropertyListValuesAreNil) {
   EXPECT_TRUE(parse(withValue(std::string("\x09", 1)))) << "true, as a control";
   EXPECT_FALSE(parse(withValue(std::string("\x00", 1)))) << "null";
   EXPECT_FALSE(parse(withValue(std::string("\x80\x05", 2)))) << "a UID";
+  EXPECT_THAT(refusalOf(withValue(std::string("\x80\x05", 2))),
+              testing::StartsWith("an object that is no property-list value at byte "));
   EXPECT_FALSE(parse(withValue(std::string("\xC0", 1)))) << "a set";
   EXPECT_FALSE(parse(withValue(std::string("\x15", 1) + std::string(32, '\0'))))
       << "a 32-byte integer";
@@ -579,6 +593,8 @@ TEST_F(PropertyListTest, BinaryFilesThatContainThemselvesAreNil) {
   uint64_t array = self.reserve();
   self.set(array, self.arrayOf({array}));
   EXPECT_FALSE(parse(self.build(array))) << "an array holding itself";
+  EXPECT_THAT(refusalOf(self.build(array)),
+              testing::StartsWith("a container that holds itself at byte "));
 
   Bplist loop;
   uint64_t key = loop.string("k");
@@ -601,21 +617,28 @@ TEST_F(PropertyListTest, BinaryFilesThatExpandBeyondTheValueLimitAreNil) {
     b.set(levels[i], b.arrayOf({next, next}));
   }
   EXPECT_FALSE(parse(b.build(levels[0])));
+  EXPECT_THAT(refusalOf(b.build(levels[0])),
+              testing::StartsWith("more than 262144 values at byte "));
 }
 
 TEST_F(PropertyListTest, NestingIsLimited) {
-  const int limit = hostsim::kMaxPropertyListDepth;
+  const int limit = prefsfile::kMaxPropertyListDepth;
   EXPECT_TRUE(parse(nestedArraysXml(limit))) << "XML at the limit";
   EXPECT_FALSE(parse(nestedArraysXml(limit + 1))) << "XML past the limit";
+  // "<plist>" and 64 "<array>" come first.
+  EXPECT_EQ(refusalOf(nestedArraysXml(limit + 1)),
+            "nesting deeper than 64 levels at byte " + std::to_string(7 * (limit + 1)));
   EXPECT_TRUE(parse(nestedArraysBinary(limit))) << "binary at the limit";
   EXPECT_FALSE(parse(nestedArraysBinary(limit + 1))) << "binary past the limit";
+  EXPECT_THAT(refusalOf(nestedArraysBinary(limit + 1)),
+              testing::StartsWith("nesting deeper than 64 levels at byte "));
 
   // What libplist 2.2.0 cannot free without overflowing its stack.
   const std::string deepXml = nestedArraysXml(200000);
-  ASSERT_LE(deepXml.size(), hostsim::kMaxPropertyListBytes) << "refused for depth, not size";
+  ASSERT_LE(deepXml.size(), prefsfile::kMaxPropertyListBytes) << "refused for depth, not size";
   EXPECT_FALSE(parse(deepXml));
   const std::string deepBinary = nestedArraysBinary(200000);
-  ASSERT_LE(deepBinary.size(), hostsim::kMaxPropertyListBytes);
+  ASSERT_LE(deepBinary.size(), prefsfile::kMaxPropertyListBytes);
   EXPECT_FALSE(parse(deepBinary));
 
   std::string dicts = "<plist>";
@@ -654,12 +677,13 @@ TEST_F(PropertyListTest, FilesOverTheSizeLimitAreNil) {
     out.append(tail);
     return out;
   };
-  const std::string atLimit = fileOf(hostsim::kMaxPropertyListBytes);
-  const std::string overLimit = fileOf(hostsim::kMaxPropertyListBytes + 1);
-  ASSERT_EQ(atLimit.size(), hostsim::kMaxPropertyListBytes);
+  const std::string atLimit = fileOf(prefsfile::kMaxPropertyListBytes);
+  const std::string overLimit = fileOf(prefsfile::kMaxPropertyListBytes + 1);
+  ASSERT_EQ(atLimit.size(), prefsfile::kMaxPropertyListBytes);
   EXPECT_TRUE(readBytes(atLimit)) << "at the limit";
   EXPECT_FALSE(readBytes(overLimit)) << "one byte over";
   EXPECT_FALSE(parse(overLimit));
+  EXPECT_EQ(refusalOf(overLimit), "larger than 4194304 bytes");
 }
 
 // Inputs that crashed or leaked earlier libplist releases under fuzzing.
@@ -811,7 +835,7 @@ TEST_F(PropertyListTest, ValuesThatCannotBeInAPropertyListAreRefusedAndNothingIs
 
   // Nested one past the limit: it could not be read back.
   Strong nested = newBool(true);
-  for (int i = 0; i < kMaxPropertyListDepth - 1; ++i)
+  for (int i = 0; i < prefsfile::kMaxPropertyListDepth - 1; ++i)
     nested = newArray({nested});
   Strong atLimit = newDictionary({{"n", nested}}, false);
   Strong pastLimit = newDictionary({{"n", newArray({nested})}}, false);
@@ -892,42 +916,50 @@ TEST(PlistFiles, ChecksParsesAndWritesWithoutABootedPlatform) {
   };
   const std::string xml = "<plist><dict><key>list</key><array><string>a</string></array>"
                           "</dict></plist>";
-  EXPECT_TRUE(hostsim::checkPropertyListBytes(bytesOf(xml)));
-  hostsim::PlistTree tree = hostsim::parsePropertyListTree(bytesOf(xml));
+  EXPECT_FALSE(prefsfile::checkPropertyListBytes(bytesOf(xml)));
+  prefsfile::PlistTree tree = prefsfile::parsePropertyListTree(bytesOf(xml));
   ASSERT_TRUE(tree);
   EXPECT_EQ(describe(static_cast<plist_t>(tree.get())), "{list=['a',];}");
   EXPECT_EQ(describe(static_cast<plist_t>(
-                hostsim::parsePropertyListTree(bytesOf(toBinary(tree.get()))).get())),
+                prefsfile::parsePropertyListTree(bytesOf(toBinary(tree.get()))).get())),
             "{list=['a',];}");
 
   const std::string deep = nestedArraysXml(200000);
-  EXPECT_FALSE(hostsim::checkPropertyListBytes(bytesOf(deep)));
-  EXPECT_FALSE(hostsim::parsePropertyListTree(bytesOf(deep)));
-  EXPECT_FALSE(hostsim::checkPropertyListBytes(bytesOf(nestedArraysBinary(200000))));
-  EXPECT_FALSE(hostsim::checkPropertyListBytes({}));
+  EXPECT_TRUE(prefsfile::checkPropertyListBytes(bytesOf(deep)));
+  EXPECT_FALSE(prefsfile::parsePropertyListTree(bytesOf(deep)));
+  EXPECT_TRUE(prefsfile::checkPropertyListBytes(bytesOf(nestedArraysBinary(200000))));
+  EXPECT_EQ(refusalOf(""), "empty");
 
   std::string text;
-  ASSERT_TRUE(hostsim::propertyListXml(tree.get(), text));
+  ASSERT_TRUE(prefsfile::propertyListXml(tree.get(), text));
   EXPECT_TRUE(text.starts_with("<?xml"));
-  EXPECT_FALSE(hostsim::propertyListXml(nullptr, text));
+  EXPECT_FALSE(prefsfile::propertyListXml(nullptr, text));
 
   const TempFolder temporary("quelline-plist-files");
   const fs::path folder = temporary.path();
   const fs::path file = folder / "x.plist";
-  std::string problem;
-  ASSERT_TRUE(hostsim::writeFileAtomically(file, bytesOf(text), &problem)) << problem;
+  using prefsfile::FileProblem;
+  auto problemOf = [](const std::optional<prefsfile::FileError>& error) {
+    return error ? std::optional<FileProblem>(error->problem()) : std::nullopt;
+  };
+  ASSERT_EQ(problemOf(prefsfile::writeFileAtomically(file, bytesOf(text))), std::nullopt);
   std::vector<uint8_t> back;
-  EXPECT_EQ(hostsim::readRegularFile(file, text.size(), back, &problem),
-            hostsim::FileReadStatus::Ok);
+  EXPECT_EQ(problemOf(prefsfile::readRegularFile(file, text.size(), back)), std::nullopt);
   EXPECT_EQ(std::string(back.begin(), back.end()), text);
-  EXPECT_EQ(hostsim::readRegularFile(file, text.size() - 1, back, &problem),
-            hostsim::FileReadStatus::TooLarge);
-  EXPECT_EQ(hostsim::readRegularFile(folder / "none", 100, back, &problem),
-            hostsim::FileReadStatus::Missing);
-  EXPECT_EQ(hostsim::readRegularFile(folder, 100, back, &problem), hostsim::FileReadStatus::Failed);
-  EXPECT_EQ(problem, "not a regular file");
-  EXPECT_FALSE(hostsim::writeFileAtomically(folder / "none" / "x.plist", bytesOf(text), &problem));
-  EXPECT_NE(problem.find("temporary file"), std::string::npos) << problem;
+  EXPECT_EQ(problemOf(prefsfile::readRegularFile(file, text.size() - 1, back)),
+            FileProblem::TooLarge);
+  EXPECT_EQ(problemOf(prefsfile::readRegularFile(folder / "none", 100, back)),
+            FileProblem::Missing);
+  const std::optional<prefsfile::FileError> folderRead =
+      prefsfile::readRegularFile(folder, 100, back);
+  ASSERT_TRUE(folderRead);
+  EXPECT_EQ(folderRead->problem(), FileProblem::Unreadable);
+  EXPECT_EQ(folderRead->detail(), "not a regular file");
+  const std::optional<prefsfile::FileError> write =
+      prefsfile::writeFileAtomically(folder / "none" / "x.plist", bytesOf(text));
+  ASSERT_TRUE(write);
+  EXPECT_EQ(write->problem(), FileProblem::WriteFailed);
+  EXPECT_NE(write->detail().find("temporary file"), std::string::npos) << write->what();
 }
 
 // --- The messages --------------------------------------------------------------------

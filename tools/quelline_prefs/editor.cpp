@@ -1,5 +1,6 @@
 #include "editor.h"
 
+#include "files/device_paths.h"
 #include "services/darwin_notify.h"
 
 #include <algorithm>
@@ -15,10 +16,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using json = nlohmann::ordered_json;
+using prefsfile::FileError;
 using prefsfile::FileState;
+using prefsfile::inQuotes;
 using prefsfile::Kind;
 using prefsfile::PreferenceFile;
-using prefsfile::PreferenceFileError;
 using prefsfile::Value;
 
 // What a command refuses or cannot do, with the exit status it calls for.
@@ -31,10 +33,6 @@ public:
 private:
   int status_;
 };
-
-std::string inQuotes(std::string_view text) {
-  return "\"" + std::string(text) + "\"";
-}
 
 std::string_view kindName(Kind kind) {
   switch (kind) {
@@ -140,7 +138,7 @@ Editor::Editor(EditorOptions options, std::ostream& out, std::ostream& err)
     : options_(std::move(options)), out_(out), err_(err) {}
 
 fs::path Editor::hostPath(std::string_view devicePath) const {
-  return options_.root / fs::path(devicePath).relative_path();
+  return prefsfile::hostPathUnder(options_.root, devicePath);
 }
 
 std::string Editor::where(std::string_view devicePath) const {
@@ -205,7 +203,7 @@ int Editor::run(const std::function<void()>& command) {
     out_.flush();
     err_ << "quelline-prefs: " << e.what() << std::endl;
     return e.status();
-  } catch (const PreferenceFileError& e) {
+  } catch (const FileError& e) {
     // A lock not had, a save that failed: the file is as it was.
     out_.flush();
     err_ << "quelline-prefs: " << e.what() << std::endl;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "domain.h"
+#include "files/preference_file.h"
 
 #include <filesystem>
 #include <functional>

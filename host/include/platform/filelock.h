@@ -5,6 +5,9 @@
 // and flock(2) with LOCK_EX | LOCK_NB, retried until the bound.
 #pragma once
 
+// The companion file's name: the path followed by this.
+#define PLATFORM_LOCK_SUFFIX ".lock"
+
 extern "C" {
 // Takes the lock of the device path `path`, waiting at most
 // `timeoutSeconds`. A handle (>= 0) to give back, or -1 when the lock could

@@ -1,5 +1,7 @@
 #include "services/device_paths.h"
 
+#include "files/device_paths.h"
+
 namespace hostsim {
 namespace {
 std::filesystem::path& root() {
@@ -16,10 +18,7 @@ const std::filesystem::path& deviceRoot() {
 }
 
 std::filesystem::path hostPath(std::string_view devicePath) {
-  std::filesystem::path relative = std::filesystem::path(devicePath).relative_path();
-  std::filesystem::path normal = relative.lexically_normal();
-  if (root().empty() || normal.empty() || *normal.begin() == "..") return {};
-  return root() / normal;
+  return prefsfile::hostPathUnder(root(), devicePath);
 }
 
 } // namespace hostsim

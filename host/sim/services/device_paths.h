@@ -10,8 +10,8 @@ namespace hostsim {
 void setDeviceRoot(std::filesystem::path root);
 const std::filesystem::path& deviceRoot();
 
-// ROOT/P for the device path P. A path that would leave the root (through
-// "..") maps to nothing: the empty path, which no file operation accepts.
+// ROOT/P for the device path P under the booted process's root
+// (files/device_paths.h: a path that would leave the root maps to nothing).
 std::filesystem::path hostPath(std::string_view devicePath);
 
 } // namespace hostsim

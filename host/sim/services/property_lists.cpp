@@ -20,6 +20,10 @@ namespace hostsim {
 namespace {
 
 namespace fs = std::filesystem;
+using prefsfile::kMaxPropertyListBytes;
+using prefsfile::kMaxPropertyListDepth;
+using prefsfile::kMaxPropertyListValues;
+using prefsfile::PlistTree;
 
 struct MallocFree {
   void operator()(void* p) const { std::free(p); }
@@ -169,7 +173,7 @@ PlistTree toNode(id obj, int depth, std::vector<id>& path, size_t& values) {
 }
 
 Strong parse(std::span<const uint8_t> bytes, bool mutableDictionary) {
-  PlistTree tree = parsePropertyListTree(bytes);
+  PlistTree tree = prefsfile::parsePropertyListTree(bytes);
   if (!tree) return {};
   return toObject(tree.get(), 0, mutableDictionary);
 }
@@ -183,9 +187,10 @@ bool writeFile(id plist, std::string_view devicePath, bool atomically) {
   size_t values = 0;
   PlistTree node = toNode(plist, 0, path, values);
   std::string xml;
-  if (node == nullptr || !propertyListXml(node.get(), xml)) return false;
+  if (node == nullptr || !prefsfile::propertyListXml(node.get(), xml)) return false;
   const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(xml.data()), xml.size());
-  return atomically ? writeFileAtomically(target, data) : writeFileInPlace(target, data);
+  if (!atomically) return prefsfile::writeFileInPlace(target, data);
+  return !prefsfile::writeFileAtomically(target, data);
 }
 
 // --- Methods ---------------------------------------------------------------------
@@ -233,8 +238,7 @@ Strong parsePropertyList(std::span<const uint8_t> bytes) {
 
 Strong readDictionaryFile(std::string_view path, bool mutableDictionary) {
   std::vector<uint8_t> bytes;
-  if (readRegularFile(hostPath(path), kMaxPropertyListBytes, bytes) != FileReadStatus::Ok)
-    return {};
+  if (prefsfile::readRegularFile(hostPath(path), kMaxPropertyListBytes, bytes)) return {};
   Strong plist = parse(bytes, mutableDictionary);
   if (!isDictionary(plist.get())) return {};
   return plist;

@@ -1,0 +1,33 @@
+// The advisory lock of a file (platform/filelock.h): flock(2) on the
+// companion file PATH.lock, since the file itself is replaced by every
+// atomic write. The toggle module takes it through platform_lockFile; the
+// preference editor and the simulator's edits take it here, on host paths.
+#pragma once
+
+#include <filesystem>
+
+namespace prefsfile {
+
+// The companion file that carries the lock of `path`.
+std::filesystem::path lockPathOf(const std::filesystem::path& path);
+
+// Holds the lock of the host file `path` for a scope, waiting at most
+// `timeoutSeconds` for it; `held()` says whether it was had in time (the
+// companion file is made when missing, and cannot be in a missing folder).
+class FileLock {
+public:
+  FileLock(const std::filesystem::path& path, double timeoutSeconds);
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+  bool held() const { return handle_ >= 0; }
+  // Gives up holding without unlocking: the descriptor to close, which
+  // releases the lock (-1 when it was not held).
+  int release();
+
+private:
+  int handle_;
+};
+
+} // namespace prefsfile
