@@ -218,7 +218,8 @@ int main(int argc, char** argv) {
   app.require_subcommand(0, 1);
   app.footer("Exit status: 0 every expectation held; 1 an expectation failed; 2 the scenario "
              "or the command line is wrong; 3 the simulator failed.\n"
-             "The scenario language: docs/scenarios.md.");
+             "Scenario commands, one a line (* also before boot):\n" +
+             scenarioUsage() + "The scenario language: docs/scenarios.md.");
 
   try {
     app.parse(argc, argv);

@@ -33,99 +33,8 @@ constexpr std::string_view kCorruptBytes = "quelline-sim: this is not a property
 // any property list, on purpose; the bound only keeps a mistake small.
 constexpr size_t kMaxCopyBytes = size_t{64} << 20;
 
-const char* verbName(Verb verb) {
-  switch (verb) {
-  case Verb::Boot:
-    return "boot";
-  case Verb::Restart:
-    return "restart";
-  case Verb::Switch:
-    return "switch";
-  case Verb::Toggle:
-    return "toggle";
-  case Verb::CcOpen:
-    return "cc open";
-  case Verb::Notify:
-    return "notify";
-  case Verb::Open:
-    return "open";
-  case Verb::Suspend:
-    return "suspend";
-  case Verb::Overlay:
-    return "overlay";
-  case Verb::Clear:
-    return "clear";
-  case Verb::Touch:
-    return "touch";
-  case Verb::Tap:
-    return "tap";
-  case Verb::Layout:
-    return "layout";
-  case Verb::Window:
-    return "window";
-  case Verb::QueryToday:
-    return "query today";
-  case Verb::QuerySearch:
-    return "query search";
-  case Verb::Wait:
-    return "wait";
-  case Verb::PrefsSet:
-    return "prefs set";
-  case Verb::PrefsWrite:
-    return "prefs write";
-  case Verb::PrefsRemove:
-    return "prefs remove";
-  case Verb::PrefsReload:
-    return "prefs reload";
-  case Verb::PrefsDelete:
-    return "prefs delete";
-  case Verb::PrefsCorrupt:
-    return "prefs corrupt";
-  case Verb::PrefsCopy:
-    return "prefs copy";
-  case Verb::AppsAdd:
-    return "apps add";
-  case Verb::AppsRemove:
-    return "apps remove";
-  case Verb::DeviceFeedbackLevel:
-    return "device feedback-level";
-  case Verb::DeviceModel:
-    return "device model";
-  case Verb::Post:
-    return "post";
-  case Verb::Inspect:
-    return "inspect";
-  case Verb::Dump:
-    return "dump";
-  case Verb::Expect:
-    return "expect";
-  }
-  return "?";
-}
-
-// Commands that prepare the device, or look at it: allowed before boot.
-// Host actions, restart and wait need the process (and its clock).
-bool allowedBeforeBoot(Verb verb) {
-  switch (verb) {
-  case Verb::Boot:
-  case Verb::Inspect:
-  case Verb::Dump:
-  case Verb::Expect:
-  case Verb::PrefsSet:
-  case Verb::PrefsWrite:
-  case Verb::PrefsRemove:
-  case Verb::PrefsReload:
-  case Verb::PrefsDelete:
-  case Verb::PrefsCorrupt:
-  case Verb::PrefsCopy:
-  case Verb::AppsAdd:
-  case Verb::AppsRemove:
-  case Verb::DeviceFeedbackLevel:
-  case Verb::DeviceModel:
-    return true;
-  default:
-    return false;
-  }
+std::string verbName(Verb verb) {
+  return std::string(verbInfo(verb).words);
 }
 
 void emitWrite(std::string_view devicePath, bool ok) {
@@ -217,7 +126,7 @@ void Runner::run(const Command& command, const fs::path& base) {
   // Cross-process deliveries that came in since the last command run first.
   runDue();
   const Location& where = command.where;
-  if (!process_.booted() && !allowedBeforeBoot(command.verb))
+  if (!process_.booted() && !verbInfo(command.verb).beforeBoot)
     throw ScenarioError(where, std::string("\"") + verbName(command.verb) +
                                    "\" before boot; expected boot first (only prefs, apps, "
                                    "device, dump, inspect and expect may come before it)");

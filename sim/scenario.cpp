@@ -1,7 +1,10 @@
 #include "scenario.h"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
+#include <optional>
 #include <utility>
 
 namespace quelline::sim {
@@ -9,9 +12,93 @@ namespace {
 
 using json = nlohmann::json;
 
-constexpr std::string_view kCommands =
-    "boot, restart, switch, toggle, cc, notify, open, suspend, overlay, clear, touch, tap, "
-    "layout, window, query, wait, prefs, apps, device, post, inspect, dump, expect";
+constexpr VerbInfo kVerbs[] = {
+    {Verb::Boot, "boot", "boot [--without CLASS]... [--cc-lazy]", "", true},
+    {Verb::Restart, "restart", "restart", "", false},
+    {Verb::Switch, "switch", "switch silent|ring", "", false},
+    {Verb::Toggle, "toggle", "toggle on|off", "", false},
+    {Verb::CcOpen, "cc open", "cc open", "", false},
+    {Verb::Notify, "notify", "notify APP [sound NAME | nosound]", "", false},
+    {Verb::Open, "open", "open APP", "", false},
+    {Verb::Suspend, "suspend", "suspend APP", "", false},
+    {Verb::Overlay, "overlay", "overlay", "", false},
+    {Verb::Clear, "clear", "clear", "", false},
+    {Verb::Touch, "touch", "touch", "", false},
+    {Verb::Tap, "tap", "tap N", "(N a positive integer)", false},
+    {Verb::Layout, "layout", "layout", "", false},
+    {Verb::Window, "window", "window", "", false},
+    {Verb::QueryToday, "query today", "query today|search true|false", "", false},
+    {Verb::QuerySearch, "query search", "query today|search true|false", "", false},
+    {Verb::Wait, "wait", "wait SECONDS", "(a non-negative decimal)", false},
+    {Verb::PrefsSet, "prefs set", "prefs set KEY VALUE", "", true},
+    {Verb::PrefsWrite, "prefs write", "prefs write KEY VALUE", "", true},
+    {Verb::PrefsRemove, "prefs remove", "prefs remove KEY", "", true},
+    {Verb::PrefsReload, "prefs reload", "prefs reload", "", true},
+    {Verb::PrefsDelete, "prefs delete", "prefs delete", "", true},
+    {Verb::PrefsCorrupt, "prefs corrupt", "prefs corrupt", "", true},
+    {Verb::PrefsCopy, "prefs copy", "prefs copy FILE", "", true},
+    {Verb::AppsAdd, "apps add", "apps add|remove silent|banner APP", "", true},
+    {Verb::AppsRemove, "apps remove", "apps add|remove silent|banner APP", "", true},
+    {Verb::DeviceFeedbackLevel, "device feedback-level", "device feedback-level N|none",
+     "(N an integer)", true},
+    {Verb::DeviceModel, "device model", "device model NAME", "", true},
+    {Verb::Post, "post", "post NAME", "", false},
+    {Verb::Inspect, "inspect", "inspect CLASS", "", true},
+    {Verb::Dump, "dump", "dump [PATH]", "", true},
+    {Verb::Expect, "expect", "expect PATH VALUE", "(VALUE JSON, or absent)", true},
+};
+
+// The first word of a verb's words: the command.
+std::string_view commandOf(const VerbInfo& info) {
+  return info.words.substr(0, info.words.find(' '));
+}
+
+// "tap N (N a positive integer)": the usage once the verb is known.
+std::string fullUsage(Verb verb) {
+  const VerbInfo& info = verbInfo(verb);
+  return info.note.empty() ? std::string(info.usage)
+                           : std::string(info.usage) + " " + std::string(info.note);
+}
+
+// The usage of a command before its verb is known, from its verbs' usages:
+// one that several verbs share is shown once, and those of verbs that
+// differ only in their second word are merged ("prefs set|write KEY VALUE |
+// prefs remove KEY | prefs reload|delete|corrupt | prefs copy FILE").
+std::string commandUsage(std::string_view command) {
+  std::string out;
+  std::string_view lastUsage;
+  std::optional<std::string_view> lastRest; // what follows the words, when they lead the usage
+  for (const VerbInfo& info : kVerbs) {
+    if (commandOf(info) != command || info.usage == lastUsage) continue;
+    std::optional<std::string_view> rest;
+    if (info.usage.starts_with(info.words) &&
+        (info.usage.size() == info.words.size() || info.usage[info.words.size()] == ' '))
+      rest = info.usage.substr(info.words.size());
+    if (rest && lastRest && *rest == *lastRest && info.words.size() > command.size()) {
+      const std::string second(info.words.substr(command.size() + 1));
+      out.insert(out.size() - rest->size(), "|" + second);
+    } else {
+      if (!out.empty()) out += " | ";
+      out += info.usage;
+    }
+    lastUsage = info.usage;
+    lastRest = rest;
+  }
+  return out;
+}
+
+// "boot, restart, switch, …": every command, once, in the table's order.
+std::string commandList() {
+  std::string out;
+  std::string_view last;
+  for (const VerbInfo& info : kVerbs) {
+    if (commandOf(info) == last) continue;
+    last = commandOf(info);
+    if (!out.empty()) out += ", ";
+    out += last;
+  }
+  return out;
+}
 
 bool isBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
@@ -96,42 +183,55 @@ public:
     command_.where = where_;
     command_.text = std::string(content_);
     const std::string& word = tokens_[0].text;
-    if (word == "boot") return boot();
-    if (word == "restart") return bare(Verb::Restart, "restart");
-    if (word == "switch") {
-      usage_ = "switch silent|ring";
+    const auto row = std::find_if(std::begin(kVerbs), std::end(kVerbs),
+                                  [&](const VerbInfo& info) { return commandOf(info) == word; });
+    if (row == std::end(kVerbs))
+      fail(where_, "unknown command " + show(word) + "; expected one of: " + commandList());
+    // A command's first verb stands for it.
+    switch (row->verb) {
+    case Verb::Boot:
+      return boot();
+    case Verb::Switch:
+      usage_ = fullUsage(Verb::Switch);
       command_.flag = choice(1, "silent", "ring");
       return done(Verb::Switch, 2);
-    }
-    if (word == "toggle") {
-      usage_ = "toggle on|off";
+    case Verb::Toggle:
+      usage_ = fullUsage(Verb::Toggle);
       command_.flag = choice(1, "on", "off");
       return done(Verb::Toggle, 2);
-    }
-    if (word == "cc") {
-      usage_ = "cc open";
+    case Verb::CcOpen:
+      usage_ = fullUsage(Verb::CcOpen);
       keyword(1, {"open"});
       return done(Verb::CcOpen, 2);
+    case Verb::Notify:
+      return notify();
+    case Verb::Open:
+    case Verb::Suspend:
+      return named(row->verb, "an app's bundle identifier");
+    case Verb::Post:
+      return named(row->verb, "a notification name");
+    case Verb::Inspect:
+      return named(row->verb, "a class name");
+    case Verb::Tap:
+      return tap();
+    case Verb::QueryToday:
+      return query();
+    case Verb::Wait:
+      return wait();
+    case Verb::PrefsSet:
+      return prefs();
+    case Verb::AppsAdd:
+      return apps();
+    case Verb::DeviceFeedbackLevel:
+      return device();
+    case Verb::Dump:
+      return dump();
+    case Verb::Expect:
+      return expect();
+    default: // restart, overlay, clear, touch, layout, window: no arguments
+      usage_ = fullUsage(row->verb);
+      return done(row->verb, 1);
     }
-    if (word == "notify") return notify();
-    if (word == "open") return named(Verb::Open, "open APP", "an app's bundle identifier");
-    if (word == "suspend") return named(Verb::Suspend, "suspend APP", "an app's bundle identifier");
-    if (word == "overlay") return bare(Verb::Overlay, "overlay");
-    if (word == "clear") return bare(Verb::Clear, "clear");
-    if (word == "touch") return bare(Verb::Touch, "touch");
-    if (word == "tap") return tap();
-    if (word == "layout") return bare(Verb::Layout, "layout");
-    if (word == "window") return bare(Verb::Window, "window");
-    if (word == "query") return query();
-    if (word == "wait") return wait();
-    if (word == "prefs") return prefs();
-    if (word == "apps") return apps();
-    if (word == "device") return device();
-    if (word == "post") return named(Verb::Post, "post NAME", "a notification name");
-    if (word == "inspect") return named(Verb::Inspect, "inspect CLASS", "a class name");
-    if (word == "dump") return dump();
-    if (word == "expect") return expect();
-    fail(where_, "unknown command " + show(word) + "; expected one of: " + std::string(kCommands));
   }
 
 private:
@@ -185,19 +285,14 @@ private:
     return std::move(command_);
   }
 
-  Command bare(Verb verb, const char* usage) {
-    usage_ = usage;
-    return done(verb, 1);
-  }
-
-  Command named(Verb verb, const char* usage, const std::string& what) {
-    usage_ = usage;
+  Command named(Verb verb, const std::string& what) {
+    usage_ = fullUsage(verb);
     command_.name = name(1, what);
     return done(verb, 2);
   }
 
   Command boot() {
-    usage_ = "boot [--without CLASS]... [--cc-lazy]";
+    usage_ = fullUsage(Verb::Boot);
     for (size_t i = 1; i < tokens_.size(); ++i) {
       const std::string& flag = tokens_[i].text;
       if (flag == "--cc-lazy") {
@@ -213,7 +308,7 @@ private:
   }
 
   Command notify() {
-    usage_ = "notify APP [sound NAME | nosound]";
+    usage_ = fullUsage(Verb::Notify);
     command_.name = name(1, "app (a bundle identifier)");
     command_.sound = "default";
     if (tokens_.size() == 2) return done(Verb::Notify, 2);
@@ -226,7 +321,7 @@ private:
   }
 
   Command tap() {
-    usage_ = "tap N (N a positive integer)";
+    usage_ = fullUsage(Verb::Tap);
     json n = number(1, "a positive integer");
     if (!n.is_number_unsigned() || n.get<uint64_t>() == 0 ||
         n.get<uint64_t>() > std::numeric_limits<unsigned long>::max())
@@ -236,7 +331,7 @@ private:
   }
 
   Command query() {
-    usage_ = "query today|search true|false";
+    usage_ = commandUsage("query");
     const bool today = choice(1, "today", "search");
     label_ = "query " + tokens_[1].text;
     command_.flag = choice(2, "true", "false");
@@ -244,7 +339,7 @@ private:
   }
 
   Command wait() {
-    usage_ = "wait SECONDS (a non-negative decimal)";
+    usage_ = fullUsage(Verb::Wait);
     json n = number(1, "a number of seconds");
     const double seconds = n.get<double>();
     if (!std::isfinite(seconds) || seconds < 0)
@@ -280,42 +375,33 @@ private:
   }
 
   Command prefs() {
-    usage_ = "prefs set|write KEY VALUE | prefs remove KEY | prefs reload|delete|corrupt | "
-             "prefs copy FILE";
-    const size_t which =
-        keyword(1, {"set", "write", "remove", "reload", "delete", "corrupt", "copy"});
+    usage_ = commandUsage("prefs");
+    static constexpr Verb kPrefsVerbs[] = {Verb::PrefsSet,    Verb::PrefsWrite,  Verb::PrefsRemove,
+                                           Verb::PrefsReload, Verb::PrefsDelete, Verb::PrefsCorrupt,
+                                           Verb::PrefsCopy};
+    const Verb verb =
+        kPrefsVerbs[keyword(1, {"set", "write", "remove", "reload", "delete", "corrupt", "copy"})];
     label_ = "prefs " + tokens_[1].text;
-    switch (which) {
-    case 0:
-    case 1: {
-      const bool set = tokens_[1].text == "set";
-      usage_ = set ? "prefs set KEY VALUE" : "prefs write KEY VALUE";
+    usage_ = fullUsage(verb);
+    switch (verb) {
+    case Verb::PrefsSet:
+    case Verb::PrefsWrite:
       command_.name = name(2, "key");
       command_.value = value(3);
-      return done(set ? Verb::PrefsSet : Verb::PrefsWrite, 4);
-    }
-    case 2:
-      usage_ = "prefs remove KEY";
+      return done(verb, 4);
+    case Verb::PrefsRemove:
       command_.name = name(2, "key");
-      return done(Verb::PrefsRemove, 3);
-    case 3:
-      usage_ = "prefs reload";
-      return done(Verb::PrefsReload, 2);
-    case 4:
-      usage_ = "prefs delete";
-      return done(Verb::PrefsDelete, 2);
-    case 5:
-      usage_ = "prefs corrupt";
-      return done(Verb::PrefsCorrupt, 2);
-    default:
-      usage_ = "prefs copy FILE";
+      return done(verb, 3);
+    case Verb::PrefsCopy:
       command_.name = name(2, "file");
-      return done(Verb::PrefsCopy, 3);
+      return done(verb, 3);
+    default: // reload, delete, corrupt
+      return done(verb, 2);
     }
   }
 
   Command apps() {
-    usage_ = "apps add|remove silent|banner APP";
+    usage_ = commandUsage("apps");
     const bool add = choice(1, "add", "remove");
     label_ = "apps " + tokens_[1].text;
     command_.list = choice(2, "silent", "banner") ? AppList::Silent : AppList::Banner;
@@ -324,15 +410,15 @@ private:
   }
 
   Command device() {
-    usage_ = "device feedback-level N|none | device model NAME";
+    usage_ = commandUsage("device");
     const bool model = keyword(1, {"feedback-level", "model"}) == 1;
     label_ = "device " + tokens_[1].text;
     if (model) {
-      usage_ = "device model NAME";
+      usage_ = fullUsage(Verb::DeviceModel);
       command_.name = name(2, "model name");
       return done(Verb::DeviceModel, 3);
     }
-    usage_ = "device feedback-level N|none (N an integer)";
+    usage_ = fullUsage(Verb::DeviceFeedbackLevel);
     if (need(2, "level").text != "none") {
       json n = number(2, "an integer or none");
       if (n.is_number_float() ||
@@ -346,7 +432,7 @@ private:
 
   // dump, or dump PATH for one field of the state.
   Command dump() {
-    usage_ = "dump [PATH]";
+    usage_ = fullUsage(Verb::Dump);
     command_.verb = Verb::Dump;
     if (tokens_.size() > 2) bad("too many arguments");
     if (tokens_.size() == 2) path(name(1, "path"));
@@ -354,7 +440,7 @@ private:
   }
 
   Command expect() {
-    usage_ = "expect PATH VALUE (VALUE JSON, or absent)";
+    usage_ = fullUsage(Verb::Expect);
     path(name(1, "path"));
     const Token& first = need(2, "value");
     const std::string_view text = content_.substr(first.begin);
@@ -400,6 +486,30 @@ private:
 };
 
 } // namespace
+
+std::span<const VerbInfo> verbs() {
+  return kVerbs;
+}
+
+const VerbInfo& verbInfo(Verb verb) {
+  for (const VerbInfo& info : kVerbs)
+    if (info.verb == verb) return info;
+  return kVerbs[0]; // every verb has its row
+}
+
+std::string scenarioUsage() {
+  std::string out;
+  std::string_view last;
+  for (const VerbInfo& info : kVerbs) {
+    if (commandOf(info) == last) continue;
+    last = commandOf(info);
+    std::string usage = commandUsage(last);
+    // A command of one verb shows what its placeholders take.
+    if (usage == info.usage && !info.note.empty()) usage = fullUsage(info.verb);
+    out += (info.beforeBoot ? "* " : "  ") + usage + "\n";
+  }
+  return out;
+}
 
 std::string describe(const Location& where) {
   return where.file + ":" + std::to_string(where.line);

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -64,6 +65,27 @@ enum class Verb {
   Dump,
   Expect,
 };
+
+// The verbs, one row each: the words that name a verb in messages, its
+// usage, what its placeholders take (shown with the usage once the verb is
+// known), and whether it may come before boot (commands that prepare the
+// device or look at it; host actions, restart and wait need the process and
+// its clock). The parser, its messages, the runner and --help read this.
+struct VerbInfo {
+  Verb verb;
+  std::string_view words; // "prefs set"
+  std::string_view usage; // "prefs set KEY VALUE"
+  std::string_view note;  // "(N a positive integer)", or empty
+  bool beforeBoot;
+};
+
+// Every verb, in the order --help shows them.
+std::span<const VerbInfo> verbs();
+const VerbInfo& verbInfo(Verb verb);
+
+// The usage of every command, one a line, as --help shows them; "* " marks
+// those that may come before boot.
+std::string scenarioUsage();
 
 enum class AppList { Silent, Banner };
 
