@@ -48,6 +48,14 @@ constexpr VerbInfo kVerbs[] = {
     {Verb::Expect, "expect", "expect PATH VALUE", "(VALUE JSON, or absent)", true},
 };
 
+// Row i is the verb numbered i, and every verb has its row.
+constexpr bool everyVerbInItsRow() {
+  for (size_t i = 0; i < std::size(kVerbs); ++i)
+    if (static_cast<size_t>(kVerbs[i].verb) != i) return false;
+  return std::size(kVerbs) == static_cast<size_t>(Verb::Expect) + 1;
+}
+static_assert(everyVerbInItsRow(), "kVerbs lists the verbs in the order of enum Verb");
+
 // The first word of a verb's words: the command.
 std::string_view commandOf(const VerbInfo& info) {
   return info.words.substr(0, info.words.find(' '));
@@ -492,9 +500,7 @@ std::span<const VerbInfo> verbs() {
 }
 
 const VerbInfo& verbInfo(Verb verb) {
-  for (const VerbInfo& info : kVerbs)
-    if (info.verb == verb) return info;
-  return kVerbs[0]; // every verb has its row
+  return kVerbs[static_cast<size_t>(verb)];
 }
 
 std::string scenarioUsage() {

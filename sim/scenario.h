@@ -31,6 +31,7 @@ public:
   ScenarioError(const Location& where, const std::string& message);
 };
 
+// In the order of the verb table (scenario.cpp); Expect last.
 enum class Verb {
   Boot,
   Restart,
