@@ -128,6 +128,18 @@ TEST_F(TimersTest, WorkRunsInTimeOrderThenInSchedulingOrder) {
                       "timer-1@1.0000", "dispatch-1@1.0000", "perform-1@1.0000", "late@1.0000"}));
 }
 
+// Nanoseconds of 1e10 s no longer fit in 64 bits: such times are kept as
+// they are, not rounded through an overflow.
+TEST_F(TimersTest, TheClockMovesOnPastWhereNanosecondsOverflow) {
+  Strong late = probe("late");
+  timer(2e10, late.get(), "tick");
+  wait(1e10);
+  EXPECT_EQ(hostsim::mainRunLoop().now(), 1e10);
+  wait(1e10);
+  EXPECT_EQ(hostsim::mainRunLoop().now(), 2e10);
+  EXPECT_EQ(probeOf(late.get()).fired, 1);
+}
+
 TEST_F(TimersTest, IntervalOfZeroOrLessFiresAfterATenthOfAMillisecond) {
   Strong zero = probe("zero");
   Strong negative = probe("negative");

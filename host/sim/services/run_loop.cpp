@@ -146,7 +146,8 @@ RunLoop*& current() {
 } // namespace
 
 double quantizeTime(double seconds) {
-  if (seconds > 1e12) return seconds;
+  // llround is undefined past the range of long long.
+  if (!(std::fabs(seconds) < 9e9)) return seconds;
   return static_cast<double>(std::llround(seconds * 1e9)) / 1e9;
 }
 

@@ -44,7 +44,14 @@ public:
 
 // A time as the run loop keeps it: to the nanosecond, so that 0.3 s + 0.7 s
 // and 1.0 s are one moment and work due then runs in scheduling order.
+// Times too large for a 64-bit count of nanoseconds (from about 9.2e9 s)
+// are kept as they are.
 double quantizeTime(double seconds);
+
+// The latest time a virtual clock is moved to (about 126 years): far below
+// where nanoseconds stop fitting in 64 bits, and late enough to see a timer
+// of any 32-bit number of seconds fire. Scenarios refuse waits beyond it.
+inline constexpr double kLatestClockTime = 4e9;
 
 // The process's main run loop; created by the platform at boot.
 RunLoop& mainRunLoop();
