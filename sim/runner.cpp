@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iomanip>
 #include <iostream>
+#include <sstream>
 
 namespace quelline::sim {
 namespace {
@@ -91,6 +93,13 @@ const json* find(const json& state, const std::vector<std::string>& path) {
     }
   }
   return node;
+}
+
+// A number of seconds as a person writes it: 1, 0.7, 1e+12.
+std::string decimal(double seconds) {
+  std::ostringstream out;
+  out << std::setprecision(15) << seconds;
+  return out.str();
 }
 
 } // namespace
@@ -195,6 +204,11 @@ void Runner::perform(const Command& command, const fs::path& base) {
     process_.querySearch(command.flag);
     break;
   case Verb::Wait:
+    if (now() + command.seconds > hostsim::kLatestClockTime)
+      throw ScenarioError(
+          where, "\"wait\": " + decimal(command.seconds) + " seconds would carry the clock past " +
+                     std::to_string(static_cast<uint64_t>(hostsim::kLatestClockTime)) +
+                     " s, the latest time it holds; expected a shorter wait");
     process_.wait(command.seconds);
     break;
   case Verb::PrefsSet:

@@ -24,12 +24,12 @@ constexpr VerbInfo kVerbs[] = {
     {Verb::Overlay, "overlay", "overlay", "", false},
     {Verb::Clear, "clear", "clear", "", false},
     {Verb::Touch, "touch", "touch", "", false},
-    {Verb::Tap, "tap", "tap N", "(N a positive integer)", false},
+    {Verb::Tap, "tap", "tap N", "(N an integer from 1 to 1000)", false},
     {Verb::Layout, "layout", "layout", "", false},
     {Verb::Window, "window", "window", "", false},
     {Verb::QueryToday, "query today", "query today|search true|false", "", false},
     {Verb::QuerySearch, "query search", "query today|search true|false", "", false},
-    {Verb::Wait, "wait", "wait SECONDS", "(a non-negative decimal)", false},
+    {Verb::Wait, "wait", "wait SECONDS", "(a decimal from 0 to 4000000000)", false},
     {Verb::PrefsSet, "prefs set", "prefs set KEY VALUE", "", true},
     {Verb::PrefsWrite, "prefs write", "prefs write KEY VALUE", "", true},
     {Verb::PrefsRemove, "prefs remove", "prefs remove KEY", "", true},
@@ -47,6 +47,9 @@ constexpr VerbInfo kVerbs[] = {
     {Verb::Dump, "dump", "dump [PATH]", "", true},
     {Verb::Expect, "expect", "expect PATH VALUE", "(VALUE JSON, or absent)", true},
 };
+
+static_assert(kMaxTaps == 1000 && kMaxWaitSeconds == 4e9,
+              "the notes of tap and wait say the bounds");
 
 // Row i is the verb numbered i, and every verb has its row.
 constexpr bool everyVerbInItsRow() {
@@ -111,6 +114,9 @@ std::string commandList() {
 bool isBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
 }
+
+// Thrown out of the JSON parser at a nesting deeper than kMaxExpectDepth.
+struct TooDeep {};
 
 struct Token {
   std::string text; // quoted tokens decoded
@@ -331,9 +337,10 @@ private:
   Command tap() {
     usage_ = fullUsage(Verb::Tap);
     json n = number(1, "a positive integer");
-    if (!n.is_number_unsigned() || n.get<uint64_t>() == 0 ||
-        n.get<uint64_t>() > std::numeric_limits<unsigned long>::max())
+    if (!n.is_number_unsigned() || n.get<uint64_t>() == 0)
       bad(show(tokens_[1].text) + " is not a positive integer");
+    if (n.get<uint64_t>() > kMaxTaps)
+      bad(show(tokens_[1].text) + " taps are more than " + std::to_string(kMaxTaps));
     command_.taps = n.get<unsigned long>();
     return done(Verb::Tap, 2);
   }
@@ -352,6 +359,9 @@ private:
     const double seconds = n.get<double>();
     if (!std::isfinite(seconds) || seconds < 0)
       bad(show(tokens_[1].text) + " is not a non-negative number of seconds");
+    if (seconds > kMaxWaitSeconds)
+      bad(show(tokens_[1].text) + " seconds are more than the clock holds (" +
+          std::to_string(static_cast<uint64_t>(kMaxWaitSeconds)) + ")");
     command_.seconds = seconds;
     return done(Verb::Wait, 2);
   }
@@ -456,8 +466,20 @@ private:
       command_.verb = Verb::Expect;
       return std::move(command_);
     }
+    // The value is printed when the expectation fails, and the printer
+    // recurses: refuse a nesting that no state reaches.
+    auto shallow = [](int depth, json::parse_event_t event, json&) {
+      if ((event == json::parse_event_t::object_start ||
+           event == json::parse_event_t::array_start) &&
+          depth >= kMaxExpectDepth)
+        throw TooDeep();
+      return true;
+    };
     try {
-      command_.expected = json::parse(text);
+      command_.expected = json::parse(text, shallow);
+    } catch (const TooDeep&) {
+      bad("a JSON value nested more than " + std::to_string(kMaxExpectDepth) +
+          " arrays and objects deep");
     } catch (const json::parse_error& e) {
       std::string why = e.what();
       // "[json.exception.parse_error.101] parse error at …": keep the part

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "files/preference_value.h"
+#include "services/run_loop.h"
 
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -30,6 +31,14 @@ class ScenarioError : public std::runtime_error {
 public:
   ScenarioError(const Location& where, const std::string& message);
 };
+
+// Bounds of the language. Taps on one line: a person's taps, not a loop
+// counter. A wait never carries the clock past what it holds.
+inline constexpr unsigned long kMaxTaps = 1000;
+inline constexpr double kMaxWaitSeconds = hostsim::kLatestClockTime;
+// Arrays and objects nested in an `expect` value; the state itself is a few
+// levels around property-list values of at most 64.
+inline constexpr int kMaxExpectDepth = 100;
 
 // In the order of the verb table (scenario.cpp); Expect last.
 enum class Verb {
