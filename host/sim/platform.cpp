@@ -30,7 +30,13 @@ void bootPlatform(const PlatformOptions& options) {
   registerPreferences(options.home);
   registerAppLists();
   registerNotificationCenter();
-  startDarwinNotifyCenter();
+  try {
+    startDarwinNotifyCenter();
+  } catch (...) {
+    // No process is booted after a failed boot: the next one starts clean.
+    shutdownPlatform(true);
+    throw;
+  }
   registerViews();
   registerDeviceServices();
 }

@@ -17,7 +17,9 @@ struct PlatformOptions {
 };
 
 // Registers every platform class and starts the services. One process at a
-// time: boot, then shutdown before the next boot.
+// time: boot, then shutdown before the next boot. Throws std::runtime_error
+// when the device root cannot hold what a process needs there; nothing is
+// booted then.
 void bootPlatform(const PlatformOptions& options);
 
 // Ends the process: pending work is dropped, every class and service state

@@ -319,6 +319,25 @@ TEST_F(DarwinNotifyTest, RootTooLongForASocketAddressWorks) {
   EXPECT_TRUE(socketsIn(longFolder).empty()) << "stopped through the long path too";
 }
 
+TEST_F(DarwinNotifyTest, FolderThatCannotBeMadeFailsTheBootNamingIt) {
+  objc_autoreleasePoolPop(pool_);
+  hostsim::shutdownPlatform();
+  const fs::path blocked = root_ / "blocked";
+  fs::create_directories(blocked / "var");
+  std::ofstream(blocked / "var/run") << "a file where the folder belongs";
+  try {
+    hostsim::bootPlatform({blocked, clock_});
+    ADD_FAILURE() << "booted without its notify folder";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find(hostsim::darwinNotifyFolder(blocked).string()),
+              std::string::npos)
+        << e.what();
+  }
+  EXPECT_FALSE(hostsim::hasMainRunLoop()) << "nothing stays booted";
+  hostsim::bootPlatform({root_, clock_});
+  pool_ = objc_autoreleasePoolPush();
+}
+
 TEST_F(DarwinNotifyTest, PeerThatDoesNotReadDelaysNoDeliveryToOthers) {
   const std::string burst = "com.quelline.burst";
   int stuck = bindRaw(folder(), "7777-stuck.sock");

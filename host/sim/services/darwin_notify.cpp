@@ -49,6 +49,7 @@
 #include <poll.h>
 #include <random>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -309,22 +310,31 @@ void startDarwinNotifyCenter() {
   if (deviceRoot().empty()) fail(what, "no device root");
   center->owner = ::getpid();
   center->folder = darwinNotifyFolder(deviceRoot());
+  // The device root is the user's: a folder that cannot be made or used
+  // there is reported to the caller, not a reason to abort.
+  auto unusable = [&](const std::string& detail) {
+    if (center->fd >= 0) ::close(center->fd);
+    if (center->dirFd >= 0) ::close(center->dirFd);
+    throw std::runtime_error(std::string(what) + ": " + detail);
+  };
   std::error_code ec;
   fs::create_directories(center->folder, ec);
-  if (ec) fail(what, center->folder.string() + ": " + ec.message());
+  if (ec) unusable("cannot make the folder " + center->folder.string() + ": " + ec.message());
   center->dirFd = openFolder(center->folder);
-  if (center->dirFd < 0) fail(what, center->folder.string() + ": " + std::strerror(errno));
+  if (center->dirFd < 0)
+    unusable("cannot open the folder " + center->folder.string() + ": " + std::strerror(errno));
   center->fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (center->fd < 0) fail(what, std::string("socket: ") + std::strerror(errno));
+  if (center->fd < 0) unusable(std::string("socket: ") + std::strerror(errno));
   for (int attempt = 0;; ++attempt) {
     center->endpoint = std::to_string(center->owner) + "-" + randomPart() + ".sock";
     sockaddr_un addr;
     socklen_t length = 0;
     if (!addressOf(center->folder, center->dirFd, center->endpoint, addr, length))
-      fail(what, center->folder.string() + ": no usable socket address");
+      unusable(center->folder.string() + ": no usable socket address");
     if (::bind(center->fd, raw(addr), length) == 0) break;
     if (errno != EADDRINUSE || attempt == 8)
-      fail(what, (center->folder / center->endpoint).string() + ": " + std::strerror(errno));
+      unusable("cannot make an endpoint in the folder " + center->folder.string() + ": " +
+               std::strerror(errno));
   }
   mainRunLoop().addSource(center->fd, [] { drain(); });
   current() = center.release();

@@ -19,6 +19,8 @@ namespace hostsim {
 inline constexpr size_t kDarwinNameMax = 255;
 
 // Opens this process's endpoint under the device root and watches it.
+// Throws std::runtime_error naming the folder when the endpoint cannot be
+// made there (var/run is a file, the folder is read-only...).
 void startDarwinNotifyCenter();
 // Closes the endpoint; registrations are forgotten.
 void stopDarwinNotifyCenter();
