@@ -117,10 +117,12 @@ void iconsMuteUnhideIcons(id self, SEL) {
   fadeAlpha(self, true);
 }
 
-// The settings were reloaded: the icons rest as the current mode wants.
+// The settings were reloaded: the icons rest as the current mode wants:
+// hidden in timer mode, shown otherwise. With icon hiding off nothing would
+// ever reveal them, so they rest shown whatever the mode.
 void iconsCheckTimer(id self, SEL) {
   dropTimer();
-  platform::UIView::setAlpha(self, Settings.useTimer ? 0 : 1);
+  platform::UIView::setAlpha(self, Settings.enableHideIcons && Settings.useTimer ? 0 : 1);
 }
 
 } // namespace quelline
