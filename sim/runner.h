@@ -59,6 +59,8 @@ public:
   // part (library_state.h), as `dump` shows it.
   double now() const;
   nlohmann::json state() const;
+  // The process the commands drive.
+  const hostsim::home::HomeProcess& process() const { return process_; }
 
   // The observer, if any, sees every command from now on.
   void setObserver(RunObserver* observer) { observer_ = observer; }

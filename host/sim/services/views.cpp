@@ -212,6 +212,11 @@ double visibleAlpha(id view) {
   return visibleAt(state<ViewState>(view), mainRunLoop().now());
 }
 
+bool alphaAnimating(id view) {
+  const ViewState& v = state<ViewState>(view);
+  return v.animation && mainRunLoop().now() < v.animation->start + v.animation->duration;
+}
+
 std::vector<id> gestureRecognizersOf(id view) {
   std::vector<id> out;
   for (const Strong& r : state<ViewState>(view).recognizers)

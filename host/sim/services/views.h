@@ -22,6 +22,9 @@ void setViewTraceName(id view, std::string name);
 
 // The alpha the screen shows now.
 double visibleAlpha(id view);
+// Whether an animation of the view's alpha is under way (or waiting for its
+// delay) now.
+bool alphaAnimating(id view);
 
 // The recognizers the view holds, in the order they were added.
 std::vector<id> gestureRecognizersOf(id view);

@@ -1,0 +1,471 @@
+#include "explorer.h"
+
+#include "home/host_classes.h"
+#include "output.h"
+#include "platform/uikit.h"
+#include "prefs/domain.h"
+#include "prefs/events.h"
+#include "prefs/flags.h"
+#include "prefs/settings.h"
+#include "runner.h"
+#include "scenario.h"
+#include "services/notification_center.h"
+#include "services/run_loop.h"
+#include "services/views.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <ostream>
+#include <unistd.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/common_interface_defs.h>
+#endif
+
+namespace quelline::sim {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// --- Drawing actions ---------------------------------------------------------
+
+// splitmix64: independent, reproducible seeds for each episode.
+uint64_t mix(uint64_t x) {
+  x += 0x9E3779B97F4A7C15ull;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+  return x ^ (x >> 31);
+}
+
+// xorshift64*: the same numbers on every machine, unlike the standard
+// library's distributions.
+class Random {
+public:
+  explicit Random(uint64_t seed) : state_(mix(seed) | 1) {}
+  uint64_t next() {
+    state_ ^= state_ >> 12;
+    state_ ^= state_ << 25;
+    state_ ^= state_ >> 27;
+    return state_ * 0x2545F4914F6CDD1Dull;
+  }
+  uint64_t below(uint64_t n) { return next() % n; }
+  template <class T, size_t N> const T& pick(const T (&items)[N]) { return items[below(N)]; }
+
+private:
+  uint64_t state_;
+};
+
+constexpr const char* kApps[] = {"com.example.mail", "com.example.game", "com.example.maps"};
+constexpr const char* kOnOff[] = {"true", "false"};
+
+// The keys the system reads, cached and live, with values of their type.
+enum class KeyType { Bool, Int32 };
+struct Key {
+  const char* name;
+  KeyType type;
+};
+constexpr Key kKeys[] = {
+#define QUELLINE_KEY(name, type, fallback, reading, text) {#name, KeyType::type},
+    QUELLINE_SETTINGS(QUELLINE_KEY)
+#undef QUELLINE_KEY
+};
+
+std::string valueFor(Random& r, const Key& key) {
+  if (key.type == KeyType::Bool) return r.pick(kOnOff);
+  return std::to_string(static_cast<int>(r.below(8)) - 1); // -1 to 6: seconds, taps
+}
+
+std::string decimalSeconds(uint64_t hundredths) {
+  std::string s = std::to_string(hundredths / 100) + ".";
+  const uint64_t rest = hundredths % 100;
+  s += static_cast<char>('0' + rest / 10);
+  s += static_cast<char>('0' + rest % 10);
+  return s;
+}
+
+// One action, as a scenario line. Weights are per thousand. `corrupt`:
+// the preference file holds no property list, which edits refuse until it
+// is deleted.
+std::string drawAction(Random& r, bool& corrupt) {
+  uint64_t roll = r.below(1000);
+  auto take = [&roll](uint64_t weight) {
+    if (roll < weight) return true;
+    roll -= weight;
+    return false;
+  };
+  const std::string app = r.pick(kApps);
+  if (take(80)) return std::string("switch ") + (r.below(2) ? "silent" : "ring");
+  if (take(70)) return std::string("toggle ") + (r.below(2) ? "on" : "off");
+  if (take(20)) return "cc open";
+  if (take(90)) {
+    switch (r.below(3)) {
+    case 0:
+      return "notify " + app;
+    case 1:
+      return "notify " + app + " sound tritone";
+    default:
+      return "notify " + app + " nosound";
+    }
+  }
+  if (take(40)) return "open " + app;
+  if (take(40)) return "suspend " + app;
+  if (take(20)) return "overlay";
+  if (take(10)) return "clear";
+  if (take(40)) return "touch";
+  if (take(80)) return "tap " + std::to_string(1 + r.below(4));
+  if (take(5)) return "layout";
+  if (take(5)) return "window";
+  if (take(40)) return std::string("query ") + (r.below(2) ? "today " : "search ") + r.pick(kOnOff);
+  if (take(170)) return "wait " + decimalSeconds(5 * (1 + r.below(19))); // 0.05 to 0.95 s
+  if (take(60)) return "wait " + std::to_string(1 + r.below(7));         // 1 to 7 s
+  const bool edit = roll < 110; // the next two: prefs set/write, prefs remove
+  if (edit && corrupt) {
+    corrupt = false;
+    return "prefs delete";
+  }
+  if (take(100)) {
+    const Key& key = r.pick(kKeys);
+    return std::string(r.below(4) == 0 ? "prefs write " : "prefs set ") + key.name + " " +
+           valueFor(r, key);
+  }
+  if (take(10)) return std::string("prefs remove ") + r.pick(kKeys).name;
+  if (take(25)) return "prefs reload";
+  if (take(5)) return "prefs delete";
+  if (take(3)) {
+    corrupt = true;
+    return "prefs corrupt";
+  }
+  if (take(40))
+    return std::string("apps ") + (r.below(2) ? "add " : "remove ") +
+           (r.below(2) ? "silent " : "banner ") + app;
+  if (take(2)) return "restart";
+  return "wait 0.7";
+}
+
+// --- Watching the process ------------------------------------------------------
+
+constexpr const char* kReloaded = QUELLINE_EVENT_PREFS_RELOADED;
+
+bool same(double a, double b) {
+  return std::fabs(a - b) <= 1e-9;
+}
+
+struct Violation {
+  size_t line = 0;      // index of the line after which it showed
+  std::string path;     // the state field an expect line checks
+  std::string expected; // its value as JSON
+  std::string what;
+};
+
+// What the checks need beyond the process's state: the library's settings
+// (found by name, like any loader would) and whether the icons must stay.
+class Watcher {
+public:
+  explicit Watcher(const hostsim::home::HomeProcess& process) : process_(process) {}
+
+  void booted() {
+    settings_ = static_cast<QuellineSettings*>(process_.librarySymbol("Settings"));
+    flags_ = static_cast<QuellineSharedFlags*>(process_.librarySymbol("SharedFlags"));
+    reloads_ = ~size_t{0};
+  }
+
+  // Follows what a command did to the file's live icon key.
+  void edited(const Command& command) {
+    const bool iconKey = command.name == "hideIconsWithToggle";
+    switch (command.verb) {
+    case Verb::PrefsSet:
+    case Verb::PrefsWrite:
+      if (iconKey) {
+        toggleHidesIcons_ =
+            std::holds_alternative<bool>(command.value) && std::get<bool>(command.value);
+        // The toggle reads it at once, without a reload.
+        if (toggleHidesIcons_) iconsStay_ = false;
+      }
+      break;
+    case Verb::PrefsRemove:
+      if (iconKey) toggleHidesIcons_ = false;
+      break;
+    case Verb::PrefsDelete:
+    case Verb::PrefsCorrupt:
+      toggleHidesIcons_ = false;
+      break;
+    default:
+      break;
+    }
+  }
+
+  std::optional<Violation> check(size_t line) {
+    if (settings_ == nullptr || flags_ == nullptr) return std::nullopt;
+    const size_t reloads = hostsim::postCount(kReloaded);
+    if (reloads != reloads_) {
+      reloads_ = reloads;
+      iconsStay_ =
+          !settings_->enableHideIcons && !settings_->hideIconsWithSwitch && !toggleHidesIcons_;
+    }
+    hostsim::home::HostObjects& o = hostsim::home::objects();
+    id list = o.listController ? platform::UIViewController::view(o.listController.get()) : nullptr;
+    if (list != nullptr && !hostsim::alphaAnimating(list)) {
+      const double shown = hostsim::visibleAlpha(list);
+      const double model = platform::UIView::alpha(list);
+      if (!same(shown, model))
+        return Violation{line, "list.visibleAlpha", number(model),
+                         "the list shows alpha " + number(shown) +
+                             " after its animations ended; its alpha is " + number(model)};
+      if (flags_->notificationsHidden != same(shown, 0))
+        return Violation{line, "flags.notificationsHidden", same(shown, 0) ? "true" : "false",
+                         "notificationsHidden disagrees with the list at alpha " + number(shown)};
+    }
+    id icons = o.rootFolderView.get();
+    if (icons != nullptr) {
+      const bool settled = !hostsim::alphaAnimating(icons);
+      const double shown = hostsim::visibleAlpha(icons);
+      const double model = platform::UIView::alpha(icons);
+      if (settled && !same(shown, model))
+        return Violation{line, "icons.visibleAlpha", number(model),
+                         "the icons show alpha " + number(shown) +
+                             " after their animations ended; their alpha is " + number(model)};
+      if (iconsStay_ && !same(model, 1))
+        return Violation{line, "icons.alpha", "1",
+                         "the icons went to alpha " + number(model) +
+                             " although icon hiding, hiding with the switch and hiding with the "
+                             "toggle are all off"};
+    }
+    return std::nullopt;
+  }
+
+private:
+  static std::string number(double v) { return jsonText(nlohmann::json(v)); }
+
+  const hostsim::home::HomeProcess& process_;
+  QuellineSettings* settings_ = nullptr;
+  QuellineSharedFlags* flags_ = nullptr;
+  size_t reloads_ = 0;
+  bool toggleHidesIcons_ = false;
+  bool iconsStay_ = false;
+};
+
+// --- The episode being run, for a crash report ---------------------------------
+
+// Written from a fatal-signal handler or the sanitizers' death callback:
+// the lines that ran up to the crash.
+struct CrashReport {
+  std::string text;            // the episode's whole scenario
+  std::vector<size_t> ends;    // where each line ends in `text`
+  volatile size_t current = 0; // the line running
+  bool active = false;
+};
+CrashReport gCrash;
+
+void writeAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n <= 0) return;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+}
+
+void reportCrash() {
+  if (!gCrash.active) return;
+  gCrash.active = false;
+  static const char header[] =
+      "\nquelline-actions: the process crashed at the last line of this scenario:\n";
+  writeAll(STDERR_FILENO, header, sizeof header - 1);
+  const size_t line = gCrash.current;
+  const size_t end = gCrash.ends[std::min(line, gCrash.ends.size() - 1)];
+  writeAll(STDERR_FILENO, gCrash.text.data(), end);
+}
+
+extern "C" void onFatalSignal(int signal) {
+  reportCrash();
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+void watchForCrashes() {
+#if defined(__SANITIZE_ADDRESS__)
+  __sanitizer_set_death_callback(reportCrash);
+#else
+  for (int s : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
+    std::signal(s, onFatalSignal);
+#endif
+}
+
+// --- Running episodes ----------------------------------------------------------------
+
+struct EpisodeRun {
+  size_t ran = 0; // lines run
+  std::optional<Violation> violation;
+  std::string failure; // the simulator failed (exit status 3)
+};
+
+// A stream that drops what it is given: the trace is not looked at.
+class Discard : public std::streambuf {
+protected:
+  int overflow(int c) override { return c; }
+  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+double threadSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+// The kind of a line: its command word, with the second for prefs and apps.
+std::string kindOf(const std::string& line) {
+  size_t end = line.find(' ');
+  if (line.starts_with("prefs ") || line.starts_with("apps ")) end = line.find(' ', end + 1);
+  return line.substr(0, end);
+}
+
+using Profile = std::map<std::string, std::pair<uint64_t, double>>;
+
+EpisodeRun runEpisode(const std::vector<std::string>& lines, const ExploreOptions& options,
+                      const fs::path& root, Profile* profile = nullptr) {
+  std::error_code ec;
+  fs::remove_all(root, ec);
+  fs::create_directories(root / "var/mobile/Library/Preferences");
+  Discard discard;
+  std::ostream sink(&discard);
+  Output output(sink, Format::Json, false);
+  EpisodeRun run;
+  {
+    RunnerOptions runnerOptions;
+    runnerOptions.root = root;
+    runnerOptions.deliverables = options.deliverables;
+    Runner runner(runnerOptions, output);
+    Watcher watcher(runner.process());
+    for (size_t i = 0; i < lines.size(); ++i) {
+      gCrash.current = i;
+      const double began = profile ? threadSeconds() : 0;
+      try {
+        std::optional<Command> command = parseLine(lines[i], {"<actions>", int(i) + 1});
+        if (!command) continue;
+        runner.run(*command, root);
+        // Deliveries that the line caused (a reload) run before the checks,
+        // as they would before the next line.
+        runner.runDue();
+        watcher.edited(*command);
+        if (command->verb == Verb::Boot || command->verb == Verb::Restart) watcher.booted();
+      } catch (const std::exception& e) {
+        run.ran = i + 1;
+        run.failure = e.what();
+        break;
+      }
+      run.ran = i + 1;
+      if ((run.violation = watcher.check(i))) break;
+      if (profile) {
+        auto& [count, seconds] = (*profile)[kindOf(lines[i])];
+        ++count;
+        seconds += threadSeconds() - began;
+      }
+    }
+  }
+  fs::remove_all(root, ec);
+  return run;
+}
+
+bool sameFailure(const EpisodeRun& a, const EpisodeRun& b) {
+  if (a.violation && b.violation) return a.violation->path == b.violation->path;
+  return !a.failure.empty() && !b.failure.empty();
+}
+
+// Drops lines (halves, then quarters, down to single lines) while the same
+// check still fails, within a bounded number of replays.
+std::vector<std::string> shrink(std::vector<std::string> lines, const EpisodeRun& failed,
+                                const ExploreOptions& options, const fs::path& root) {
+  lines.resize(failed.ran);
+  int replays = 0;
+  constexpr int kMaxReplays = 4000;
+  for (size_t chunk = lines.size() / 2; chunk >= 1 && replays < kMaxReplays; chunk /= 2) {
+    // The first line boots the process and stays.
+    for (size_t start = 1; start < lines.size() && replays < kMaxReplays;) {
+      std::vector<std::string> candidate(lines.begin(), lines.begin() + long(start));
+      candidate.insert(candidate.end(), lines.begin() + long(std::min(start + chunk, lines.size())),
+                       lines.end());
+      ++replays;
+      EpisodeRun again = runEpisode(candidate, options, root);
+      if (sameFailure(again, failed)) {
+        candidate.resize(again.ran);
+        lines = std::move(candidate);
+      } else {
+        start += chunk;
+      }
+    }
+  }
+  return lines;
+}
+
+std::string scenarioOf(const std::vector<std::string>& lines, const EpisodeRun& run, uint64_t seed,
+                       uint64_t episode) {
+  std::string text = "# Found by quelline-actions --seed " + std::to_string(seed) + " --episode " +
+                     std::to_string(episode) + ":\n# " +
+                     (run.violation ? run.violation->what : run.failure) + "\n";
+  for (const std::string& line : lines)
+    text += line + "\n";
+  if (run.violation) text += "expect " + run.violation->path + " " + run.violation->expected + "\n";
+  return text;
+}
+
+} // namespace
+
+std::vector<std::string> episodeLines(uint64_t seed, uint64_t episode, uint64_t count) {
+  Random r(mix(seed) ^ mix(episode + 1));
+  std::vector<std::string> lines{"boot"};
+  bool corrupt = false;
+  for (uint64_t i = 0; i < count; ++i)
+    lines.push_back(drawAction(r, corrupt));
+  return lines;
+}
+
+ExploreResult explore(const ExploreOptions& options) {
+  watchForCrashes();
+  ExploreResult result;
+  const Clock::time_point start = Clock::now();
+  const std::clock_t cpuStart = std::clock();
+  const fs::path root = options.workFolder / "root";
+  for (uint64_t episode = options.onlyEpisode.value_or(0);; ++episode) {
+    if (options.onlyEpisode && episode != *options.onlyEpisode) break;
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    if (result.actions >= options.actions || (options.seconds > 0 && elapsed >= options.seconds))
+      break;
+    const std::vector<std::string> lines =
+        episodeLines(options.seed, episode, options.episodeActions);
+    gCrash.text.clear();
+    gCrash.ends.clear();
+    for (const std::string& line : lines) {
+      gCrash.text += line + "\n";
+      gCrash.ends.push_back(gCrash.text.size());
+    }
+    gCrash.active = true;
+    EpisodeRun run = runEpisode(lines, options, root, options.profile ? &result.profile : nullptr);
+    gCrash.active = false;
+    result.actions += run.ran;
+    ++result.episodes;
+    if (run.violation || !run.failure.empty()) {
+      std::vector<std::string> small = shrink(lines, run, options, root);
+      EpisodeRun again = runEpisode(small, options, root);
+      if (!sameFailure(again, run)) {
+        small.assign(lines.begin(), lines.begin() + long(run.ran));
+        again = run;
+      }
+      result.failure = ExploreFailure{
+          episode, again.violation ? again.violation->what : again.failure,
+          scenarioOf(std::vector<std::string>(small.begin(), small.begin() + long(again.ran)),
+                     again, options.seed, episode)};
+      break;
+    }
+  }
+  result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  result.cpuSeconds = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+  return result;
+}
+
+} // namespace quelline::sim
