@@ -48,6 +48,13 @@ struct objc_class : objc_object {
     IMP imp;
   };
 
+  // Method cache: open addressing on the selector's address. Every change
+  // to any method table empties every cache (they are rare: installation
+  // time), so a lookup needs no validity check. First after isa: objc_msgSend
+  // probes it in assembly (message_send.cpp).
+  const CacheEntry* cacheEntries = emptyCache;
+  size_t cacheMask = 0;
+
   Class superclass = nullptr;
   std::string name;
   bool isMeta = false;
@@ -60,11 +67,6 @@ struct objc_class : objc_object {
   ptrdiff_t payloadOffset = -1;
   void (*construct)(void*) = nullptr;
   void (*destruct)(void*) = nullptr;
-  // Method cache: open addressing on the selector's address. Every change
-  // to any method table empties every cache (they are rare: installation
-  // time), so a lookup needs no validity check.
-  const CacheEntry* cacheEntries = emptyCache;
-  size_t cacheMask = 0;
   size_t cacheUsed = 0;
   std::vector<CacheEntry> cache;
 
