@@ -24,6 +24,7 @@ void replacedApplicationDidFinishLaunching(id self, SEL _cmd, id application) {
 // Center toggle holds it on. Every handler has run before the host mutes.
 void replacedSetRingerMuted(id self, SEL _cmd, BOOL muted) {
   bool toggleOn = readLiveBool(NSSTR("enableTweakToggle"));
+  SharedFlags.ringerMuted = muted;
   if (Settings.enableMuteSwitch && muted) {
     postEvent(NSSTR(QUELLINE_EVENT_HIDE));
     if (Settings.hideIconsWithSwitch) {

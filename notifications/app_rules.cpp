@@ -6,6 +6,8 @@
 #include "platform/sparkapplist.h"
 #include "platform/uikit.h"
 #include "prefs/events.h"
+#include "prefs/flags.h"
+#include "prefs/settings.h"
 
 namespace quelline {
 
@@ -24,6 +26,13 @@ bool onBannerList(id bundleIdentifier) {
       NSSTR(QUELLINE_BANNER_APPS_LIST), NSSTR(QUELLINE_BANNER_APPS_KEY), bundleIdentifier);
 }
 
+// Whether the switch (on silent, with enableMuteSwitch) or the toggle holds
+// quiet mode on, whatever apps come and go.
+bool quietModeHeld() {
+  if (Settings.enableMuteSwitch && SharedFlags.ringerMuted) return true;
+  return readLiveBool(NSSTR("enableTweakToggle"));
+}
+
 } // namespace
 
 void replacedSetOverlay(id self, SEL _cmd, id overlay, BOOL animated) {
@@ -35,11 +44,12 @@ void replacedSetOverlay(id self, SEL _cmd, id overlay, BOOL animated) {
   callSlot<void>(hostSetOverlay, self, _cmd, overlay, animated);
 }
 
-// The app leaves: its rules end. The host still saves the app's snapshot
-// afterwards: the switcher's picture of the app is the user's to keep.
+// The app leaves: its rules end, but a silent app never ends a quiet mode
+// that the switch or the toggle holds. The host still saves the app's
+// snapshot afterwards: the switcher's picture of the app is the user's.
 void replacedSaveSuspendSnapshot(id self, SEL _cmd, id snapshot, id sceneHandle) {
   SEL bundleIdentifier = platform::sel("bundleIdentifier");
-  if (onSilentList(platform::msgSend<id>(self, bundleIdentifier)))
+  if (onSilentList(platform::msgSend<id>(self, bundleIdentifier)) && !quietModeHeld())
     postEvent(NSSTR(QUELLINE_EVENT_UNHIDE));
   if (onBannerList(platform::msgSend<id>(self, bundleIdentifier)))
     postEvent(NSSTR(QUELLINE_EVENT_UNHIDE_BANNER));

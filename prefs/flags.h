@@ -15,6 +15,7 @@ struct QuellineSharedFlags {
   bool pullDownSearchVisible;  // the host's last recorded answer
   bool onTodayPage;            // the host's last recorded answer
   bool iconsFaded;             // a toggle-mode fade-out has run its 0.6 s
+  bool ringerMuted;            // the ringer, as setRingerMuted: last said
 };
 
 extern "C" {

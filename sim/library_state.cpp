@@ -42,7 +42,8 @@ json flagsJson(const QuellineSharedFlags* f) {
           {"toggleHasControlCached", f->toggleHasControlCached},
           {"pullDownSearchVisible", f->pullDownSearchVisible},
           {"onTodayPage", f->onTodayPage},
-          {"iconsFaded", f->iconsFaded}};
+          {"iconsFaded", f->iconsFaded},
+          {"ringerMuted", f->ringerMuted}};
 }
 
 json hooksJson(const HomeProcess& process) {
