@@ -52,16 +52,30 @@ bool writePrefs(id prefs) {
                                                                YES);
 }
 
+// The preference file to change: what it holds, or a new empty dictionary
+// when there is no file yet (the toggle's state is then its first content).
+// nil for a file that exists but cannot be read or holds no dictionary: it
+// is the user's, and is never overwritten.
+id preferencesToChange() {
+  using namespace platform;
+  id prefs = quelline::readPreferenceFile();
+  if (prefs != nil) return prefs;
+  if (NSFileManager::fileExistsAtPath(NSFileManager::defaultManager(), NSSTR(QUELLINE_PREFS_PATH)))
+    return nil;
+  return NSMutableDictionary::dictionary();
+}
+
 // Write, post, write, post: each write lands before the event that follows
 // it, so a handler reading the file live sees the new state. The whole
-// dictionary read once is written back, every other key as it was read. No
-// file (or no dictionary in it): nothing is written, the events still go.
+// dictionary read once is written back, every other key as it was read. A
+// file that is there but holds no dictionary is not written; the events
+// still go.
 void setSelected(id self, SEL, BOOL selected) {
   *selectedOf(self) = selected;
   platform::msgSendSuper<void>(gToggleBase, self, platform::sel("refreshState"));
 
   platform::FileLock lock(QUELLINE_PREFS_PATH, kLockWait);
-  id prefs = quelline::readPreferenceFile();
+  id prefs = preferencesToChange();
   bool on = *selectedOf(self);
   setKey(prefs, "enableTweakToggle", on);
   writePrefs(prefs);

@@ -106,6 +106,16 @@ inline BOOL writeToFile_atomically(id dictionary, id path, BOOL atomically) {
 }
 } // namespace NSMutableDictionary
 
+namespace NSFileManager {
+inline id defaultManager() {
+  return msgSend<id>(cls("NSFileManager"), sel("defaultManager"));
+}
+// Whether anything is at `path` (a symbolic link counts as its target).
+inline BOOL fileExistsAtPath(id manager, id path) {
+  return msgSend<BOOL>(manager, sel("fileExistsAtPath:"), path);
+}
+} // namespace NSFileManager
+
 namespace NSNotificationCenter {
 inline id defaultCenter() {
   return msgSend<id>(cls("NSNotificationCenter"), sel("defaultCenter"));

@@ -223,6 +223,21 @@ BOOL NSDictionary_writeToFileAtomically(id self, SEL, id path, BOOL atomically) 
   return writePropertyListFile(self, stringOf(path), atomically);
 }
 
+// +[NSFileManager defaultManager]: the process's file manager. It holds no
+// state of its own, so any instance serves.
+id NSFileManager_defaultManager(id self, SEL) {
+  return autoreleased(Strong::adopt(class_createInstance(reinterpret_cast<Class>(self), 0)));
+}
+
+// -[NSFileManager fileExistsAtPath:]: whether anything is at the device
+// path, a symbolic link counting as what it points to (as on the device).
+BOOL NSFileManager_fileExistsAtPath(id, SEL, id path) {
+  if (!isString(path)) return NO;
+  const fs::path target = hostPath(stringOf(path));
+  std::error_code ec;
+  return !target.empty() && fs::exists(target, ec);
+}
+
 } // namespace
 
 void registerPropertyLists() {
@@ -230,6 +245,9 @@ void registerPropertyLists() {
   addClassMethod(dictionary,
                  "dictionaryWithContentsOfFile:", NSDictionary_dictionaryWithContentsOfFile);
   addMethod(dictionary, "writeToFile:atomically:", NSDictionary_writeToFileAtomically);
+  Class fileManager = defineClass("NSFileManager", objc_getClass("NSObject"));
+  addClassMethod(fileManager, "defaultManager", NSFileManager_defaultManager);
+  addMethod(fileManager, "fileExistsAtPath:", NSFileManager_fileExistsAtPath);
 }
 
 Strong parsePropertyList(std::span<const uint8_t> bytes) {

@@ -16,7 +16,8 @@ namespace hostsim {
 
 // +[NSDictionary dictionaryWithContentsOfFile:],
 // +[NSMutableDictionary dictionaryWithContentsOfFile:],
-// -[NSDictionary writeToFile:atomically:].
+// -[NSDictionary writeToFile:atomically:], and +[NSFileManager
+// defaultManager] with -fileExistsAtPath:.
 void registerPropertyLists();
 
 // The property list in `bytes` (XML or binary) as objects, or nil when it is
