@@ -1,6 +1,7 @@
 // The modeled home-screen process: boot, restart, and what the dump shows
 // of them.
 #include "home/home_process.h"
+#include "library_state.h"
 #include "temp_folder.h"
 
 #include <filesystem>
@@ -39,6 +40,30 @@ TEST_F(HomeProcessTest, VanillaBootHasNoLibrary) {
   EXPECT_EQ(process_->librarySymbol("Settings"), nullptr);
   process_->setSwitch(true);
   EXPECT_EQ(process_->dump()["ringer"]["muted"], true);
+}
+
+// A banner's controller goes after the banner's display time, and its
+// hideBanner/unHideBanner registrations with it: however many
+// notifications came, a banner app in front reaches only the banners on
+// screen.
+TEST_F(HomeProcessTest, BannerRegistrationsStayBoundedOverThousandsOfNotifications) {
+  quelline::sim::releaseLibraryHoldingsAtEnd(*process_);
+  process_->boot({});
+  auto dump = [&] {
+    nlohmann::json d = process_->dump();
+    quelline::sim::addLibraryState(*process_, d);
+    return d;
+  };
+  for (int i = 0; i < 3000; ++i) {
+    process_->notify("com.example.mail", "default");
+    process_->wait(0.5);
+  }
+  nlohmann::json d = dump();
+  EXPECT_EQ(d["banners"]["shown"], 3000);
+  EXPECT_LE(d["registrations"]["hideBanner"].get<int>(), 10);
+  EXPECT_LE(d["registrations"]["unHideBanner"].get<int>(), 10);
+  process_->wait(5);
+  EXPECT_EQ(dump()["registrations"]["hideBanner"], 0);
 }
 
 } // namespace

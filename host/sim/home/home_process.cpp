@@ -16,6 +16,10 @@
 namespace hostsim::home {
 namespace {
 
+// How long a banner stays on screen before the host dismisses it and lets
+// go of its short-look controller.
+constexpr double kBannerDisplaySeconds = 5.0;
+
 nlohmann::json alphaOf(id view) {
   if (view == nullptr) return {{"alpha", nullptr}, {"visibleAlpha", nullptr}};
   return {{"alpha", platform::UIView::alpha(view)}, {"visibleAlpha", visibleAlpha(view)}};
@@ -34,6 +38,9 @@ struct HomeProcess::Impl {
   bool booted = false;
   std::optional<long> feedbackLevel = 2;
   std::string model = "iPhone";
+  // The ring/silent switch is the device's: its position outlives the
+  // home-screen process.
+  bool switchSilent = false;
   void* library = nullptr; // the handle of the loaded library
   std::function<void()> atEnd;
   ControlCenter controlCenter;
@@ -74,6 +81,7 @@ void HomeProcess::boot(const BootOptions& options) {
   setDeviceModel(p.model);
   withPool([&] {
     defineHostClasses(options.without);
+    record().ringerMuted = p.switchSilent;
     if (!options.vanilla) {
       p.loadLibrary();
       p.controlCenter.install(p.deliverables.moduleBundle);
@@ -133,6 +141,7 @@ void HomeProcess::setModel(const std::string& model) {
 
 void HomeProcess::setSwitch(bool silent) {
   impl_->action([&] {
+    impl_->switchSilent = silent;
     send<void>(objects().mediaController.get(), "setRingerMuted:", static_cast<BOOL>(silent));
     if (Class hud = objc_getClass("SBRingerHUDController"))
       send<void>(as_id(hud), "activate:", silent ? 1 : 0);
@@ -181,7 +190,15 @@ void HomeProcess::notify(const std::string& app, const std::optional<std::string
     }
 
     send<void>(o.soundController.get(), "playSoundForNotificationRequest:", request.get());
-    o.notifications.emplace_back(request, shortLook);
+    o.notifications.push_back(request);
+    if (shortLook) {
+      // The banner goes after its display time; its controller (and every
+      // registration it made) with it.
+      const uint64_t banner = o.nextBanner++;
+      o.banners.emplace(banner, shortLook);
+      mainRunLoop().schedule(mainRunLoop().now() + kBannerDisplaySeconds,
+                             [banner] { objects().banners.erase(banner); });
+    }
   });
 }
 

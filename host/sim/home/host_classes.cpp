@@ -133,10 +133,15 @@ struct RequestState {
   Strong soundObject;
 };
 
+// With the ringer muted the device plays no notification sound.
 void SoundController_play(id self, SEL _cmd, id request) {
   hostCall(self, _cmd, {nullptr});
   id sound = requestSound(request);
   if (sound == nullptr) return;
+  if (record().ringerMuted) {
+    trace::emit("sound-skipped", {{"sound", stringOf(sound)}, {"reason", "ringer muted"}});
+    return;
+  }
   record().sounds.push_back({{"t", mainRunLoop().now()}, {"sound", stringOf(sound)}});
   trace::emit("sound", {{"sound", stringOf(sound)}});
 }

@@ -16,7 +16,7 @@ namespace hostsim::home {
 // What the host showed and played, and how often the host implementation
 // of each replaced method ran.
 struct HostRecord {
-  bool ringerMuted = false;
+  bool ringerMuted = false; // the ring/silent switch, as the host knows it
   nlohmann::json hud = nlohmann::json::array();
   int displayWakes = 0;
   nlohmann::json sounds = nlohmann::json::array();
@@ -43,8 +43,12 @@ struct HostObjects {
   Strong mediaController;
   Strong soundController;
   Strong pageView;
-  std::map<std::string, Strong> applications;           // by bundle identifier
-  std::vector<std::pair<Strong, Strong>> notifications; // request, short-look controller
+  std::map<std::string, Strong> applications; // by bundle identifier
+  std::vector<Strong> notifications;          // the requests in the list
+  // Short-look controllers of the banners on screen, until each banner's
+  // display time is over and the host lets go of it.
+  std::map<uint64_t, Strong> banners;
+  uint64_t nextBanner = 0;
   // Control Center starting, the last step of finishing the launch.
   std::function<void()> startControlCenter;
 };
