@@ -1,6 +1,8 @@
 // QuellineModule: the Control Center toggle that switches quiet mode (and,
-// with hideIconsWithToggle, the icons) on and off. Its only state is the
-// `_selected` byte; the preference file is its memory across restarts.
+// with hideIconsWithToggle, the icons) on and off. Its state is the
+// `_selected` byte and the changes still to be written; the preference file
+// is its memory across restarts.
+#include "platform/dispatch.h"
 #include "platform/filelock.h"
 #include "platform/uikit.h"
 #include "prefs/events.h"
@@ -11,11 +13,23 @@ namespace {
 // Control Center's toggle base class, as found when the bundle loaded.
 Class gToggleBase = nil;
 
-// How long the toggle waits for the preference editor to finish a change
-// of its own. The editor holds the lock for a few milliseconds; past this
-// bound (a stuck editor) the toggle goes on without it rather than keep the
-// home screen waiting.
-constexpr double kLockWait = 0.5;
+// The toggle's changes that are not in the preference file yet, key by key.
+// A later toggle replaces an earlier change of the same key, which leaves
+// the file as writing them one after another would.
+enum class Change : uint8_t { None, Off, On };
+struct PendingWrite {
+  Change enableTweakToggle;
+  Change toggleHasControl;
+  bool retryScheduled;
+};
+PendingWrite gPending;
+
+// The home screen's main thread never waits for the file's lock: a write
+// that finds it taken (the preference editor holds it for a few
+// milliseconds) is tried again this much later, and one that failed (a full
+// disk) a little later still, until it lands.
+constexpr int64_t kRetryAfterLockNanoseconds = 10000000;
+constexpr int64_t kRetryAfterFailureNanoseconds = 1000000000;
 
 BOOL* selectedOf(id self) {
   Ivar ivar = class_getInstanceVariable(object_getClass(self), "_selected");
@@ -41,15 +55,11 @@ id iconGlyph(id, SEL) {
                                                                               nil);
 }
 
-void setKey(id prefs, const char* key, bool on) {
+void setKey(id prefs, const char* key, Change change) {
   using namespace platform;
-  NSMutableDictionary::setObject_forKey(prefs, NSNumber::numberWithBool(on),
+  if (change == Change::None) return;
+  NSMutableDictionary::setObject_forKey(prefs, NSNumber::numberWithBool(change == Change::On),
                                         NSString::stringWithUTF8String(key));
-}
-
-bool writePrefs(id prefs) {
-  return platform::NSMutableDictionary::writeToFile_atomically(prefs, NSSTR(QUELLINE_PREFS_PATH),
-                                                               YES);
 }
 
 // The preference file to change: what it holds, or a new empty dictionary
@@ -65,24 +75,67 @@ id preferencesToChange() {
   return NSMutableDictionary::dictionary();
 }
 
-// Write, post, write, post: each write lands before the event that follows
-// it, so a handler reading the file live sees the new state. The whole
-// dictionary read once is written back, every other key as it was read. A
-// file that is there but holds no dictionary is not written; the events
-// still go.
+enum class WriteResult { Done, LockTaken, Failed };
+
+// One read-change-write of the pending changes, only under the file's lock
+// (taken without waiting). The whole dictionary read is written back, every
+// other key as it was read. A file that is there but holds no dictionary
+// is not the toggle's to write: the changes are given up.
+WriteResult writePending() {
+  platform::FileLock lock(QUELLINE_PREFS_PATH, 0);
+  if (!lock.held()) return WriteResult::LockTaken;
+  id prefs = preferencesToChange();
+  if (prefs != nil) {
+    setKey(prefs, "enableTweakToggle", gPending.enableTweakToggle);
+    setKey(prefs, "toggleHasControl", gPending.toggleHasControl);
+    if (!platform::NSMutableDictionary::writeToFile_atomically(prefs, NSSTR(QUELLINE_PREFS_PATH),
+                                                               YES))
+      return WriteResult::Failed;
+  }
+  gPending.enableTweakToggle = Change::None;
+  gPending.toggleHasControl = Change::None;
+  return WriteResult::Done;
+}
+
+void flushPending();
+
+void retryPending(void*) {
+  gPending.retryScheduled = false;
+  flushPending();
+}
+
+// Writes what is pending now if the lock is free, else tries again later on
+// the main queue; at most one retry is waiting at any time.
+void flushPending() {
+  if (gPending.enableTweakToggle == Change::None && gPending.toggleHasControl == Change::None)
+    return;
+  WriteResult result = writePending();
+  if (result == WriteResult::Done || gPending.retryScheduled) return;
+  gPending.retryScheduled = true;
+  int64_t delay =
+      result == WriteResult::LockTaken ? kRetryAfterLockNanoseconds : kRetryAfterFailureNanoseconds;
+  dispatch_after_f(dispatch_time(DISPATCH_TIME_NOW, delay), dispatch_get_main_queue(), nullptr,
+                   &retryPending);
+}
+
+// Write, post, write, post: when the lock is free each write lands before
+// the event that follows it, so a handler reading the file live sees the
+// new state. When it is taken the events still go at once, and the writes
+// follow as soon as the lock is had, in order with any later toggle.
 void setSelected(id self, SEL, BOOL selected) {
   *selectedOf(self) = selected;
   platform::msgSendSuper<void>(gToggleBase, self, platform::sel("refreshState"));
 
-  platform::FileLock lock(QUELLINE_PREFS_PATH, kLockWait);
-  id prefs = preferencesToChange();
   bool on = *selectedOf(self);
-  setKey(prefs, "enableTweakToggle", on);
-  writePrefs(prefs);
+  Change change = on ? Change::On : Change::Off;
+  // A plain read: writers replace the file whole, so it is never half done.
+  bool withIcons = quelline::readLiveBool(NSSTR("hideIconsWithToggle"));
+  gPending.enableTweakToggle = change;
+  flushPending();
   quelline::postEvent(on ? NSSTR(QUELLINE_EVENT_HIDE) : NSSTR(QUELLINE_EVENT_UNHIDE));
-  if (!quelline::settingBool(prefs, NSSTR("hideIconsWithToggle"), false)) return;
-  setKey(prefs, "toggleHasControl", on);
-  writePrefs(prefs);
+  if (!withIcons) return;
+  gPending.toggleHasControl = change;
+  flushPending();
   quelline::postEvent(on ? NSSTR(QUELLINE_EVENT_MUTE_HIDE_ICONS)
                          : NSSTR(QUELLINE_EVENT_MUTE_UNHIDE_ICONS));
 }

@@ -137,12 +137,26 @@ void Runner::run(const Command& command, const fs::path& base) {
   const Location& where = command.where;
   if (!process_.booted() && !verbInfo(command.verb).beforeBoot)
     throw ScenarioError(where, std::string("\"") + verbName(command.verb) +
-                                   "\" before boot; expected boot first (only prefs, apps, "
+                                   "\" before boot; expected boot first (only prefs, apps, allow, "
                                    "device, dump, inspect and expect may come before it)");
   output_.command(now(), command.text);
   if (observer_ != nullptr) observer_->commandStarted(command, now());
+  const size_t failedBefore = failedWrites();
   perform(command, base);
   if (observer_ != nullptr) observer_->commandFinished(command, now(), state());
+  // A write that the process failed (the toggle's, say) is a failure of the
+  // run unless the scenario expects it; the process itself tries again.
+  const bool started = command.verb == Verb::Boot || command.verb == Verb::Restart;
+  const size_t failed = failedWrites() - (started ? 0 : failedBefore);
+  if (failed > 0 && !allowWriteFailures_)
+    throw SimulatorFailure(where, "the home-screen process could not write a file (" +
+                                      std::to_string(failed) +
+                                      " failed write(s), see write-failed in the trace); "
+                                      "\"allow write-failures\" expects it");
+}
+
+size_t Runner::failedWrites() const {
+  return process_.booted() ? process_.failedWrites() : 0;
 }
 
 void Runner::perform(const Command& command, const fs::path& base) {
@@ -253,6 +267,12 @@ void Runner::perform(const Command& command, const fs::path& base) {
     break;
   case Verb::DeviceModel:
     process_.setModel(command.name);
+    break;
+  case Verb::DeviceStorage:
+    process_.setStorageFull(command.flag);
+    break;
+  case Verb::AllowWriteFailures:
+    allowWriteFailures_ = true;
     break;
   case Verb::Post:
     process_.post(command.name);

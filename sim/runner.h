@@ -47,8 +47,9 @@ public:
   // Runs one command. `base` is the folder that relative file names of the
   // scenario start from. Throws ScenarioError when the command cannot run
   // at this point (a host action before boot, say), SimulatorFailure when
-  // the simulator fails; a failed expectation is reported on standard error
-  // and counted.
+  // the simulator fails (a write that the process failed included, unless
+  // `allow write-failures` came first); a failed expectation is reported on
+  // standard error and counted.
   void run(const Command& command, const std::filesystem::path& base);
 
   int failedExpectations() const { return failed_; }
@@ -71,6 +72,7 @@ public:
 
 private:
   void perform(const Command& command, const std::filesystem::path& base);
+  size_t failedWrites() const;
   std::filesystem::path hostPath(std::string_view devicePath) const;
   void editPreferences(const Command& command);
   void replacePreferences(const Command& command, std::span<const uint8_t> bytes);
@@ -83,6 +85,7 @@ private:
   hostsim::home::HomeProcess process_;
   int failed_ = 0;
   RunObserver* observer_ = nullptr;
+  bool allowWriteFailures_ = false;
 };
 
 } // namespace quelline::sim

@@ -42,9 +42,11 @@ constexpr VerbInfo kVerbs[] = {
     {Verb::DeviceFeedbackLevel, "device feedback-level", "device feedback-level N|none",
      "(N an integer)", true},
     {Verb::DeviceModel, "device model", "device model NAME", "", true},
+    {Verb::DeviceStorage, "device storage", "device storage full|free", "", true},
     {Verb::Post, "post", "post NAME", "", false},
     {Verb::Inspect, "inspect", "inspect CLASS", "", true},
     {Verb::Dump, "dump", "dump [PATH]", "", true},
+    {Verb::AllowWriteFailures, "allow write-failures", "allow write-failures", "", true},
     {Verb::Expect, "expect", "expect PATH VALUE", "(VALUE JSON, or absent)", true},
 };
 
@@ -242,6 +244,10 @@ public:
       return dump();
     case Verb::Expect:
       return expect();
+    case Verb::AllowWriteFailures:
+      usage_ = fullUsage(Verb::AllowWriteFailures);
+      keyword(1, {"write-failures"});
+      return done(Verb::AllowWriteFailures, 2);
     default: // restart, overlay, clear, touch, layout, window: no arguments
       usage_ = fullUsage(row->verb);
       return done(row->verb, 1);
@@ -429,8 +435,14 @@ private:
 
   Command device() {
     usage_ = commandUsage("device");
-    const bool model = keyword(1, {"feedback-level", "model"}) == 1;
+    const size_t which = keyword(1, {"feedback-level", "model", "storage"});
+    const bool model = which == 1;
     label_ = "device " + tokens_[1].text;
+    if (which == 2) {
+      usage_ = fullUsage(Verb::DeviceStorage);
+      command_.flag = choice(2, "full", "free");
+      return done(Verb::DeviceStorage, 3);
+    }
     if (model) {
       usage_ = fullUsage(Verb::DeviceModel);
       command_.name = name(2, "model name");

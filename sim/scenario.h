@@ -70,9 +70,11 @@ enum class Verb {
   AppsRemove,
   DeviceFeedbackLevel,
   DeviceModel,
+  DeviceStorage,
   Post,
   Inspect,
   Dump,
+  AllowWriteFailures,
   Expect,
 };
 
@@ -107,7 +109,7 @@ struct Command {
   // boot
   std::set<std::string> without;
   bool ccLazy = false;
-  // switch silent, toggle on, query … true
+  // switch silent, toggle on, query … true, device storage full
   bool flag = false;
   // notify APP, open APP, suspend APP, apps … APP, post NAME, inspect CLASS,
   // prefs … KEY, prefs copy FILE, device model NAME

@@ -111,9 +111,9 @@ private:
 
 // How long an editor (the preference editor, and quelline-sim's `prefs` and
 // `apps` edits, which act as it does) waits for the lock of a file. The
-// toggle module holds it for a few milliseconds and waits at most 0.5 s for
-// it itself; a person at an editor can wait longer, but not forever for a
-// process that is stuck.
+// toggle module holds it for a few milliseconds and never waits for it (it
+// tries again later from the home screen's run loop); a person at an
+// editor can wait longer, but not forever for a process that is stuck.
 inline constexpr double kEditorLockWait = 5.0;
 
 // One read-change-write of the file at `path`: takes its lock (waiting at

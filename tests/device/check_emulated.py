@@ -193,7 +193,9 @@ def check_bundle(folder, out):
     m.uc.mem_write(toggle, bytes(cls.instance_size))
     m.write_u64(toggle, cls.address)
 
-    # Switched on: state, refresh, then under the lock write, post, write, post.
+    # Switched on: state, refresh, the live read of hideIconsWithToggle, then
+    # write, post, write, post, each write a read-change-write under the
+    # lock (taken without waiting), given back before the post.
     mark = len(m.log)
     m.call(cls.methods["setSelected:"], toggle, m.selector("setSelected:"), 1)
     offset = cls.ivars["_selected"][0]
@@ -202,11 +204,12 @@ def check_bundle(folder, out):
                                                    "readFile", "writeFile", "post")]
     lock = PREFS + ".lock"
     on = {"hideIconsWithToggle": True, "timerTime": 7, "enableTweakToggle": True}
-    wanted = [("super", "CCUIToggleModule", "refreshState"),
-              ("open", lock, 0x01000302, 0o644), ("flock", 3, 6), ("readFile", PREFS),
-              ("writeFile", PREFS, on, 1), ("post", EVENT + "hide", 0, 0),
-              ("writeFile", PREFS, dict(on, toggleHasControl=True), 1),
-              ("post", EVENT + "muteHideIcons", 0, 0), ("close", 3)]
+    locked = [("open", lock, 0x01000302, 0o644), ("flock", 3, 6), ("readFile", PREFS)]
+    wanted = [("super", "CCUIToggleModule", "refreshState"), ("readFile", PREFS),
+              *locked, ("writeFile", PREFS, on, 1), ("close", 3),
+              ("post", EVENT + "hide", 0, 0),
+              *locked, ("writeFile", PREFS, dict(on, toggleHasControl=True), 1), ("close", 3),
+              ("post", EVENT + "muteHideIcons", 0, 0)]
     opened = [e for e in steps if e[0] == "open"]
     out.check(not opened or opened[0][3] == 0o644,
               f"{path}: the lock file is created with mode {opened and oct(opened[0][3])}, "

@@ -46,16 +46,18 @@ TEST(PreferenceLock, TheToggleAndTheEditorLoseNoChangeOfTheOther) {
     int status = 1;
     try {
       hostsim::home::HomeProcess process(
-          root, hostsim::ClockMode::Virtual,
+          root, hostsim::ClockMode::Real,
           {QUELLINE_BIN_DIR "/Quelline.so", QUELLINE_BIN_DIR "/QuellineModule.bundle"});
       process.boot({});
       if (::write(ready[1], "r", 1) == 1) {
         for (int i = 0; i < kChanges; ++i) {
           process.setToggle(i % 2 == 0);
-          // Room for the editor between two changes: the toggle waits at
-          // most 0.5 s for the lock and then goes on without it.
-          std::this_thread::sleep_for(std::chrono::microseconds(200));
+          // Room for the editor between two changes; a write that found
+          // the lock taken is tried again from the run loop.
+          process.wait(0.0002);
         }
+        // Time for the last write to land.
+        process.wait(1);
         status = 0;
       }
       process.shutdown();

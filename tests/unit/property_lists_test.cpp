@@ -859,12 +859,30 @@ TEST_F(PropertyListTest, EveryWriteIsTraced) {
   hostsim::trace::setSink({});
   EXPECT_TRUE(good);
   EXPECT_FALSE(bad);
-  ASSERT_EQ(events.size(), 2u);
+  ASSERT_EQ(events.size(), 3u);
   EXPECT_EQ(events[0]["event"], "write");
   EXPECT_EQ(events[0]["path"], kFile);
   EXPECT_EQ(events[0]["ok"], true);
   EXPECT_EQ(events[1]["path"], kFile);
   EXPECT_EQ(events[1]["ok"], false);
+  // A failure says why, and is counted for the process.
+  EXPECT_EQ(events[2]["event"], "write-failed");
+  EXPECT_EQ(events[2]["error"], "no property list");
+  EXPECT_EQ(hostsim::failedWrites(), 1u);
+}
+
+TEST_F(PropertyListTest, AFullStorageFailsEveryWriteAndKeepsTheOldFile) {
+  using namespace hostsim;
+  Strong plist = newDictionary({{"enabled", newBool(true)}}, false);
+  ASSERT_TRUE(hostsim::writePropertyListFile(plist.get(), kFile, true));
+  const std::string before = contents(kFile);
+  hostsim::setStorageFull(true);
+  Strong other = newDictionary({{"enabled", newBool(false)}}, false);
+  EXPECT_FALSE(hostsim::writePropertyListFile(other.get(), kFile, true));
+  EXPECT_FALSE(hostsim::writePropertyListFile(other.get(), kFile, false));
+  hostsim::setStorageFull(false);
+  EXPECT_EQ(contents(kFile), before);
+  EXPECT_EQ(hostsim::failedWrites(), 2u);
 }
 
 TEST_F(PropertyListTest, AWriteKeepsThePermissionBitsAndMakesNewFiles0644) {

@@ -6,6 +6,7 @@
 #include "platform/uikit.h"
 #include "services/devices.h"
 #include "services/foundation.h"
+#include "services/property_lists.h"
 #include "services/timers.h"
 #include "services/trace.h"
 #include "services/views.h"
@@ -41,6 +42,7 @@ struct HomeProcess::Impl {
   // The ring/silent switch is the device's: its position outlives the
   // home-screen process.
   bool switchSilent = false;
+  bool storageFull = false;
   void* library = nullptr; // the handle of the loaded library
   std::function<void()> atEnd;
   ControlCenter controlCenter;
@@ -79,6 +81,7 @@ void HomeProcess::boot(const BootOptions& options) {
   p.booted = true;
   setFeedbackSupportLevel(p.feedbackLevel);
   setDeviceModel(p.model);
+  hostsim::setStorageFull(p.storageFull);
   withPool([&] {
     defineHostClasses(options.without);
     record().ringerMuted = p.switchSilent;
@@ -137,6 +140,15 @@ void HomeProcess::setFeedbackLevel(std::optional<long> level) {
 void HomeProcess::setModel(const std::string& model) {
   impl_->model = model;
   if (impl_->booted) setDeviceModel(model);
+}
+
+void HomeProcess::setStorageFull(bool full) {
+  impl_->storageFull = full;
+  if (impl_->booted) hostsim::setStorageFull(full);
+}
+
+size_t HomeProcess::failedWrites() const {
+  return impl_->booted ? hostsim::failedWrites() : 0;
 }
 
 void HomeProcess::setSwitch(bool silent) {
@@ -342,6 +354,7 @@ nlohmann::json HomeProcess::dump() const {
     d["banners"] = {{"shown", r.bannersShown}, {"hidden", r.bannersHidden}};
     d["realerts"] = r.realerts;
     d["snapshots"] = r.snapshots;
+    d["writes"] = {{"failed", hostsim::failedWrites()}};
     d["hostCalls"] = r.hostCalls;
     d["redraws"] = r.redraws;
   });

@@ -56,6 +56,11 @@ public:
   // What the device reports; may be set before boot.
   void setFeedbackLevel(std::optional<long> level);
   void setModel(const std::string& model);
+  // The device's storage is full: the process's writes of property-list
+  // files fail.
+  void setStorageFull(bool full);
+  // Writes of property-list files that the process failed since it started.
+  size_t failedWrites() const;
 
   // Host actions (the process must be booted).
   void setSwitch(bool silent);

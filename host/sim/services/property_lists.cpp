@@ -180,17 +180,46 @@ Strong parse(std::span<const uint8_t> bytes, bool mutableDictionary) {
 
 // --- Files ----------------------------------------------------------------------
 
-bool writeFile(id plist, std::string_view devicePath, bool atomically) {
+// What the process's writes met: the device's storage, and the writes that
+// failed since the process started.
+struct WriteState {
+  bool storageFull = false;
+  size_t failed = 0;
+};
+WriteState& writeState() {
+  static WriteState state;
+  return state;
+}
+
+bool writeFile(id plist, std::string_view devicePath, bool atomically, std::string& problem) {
   const fs::path target = hostPath(devicePath);
-  if (target.empty() || !target.has_filename()) return false;
+  if (target.empty() || !target.has_filename()) {
+    problem = "no device path";
+    return false;
+  }
   std::vector<id> path;
   size_t values = 0;
   PlistTree node = toNode(plist, 0, path, values);
   std::string xml;
-  if (node == nullptr || !prefsfile::propertyListXml(node.get(), xml)) return false;
+  if (node == nullptr || !prefsfile::propertyListXml(node.get(), xml)) {
+    problem = "no property list";
+    return false;
+  }
+  if (writeState().storageFull) {
+    problem = "No space left on device";
+    return false;
+  }
   const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(xml.data()), xml.size());
-  if (!atomically) return prefsfile::writeFileInPlace(target, data);
-  return !prefsfile::writeFileAtomically(target, data);
+  if (!atomically) {
+    if (prefsfile::writeFileInPlace(target, data)) return true;
+    problem = "cannot write in place";
+    return false;
+  }
+  if (std::optional<prefsfile::FileError> error = prefsfile::writeFileAtomically(target, data)) {
+    problem = error->detail();
+    return false;
+  }
+  return true;
 }
 
 // --- Methods ---------------------------------------------------------------------
@@ -241,6 +270,7 @@ BOOL NSFileManager_fileExistsAtPath(id, SEL, id path) {
 } // namespace
 
 void registerPropertyLists() {
+  writeState().failed = 0;
   Class dictionary = objc_getClass("NSDictionary");
   addClassMethod(dictionary,
                  "dictionaryWithContentsOfFile:", NSDictionary_dictionaryWithContentsOfFile);
@@ -263,9 +293,22 @@ Strong readDictionaryFile(std::string_view path, bool mutableDictionary) {
 }
 
 bool writePropertyListFile(id plist, std::string_view path, bool atomically) {
-  bool ok = writeFile(plist, path, atomically);
+  std::string problem;
+  bool ok = writeFile(plist, path, atomically, problem);
   trace::emit("write", {{"path", std::string(path)}, {"ok", ok}});
+  if (!ok) {
+    ++writeState().failed;
+    trace::emit("write-failed", {{"path", std::string(path)}, {"error", problem}});
+  }
   return ok;
+}
+
+void setStorageFull(bool full) {
+  writeState().storageFull = full;
+}
+
+size_t failedWrites() {
+  return writeState().failed;
 }
 
 std::string preferencesFilePath(std::string_view domain) {

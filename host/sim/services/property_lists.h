@@ -32,8 +32,15 @@ Strong readDictionaryFile(std::string_view path, bool mutableDictionary);
 // a temporary file beside it, flushed, then renamed over it (see
 // writeFileAtomically: the permission bits of the old file are kept, and
 // what is no regular file is not replaced). False when any step fails; the
-// old file is then left as it was. Emits the "write" event.
+// old file is then left as it was. Emits the "write" event, and
+// "write-failed" with the reason when it fails.
 bool writePropertyListFile(id plist, std::string_view path, bool atomically);
+
+// The device's storage is full: every write of writePropertyListFile fails
+// ("No space left on device") until it is not.
+void setStorageFull(bool full);
+// Writes of writePropertyListFile that failed since the platform booted.
+size_t failedWrites();
 
 // The device path of the preference file of `domain`,
 // /var/mobile/Library/Preferences/<domain>.plist, or "" when domain is no
