@@ -54,12 +54,12 @@ TEST_F(HomeProcessTest, BannerRegistrationsStayBoundedOverThousandsOfNotificatio
     quelline::sim::addLibraryState(*process_, d);
     return d;
   };
-  for (int i = 0; i < 3000; ++i) {
+  for (int i = 0; i < 2000; ++i) {
     process_->notify("com.example.mail", "default");
     process_->wait(0.5);
   }
   nlohmann::json d = dump();
-  EXPECT_EQ(d["banners"]["shown"], 3000);
+  EXPECT_EQ(d["banners"]["shown"], 2000);
   EXPECT_LE(d["registrations"]["hideBanner"].get<int>(), 10);
   EXPECT_LE(d["registrations"]["unHideBanner"].get<int>(), 10);
   process_->wait(5);
