@@ -199,8 +199,7 @@ TEST_F(PreferenceFileTest, HostileFilesAreSafe) {
   size_t files = 0;
   size_t dictionaries = 0;
   for (const char* corpus : {"bplist-crashes", "bplist-leaks", "xplist-crashes", "xplist-leaks"}) {
-    for (const auto& entry :
-         fs::directory_iterator(fs::path(QUELLINE_SHARED_DIR) / "plist-crashes" / corpus)) {
+    for (const auto& entry : fs::directory_iterator(fs::path(QUELLINE_HOSTILE_PLISTS) / corpus)) {
       SCOPED_TRACE(entry.path().string());
       ++files;
       const std::string bytes = readBytes(entry.path());

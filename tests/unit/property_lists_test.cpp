@@ -690,8 +690,7 @@ TEST_F(PropertyListTest, FilesOverTheSizeLimitAreNil) {
 TEST_F(PropertyListTest, HostileFilesReadAsNilOrAsTheDictionaryTheyHold) {
   size_t files = 0;
   for (const char* folder : {"bplist-crashes", "bplist-leaks", "xplist-crashes", "xplist-leaks"}) {
-    for (const auto& entry :
-         fs::directory_iterator(fs::path(QUELLINE_SHARED_DIR) / "plist-crashes" / folder)) {
+    for (const auto& entry : fs::directory_iterator(fs::path(QUELLINE_HOSTILE_PLISTS) / folder)) {
       SCOPED_TRACE(entry.path().string());
       ++files;
       std::ifstream in(entry.path(), std::ios::binary);
