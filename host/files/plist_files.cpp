@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <plist/plist.h>
+#include <set>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -109,6 +111,19 @@ private:
     return false;
   }
 
+  // Whether none of the n characters of `unit` bytes from `start` is NUL.
+  // libplist 2.2.0 keeps a string's length beside its bytes but reads keys
+  // up to the first NUL (and asserts that the two agree), and its XML
+  // writer stops at a NUL: no such string is text of a property list.
+  bool noNul(uint64_t start, uint64_t n, uint64_t unit) {
+    for (uint64_t i = 0; i < n; ++i) {
+      const uint8_t* c = bytes_.data() + start + i * unit;
+      if (c[0] == 0 && (unit == 1 || c[1] == 0))
+        return refuse(Reason::NulInString, start + i * unit);
+    }
+    return true;
+  }
+
   bool isStringObject(uint64_t index) const {
     if (index >= offsets_.size()) return false;
     uint8_t type = bytes_[offsets_[index]] >> 4;
@@ -141,10 +156,11 @@ private:
       if (marker != 0x33) return refuse(Reason::BadObject, pos);
       return inside(fits(pos + 1, 8, 1));
     case 0x4: // data
-    case 0x5: // ASCII string
       return inside(length(pos, n, start) && fits(start, n, 1));
+    case 0x5: // ASCII string
+      return inside(length(pos, n, start) && fits(start, n, 1)) && noNul(start, n, 1);
     case 0x6: // UTF-16 string
-      return inside(length(pos, n, start) && fits(start, n, 2));
+      return inside(length(pos, n, start) && fits(start, n, 2)) && noNul(start, n, 2);
     case 0xA: // array: n references
     case 0xD: // dictionary: n key references, then n value references
     {
@@ -266,46 +282,156 @@ std::optional<PropertyListRefusal> checkXml(std::string_view text) {
 
 // --- Trees ---------------------------------------------------------------------
 
-// Whether every node of the tree is a property-list value: no UID, no key
-// node outside a dictionary. The byte checks keep libplist 2.2.0 from making
-// either; this keeps the trees that the tools edit to what the platform's
-// objects can hold, whatever libplist makes. The depth is bounded by the
+struct MallocFree {
+  void operator()(void* p) const { std::free(p); }
+};
+
+// Calls visit(key, value) for each entry of the dictionary `node`, in the
+// file's order, while it returns true; false when it stopped early or the
+// dictionary cannot be walked.
+template <class Visit> bool eachEntry(plist_t node, Visit visit) {
+  plist_dict_iter iterator = nullptr;
+  plist_dict_new_iter(node, &iterator);
+  std::unique_ptr<void, MallocFree> ownedIterator(iterator);
+  if (iterator == nullptr) return false;
+  for (;;) {
+    char* key = nullptr;
+    plist_t value = nullptr;
+    plist_dict_next_item(node, iterator, &key, &value);
+    std::unique_ptr<char, MallocFree> ownedKey(key);
+    if (value == nullptr) return true;
+    if (key == nullptr || !visit(std::string_view(key), value)) return false;
+  }
+}
+
+// Whether libplist 2.2.0 hands out the date of `node` as it is: it keeps
+// seconds since 2001 as a real number but gives them out as 32-bit seconds
+// (1932-12-13 to 2069-01-19) and microseconds, and a date outside that
+// range would read (and be written back) as some other date.
+bool dateIsRepresentable(plist_t node) {
+  int32_t seconds = 0;
+  int32_t microseconds = 0;
+  plist_get_date_val(node, &seconds, &microseconds);
+  PlistTree same(plist_new_date(seconds, microseconds));
+  return plist_compare_node_value(node, same.get()) != 0;
+}
+
+// Why a node of the tree is no property-list value that reads as what the
+// file holds, or nothing: a UID or a key node outside a dictionary (which
+// the byte checks keep libplist 2.2.0 from making; this keeps the trees that
+// the tools edit to what the platform's objects can hold, whatever libplist
+// makes), or a date that libplist cannot give out. `repeatedKeys` is set
+// when a dictionary holds a key more than once. The depth is bounded by the
 // byte checks.
-bool onlyValues(plist_t node) {
+std::optional<Reason> notAValue(plist_t node, bool& repeatedKeys) {
   switch (plist_get_node_type(node)) {
   case PLIST_BOOLEAN:
   case PLIST_UINT:
   case PLIST_REAL:
   case PLIST_STRING:
   case PLIST_DATA:
+    return std::nullopt;
   case PLIST_DATE:
-    return true;
+    if (dateIsRepresentable(node)) return std::nullopt;
+    return Reason::BadDate;
   case PLIST_ARRAY: {
     const uint32_t count = plist_array_get_size(node);
     for (uint32_t i = 0; i < count; ++i)
-      if (!onlyValues(plist_array_get_item(node, i))) return false;
-    return true;
+      if (auto why = notAValue(plist_array_get_item(node, i), repeatedKeys)) return why;
+    return std::nullopt;
   }
   case PLIST_DICT: {
-    plist_dict_iter iterator = nullptr;
-    plist_dict_new_iter(node, &iterator);
-    if (iterator == nullptr) return false;
-    bool ok = true;
-    for (;;) {
-      char* key = nullptr;
-      plist_t value = nullptr;
-      plist_dict_next_item(node, iterator, &key, &value);
-      const bool hasKey = key != nullptr;
-      std::free(key);
-      if (value == nullptr) break;
-      if (!hasKey || !onlyValues(value)) {
-        ok = false;
-        break;
-      }
-    }
-    std::free(iterator);
-    return ok;
+    std::set<std::string, std::less<>> keys;
+    std::optional<Reason> why;
+    const bool walked = eachEntry(node, [&](std::string_view key, plist_t value) {
+      if (!keys.emplace(key).second) repeatedKeys = true;
+      why = notAValue(value, repeatedKeys);
+      return !why;
+    });
+    if (!walked && !why) why = Reason::BadObject;
+    return why;
   }
+  default:
+    return Reason::BadObject;
+  }
+}
+
+// A copy of `node` in which each dictionary holds each of its keys once,
+// with the value that came last in the file: a repeated key means the same
+// to every reader, and a write leaves one entry.
+plist_t withLastValues(plist_t node) {
+  switch (plist_get_node_type(node)) {
+  case PLIST_ARRAY: {
+    plist_t copy = plist_new_array();
+    const uint32_t count = plist_array_get_size(node);
+    for (uint32_t i = 0; i < count; ++i)
+      plist_array_append_item(copy, withLastValues(plist_array_get_item(node, i)));
+    return copy;
+  }
+  case PLIST_DICT: {
+    plist_t copy = plist_new_dict();
+    // Setting a key that is there already replaces its value.
+    eachEntry(node, [&](std::string_view key, plist_t value) {
+      plist_dict_set_item(copy, std::string(key).c_str(), withLastValues(value));
+      return true;
+    });
+    return copy;
+  }
+  default:
+    return plist_copy(node);
+  }
+}
+
+// Whether two trees hold the same value: the same keys with the same values
+// in any order, the same items in the same order, equal scalars.
+bool sameValue(plist_t a, plist_t b) {
+  const plist_type type = plist_get_node_type(a);
+  if (type != plist_get_node_type(b)) return false;
+  switch (type) {
+  case PLIST_ARRAY: {
+    const uint32_t count = plist_array_get_size(a);
+    if (count != plist_array_get_size(b)) return false;
+    for (uint32_t i = 0; i < count; ++i)
+      if (!sameValue(plist_array_get_item(a, i), plist_array_get_item(b, i))) return false;
+    return true;
+  }
+  case PLIST_DICT:
+    return plist_dict_get_size(a) == plist_dict_get_size(b) &&
+           eachEntry(a, [&](std::string_view key, plist_t value) {
+             plist_t other = plist_dict_get_item(b, std::string(key).c_str());
+             return other != nullptr && sameValue(value, other);
+           });
+  case PLIST_BOOLEAN: {
+    uint8_t x = 0;
+    uint8_t y = 0;
+    plist_get_bool_val(a, &x);
+    plist_get_bool_val(b, &y);
+    return (x != 0) == (y != 0);
+  }
+  case PLIST_UINT: {
+    uint64_t x = 0;
+    uint64_t y = 0;
+    plist_get_uint_val(a, &x);
+    plist_get_uint_val(b, &y);
+    return x == y;
+  }
+  case PLIST_REAL: {
+    double x = 0;
+    double y = 0;
+    plist_get_real_val(a, &x);
+    plist_get_real_val(b, &y);
+    return x == y;
+  }
+  case PLIST_STRING:
+  case PLIST_DATA: {
+    uint64_t x = 0;
+    uint64_t y = 0;
+    const char* p = type == PLIST_STRING ? plist_get_string_ptr(a, &x) : plist_get_data_ptr(a, &x);
+    const char* q = type == PLIST_STRING ? plist_get_string_ptr(b, &y) : plist_get_data_ptr(b, &y);
+    return x == y && (x == 0 || std::memcmp(p, q, x) == 0);
+  }
+  case PLIST_DATE:
+    return plist_compare_node_value(a, b) != 0;
   default:
     return false;
   }
@@ -359,6 +485,15 @@ std::string PropertyListRefusal::describe() const {
   case Reason::BadXml:
     text = "XML elements that do not match";
     break;
+  case Reason::NulInString:
+    text = "a string holding a NUL character (U+0000)";
+    break;
+  case Reason::BadDate:
+    text = "a date outside 1932-12-13 to 2069-01-19 (what libplist can read)";
+    break;
+  case Reason::Malformed:
+    text = "malformed (libplist cannot read it)";
+    break;
   }
   if (offset) text += " at byte " + std::to_string(*offset);
   return text;
@@ -381,8 +516,12 @@ void PlistTreeFree::operator()(void* node) const {
   plist_free(node);
 }
 
-PlistTree parsePropertyListTree(std::span<const uint8_t> bytes) {
-  if (checkPropertyListBytes(bytes)) return nullptr;
+PlistTree parsePropertyListTree(std::span<const uint8_t> bytes, PropertyListRefusal* refusal) {
+  auto refuse = [&](PropertyListRefusal why) {
+    if (refusal != nullptr) *refusal = why;
+    return nullptr;
+  };
+  if (std::optional<PropertyListRefusal> why = checkPropertyListBytes(bytes)) return refuse(*why);
   // libplist reads its own copy, followed by NUL bytes that it may look at
   // but that are never content.
   std::vector<char> buffer(bytes.begin(), bytes.end());
@@ -394,7 +533,11 @@ PlistTree parsePropertyListTree(std::span<const uint8_t> bytes) {
   else
     plist_from_xml(buffer.data(), length, &root);
   PlistTree tree(root);
-  if (!tree || !onlyValues(tree.get())) return nullptr;
+  if (!tree) return refuse({Reason::Malformed, std::nullopt});
+  bool repeatedKeys = false;
+  if (std::optional<Reason> why = notAValue(tree.get(), repeatedKeys))
+    return refuse({*why, std::nullopt});
+  if (repeatedKeys) tree.reset(withLastValues(tree.get()));
   return tree;
 }
 
@@ -407,8 +550,11 @@ bool propertyListXml(const void* tree, std::string& xml) {
     void operator()(char* p) const { plist_to_xml_free(p); }
   };
   std::unique_ptr<char, XmlFree> owned(text);
-  // Never write what the reader would refuse.
+  // Never write what the reader would refuse, or read as something else.
   if (text == nullptr || length == 0 || length > kMaxPropertyListBytes) return false;
+  const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(text), length);
+  PlistTree back = parsePropertyListTree(bytes);
+  if (!back || !sameValue(const_cast<plist_t>(tree), back.get())) return false;
   xml.assign(text, length);
   return true;
 }

@@ -55,6 +55,9 @@ struct PropertyListRefusal {
     Nesting,        // containers deeper than kMaxPropertyListDepth
     TooManyValues,  // more than kMaxPropertyListValues values
     BadXml,         // elements that are not balanced, or an odd tag
+    NulInString,    // a string (a key or a value) holding U+0000
+    BadDate,        // a date beyond libplist's 32-bit seconds since 2001
+    Malformed,      // libplist cannot read it
   };
   Reason reason;
   std::optional<uint64_t> offset; // the byte where it was found, when known
@@ -80,8 +83,11 @@ using PlistTree = std::unique_ptr<void, PlistTreeFree>;
 // The property list in `bytes` (XML or binary) as a libplist tree, or null
 // when the bytes fail checkPropertyListBytes, libplist finds them malformed,
 // or the tree holds what is no property-list value (a UID, a key outside a
-// dictionary).
-PlistTree parsePropertyListTree(std::span<const uint8_t> bytes);
+// dictionary) or a date that libplist cannot give out as it is; `refusal`
+// (when given) then says why. A dictionary that holds a key more than once
+// holds it once in the tree, with the value that came last.
+PlistTree parsePropertyListTree(std::span<const uint8_t> bytes,
+                                PropertyListRefusal* refusal = nullptr);
 
 // `tree` (a plist_t) as an XML property list; false when libplist cannot
 // encode it or it would be larger than kMaxPropertyListBytes (the reader

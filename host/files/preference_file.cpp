@@ -137,12 +137,9 @@ PreferenceFile PreferenceFile::load(const fs::path& path) {
   if (bytes.empty()) {
     impl->state = FileState::NotPropertyList;
     impl->problem = "empty, not a property list";
-  } else if (std::optional<PropertyListRefusal> refusal = checkPropertyListBytes(bytes)) {
+  } else if (PropertyListRefusal refusal{}; !(tree = parsePropertyListTree(bytes, &refusal))) {
     impl->state = FileState::NotPropertyList;
-    impl->problem = "not a property list: " + refusal->describe();
-  } else if (!(tree = parsePropertyListTree(bytes))) {
-    impl->state = FileState::NotPropertyList;
-    impl->problem = "not a property list";
+    impl->problem = "not a property list: " + refusal.describe();
   } else if (plist_get_node_type(tree.get()) != PLIST_DICT) {
     impl->state = FileState::NotDictionary;
     impl->problem = "a property list whose top level is not a dictionary";

@@ -20,6 +20,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <gmock/gmock.h>
 #include <map>
@@ -506,6 +507,9 @@ TEST_F(PropertyListTest, OnlyRegularFilesAreRead) {
 
 TEST_F(PropertyListTest, BinaryFilesWithBadStructureAreNil) {
   Bplist b;
+  // Object 0 is referred to by none, so that no reference is a NUL byte
+  // (a string running over them holds no NUL).
+  b.integer(1);
   uint64_t key = b.string("list");
   uint64_t item = b.string("com.apple.mobilesafari");
   uint64_t list = b.array({item, item});
@@ -529,12 +533,12 @@ TEST_F(PropertyListTest, BinaryFilesWithBadStructureAreNil) {
   EXPECT_FALSE(spoiled([&](std::string& s) { s[table + item] = static_cast<char>(0xF0); }))
       << "object offset past the end";
   EXPECT_FALSE(spoiled([&](std::string& s) { s[table + item] = 3; })) << "object offset in header";
-  EXPECT_FALSE(spoiled([&](std::string& s) { s[listAt + 2] = 4; })) << "reference past the count";
+  EXPECT_FALSE(spoiled([&](std::string& s) { s[listAt + 2] = 5; })) << "reference past the count";
   std::string pastCount = good;
-  pastCount[listAt + 2] = 4;
+  pastCount[listAt + 2] = 5;
   EXPECT_EQ(refusalOf(pastCount), "an offset, length or reference outside the file at byte " +
                                       std::to_string(listAt + 2));
-  EXPECT_FALSE(spoiled([&](std::string& s) { putBigEndian(s, Bplist::topAt(s), 4, 8); }))
+  EXPECT_FALSE(spoiled([&](std::string& s) { putBigEndian(s, Bplist::topAt(s), 5, 8); }))
       << "top object past the count";
   EXPECT_FALSE(spoiled([&](std::string& s) { putBigEndian(s, Bplist::countAt(s), 1ull << 62, 8); }))
       << "object count beyond the file";
@@ -586,6 +590,81 @@ TEST_F(PropertyListTest, BinaryObjectsThatAreNoPropertyListValuesAreNil) {
   uint64_t notAKey = b.integer(1);
   uint64_t value = b.string("v");
   EXPECT_FALSE(parse(b.build(b.dict({notAKey}, {value})))) << "an integer as a key";
+}
+
+// libplist 2.2.0 misreads these: a key holding U+0000 aborts it, a string
+// value holding one reads as something else and is written cut short, a date
+// beyond its 32-bit seconds reads and is written as another date.
+TEST(PlistFiles, FilesThatLibplistWouldMisreadAreNoPropertyList) {
+  auto utf16 = [](std::u16string_view text) {
+    std::string out(1, static_cast<char>(0x60 | text.size()));
+    for (char16_t c : text) {
+      out += static_cast<char>(c >> 8);
+      out += static_cast<char>(c & 0xFF);
+    }
+    return out;
+  };
+  auto date = [](double seconds) {
+    uint64_t bits = 0;
+    std::memcpy(&bits, &seconds, sizeof bits);
+    std::string out("\x33");
+    out.append(8, '\0');
+    putBigEndian(out, 1, bits, 8);
+    return out;
+  };
+  auto dictionary = [](std::string key, std::string value) {
+    Bplist b;
+    const uint64_t k = b.add(std::move(key));
+    const uint64_t v = b.add(std::move(value));
+    return b.build(b.dict({k}, {v}));
+  };
+  // Why the tree parse refuses `bytes` ("" when it reads them).
+  auto why = [](const std::string& bytes) -> std::string {
+    prefsfile::PropertyListRefusal refusal{};
+    if (prefsfile::parsePropertyListTree(
+            std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
+            &refusal))
+      return "";
+    return refusal.describe();
+  };
+  using ::testing::HasSubstr;
+  const std::string key = utf16(u"timerTime");
+  ASSERT_EQ(why(dictionary(utf16(u"\u00e9"), "\x09")), "") << "a UTF-16 key, as a control";
+  ASSERT_EQ(why(dictionary(key, date(700000000.25))), "") << "a date, as a control";
+  ASSERT_EQ(why(dictionary(key, date(-2147483648.0))), "") << "the earliest date";
+  const std::string nul = "a string holding a NUL character (U+0000) at byte ";
+  EXPECT_EQ(why(dictionary(utf16(std::u16string_view(u"\0\u00e9", 2)), "\x09")), nul + "9")
+      << "a key holding U+0000";
+  EXPECT_EQ(why(dictionary(key, utf16(std::u16string_view(u"\0\0\0", 3)))), nul + "28")
+      << "a value holding U+0000";
+  EXPECT_EQ(why(dictionary(key, std::string("\x53"
+                                            "a\0b",
+                                            4))),
+            nul + "29")
+      << "an ASCII NUL";
+  const std::string date32 = "a date outside 1932-12-13 to 2069-01-19";
+  EXPECT_THAT(why(dictionary(key, date(5e9))), HasSubstr(date32)) << "after 2069";
+  EXPECT_THAT(why(dictionary(key, date(-2147483649.0))), HasSubstr(date32)) << "before 1932";
+  EXPECT_THAT(why(dictionary(key, date(NAN))), HasSubstr(date32)) << "no number";
+  EXPECT_THAT(why("<plist><dict><key>d</key><date>2159-06-12T08:53:20Z</date></dict></plist>"),
+              HasSubstr(date32))
+      << "XML";
+}
+
+// A key written twice in one dictionary means its last value to every
+// reader, and a write keeps one entry.
+TEST_F(PropertyListTest, ARepeatedKeyMeansItsLastValue) {
+  Bplist b;
+  const uint64_t key = b.string("timerTime");
+  const uint64_t nine = b.integer(9);
+  const uint64_t three = b.integer(3);
+  const std::string bytes = b.build(b.dict({key, key}, {nine, three}));
+  prefsfile::PlistTree tree = prefsfile::parsePropertyListTree(
+      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+  ASSERT_TRUE(tree);
+  EXPECT_EQ(plist_dict_get_size(tree.get()), 1u);
+  EXPECT_EQ(describe(plist_dict_get_item(tree.get(), "timerTime")), "3") << "the editor's look-up";
+  EXPECT_EQ(describe(parse(bytes).get()), "{timerTime=3;}") << "the home screen's objects";
 }
 
 TEST_F(PropertyListTest, BinaryFilesThatContainThemselvesAreNil) {
@@ -924,6 +1003,20 @@ TEST_F(PropertyListTest, WhatIsNoRegularFileIsNotReplaced) {
   EXPECT_EQ(folderEntries("/var/mobile/Library/Preferences"),
             (std::vector<std::string>{"com.example.lists.plist", "target.plist"}))
       << "no temporary file is left";
+}
+
+// What the writer produces is read back before it is written: anything
+// that would read as another value is refused.
+TEST(PlistFiles, NothingIsWrittenThatReadsBackAsAnotherValue) {
+  auto xmlOf = [](plist_t value) {
+    prefsfile::PlistTree root(plist_new_dict());
+    plist_dict_set_item(root.get(), "v", value);
+    std::string xml;
+    return prefsfile::propertyListXml(root.get(), xml);
+  };
+  EXPECT_TRUE(xmlOf(plist_new_date(100, 0))) << "a whole second, as a control";
+  EXPECT_FALSE(xmlOf(plist_new_date(100, 500000))) << "XML holds whole seconds";
+  EXPECT_FALSE(xmlOf(plist_new_real(NAN)));
 }
 
 // The layer the tools stand on: no runtime, no device root.
