@@ -34,9 +34,10 @@ function(quelline_deliverable target)
     return()
   endif()
   target_link_libraries(${target} PRIVATE quelline_host)
-  # -fno-gnu-unique lets a restarted process load it afresh, with its
-  # state back at zero.
-  target_compile_options(${target} PRIVATE -fno-gnu-unique)
+  # GCC's -fno-gnu-unique lets a restarted process load it afresh, with its
+  # state back at zero (clang makes no unique symbols and knows no such
+  # option).
+  target_compile_options(${target} PRIVATE $<$<CXX_COMPILER_ID:GNU>:-fno-gnu-unique>)
   target_link_options(${target} PRIVATE LINKER:--no-undefined LINKER:--as-needed)
   set_target_properties(${target} PROPERTIES PREFIX "" SUFFIX ".so")
 endfunction()

@@ -4,6 +4,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config clang clang-format
+  libclang-rt-14-dev                # libFuzzer, for the fuzz targets
   libplist-dev libplist++-dev       # property-list files, XML and binary
   libgtest-dev libgmock-dev         # unit tests
   libbenchmark-dev                  # benchmarks

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs the whole test suite twice:
 # a debug build, and a build under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# UndefinedBehaviorSanitizer; then builds the fuzz targets with clang and
+# libFuzzer and runs each over its corpus.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -22,3 +23,9 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # The device build does not depend on the host's sanitizers: checked once.
 run_suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DQUELLINE_SANITIZE=ON -DQUELLINE_BENCHMARKS=OFF \
   -DQUELLINE_DEVICE=OFF
+echo "== fuzz targets (clang, libFuzzer; address, undefined): each over its corpus =="
+cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
+  -DCMAKE_CXX_COMPILER=clang++ -DQUELLINE_FUZZ=ON -DQUELLINE_BENCHMARKS=OFF -DQUELLINE_DEVICE=OFF \
+  >/dev/null
+cmake --build build/fuzz -j "$jobs" --target fuzz-targets
+(cd build/fuzz && ctest --output-on-failure -j "$jobs" -L fuzz)

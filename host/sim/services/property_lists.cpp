@@ -101,9 +101,8 @@ Strong toObject(plist_t node, int depth, bool mutableDictionary) {
       if (key == nullptr) return {};
       Strong object = toObject(value, depth + 1, false);
       if (!object) return {};
-      // A key written twice: the last value stands, as libplist's XML reader
-      // does it.
-      entries.insert_or_assign(std::string(key), std::move(object));
+      // The tree holds each key once (parsePropertyListTree).
+      entries.emplace(std::string(key), std::move(object));
     }
     return newDictionary(std::move(entries), mutableDictionary);
   }
@@ -197,11 +196,8 @@ bool writeFile(id plist, std::string_view devicePath, bool atomically, std::stri
     problem = "no device path";
     return false;
   }
-  std::vector<id> path;
-  size_t values = 0;
-  PlistTree node = toNode(plist, 0, path, values);
   std::string xml;
-  if (node == nullptr || !prefsfile::propertyListXml(node.get(), xml)) {
+  if (!encodePropertyList(plist, xml)) {
     problem = "no property list";
     return false;
   }
@@ -278,6 +274,13 @@ void registerPropertyLists() {
   Class fileManager = defineClass("NSFileManager", objc_getClass("NSObject"));
   addClassMethod(fileManager, "defaultManager", NSFileManager_defaultManager);
   addMethod(fileManager, "fileExistsAtPath:", NSFileManager_fileExistsAtPath);
+}
+
+bool encodePropertyList(id plist, std::string& xml) {
+  std::vector<id> path;
+  size_t values = 0;
+  PlistTree node = toNode(plist, 0, path, values);
+  return node != nullptr && prefsfile::propertyListXml(node.get(), xml);
 }
 
 Strong parsePropertyList(std::span<const uint8_t> bytes) {

@@ -24,6 +24,12 @@ void registerPropertyLists();
 // no property list, too large, too deep, cyclic or malformed.
 Strong parsePropertyList(std::span<const uint8_t> bytes);
 
+// `plist` as an XML property list, as writePropertyListFile writes it; false
+// when it holds what no property list can (nil, another class, a string
+// with a NUL, a date beyond libplist's 32-bit seconds, a container inside
+// itself or nested too deep) or the reader would refuse the result.
+bool encodePropertyList(id plist, std::string& xml);
+
 // The dictionary in the file at device path `path`, mutable or not; nil when
 // the file is missing, unreadable, no property list or not a dictionary.
 Strong readDictionaryFile(std::string_view path, bool mutableDictionary);
