@@ -19,6 +19,7 @@ enum class FileProblem {
   Refused,         // a key or value that cannot be stored, or no array where one is edited
   LockUnavailable, // the lock was not had in time: nothing was read or written
   WriteFailed,     // the write did not happen; the file is unchanged
+  NotDurable,      // the file was replaced, but may not survive a power failure
 };
 
 class FileError : public std::runtime_error {

@@ -7,11 +7,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <plist/plist.h>
 #include <set>
 #include <string_view>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -453,6 +455,62 @@ bool writeAll(int fd, std::span<const uint8_t> data) {
   return true;
 }
 
+// Whether `entry` is the name of a temporary file of the file `name`:
+// ".<name>." and the six characters that mkostemp chose.
+bool isTemporaryOf(std::string_view entry, std::string_view name) {
+  constexpr size_t kRandom = 6;
+  if (entry.size() != name.size() + 2 + kRandom || !entry.starts_with('.')) return false;
+  if (entry.substr(1, name.size()) != name || entry[name.size() + 1] != '.') return false;
+  return std::all_of(entry.end() - kRandom, entry.end(),
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+}
+
+// Removes the temporary files of `name` in `folder` that writers killed
+// midway left behind. A writer holds its temporary file locked until it
+// has renamed it, and the lock goes with the process: a temporary file
+// that can be locked is stale.
+void removeStaleTemporaryFiles(const fs::path& folder, const std::string& name) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return;
+  const int dirFd = ::dirfd(dir);
+  while (const dirent* entry = ::readdir(dir)) {
+    if (!isTemporaryOf(entry->d_name, name)) continue;
+    const int fd = ::openat(dirFd, entry->d_name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) continue;
+    struct stat locked {};
+    struct stat named {};
+    // Still the file that was locked: not renamed into place meanwhile.
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &locked) == 0 &&
+        S_ISREG(locked.st_mode) &&
+        ::fstatat(dirFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        named.st_dev == locked.st_dev && named.st_ino == locked.st_ino)
+      ::unlinkat(dirFd, entry->d_name, 0);
+    ::close(fd);
+  }
+  ::closedir(dir);
+}
+
+// Creates and locks a new temporary file of `name` in `folder` (its path in
+// `temporary`); -1 with errno when none can be made. A file that another
+// writer took for stale before it was locked is left to that writer, and
+// another one made.
+int createTemporaryFile(const fs::path& folder, const std::string& name, std::string& temporary) {
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    temporary = (folder / ("." + name + ".XXXXXX")).string();
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat created {};
+    struct stat named {};
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &created) == 0 &&
+        ::lstat(temporary.c_str(), &named) == 0 && named.st_dev == created.st_dev &&
+        named.st_ino == created.st_ino)
+      return fd;
+    ::close(fd);
+  }
+  errno = EAGAIN;
+  return -1;
+}
+
 } // namespace
 
 std::string PropertyListRefusal::describe() const {
@@ -612,7 +670,7 @@ std::optional<FileError> readRegularFile(const fs::path& path, size_t limit,
 }
 
 std::optional<FileError> writeFileAtomically(const fs::path& path, std::span<const uint8_t> bytes) {
-  // Every failure leaves the file as it was.
+  // Every failure before the rename leaves the file as it was.
   auto failed = [&](const std::string& why) {
     return FileError(FileProblem::WriteFailed, path, why + "; the file is unchanged");
   };
@@ -624,38 +682,44 @@ std::optional<FileError> writeFileAtomically(const fs::path& path, std::span<con
     if (!S_ISREG(old.st_mode)) return failed("not a regular file; not replaced");
     mode = old.st_mode & 07777;
   }
-  std::string temporary = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
-  int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  const std::string name = path.filename().string();
+  removeStaleTemporaryFiles(folder, name);
+  std::string temporary;
+  const int fd = createTemporaryFile(folder, name, temporary);
   if (fd < 0)
     return failed("cannot create a temporary file in " + inQuotes(folder.string()) + ": " +
                   errnoText(errno));
+  // The descriptor stays open, and the temporary file locked, until it has
+  // been renamed: no other writer takes it for a stale one meanwhile.
   const char* step = nullptr;
-  int error = 0;
+  errno = 0;
   if (::fchmod(fd, mode) != 0)
     step = "cannot set the permissions of the temporary file";
   else if (!writeAll(fd, bytes))
     step = "cannot write the temporary file";
   else if (::fsync(fd) != 0)
     step = "cannot flush the temporary file";
-  if (step != nullptr) error = errno;
-  if (::close(fd) != 0 && step == nullptr) {
-    step = "cannot close the temporary file";
-    error = errno;
-  }
-  if (step == nullptr && ::rename(temporary.c_str(), path.c_str()) != 0) {
+  else if (::rename(temporary.c_str(), path.c_str()) != 0)
     step = "cannot rename the temporary file over it";
-    error = errno;
-  }
   if (step != nullptr) {
+    const int error = errno;
     ::unlink(temporary.c_str());
+    ::close(fd);
     return failed(std::string(step) + ": " + (error != 0 ? errnoText(error) : "short write"));
   }
+  ::close(fd); // its data is on disk already: fsync said so
   // The new file is in place; flushing the folder makes the rename durable.
-  int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folderFd >= 0) {
-    ::fsync(folderFd);
-    ::close(folderFd);
+  // When that fails, a power failure may still bring the old file back.
+  const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folderFd < 0 || ::fsync(folderFd) != 0) {
+    const int error = errno;
+    if (folderFd >= 0) ::close(folderFd);
+    return FileError(FileProblem::NotDurable, path,
+                     "the file was replaced, but its folder " + inQuotes(folder.string()) +
+                         " cannot be flushed to disk: " + errnoText(error) +
+                         "; the change may be lost if the device loses power");
   }
+  ::close(folderFd);
   return std::nullopt;
 }
 

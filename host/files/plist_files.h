@@ -105,12 +105,17 @@ bool propertyListXml(const void* tree, std::string& xml);
                                                        size_t limit, std::vector<uint8_t>& bytes);
 
 // Replaces the file at `path` with `bytes`: a temporary file in the same
-// folder, written whole, flushed to disk, then renamed over the file; the
-// folder is flushed after. The new file keeps the permission bits of the
-// file it replaces, or is 0644 when there was none; anything in its place
-// that is no regular file (a symbolic link, a folder) is not replaced. On
-// failure the temporary file is removed, the old file is left as it was, and
-// the WriteFailed error says which step failed and why.
+// folder (".<name>.XXXXXX", locked while it is written), written whole,
+// flushed to disk, then renamed over the file; the folder is flushed after.
+// Temporary files of the same file that writers killed midway left behind
+// (no longer locked) are removed first. The new file keeps the permission
+// bits of the file it replaces, or is 0644 when there was none; anything in
+// its place that is no regular file (a symbolic link, a folder) is not
+// replaced. When a step before the rename fails, the temporary file is
+// removed, the old file is left as it was, and the WriteFailed error says
+// which step failed and why; when the folder cannot be flushed after it, the
+// NotDurable error says that the new file is in place but may not survive a
+// power failure.
 [[nodiscard]] std::optional<FileError> writeFileAtomically(const std::filesystem::path& path,
                                                            std::span<const uint8_t> bytes);
 

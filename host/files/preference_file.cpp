@@ -305,7 +305,9 @@ void PreferenceFile::save() {
   std::string xml;
   if (!propertyListXml(dict, xml))
     throw FileError(FileProblem::WriteFailed, impl_->path,
-                    "cannot encode the property list, or it would be larger than " +
+                    "cannot write it as XML that reads back as the same values (a date with a "
+                    "fraction of a second, say: XML holds whole seconds), or it would be larger "
+                    "than " +
                         std::to_string(kMaxPreferenceFileBytes) + " bytes; the file is unchanged");
   if (std::optional<FileError> error = writeFileAtomically(
           impl_->path,
