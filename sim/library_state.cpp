@@ -8,6 +8,7 @@
 #include "prefs/settings.h"
 #include "services/foundation.h"
 #include "services/notification_center.h"
+#include "files/plist_files.h"
 #include "services/property_lists.h"
 #include "services/timers.h"
 
@@ -74,10 +75,11 @@ id heldObject(const HomeProcess& process, const char* name) {
 void addLibraryState(const HomeProcess& process, json& state) {
   state["settings"] = settingsJson(symbol<const QuellineSettings>(process, "Settings"));
   state["flags"] = flagsJson(symbol<const QuellineSharedFlags>(process, "SharedFlags"));
-  if (!process.booted()) {
-    state["file"] = nullptr;
-    return;
-  }
+  // The file on disk, booted or not: what a scenario prepared before boot
+  // is there to be looked at.
+  state["file"] = prefsfile::dictionaryFileJson(
+      process.root() / std::filesystem::path(QUELLINE_PREFS_PATH).relative_path());
+  if (!process.booted()) return;
   hostsim::withPool([&] {
     id timer = heldObject(process, "timer");
     state["timer"] = {
@@ -103,10 +105,6 @@ void addLibraryState(const HomeProcess& process, json& state) {
     state["registrations"] = registrations;
     state["posts"] = posts;
     state["hooks"] = hooksJson(process);
-  });
-  hostsim::withPool([&] {
-    hostsim::Strong file = hostsim::readDictionaryFile(QUELLINE_PREFS_PATH, false);
-    state["file"] = file ? hostsim::toJson(file.get()) : json(nullptr);
   });
 }
 

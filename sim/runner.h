@@ -18,6 +18,13 @@ namespace quelline::sim {
 class SimulatorFailure : public std::runtime_error {
 public:
   SimulatorFailure(const Location& where, const std::string& message);
+  const Location& where() const { return where_; }
+  // The message without its FILE:LINE.
+  const std::string& detail() const { return detail_; }
+
+private:
+  Location where_;
+  std::string detail_;
 };
 
 struct RunnerOptions {
@@ -52,6 +59,8 @@ public:
   void run(const Command& command, const std::filesystem::path& base);
 
   int failedExpectations() const { return failed_; }
+  int heldExpectations() const { return held_; }
+  Output& output() { return output_; }
   bool booted() const { return process_.booted(); }
   // Runs what is due now (live mode, between lines).
   void runDue();
@@ -77,12 +86,16 @@ private:
   void editAppList(const Command& command);
   void postReload();
   void expect(const Command& command);
+  // --vanilla: says once that the toggle a command works is not there.
+  void noteMissingToggle(const Command& command);
 
   RunnerOptions options_;
   Output& output_;
   hostsim::home::HomeProcess process_;
   int failed_ = 0;
   RunObserver* observer_ = nullptr;
+  int held_ = 0;
+  bool toggleNoted_ = false;
 };
 
 } // namespace quelline::sim

@@ -3,6 +3,7 @@
 // left alone without --force, the lock, and a change that reaches a running
 // quelline-sim over the same device root.
 #include "files/preference_file.h"
+#include "program_run.h"
 #include "temp_folder.h"
 
 #include <cerrno>
@@ -44,82 +45,6 @@ constexpr std::string_view kSilent =
     "var/mobile/Library/Preferences/com.veltrasse.quelline.silentApps.plist";
 constexpr std::string_view kBanner =
     "var/mobile/Library/Preferences/com.veltrasse.quelline.bannerApps.plist";
-
-// This process's environment without QUELLINE_ROOT, plus `extra`.
-std::vector<std::string> environment(const std::vector<std::string>& extra) {
-  std::vector<std::string> out;
-  for (char** e = environ; *e != nullptr; ++e)
-    if (!std::string_view(*e).starts_with("QUELLINE_ROOT=")) out.emplace_back(*e);
-  out.insert(out.end(), extra.begin(), extra.end());
-  return out;
-}
-
-std::vector<char*> pointers(std::vector<std::string>& strings) {
-  std::vector<char*> out;
-  for (std::string& s : strings)
-    out.push_back(s.data());
-  out.push_back(nullptr);
-  return out;
-}
-
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::ostream& operator<<(std::ostream& os, const Outcome& run) {
-  return os << "status " << run.status << "\nstdout: " << run.out << "\nstderr: " << run.err;
-}
-
-// Runs `program` with `args` to its end; its output is read as it comes.
-Outcome runProgram(const std::string& program, std::vector<std::string> args,
-                   const std::vector<std::string>& extraEnvironment = {}) {
-  int out[2];
-  int err[2];
-  if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return {};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  args.insert(args.begin(), program);
-  std::vector<char*> argv = pointers(args);
-  std::vector<std::string> env = environment(extraEnvironment);
-  std::vector<char*> envp = pointers(env);
-  pid_t pid = -1;
-  const int spawned =
-      posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(out[1]);
-  ::close(err[1]);
-  Outcome run;
-  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  std::string* sinks[2] = {&run.out, &run.err};
-  int open = 2;
-  while (spawned == 0 && open > 0) {
-    if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char buffer[4096];
-      ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        ::close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-      } else {
-        sinks[i]->append(buffer, static_cast<size_t>(n));
-      }
-    }
-  }
-  for (pollfd& fd : fds)
-    if (fd.fd >= 0) ::close(fd.fd);
-  int status = 0;
-  if (spawned == 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-    run.status = WEXITSTATUS(status);
-  return run;
-}
 
 bool contains(const std::string& text, std::string_view part) {
   return text.find(part) != std::string::npos;
@@ -248,10 +173,25 @@ TEST_F(PrefsToolTest, TheRootIsGivenOrTakenFromTheEnvironmentNeverAssumed) {
   EXPECT_EQ(PreferenceFile::load(other / kPrefs).value("useTimer"), Value(false));
   EXPECT_EQ(prefs().value("useTimer"), Value(true)) << "--root wins";
 
-  Outcome missing = runProgram(kEditor, {"--root", (root_ / "none").string(), "list"});
-  EXPECT_EQ(missing.status, 2) << missing;
-  EXPECT_TRUE(contains(missing.err, (root_ / "none").string())) << missing;
-  EXPECT_FALSE(fs::exists(root_ / "none"));
+  // A root that is not there yet holds no file: reading it shows the
+  // defaults and makes nothing; the first change makes it.
+  const fs::path fresh = root_ / "fresh";
+  Outcome read = runProgram(kEditor, {"--root", fresh.string(), "get", "useTimer"});
+  EXPECT_EQ(read.status, 0) << read;
+  EXPECT_FALSE(fs::exists(fresh));
+  Outcome made = runProgram(kEditor, {"--root", fresh.string(), "set", "useTimer", "true"});
+  EXPECT_EQ(made.status, 0) << made;
+  EXPECT_EQ(PreferenceFile::load(fresh / kPrefs).value("useTimer"), Value(true));
+
+  // An empty value, or a root that is no folder, is refused.
+  put("plain-file", "x");
+  for (const Outcome& refused :
+       {runProgram(kEditor, {"--root", "", "list"}, {"QUELLINE_ROOT=" + root_.string()}),
+        runProgram(kEditor, {"list"}, {"QUELLINE_ROOT="}),
+        runProgram(kEditor, {"--root", host("plain-file").string(), "list"})}) {
+    EXPECT_EQ(refused.status, 2) << refused;
+    EXPECT_TRUE(contains(refused.err, "empty") || contains(refused.err, "not a folder")) << refused;
+  }
 }
 
 TEST_F(PrefsToolTest, EveryCommandHasHelp) {

@@ -22,7 +22,7 @@ enum ExitStatus : int {
 };
 
 struct EditorOptions {
-  std::filesystem::path root; // the device root: device path P is ROOT/P; exists
+  std::filesystem::path root; // the device root: device path P is ROOT/P; made by a change
   bool json = false;          // list, get, apps list: JSON instead of text
   bool force = false;         // changes: start a corrupt file over from an empty dictionary
   double lockWait = prefsfile::kEditorLockWait;

@@ -16,6 +16,7 @@
 // bundle identifier is refused (nothing is read or written); 3 a file could
 // not be read or written: a corrupt file without --force, the file's lock
 // not had within 5 s, a failed write. Nothing is changed then.
+#include "device_root.h"
 #include "domain.h"
 #include "editor.h"
 
@@ -23,6 +24,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -52,30 +54,18 @@ CLI::Validator appListValidator() {
       "silent|banner");
 }
 
-// The device root: --root, else QUELLINE_ROOT; an existing folder. Empty
-// (after a message) when there is none.
-fs::path deviceRoot(const std::string& given) {
-  std::string root = given;
-  std::string source = "--root";
-  if (root.empty()) {
-    const char* variable = std::getenv("QUELLINE_ROOT");
-    if (variable != nullptr) root = variable;
-    source = "QUELLINE_ROOT";
-  }
-  if (root.empty()) {
+// The device root: --root, else QUELLINE_ROOT. Empty (after a message) when
+// there is none or it cannot be used.
+fs::path deviceRoot(const std::optional<std::string>& option) {
+  try {
+    if (auto root = quelline::deviceroot::givenRoot(option)) return root->path;
     std::cerr << "quelline-prefs: no device root: give --root DIR or set QUELLINE_ROOT (there is "
                  "no default, so that a forgotten option never edits this machine's own files)"
               << std::endl;
-    return {};
+  } catch (const quelline::deviceroot::RootError& e) {
+    std::cerr << "quelline-prefs: " << e.what() << std::endl;
   }
-  std::error_code ec;
-  if (!fs::is_directory(root, ec)) {
-    std::cerr << "quelline-prefs: " << source << " " << root
-              << ": no such folder; expected the device root (device path P is ROOT/P)"
-              << std::endl;
-    return {};
-  }
-  return fs::absolute(root, ec);
+  return {};
 }
 
 void addJson(CLI::App* command, Arguments& arguments) {
@@ -97,9 +87,10 @@ int main(int argc, char** argv) {
                "com.veltrasse.quelline/ReloadPrefs.",
                "quelline-prefs"};
   Arguments arguments;
-  app.add_option("--root", arguments.root,
-                 "device root folder (device path P is DIR/P); default: $QUELLINE_ROOT. There "
-                 "is no other default.");
+  CLI::Option* rootOption =
+      app.add_option("--root", arguments.root,
+                     "device root folder (device path P is DIR/P); default: $QUELLINE_ROOT. There "
+                     "is no other default.");
   app.require_subcommand(1);
   app.footer("Exit status: 0 done; 2 the command line is wrong, or a key, value or bundle "
              "identifier is refused; 3 a file could not be read or written (a corrupt file "
@@ -160,7 +151,8 @@ int main(int argc, char** argv) {
   }
 
   EditorOptions options;
-  options.root = deviceRoot(arguments.root);
+  options.root = deviceRoot(rootOption->count() > 0 ? std::optional<std::string>(arguments.root)
+                                                    : std::nullopt);
   if (options.root.empty()) return kExitRefused;
   options.json = arguments.json;
   options.force = arguments.force;

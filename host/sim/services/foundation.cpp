@@ -4,6 +4,7 @@
 #include "services/foundation.h"
 
 #include "platform/corefoundation.h"
+#include "files/plist_files.h"
 
 #include <cctype>
 #include <climits>
@@ -335,40 +336,6 @@ Strong instance(Class cls) {
   return Strong::adopt(class_createInstance(cls, 0));
 }
 
-std::string base64(const std::vector<uint8_t>& bytes) {
-  static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  size_t i = 0;
-  for (; i + 2 < bytes.size(); i += 3) {
-    uint32_t v = (uint32_t{bytes[i]} << 16) | (uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
-    for (int s = 18; s >= 0; s -= 6)
-      out += alphabet[(v >> s) & 63];
-  }
-  if (i + 1 == bytes.size()) {
-    uint32_t v = uint32_t{bytes[i]} << 16;
-    out += alphabet[(v >> 18) & 63];
-    out += alphabet[(v >> 12) & 63];
-    out += "==";
-  } else if (i + 2 == bytes.size()) {
-    uint32_t v = (uint32_t{bytes[i]} << 16) | (uint32_t{bytes[i + 1]} << 8);
-    out += alphabet[(v >> 18) & 63];
-    out += alphabet[(v >> 12) & 63];
-    out += alphabet[(v >> 6) & 63];
-    out += '=';
-  }
-  return out;
-}
-
-std::string iso8601(double sinceReferenceDate) {
-  constexpr double kReferenceToUnix = 978307200.0;
-  auto seconds = static_cast<time_t>(std::floor(sinceReferenceDate + kReferenceToUnix));
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text;
-}
-
 } // namespace
 
 void registerFoundationClasses() {
@@ -526,8 +493,8 @@ nlohmann::json toJson(id obj) {
       out[key] = toJson(value.get());
     return out;
   }
-  if (isData(obj)) return {{"data", base64(state<DataState>(obj).bytes)}};
-  if (isDate(obj)) return {{"date", iso8601(state<DateState>(obj).sinceReferenceDate)}};
+  if (isData(obj)) return {{"data", prefsfile::base64Text(state<DataState>(obj).bytes)}};
+  if (isDate(obj)) return {{"date", prefsfile::iso8601Text(state<DateState>(obj).sinceReferenceDate)}};
   return {{"object", class_getName(object_getClass(obj))}};
 }
 
