@@ -352,6 +352,65 @@ TEST_F(PrefsToolTest, GetAndListShowTheFileAndTheDefaults) {
   EXPECT_EQ(all["path"], "/" + std::string(kPrefs));
 }
 
+TEST_F(PrefsToolTest, TheEffectiveValueIsWhatTheHomeScreenLoads) {
+  // Values of other types than their keys', converted as the library does.
+  put(kPrefs, xmlDictionary("<key>timerTime</key><string> 12abc</string>"
+                            "<key>numberOfTaps</key><real>3.9</real>"
+                            "<key>haptic</key><string>no</string>"
+                            "<key>hideBanners</key><integer>0</integer>"
+                            "<key>useTimer</key><string>Yes</string>"
+                            "<key>disableSound</key><array/>"
+                            "<key>touchToReveal</key><real>0.5</real>"));
+  std::ofstream(root_ / "dump.scn") << "boot\ndump settings\n";
+  const Outcome sim = runProgram(
+      kSimulator, {"--json", "--root", root_.string(), "run", (root_ / "dump.scn").string()});
+  ASSERT_EQ(sim.status, 0) << sim;
+  json settings;
+  for (size_t start = 0; start < sim.out.size();) {
+    const size_t end = sim.out.find('\n', start);
+    const json record = json::parse(sim.out.substr(start, end - start));
+    if (record.contains("dump")) settings = record["dump"];
+    start = end == std::string::npos ? sim.out.size() : end + 1;
+  }
+  ASSERT_TRUE(settings.is_object()) << sim;
+  for (const auto& [key, loaded] : settings.items()) {
+    const Outcome get = editor({"get", key, "--json"});
+    ASSERT_EQ(get.status, 0) << get;
+    EXPECT_EQ(json::parse(get.out)["effective"], loaded) << key;
+    const Outcome plain = editor({"get", key, "--plain"});
+    EXPECT_EQ(plain.out, loaded.dump() + "\n") << key;
+  }
+}
+
+TEST_F(PrefsToolTest, ChangesAnswerInJsonAndAnEmptyListSaysSoApart) {
+  Outcome run = editor({"set", "timerTime", "9", "--json"});
+  ASSERT_EQ(run.status, 0) << run;
+  EXPECT_EQ(json::parse(run.out), json::parse(R"({"key":"timerTime","value":9,"changed":true})"));
+  run = editor({"reset", "timerTime", "--json"});
+  EXPECT_EQ(json::parse(run.out), json::parse(R"({"key":"timerTime","value":5,"changed":true})"));
+  run = editor({"reset", "--all", "--json"});
+  EXPECT_EQ(json::parse(run.out), json::parse(R"({"reset":[],"kept":[],"changed":false})"));
+  run = editor({"apps", "add", "banner", "a.b", "--json"});
+  EXPECT_EQ(json::parse(run.out),
+            json::parse(R"({"list":"banner","bundle":"a.b","changed":true,"apps":["a.b"]})"));
+  run = editor({"apps", "remove", "banner", "a.b", "--json"});
+  EXPECT_EQ(json::parse(run.out),
+            json::parse(R"({"list":"banner","bundle":"a.b","changed":true,"apps":[]})"));
+
+  run = editor({"apps", "list", "banner"});
+  EXPECT_EQ(run.status, 0) << run;
+  EXPECT_EQ(run.out, "") << "nothing for $(...)";
+  EXPECT_TRUE(contains(run.err, "banner apps list is empty")) << run;
+
+  run = runProgram(kEditor, {"--version"});
+  EXPECT_EQ(run.status, 0) << run;
+  EXPECT_TRUE(run.out.starts_with("quelline-prefs ")) << run;
+  // The key list where keys are named, not on every command's help.
+  EXPECT_TRUE(contains(runProgram(kEditor, {"set", "--help"}).out, "hideIconsWithToggle"));
+  EXPECT_FALSE(
+      contains(runProgram(kEditor, {"apps", "list", "--help"}).out, "hideIconsWithToggle"));
+}
+
 // --- Files that are not what they should be ----------------------------------------------
 
 TEST_F(PrefsToolTest, ACorruptFileIsLeftAsItIsUnlessForced) {

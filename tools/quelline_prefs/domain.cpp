@@ -1,5 +1,7 @@
 #include "domain.h"
 
+#include "services/foundation.h"
+
 #include <array>
 #include <cctype>
 #include <charconv>
@@ -90,6 +92,31 @@ std::optional<prefsfile::Value> parseValue(const KeyInfo& key, std::string_view 
 prefsfile::Value defaultValue(const KeyInfo& key) {
   if (key.type == KeyType::Boolean) return prefsfile::Value(key.fallback != 0);
   return prefsfile::Value(int64_t{key.fallback});
+}
+
+prefsfile::Value effectiveValue(const KeyInfo& key, const prefsfile::PreferenceFile& file) {
+  const std::optional<prefsfile::Value> stored = file.value(key.name);
+  if (!stored) return defaultValue(key);
+  struct Convert {
+    bool boolean;
+    prefsfile::Value operator()(bool v) const {
+      return boolean ? prefsfile::Value(v) : prefsfile::Value(int64_t{v ? 1 : 0});
+    }
+    prefsfile::Value operator()(int64_t v) const {
+      return boolean ? prefsfile::Value(v != 0) : low32(v);
+    }
+    prefsfile::Value operator()(double v) const {
+      return boolean ? prefsfile::Value(v != 0) : low32(hostsim::realIntegerValue(v));
+    }
+    prefsfile::Value operator()(const std::string& v) const {
+      return boolean ? prefsfile::Value(hostsim::stringBoolValue(v))
+                     : low32(hostsim::stringIntegerValue(v));
+    }
+    static prefsfile::Value low32(int64_t v) {
+      return int64_t{static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(v)))};
+    }
+  };
+  return std::visit(Convert{key.type == KeyType::Boolean}, *stored);
 }
 
 const AppListInfo& appList(AppList list) {

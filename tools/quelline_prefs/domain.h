@@ -56,6 +56,12 @@ std::optional<prefsfile::Value> parseValue(const KeyInfo& key, std::string_view 
 // The default as a value of the key's type.
 prefsfile::Value defaultValue(const KeyInfo& key);
 
+// What `key` comes to for the home screen with this file: the stored value
+// converted as the loader converts it (boolValue; integerValue keeping the
+// low 32 bits, signed), or the default when the key is absent or holds what
+// has no such conversion (an array, a dictionary, data, a date).
+prefsfile::Value effectiveValue(const KeyInfo& key, const prefsfile::PreferenceFile& file);
+
 // The two app lists: their device paths and the key of the array in each.
 enum class AppList { Silent, Banner };
 

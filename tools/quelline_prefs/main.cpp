@@ -1,11 +1,12 @@
 // quelline-prefs: reads and changes Quelline's preferences on a device root.
 //
 //   quelline-prefs [--root DIR] list [--json]
-//   quelline-prefs [--root DIR] get KEY [--json]
-//   quelline-prefs [--root DIR] set KEY VALUE [--force]
-//   quelline-prefs [--root DIR] reset KEY|--all [--force]
+//   quelline-prefs [--root DIR] get KEY [--json|--plain]
+//   quelline-prefs [--root DIR] set KEY VALUE [--force] [--json]
+//   quelline-prefs [--root DIR] reset KEY|--all [--force] [--json]
 //   quelline-prefs [--root DIR] apps list silent|banner [--json]
-//   quelline-prefs [--root DIR] apps add|remove silent|banner BUNDLE [--force]
+//   quelline-prefs [--root DIR] apps add|remove silent|banner BUNDLE [--force] [--json]
+//   quelline-prefs --version
 //
 // The device root comes from --root, or else from QUELLINE_ROOT; there is no
 // default, so that a forgotten option never edits the files of this machine.
@@ -19,6 +20,7 @@
 #include "device_root.h"
 #include "domain.h"
 #include "editor.h"
+#include "program_files.h"
 
 #include <CLI/CLI.hpp>
 #include <cstdlib>
@@ -36,6 +38,7 @@ using namespace quelline::prefs;
 struct Arguments {
   std::string root;
   bool json = false;
+  bool plain = false;
   bool force = false;
   bool all = false;
   std::string key;
@@ -92,11 +95,13 @@ int main(int argc, char** argv) {
                      "device root folder (device path P is DIR/P); default: $QUELLINE_ROOT. There "
                      "is no other default.");
   app.require_subcommand(1);
-  app.footer("Exit status: 0 done; 2 the command line is wrong, or a key, value or bundle "
-             "identifier is refused; 3 a file could not be read or written (a corrupt file "
-             "without --force, its lock not had within 5 s, a failed write): nothing was "
-             "changed.\nKeys: " +
-             knownKeyNames() + ".");
+  app.set_version_flag("--version", std::string("quelline-prefs ") + QUELLINE_VERSION);
+  const std::string exitStatus =
+      "Exit status: 0 done; 2 the command line is wrong, or a key, value or bundle identifier is "
+      "refused; 3 a file could not be read or written (a corrupt file without --force, its lock "
+      "not had within 5 s, a failed write): nothing was changed.";
+  const std::string keysFooter =
+      exitStatus + "\nKeys (what each does: quelline-prefs list): " + knownKeyNames() + ".";
 
   CLI::App* list = app.add_subcommand("list", "every key with its type, its value in the file "
                                               "and its default");
@@ -105,6 +110,9 @@ int main(int argc, char** argv) {
   CLI::App* get = app.add_subcommand("get", "the value of KEY: in the file, or its default");
   get->add_option("KEY", arguments.key, "a key of the domain")->required();
   addJson(get, arguments);
+  get->add_flag("--plain", arguments.plain,
+                "print only the value the home screen uses (the default when the key is not "
+                "set), for $(...)");
 
   CLI::App* set = app.add_subcommand(
       "set", "store VALUE under KEY: true/false/yes/no/1/0 for a boolean key, a 32-bit integer "
@@ -112,6 +120,7 @@ int main(int argc, char** argv) {
   set->add_option("KEY", arguments.key, "a key of the domain")->required();
   set->add_option("VALUE", arguments.value, "the value")->required();
   addForce(set, arguments);
+  addJson(set, arguments);
 
   CLI::App* reset = app.add_subcommand(
       "reset", "remove KEY from the file (it returns to its default), or with --all every key "
@@ -119,6 +128,7 @@ int main(int argc, char** argv) {
   reset->add_option("KEY", arguments.key, "a key of the domain");
   reset->add_flag("--all", arguments.all, "every key of the domain");
   addForce(reset, arguments);
+  addJson(reset, arguments);
 
   CLI::App* apps = app.add_subcommand("apps", "the silent and banner app lists");
   apps->require_subcommand(1);
@@ -135,7 +145,16 @@ int main(int argc, char** argv) {
         ->check(appListValidator());
     command->add_option("BUNDLE", arguments.bundle, "a bundle identifier")->required();
     addForce(command, arguments);
+    addJson(command, arguments);
   }
+  // The key list where keys are named; the documents at the top.
+  app.footer(exitStatus + "\nKeys: " + knownKeyNames() +
+             ".\nMore: " + quelline::programfiles::documentPath("preference-editor.md") +
+             "; what each setting does: " + quelline::programfiles::documentPath("settings.md"));
+  for (CLI::App* command : {list, apps, appsList, appsAdd, appsRemove})
+    command->footer(exitStatus);
+  for (CLI::App* command : {get, set, reset})
+    command->footer(keysFooter);
   for (CLI::App* command : {list, get, set, reset, apps, appsList, appsAdd, appsRemove})
     command->fallthrough();
 
@@ -155,6 +174,7 @@ int main(int argc, char** argv) {
                                                     : std::nullopt);
   if (options.root.empty()) return kExitRefused;
   options.json = arguments.json;
+  options.plain = arguments.plain;
   options.force = arguments.force;
   Editor editor(options, std::cout, std::cerr);
 

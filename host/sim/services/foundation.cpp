@@ -182,7 +182,7 @@ BOOL NSString_isEqual(id self, SEL, id other) {
 
 // Leading white space, an optional sign, then digits; saturates like the
 // device's scanner.
-long long scanInteger(const std::string& s, long long lo, long long hi) {
+long long scanInteger(std::string_view s, long long lo, long long hi) {
   size_t i = 0;
   while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i])))
     ++i;
@@ -198,22 +198,11 @@ long long scanInteger(const std::string& s, long long lo, long long hi) {
   return negative ? -value : value;
 }
 
-// YES on "Y", "y", "T", "t" or a digit 1-9, after white space, a sign and
-// leading zeros; NO otherwise.
 BOOL NSString_boolValue(id self, SEL) {
-  const std::string& s = state<StringState>(self).value;
-  size_t i = 0;
-  while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i])))
-    ++i;
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
-  while (i < s.size() && s[i] == '0')
-    ++i;
-  if (i == s.size()) return NO;
-  char c = s[i];
-  return c == 'Y' || c == 'y' || c == 'T' || c == 't' || (c >= '1' && c <= '9');
+  return stringBoolValue(state<StringState>(self).value) ? YES : NO;
 }
 long NSString_integerValue(id self, SEL) {
-  return static_cast<long>(scanInteger(state<StringState>(self).value, LONG_MIN, LONG_MAX));
+  return static_cast<long>(stringIntegerValue(state<StringState>(self).value));
 }
 int NSString_intValue(id self, SEL) {
   return static_cast<int>(scanInteger(state<StringState>(self).value, INT_MIN, INT_MAX));
@@ -240,11 +229,7 @@ int64_t integerOf(const NumberState& n) {
   case Kind::Integer:
     return n.integer;
   case Kind::Real:
-    // Out-of-range reals saturate; NaN gives 0.
-    if (std::isnan(n.real)) return 0;
-    if (n.real >= 9.2233720368547758e18) return INT64_MAX;
-    if (n.real <= -9.2233720368547758e18) return INT64_MIN;
-    return static_cast<int64_t>(n.real);
+    return realIntegerValue(n.real);
   }
   return 0;
 }
@@ -465,6 +450,30 @@ bool isDate(id obj) {
 
 std::string stringOf(id obj) {
   return isString(obj) ? state<StringState>(obj).value : std::string();
+}
+
+bool stringBoolValue(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i])))
+    ++i;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+  while (i < s.size() && s[i] == '0')
+    ++i;
+  if (i == s.size()) return false;
+  char c = s[i];
+  return c == 'Y' || c == 'y' || c == 'T' || c == 't' || (c >= '1' && c <= '9');
+}
+
+int64_t stringIntegerValue(std::string_view text) {
+  return scanInteger(text, LONG_MIN, LONG_MAX);
+}
+
+int64_t realIntegerValue(double value) {
+  // Out-of-range reals saturate; NaN gives 0.
+  if (std::isnan(value)) return 0;
+  if (value >= 9.2233720368547758e18) return INT64_MAX;
+  if (value <= -9.2233720368547758e18) return INT64_MIN;
+  return static_cast<int64_t>(value);
 }
 
 nlohmann::json toJson(id obj) {
