@@ -106,13 +106,20 @@ TEST_F(PrefsToolTest, ValuesOfTheWrongTypeAreRefusedAndChangeNothing) {
     EXPECT_TRUE(contains(run.err, "\"" + value + "\"")) << run;
     EXPECT_TRUE(contains(run.err, "boolean")) << run;
   }
-  for (const std::string value : {"2147483648", "-2147483649", "99999999999999999999", "5.0", "abc",
-                                  "0x10", "", " 5", "5 ", "+-5", "1e3", "five"}) {
+  for (const std::string value :
+       {"2147483648", "-2147483649", "99999999999999999999", "5.0", "abc", "0x10", "", " 5", "5 ",
+        "+-5", "1e3", "five", "0", "-5", "3601"}) {
     const Outcome run = editor({"set", "timerTime", value});
     EXPECT_EQ(run.status, 2) << value << ": " << run;
     EXPECT_TRUE(contains(run.err, "timerTime")) << run;
     EXPECT_TRUE(contains(run.err, "\"" + value + "\"")) << run;
-    EXPECT_TRUE(contains(run.err, "integer from -2147483648 to 2147483647")) << run;
+    EXPECT_TRUE(contains(run.err, "integer from 1 to 3600")) << run;
+  }
+  // No tap count that never reveals the icons.
+  for (const std::string value : {"0", "-1", "11", "4294967297"}) {
+    const Outcome run = editor({"set", "numberOfTaps", value});
+    EXPECT_EQ(run.status, 2) << value << ": " << run;
+    EXPECT_TRUE(contains(run.err, "integer from 1 to 10")) << run;
   }
   EXPECT_EQ(bytes(kPrefs), before);
   EXPECT_FALSE(fs::exists(host(kPrefs).string() + ".lock")) << "refused before the file is used";
@@ -225,7 +232,7 @@ TEST_F(PrefsToolTest, SetStoresBooleansAndIntegersInTheirOwnTypes) {
     EXPECT_EQ(prefs().value("hideBanners"), Value(expected)) << text;
   }
   for (const auto& [text, expected] : std::vector<std::pair<std::string, int64_t>>{
-           {"2147483647", 2147483647}, {"-2147483648", -2147483648LL}, {"+7", 7}, {"-5", -5}}) {
+           {"3600", 3600}, {"1", 1}, {"+7", 7}, {"0007", 7}}) {
     const Outcome run = editor({"set", "timerTime", text});
     ASSERT_EQ(run.status, 0) << text << ": " << run;
     EXPECT_EQ(prefs().kind("timerTime"), Kind::Integer) << text;

@@ -12,8 +12,10 @@ namespace {
 
 #define QUELLINE_KEY_TYPE_Bool KeyType::Boolean
 #define QUELLINE_KEY_TYPE_Int32 KeyType::Integer
-#define QUELLINE_KEY_INFO(name, type, fallback, reading, text)                                     \
-  KeyInfo{#name, QUELLINE_KEY_TYPE_##type, fallback, QUELLINE_SETTING_LIVE_##reading, text},
+#define QUELLINE_KEY_INFO(name, type, fallback, minimum, maximum, reading, text)                   \
+  KeyInfo{                                                                                         \
+      #name,  QUELLINE_KEY_TYPE_##type, fallback, QUELLINE_SETTING_LIVE_##reading, text, minimum,  \
+      maximum},
 constexpr std::array kKeys = {QUELLINE_SETTINGS(QUELLINE_KEY_INFO)};
 #undef QUELLINE_KEY_INFO
 
@@ -83,9 +85,10 @@ std::optional<prefsfile::Value> parseValue(const KeyInfo& key, std::string_view 
     expected = "a boolean: true, false, yes, no, 1 or 0";
     return std::nullopt;
   }
-  if (auto value = parseInteger(text)) return prefsfile::Value(int64_t{*value});
-  expected = "an integer from " + std::to_string(std::numeric_limits<int32_t>::min()) + " to " +
-             std::to_string(std::numeric_limits<int32_t>::max());
+  if (auto value = parseInteger(text); value && *value >= key.minimum && *value <= key.maximum)
+    return prefsfile::Value(int64_t{*value});
+  expected =
+      "an integer from " + std::to_string(key.minimum) + " to " + std::to_string(key.maximum);
   return std::nullopt;
 }
 

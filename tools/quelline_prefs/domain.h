@@ -29,6 +29,9 @@ struct KeyInfo {
   // not through the settings that a reload refreshes.
   bool live;
   std::string_view description; // one line, for people
+  // What the editor accepts (0 and 1 for a boolean).
+  int32_t minimum;
+  int32_t maximum;
 };
 
 // Every key of the domain, in the order `list` shows them.
