@@ -17,6 +17,7 @@ fail() { echo "run-from-anywhere: $*" >&2; exit 1; }
   fail "run my.scn failed: $(cat err.txt)"
 [ -s out.jsonl ] || fail "no output"
 if grep -qv '^{' out.jsonl; then fail "standard output holds more than JSON records: $(grep -v '^{' out.jsonl | head -3)"; fi
+jq -s -e 'all(.[]; has("type"))' out.jsonl > /dev/null || fail "a line is no JSON record with a type"
 grep -q '"held":true' out.jsonl || fail "the expectation did not hold"
 [ -f myroot/var/mobile/Library/Preferences/com.veltrasse.quelline.plist ] ||
   fail "--root myroot did not land in the calling folder"
@@ -25,5 +26,5 @@ grep -q '"held":true' out.jsonl || fail "the expectation did not hold"
 QUELLINE=$repo
 "$QUELLINE/scripts/run.sh" --json run "$QUELLINE/examples/toggle.scn" > readme.jsonl 2> err.txt ||
   fail "the README's example failed: $(cat err.txt)"
-if grep -qv '^{' readme.jsonl; then fail "the README's example printed more than JSON records"; fi
+jq . readme.jsonl > /dev/null || fail "the README's example printed more than JSON records"
 echo "ok"
