@@ -1,6 +1,7 @@
 #include "library_state.h"
 
 #include "core/hook_table.h"
+#include "files/plist_files.h"
 #include "platform.h"
 #include "platform/uikit.h"
 #include "prefs/events.h"
@@ -8,7 +9,6 @@
 #include "prefs/settings.h"
 #include "services/foundation.h"
 #include "services/notification_center.h"
-#include "files/plist_files.h"
 #include "services/property_lists.h"
 #include "services/timers.h"
 

@@ -3,6 +3,7 @@
 // of the app lists, and the text a person types for a value.
 #pragma once
 
+#include "files/preference_file.h"
 #include "files/preference_value.h"
 #include "prefs/domain.h"
 

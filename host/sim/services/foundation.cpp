@@ -3,8 +3,8 @@
 // coding as far as the logic uses it.
 #include "services/foundation.h"
 
-#include "platform/corefoundation.h"
 #include "files/plist_files.h"
+#include "platform/corefoundation.h"
 
 #include <cctype>
 #include <climits>
@@ -503,7 +503,8 @@ nlohmann::json toJson(id obj) {
     return out;
   }
   if (isData(obj)) return {{"data", prefsfile::base64Text(state<DataState>(obj).bytes)}};
-  if (isDate(obj)) return {{"date", prefsfile::iso8601Text(state<DateState>(obj).sinceReferenceDate)}};
+  if (isDate(obj))
+    return {{"date", prefsfile::iso8601Text(state<DateState>(obj).sinceReferenceDate)}};
   return {{"object", class_getName(object_getClass(obj))}};
 }
 
