@@ -46,6 +46,9 @@ bool perceivable(const std::string& kind);
 class Output {
 public:
   Output(std::ostream& out, OutputOptions options);
+  // `flushEachLine`: every line reaches its reader at once (live mode).
+  Output(std::ostream& out, Format format, bool flushEachLine)
+      : Output(out, OutputOptions{format, flushEachLine, false, false}) {}
 
   Format format() const { return options_.format; }
 
