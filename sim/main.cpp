@@ -28,6 +28,7 @@
 #include <filesystem>
 #include <iostream>
 #include <optional>
+#include <poll.h>
 #include <string>
 #include <system_error>
 #include <unistd.h>
@@ -41,6 +42,9 @@ using quelline::deviceroot::RootError;
 // Scenario files are text of a few kilobytes; the bound only keeps a
 // mistake (a device image named by accident) from being read whole.
 constexpr size_t kMaxScenarioBytes = size_t{16} << 20;
+
+// How long a wait for standard input goes before it looks for a signal.
+constexpr int kStopCheckMilliseconds = 100;
 
 // The device root: the folder given (created when missing, and kept), or a
 // fresh temporary folder removed at exit.
@@ -119,6 +123,16 @@ Script readStandardInput() {
   std::string text;
   char buffer[65536];
   for (;;) {
+    // A signal that comes between the check and the read would leave the
+    // read waiting: it waits in slices.
+    if (stopSignal() != 0) {
+      script.problem = "interrupted";
+      script.status = stopStatus();
+      return script;
+    }
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    const int ready = ::poll(&input, 1, kStopCheckMilliseconds);
+    if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
     const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
     if (n > 0) {
       text.append(buffer, static_cast<size_t>(n));
@@ -129,12 +143,7 @@ Script readStandardInput() {
       continue;
     }
     if (n == 0) break;
-    if (errno == EINTR) {
-      if (stopSignal() == 0) continue;
-      script.problem = "interrupted";
-      script.status = stopStatus();
-      return script;
-    }
+    if (errno == EINTR) continue;
     script.problem = std::strerror(errno);
     return script;
   }

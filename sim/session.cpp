@@ -56,6 +56,8 @@ int interrupted(Runner& runner, const Location& where) {
 
 // The run loop turns this often while no input comes in.
 constexpr int kLivePollMilliseconds = 10;
+// And this often before boot, when there is nothing to run.
+constexpr int kIdlePollMilliseconds = 100;
 
 } // namespace
 
@@ -105,7 +107,10 @@ int runLive(Runner& runner, const std::filesystem::path& base) {
   bool open = true;
   while (open && stopSignal() == 0) {
     pollfd input{STDIN_FILENO, POLLIN, 0};
-    const int ready = ::poll(&input, 1, runner.booted() ? kLivePollMilliseconds : -1);
+    // Never an endless wait: a signal that comes just before the poll is
+    // seen at the next turn.
+    const int ready =
+        ::poll(&input, 1, runner.booted() ? kLivePollMilliseconds : kIdlePollMilliseconds);
     if (ready < 0 && errno != EINTR) break;
     runner.runDue();
     runner.output().flush();

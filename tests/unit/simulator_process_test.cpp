@@ -10,6 +10,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <optional>
+#include <string>
 #include <thread>
 
 namespace {
@@ -61,6 +62,20 @@ public:
     ASSERT_EQ(::write(input_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
   }
   void signal(int number) { ::kill(pid_, number); }
+
+  // Whether the program catches `number` (its handler is installed) before
+  // `deadline`: /proc's mask of caught signals says so.
+  bool awaitHandler(int number, Clock::time_point deadline) const {
+    while (Clock::now() < deadline) {
+      std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+      for (std::string line; std::getline(status, line);)
+        if (line.starts_with("SigCgt:") &&
+            ((std::stoull(line.substr(7), nullptr, 16) >> (number - 1)) & 1) != 0)
+          return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
 
   // Whether standard output shows `text` before `deadline`.
   bool awaitOutput(std::string_view text, Clock::time_point deadline) {
@@ -120,7 +135,7 @@ TEST(SimulatorProcessTest, SigtermStopsARunThatWaitsForItsScenario) {
   Simulator sim({"run", "-"}, temporary.path());
   ASSERT_TRUE(sim.started());
   sim.send("boot\n"); // standard input stays open: the scenario has not ended
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_TRUE(sim.awaitHandler(SIGTERM, Clock::now() + std::chrono::seconds(30)));
   sim.signal(SIGTERM);
   EXPECT_EQ(sim.exitStatus(Clock::now() + std::chrono::seconds(10)), 143);
   EXPECT_TRUE(isEmptyFolder(temporary.path()));
