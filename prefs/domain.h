@@ -22,35 +22,41 @@
 #define QUELLINE_BANNER_APPS_KEY "bannerApps"
 
 // Every key, in the order the editor lists them:
-//   X(name, type, default, reading, description)
+//   X(name, type, default, minimum, maximum, reading, description)
 // type: Bool (a one-byte boolean) or Int32 (a signed 32-bit integer);
-// default: the value of an absent key; reading: Cached (a field of
-// `Settings`, refreshed by every reload) or Live (read from the file each
-// time it is used, false when absent); description: one line for people.
+// default: the value of an absent key; minimum, maximum: the values the
+// editor accepts (the home screen reads whatever the file holds: a tap
+// count of 0 would never reveal the icons, a timer of 0 s would hide them
+// again at once); reading: Cached (a field of `Settings`, refreshed by
+// every reload) or Live (read from the file each time it is used, false
+// when absent); description: one line for people.
 #define QUELLINE_SETTINGS(X)                                                                       \
-  X(hideAnimated, Bool, true, Cached,                                                              \
+  X(hideAnimated, Bool, true, false, true, Cached,                                                 \
     "fade the notification list out and in (off: hide and show it at once)")                       \
-  X(enableMuteSwitch, Bool, true, Cached, "the ring/silent switch turns quiet mode on and off")    \
-  X(enableHideIcons, Bool, false, Cached,                                                          \
+  X(enableMuteSwitch, Bool, true, false, true, Cached,                                             \
+    "the ring/silent switch turns quiet mode on and off")                                          \
+  X(enableHideIcons, Bool, false, false, true, Cached,                                             \
     "the icons can be hidden: taps on the home screen hide and show them")                         \
-  X(hideIconsWithSwitch, Bool, false, Cached,                                                      \
+  X(hideIconsWithSwitch, Bool, false, false, true, Cached,                                         \
     "the ring/silent switch also hides and shows the icons")                                       \
-  X(haptic, Bool, true, Cached, "a silenced notification gives a short haptic tap")                \
-  X(useTimer, Bool, false, Cached,                                                                 \
+  X(haptic, Bool, true, false, true, Cached, "a silenced notification gives a short haptic tap")   \
+  X(useTimer, Bool, false, false, true, Cached,                                                    \
     "revealed icons hide again after timerTime seconds (off: taps flip them)")                     \
-  X(timerTime, Int32, 5, Cached, "seconds that revealed icons stay before they hide again")        \
-  X(disableSound, Bool, true, Cached, "notifications play no sound while quiet mode is on")        \
-  X(hideBanners, Bool, true, Cached, "no banners show while quiet mode is on")                     \
-  X(hideNCNotifications, Bool, true, Cached,                                                       \
+  X(timerTime, Int32, 5, 1, 3600, Cached,                                                          \
+    "seconds that revealed icons stay before they hide again")                                     \
+  X(disableSound, Bool, true, false, true, Cached,                                                 \
+    "notifications play no sound while quiet mode is on")                                          \
+  X(hideBanners, Bool, true, false, true, Cached, "no banners show while quiet mode is on")        \
+  X(hideNCNotifications, Bool, true, false, true, Cached,                                          \
     "the notification list fades out while quiet mode is on")                                      \
-  X(touchToReveal, Bool, true, Cached,                                                             \
+  X(touchToReveal, Bool, true, false, true, Cached,                                                \
     "with the timer, a touch on the home screen brings the icons back")                            \
-  X(numberOfTaps, Int32, 2, Cached, "taps on the home screen that hide or show the icons")         \
-  X(enableTweakToggle, Bool, false, Live,                                                          \
+  X(numberOfTaps, Int32, 2, 1, 10, Cached, "taps on the home screen that hide or show the icons")  \
+  X(enableTweakToggle, Bool, false, false, true, Live,                                             \
     "the Control Center toggle is on (the toggle writes it)")                                      \
-  X(toggleHasControl, Bool, false, Live,                                                           \
+  X(toggleHasControl, Bool, false, false, true, Live,                                              \
     "the toggle, not the taps, governs the icons (the toggle writes it)")                          \
-  X(hideIconsWithToggle, Bool, false, Live,                                                        \
+  X(hideIconsWithToggle, Bool, false, false, true, Live,                                           \
     "the Control Center toggle also hides and shows the icons")
 
 // The C type of a key's value.

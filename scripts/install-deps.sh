@@ -10,6 +10,7 @@ packages=(
   libbenchmark-dev                  # benchmarks
   libcli11-dev                      # command lines of the programs
   nlohmann-json3-dev                # JSON output
+  jq                                # the README's example; checks the --json records
   libcpp-httplib-dev                # the live phone's HTTP server
   chromium chromium-driver python3-selenium  # browser tests of the HTML pages
   fonts-dejavu-core                 # a font for the pages Chromium draws

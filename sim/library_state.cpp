@@ -1,6 +1,7 @@
 #include "library_state.h"
 
 #include "core/hook_table.h"
+#include "files/plist_files.h"
 #include "platform.h"
 #include "platform/uikit.h"
 #include "prefs/events.h"
@@ -27,7 +28,7 @@ template <class T> T* symbol(const HomeProcess& process, const char* name) {
 json settingsJson(const QuellineSettings* s) {
   if (s == nullptr) return nullptr;
   json out = json::object();
-#define QUELLINE_DUMP_SETTING(name, type, fallback, reading, text)                                 \
+#define QUELLINE_DUMP_SETTING(name, type, fallback, minimum, maximum, reading, text)               \
   QUELLINE_IF_CACHED(reading, out[#name] = s->name;)
   QUELLINE_SETTINGS(QUELLINE_DUMP_SETTING)
 #undef QUELLINE_DUMP_SETTING
@@ -75,10 +76,11 @@ id heldObject(const HomeProcess& process, const char* name) {
 void addLibraryState(const HomeProcess& process, json& state) {
   state["settings"] = settingsJson(symbol<const QuellineSettings>(process, "Settings"));
   state["flags"] = flagsJson(symbol<const QuellineSharedFlags>(process, "SharedFlags"));
-  if (!process.booted()) {
-    state["file"] = nullptr;
-    return;
-  }
+  // The file on disk, booted or not: what a scenario prepared before boot
+  // is there to be looked at.
+  state["file"] = prefsfile::dictionaryFileJson(
+      process.root() / std::filesystem::path(QUELLINE_PREFS_PATH).relative_path());
+  if (!process.booted()) return;
   hostsim::withPool([&] {
     id timer = heldObject(process, "timer");
     state["timer"] = {
@@ -104,10 +106,6 @@ void addLibraryState(const HomeProcess& process, json& state) {
     state["registrations"] = registrations;
     state["posts"] = posts;
     state["hooks"] = hooksJson(process);
-  });
-  hostsim::withPool([&] {
-    hostsim::Strong file = hostsim::readDictionaryFile(QUELLINE_PREFS_PATH, false);
-    state["file"] = file ? hostsim::toJson(file.get()) : json(nullptr);
   });
 }
 

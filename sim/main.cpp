@@ -1,57 +1,70 @@
 // quelline-sim: runs scenarios against the modeled home-screen process.
 //
-//   quelline-sim [--json] [--vanilla] [--root DIR]            the built-in demo
-//   quelline-sim run FILE|- [--json] [--vanilla] [--root DIR]  a scenario
-//   quelline-sim live [--json] [--vanilla] [--root DIR]        commands at a prompt
-//   quelline-sim serve [--port N] [--bind ADDR] [--root DIR]   the live phone in a browser
-// The demo and `run` write an HTML report of the run with --html OUT.html.
+//   quelline-sim [OPTIONS]                          the built-in demo
+//   quelline-sim run FILE|- [OPTIONS]               a scenario
+//   quelline-sim live [OPTIONS]                     commands at a prompt
+//   quelline-sim serve [--port N] [--bind ADDR]     the live phone in a browser
+//
+// OPTIONS: --root DIR, --json, --brief, --vanilla; the demo and `run` write
+// an HTML report of the run with --html OUT.html. The device root is
+// --root, else $QUELLINE_ROOT, else a temporary folder removed at exit.
 #include "demo.h"
+#include "device_root.h"
+#include "files/plist_files.h"
 #include "output.h"
+#include "program_files.h"
 #include "record.h"
 #include "report.h"
 #include "runner.h"
 #include "serve.h"
-#include "session.h"
-
-#include "services/run_loop.h"
 #include "services/trace.h"
+#include "session.h"
+#include "signals.h"
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <optional>
+#include <poll.h>
 #include <string>
 #include <system_error>
+#include <unistd.h>
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace quelline::sim;
+using quelline::deviceroot::RootError;
 
 // Scenario files are text of a few kilobytes; the bound only keeps a
 // mistake (a device image named by accident) from being read whole.
 constexpr size_t kMaxScenarioBytes = size_t{16} << 20;
 
-// The device root: the folder given, created when missing and kept, or a
+// How long a wait for standard input goes before it looks for a signal.
+constexpr int kStopCheckMilliseconds = 100;
+
+// The device root: the folder given (created when missing, and kept), or a
 // fresh temporary folder removed at exit.
 class DeviceRoot {
 public:
-  explicit DeviceRoot(const std::string& given) {
-    if (!given.empty()) {
-      path_ = fs::absolute(given);
+  explicit DeviceRoot(const std::optional<quelline::deviceroot::GivenRoot>& given) {
+    if (given) {
+      path_ = given->path;
       std::error_code ec;
       fs::create_directories(path_, ec);
       if (ec || !fs::is_directory(path_))
-        throw std::runtime_error("--root " + given + ": cannot use it as the device root" +
-                                 (ec ? ": " + ec.message() : ": not a folder"));
+        throw RootError(given->source + ": cannot use it as the device root" +
+                        (ec ? ": " + ec.message() : ": not a folder"));
     } else {
-      std::string pattern = (fs::temp_directory_path() / "quelline-sim-XXXXXX").string();
-      if (::mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("cannot create a temporary device root in " +
-                                 fs::temp_directory_path().string());
+      std::error_code ec;
+      const fs::path temporary = fs::temp_directory_path(ec);
+      std::string pattern = (temporary / "quelline-sim-XXXXXX").string();
+      if (ec || ::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("cannot create a temporary device root in " + temporary.string() +
+                                 ": " + (ec ? ec.message() : std::strerror(errno)));
       path_ = pattern;
       temporary_ = true;
     }
@@ -70,6 +83,7 @@ public:
   DeviceRoot& operator=(const DeviceRoot&) = delete;
 
   const fs::path& path() const { return path_; }
+  bool temporary() const { return temporary_; }
 
 private:
   fs::path path_;
@@ -78,16 +92,16 @@ private:
 
 // The deliverables sit beside the executable.
 hostsim::home::Deliverables deliverables() {
-  std::error_code ec;
-  fs::path folder = fs::read_symlink("/proc/self/exe", ec).parent_path();
-  if (ec) folder = fs::current_path();
+  const fs::path folder = quelline::programfiles::programFolder();
   return {folder / "Quelline.so", folder / "QuellineModule.bundle"};
 }
 
 struct Settings {
   bool json = false;
+  bool brief = false;
   bool vanilla = false;
   std::string root;
+  bool rootGiven = false;
   std::string file;
   std::string html; // the report, when asked for
   ServeOptions serve;
@@ -95,36 +109,58 @@ struct Settings {
 
 enum class Mode { Demo, Run, Live, Serve };
 
-// Reads the scenario; nullopt (after a message) when it cannot be read.
-std::optional<std::string> readScenario(const std::string& file) {
+// The scenario, or the message and status that say why it cannot be had.
+struct Script {
+  std::optional<std::string> text;
+  std::string problem;
+  int status = kExitScenarioError;
+};
+
+// Standard input, whole: what it is (a file, a pipe, a terminal) does not
+// matter as long as it reads; a folder or a failed read is an error.
+Script readStandardInput() {
+  Script script;
   std::string text;
-  if (file == "-") {
-    text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-    if (std::cin.bad()) {
-      std::cerr << "<stdin>: cannot read the scenario" << std::endl;
-      return std::nullopt;
+  char buffer[65536];
+  for (;;) {
+    // A signal that comes between the check and the read would leave the
+    // read waiting: it waits in slices.
+    if (stopSignal() != 0) {
+      script.problem = "interrupted";
+      script.status = stopStatus();
+      return script;
     }
-    return text;
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    const int ready = ::poll(&input, 1, kStopCheckMilliseconds);
+    if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
+    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n > 0) {
+      text.append(buffer, static_cast<size_t>(n));
+      if (text.size() > kMaxScenarioBytes) {
+        script.problem = "larger than " + std::to_string(kMaxScenarioBytes) + " bytes";
+        return script;
+      }
+      continue;
+    }
+    if (n == 0) break;
+    if (errno == EINTR) continue;
+    script.problem = std::strerror(errno);
+    return script;
   }
-  std::error_code ec;
-  if (!fs::is_regular_file(file, ec)) {
-    std::cerr << file << ": cannot read the scenario: "
-              << (fs::exists(file, ec) ? "not a regular file" : "no such file") << std::endl;
-    return std::nullopt;
+  script.text = std::move(text);
+  return script;
+}
+
+Script readScenario(const std::string& file) {
+  if (file == "-") return readStandardInput();
+  Script script;
+  std::vector<uint8_t> bytes;
+  if (auto error = prefsfile::readRegularFile(file, kMaxScenarioBytes, bytes)) {
+    script.problem = error->detail();
+    return script;
   }
-  const auto size = fs::file_size(file, ec);
-  if (!ec && size > kMaxScenarioBytes) {
-    std::cerr << file << ": cannot read the scenario: larger than " << kMaxScenarioBytes << " bytes"
-              << std::endl;
-    return std::nullopt;
-  }
-  std::ifstream in(file, std::ios::binary);
-  text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (!in && !in.eof()) {
-    std::cerr << file << ": cannot read the scenario" << std::endl;
-    return std::nullopt;
-  }
-  return text;
+  script.text.emplace(bytes.begin(), bytes.end());
+  return script;
 }
 
 int execute(Mode mode, const Settings& settings) {
@@ -132,9 +168,13 @@ int execute(Mode mode, const Settings& settings) {
   std::string name = "<demo>";
   fs::path base = fs::current_path();
   if (mode == Mode::Run) {
-    script = readScenario(settings.file);
-    if (!script) return kExitScenarioError;
     name = settings.file == "-" ? "<stdin>" : settings.file;
+    Script read = readScenario(settings.file);
+    if (!read.text) {
+      std::cerr << name << ": cannot read the scenario: " << read.problem << std::endl;
+      return read.status;
+    }
+    script = std::move(read.text);
     if (settings.file != "-") base = fs::absolute(settings.file).parent_path();
   } else if (mode == Mode::Demo) {
     script = std::string(kDemoScenario);
@@ -142,14 +182,28 @@ int execute(Mode mode, const Settings& settings) {
 
   std::optional<DeviceRoot> root;
   try {
-    root.emplace(settings.root);
+    root.emplace(quelline::deviceroot::givenRoot(
+        settings.rootGiven ? std::optional<std::string>(settings.root) : std::nullopt));
+  } catch (const RootError& e) {
+    std::cerr << "quelline-sim: " << e.what() << std::endl;
+    return kExitScenarioError;
   } catch (const std::exception& e) {
-    std::cerr << e.what() << std::endl;
-    return settings.root.empty() ? kExitSimulatorFailure : kExitScenarioError;
+    std::cerr << "quelline-sim: " << e.what() << std::endl;
+    return kExitSimulatorFailure;
   }
 
   const bool live = mode == Mode::Live || mode == Mode::Serve;
-  Output output(std::cout, settings.json ? Format::Json : Format::Text, live);
+  if (mode == Mode::Live && root->temporary())
+    std::cerr << "quelline-sim: the device root is " << root->path().string()
+              << " (removed at exit; quelline-prefs reaches it with --root or QUELLINE_ROOT)"
+              << std::endl;
+  OutputOptions format;
+  format.format = settings.json ? Format::Json : Format::Text;
+  format.flushEachLine = live;
+  format.brief = settings.brief;
+  format.colour =
+      !settings.json && ::isatty(STDOUT_FILENO) == 1 && std::getenv("NO_COLOR") == nullptr;
+  Output output(std::cout, format);
   // The report and the live page are drawn from the same records.
   std::optional<RunRecorder> recorder;
   if (!settings.html.empty() || mode == Mode::Serve)
@@ -171,6 +225,7 @@ int execute(Mode mode, const Settings& settings) {
       status = runServe(runner, *recorder, settings.serve, root->path());
     else
       status = live ? runLive(runner, base) : runScript(runner, *script, name, base);
+    output.summary(runner.now(), runner.heldExpectations(), runner.failedExpectations(), status);
     output.flush();
     runner.setObserver(nullptr);
   }
@@ -191,15 +246,21 @@ int execute(Mode mode, const Settings& settings) {
 } // namespace
 
 int main(int argc, char** argv) {
+  installStopHandlers();
   CLI::App app{"Runs scenarios against the modeled home-screen process with Quelline loaded. "
                "Without a command, runs a built-in demo.",
                "quelline-sim"};
   Settings settings;
-  app.add_option("--root", settings.root,
-                 "device root folder (created when missing, never removed); default: a "
-                 "temporary folder removed at exit");
-  app.add_flag("--json", settings.json, "print one JSON object per line instead of text");
+  CLI::Option* rootOption =
+      app.add_option("--root", settings.root,
+                     "device root folder (created when missing, never removed); default: "
+                     "$QUELLINE_ROOT, else a temporary folder removed at exit");
+  app.add_flag("--json", settings.json, "print one JSON record per line instead of text");
+  app.add_flag("--brief", settings.brief,
+               "show only what a person perceives (the list, the icons, banners, sounds and "
+               "haptics, the display, the ringer display, the toggle), not the host's calls");
   app.add_flag("--vanilla", settings.vanilla, "boot the host without Quelline, to compare");
+  app.set_version_flag("--version", std::string("quelline-sim ") + QUELLINE_VERSION);
 
   CLI::App* run = app.add_subcommand("run", "run a scenario file ('-' for standard input)");
   run->add_option("FILE", settings.file, "the scenario file, or - for standard input")->required();
@@ -217,9 +278,11 @@ int main(int argc, char** argv) {
   serve->fallthrough();
   app.require_subcommand(0, 1);
   app.footer("Exit status: 0 every expectation held; 1 an expectation failed; 2 the scenario "
-             "or the command line is wrong; 3 the simulator failed.\n"
+             "or the command line is wrong; 3 the simulator failed; 130/143 stopped by "
+             "SIGINT/SIGTERM.\n"
              "Scenario commands, one a line (* also before boot):\n" +
-             scenarioUsage() + "The scenario language: docs/scenarios.md.");
+             scenarioUsage() +
+             "The scenario language: " + quelline::programfiles::documentPath("scenarios.md"));
 
   try {
     app.parse(argc, argv);
@@ -228,6 +291,7 @@ int main(int argc, char** argv) {
     return code == 0 ? kExitOk : kExitScenarioError;
   }
 
+  settings.rootGiven = rootOption->count() > 0;
   const Mode mode = run->parsed()     ? Mode::Run
                     : live->parsed()  ? Mode::Live
                     : serve->parsed() ? Mode::Serve
@@ -254,5 +318,6 @@ int main(int argc, char** argv) {
       return kExitScenarioError;
     }
   }
-  return execute(mode, settings);
+  const int status = execute(mode, settings);
+  return stopSignal() != 0 ? stopStatus() : status;
 }

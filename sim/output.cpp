@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <sstream>
+#include <string_view>
 
 namespace quelline::sim {
 namespace {
@@ -55,20 +56,44 @@ std::string jsonText(const ordered_json& value, int indent) {
   return value.dump(indent, ' ', false, ordered_json::error_handler_t::replace);
 }
 
-Output::Output(std::ostream& out, Format format, bool flushEachLine)
-    : out_(out), format_(format), flushEachLine_(flushEachLine) {}
+bool perceivable(const std::string& kind) {
+  static constexpr std::string_view kPerceived[] = {"alpha", "banner", "sound",  "feedback",
+                                                    "wake",  "hud",    "redraw", "bundle-error"};
+  for (std::string_view perceived : kPerceived)
+    if (kind == perceived) return true;
+  return false;
+}
 
-void Output::command(double t, const std::string& text) {
-  if (format_ == Format::Text) line(timeColumn(t) + "  > " + text);
+Output::Output(std::ostream& out, OutputOptions options) : out_(out), options_(options) {}
+
+std::string Output::paint(const std::string& text, const char* colour) const {
+  if (!options_.colour) return text;
+  return std::string("\x1b[") + colour + "m" + text + "\x1b[0m";
+}
+
+void Output::record(ordered_json record, const char* type) {
+  record["type"] = type;
+  line(jsonText(record));
+}
+
+void Output::command(double t, const std::string& text, const std::string& file, int lineNumber) {
+  if (options_.format == Format::Text) {
+    line(timeColumn(t) + "  " + paint("> " + text, "1"));
+    return;
+  }
+  record({{"t", t}, {"command", text}, {"file", file}, {"line", lineNumber}}, "command");
 }
 
 void Output::event(const ordered_json& event) {
-  if (format_ == Format::Json) {
-    line(jsonText(event));
+  auto kind = event.find("event");
+  if (options_.brief && (kind == event.end() || !kind->is_string() ||
+                         !perceivable(kind->get_ref<const std::string&>())))
+    return;
+  if (options_.format == Format::Json) {
+    record(event, "event");
     return;
   }
   std::string text = timeColumn(timeOf(event)) + "      ";
-  auto kind = event.find("event");
   text += kind != event.end() ? fieldText(*kind) : "?";
   bool first = true;
   for (const auto& [key, value] : event.items()) {
@@ -81,12 +106,12 @@ void Output::event(const ordered_json& event) {
 }
 
 void Output::dump(double t, const json& state, const std::string& path) {
-  if (format_ == Format::Json) {
-    ordered_json record = ordered_json::object();
-    record["t"] = t;
-    record["dump"] = state;
-    if (!path.empty()) record["path"] = path;
-    line(jsonText(record));
+  if (options_.format == Format::Json) {
+    ordered_json out = ordered_json::object();
+    out["t"] = t;
+    out["dump"] = state;
+    if (!path.empty()) out["path"] = path;
+    record(std::move(out), "dump");
     return;
   }
   if (!path.empty()) {
@@ -97,15 +122,58 @@ void Output::dump(double t, const json& state, const std::string& path) {
 }
 
 void Output::inspect(double t, const std::string& className, const json& value) {
-  if (format_ == Format::Json) {
-    ordered_json record = ordered_json::object();
-    record["t"] = t;
-    record["inspect"] = value;
-    record["class"] = className;
-    line(jsonText(record));
+  if (options_.format == Format::Json) {
+    ordered_json out = ordered_json::object();
+    out["t"] = t;
+    out["inspect"] = value;
+    out["class"] = className;
+    record(std::move(out), "inspect");
     return;
   }
   line(block(jsonText(value, 2)).substr(1));
+}
+
+void Output::expectation(double t, const std::string& path, const std::optional<json>& expected,
+                         const std::optional<json>& actual, bool held, const std::string& file,
+                         int lineNumber) {
+  if (options_.format != Format::Json) return;
+  ordered_json out = ordered_json::object();
+  out["t"] = t;
+  out["expect"] = path;
+  if (expected) out["expected"] = *expected;
+  if (actual) out["actual"] = *actual;
+  out["held"] = held;
+  out["file"] = file;
+  out["line"] = lineNumber;
+  record(std::move(out), "expect");
+}
+
+void Output::restart(double t, const std::string& file, int lineNumber) {
+  if (options_.format != Format::Json) return;
+  record({{"t", t}, {"file", file}, {"line", lineNumber}}, "restart");
+}
+
+void Output::error(double t, const std::string& message, int status, const std::string& file,
+                   int lineNumber) {
+  if (options_.format != Format::Json) return;
+  ordered_json out = ordered_json::object();
+  out["t"] = t;
+  out["error"] = message;
+  out["status"] = status;
+  if (!file.empty()) out["file"] = file;
+  if (lineNumber > 0) out["line"] = lineNumber;
+  record(std::move(out), "error");
+}
+
+void Output::summary(double t, int held, int failed, int status) {
+  if (options_.format == Format::Json) {
+    record({{"t", t}, {"held", held}, {"failed", failed}, {"status", status}}, "summary");
+    return;
+  }
+  if (held + failed == 0) return;
+  const std::string text = std::to_string(held) + (held == 1 ? " expectation" : " expectations") +
+                           " held, " + std::to_string(failed) + " failed";
+  line(paint(text, failed > 0 ? "31" : "32"));
 }
 
 void Output::flush() {
@@ -114,7 +182,7 @@ void Output::flush() {
 
 void Output::line(const std::string& text) {
   out_ << text << '\n';
-  if (flushEachLine_) out_.flush();
+  if (options_.flushEachLine) out_.flush();
 }
 
 } // namespace quelline::sim

@@ -105,7 +105,7 @@ std::string decimal(double seconds) {
 } // namespace
 
 SimulatorFailure::SimulatorFailure(const Location& where, const std::string& message)
-    : std::runtime_error(describe(where) + ": " + message) {}
+    : std::runtime_error(describe(where) + ": " + message), where_(where), detail_(message) {}
 
 Runner::Runner(const RunnerOptions& options, Output& output)
     : options_(options), output_(output),
@@ -139,7 +139,7 @@ void Runner::run(const Command& command, const fs::path& base) {
     throw ScenarioError(where, std::string("\"") + verbName(command.verb) +
                                    "\" before boot; expected boot first (only prefs, apps, allow, "
                                    "device, dump, inspect and expect may come before it)");
-  output_.command(now(), command.text);
+  output_.command(now(), command.text, where.file, where.line);
   if (observer_ != nullptr) observer_->commandStarted(command, now());
   const size_t failedBefore = failedWrites();
   perform(command, base);
@@ -174,14 +174,17 @@ void Runner::perform(const Command& command, const fs::path& base) {
   }
   case Verb::Restart:
     process_.restart();
+    output_.restart(now(), where.file, where.line);
     break;
   case Verb::Switch:
     process_.setSwitch(command.flag);
     break;
   case Verb::Toggle:
+    noteMissingToggle(command);
     process_.setToggle(command.flag);
     break;
   case Verb::CcOpen:
+    noteMissingToggle(command);
     process_.openControlCenter();
     break;
   case Verb::Notify:
@@ -362,6 +365,16 @@ void Runner::postReload() {
   hostsim::postDarwinNotification(options_.root, kReloadNotification);
 }
 
+void Runner::noteMissingToggle(const Command& command) {
+  if (!options_.vanilla || toggleNoted_) return;
+  toggleNoted_ = true;
+  output_.flush();
+  std::cerr << describe(command.where) << ": " << command.text
+            << ": the Quelline toggle is not installed (--vanilla): Control Center has no such "
+               "module, so this does nothing"
+            << std::endl;
+}
+
 void Runner::expect(const Command& command) {
   const json all = state();
   const json* actual = find(all, command.path);
@@ -371,7 +384,13 @@ void Runner::expect(const Command& command) {
   else
     ok = actual != nullptr && sameValue(*actual, *command.expected);
   if (observer_ != nullptr) observer_->expectation(command, now(), ok, actual);
-  if (ok) return;
+  output_.expectation(now(), command.pathText, command.expected,
+                      actual != nullptr ? std::optional<json>(*actual) : std::nullopt, ok,
+                      command.where.file, command.where.line);
+  if (ok) {
+    ++held_;
+    return;
+  }
   ++failed_;
   output_.flush();
   std::cerr << describe(command.where) << ": expect failed: " << command.pathText << ": expected "

@@ -18,6 +18,13 @@ namespace quelline::sim {
 class SimulatorFailure : public std::runtime_error {
 public:
   SimulatorFailure(const Location& where, const std::string& message);
+  const Location& where() const { return where_; }
+  // The message without its FILE:LINE.
+  const std::string& detail() const { return detail_; }
+
+private:
+  Location where_;
+  std::string detail_;
 };
 
 struct RunnerOptions {
@@ -53,6 +60,8 @@ public:
   void run(const Command& command, const std::filesystem::path& base);
 
   int failedExpectations() const { return failed_; }
+  int heldExpectations() const { return held_; }
+  Output& output() { return output_; }
   bool booted() const { return process_.booted(); }
   // Runs what is due now (live mode, between lines).
   void runDue();
@@ -79,6 +88,8 @@ private:
   void editAppList(const Command& command);
   void postReload();
   void expect(const Command& command);
+  // --vanilla: says once that the toggle a command works is not there.
+  void noteMissingToggle(const Command& command);
 
   RunnerOptions options_;
   Output& output_;
@@ -86,6 +97,8 @@ private:
   int failed_ = 0;
   RunObserver* observer_ = nullptr;
   bool allowWriteFailures_ = false;
+  int held_ = 0;
+  bool toggleNoted_ = false;
 };
 
 } // namespace quelline::sim

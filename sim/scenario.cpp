@@ -1,5 +1,7 @@
 #include "scenario.h"
 
+#include "home/host_classes.h"
+
 #include <algorithm>
 #include <cmath>
 #include <iterator>
@@ -318,7 +320,14 @@ private:
       if (flag == "--cc-lazy") {
         command_.ccLazy = true;
       } else if (flag == "--without") {
-        command_.without.insert(name(++i, "class name after --without"));
+        const std::string& cls = name(++i, "class name after --without");
+        if (!hostsim::home::isOmittableHostClass(cls)) {
+          std::string known;
+          for (std::string_view omittable : hostsim::home::kOmittableHostClasses)
+            known += (known.empty() ? "" : ", ") + std::string(omittable);
+          bad("unknown class " + show(cls) + " after --without; the modeled host has " + known);
+        }
+        command_.without.insert(cls);
       } else {
         bad("unexpected argument " + show(flag));
       }
@@ -556,7 +565,7 @@ std::string describe(const Location& where) {
 }
 
 ScenarioError::ScenarioError(const Location& where, const std::string& message)
-    : std::runtime_error(describe(where) + ": " + message) {}
+    : std::runtime_error(describe(where) + ": " + message), where_(where), detail_(message) {}
 
 std::optional<Command> parseLine(std::string_view line, const Location& where) {
   if (line.find('\0') != std::string_view::npos) fail(where, "a NUL byte; expected text");

@@ -30,6 +30,13 @@ std::string describe(const Location& where);
 class ScenarioError : public std::runtime_error {
 public:
   ScenarioError(const Location& where, const std::string& message);
+  const Location& where() const { return where_; }
+  // The message without its FILE:LINE.
+  const std::string& detail() const { return detail_; }
+
+private:
+  Location where_;
+  std::string detail_;
 };
 
 // Bounds of the language. Taps on one line: a person's taps, not a loop

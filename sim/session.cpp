@@ -1,5 +1,7 @@
 #include "session.h"
 
+#include "signals.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -10,6 +12,15 @@
 namespace quelline::sim {
 namespace {
 
+// Reports an error on standard error, and as a record in JSON.
+void report(Runner& runner, const std::string& text, int status, const Location& where,
+            const std::string& detail) {
+  runner.output().flush();
+  std::cerr << text << std::endl;
+  runner.noteFailure(text);
+  runner.output().error(runner.now(), detail, status, where.file, where.line);
+}
+
 // Runs one command and reports what went wrong; the exit status it calls
 // for (kExitOk when it ran, whatever its expectation found).
 int runOne(Runner& runner, const Command& command, const std::filesystem::path& base) {
@@ -17,21 +28,15 @@ int runOne(Runner& runner, const Command& command, const std::filesystem::path& 
     runner.run(command, base);
     return kExitOk;
   } catch (const ScenarioError& e) {
-    std::cout.flush();
-    std::cerr << e.what() << std::endl;
-    runner.noteFailure(e.what());
+    report(runner, e.what(), kExitScenarioError, e.where(), e.detail());
     return kExitScenarioError;
   } catch (const SimulatorFailure& e) {
-    std::cout.flush();
-    std::cerr << e.what() << std::endl;
-    runner.noteFailure(e.what());
+    report(runner, e.what(), kExitSimulatorFailure, e.where(), e.detail());
     return kExitSimulatorFailure;
   } catch (const std::exception& e) {
-    std::cout.flush();
-    const std::string message =
-        describe(command.where) + ": " + command.text + ": failed: " + e.what();
-    std::cerr << message << std::endl;
-    runner.noteFailure(message);
+    const std::string detail = command.text + ": failed: " + e.what();
+    report(runner, describe(command.where) + ": " + detail, kExitSimulatorFailure, command.where,
+           detail);
     return kExitSimulatorFailure;
   }
 }
@@ -40,13 +45,19 @@ int finalStatus(const Runner& runner) {
   return runner.failedExpectations() > 0 ? kExitExpectFailed : kExitOk;
 }
 
-volatile std::sig_atomic_t stopRequested = 0;
-extern "C" void requestStop(int) {
-  stopRequested = 1;
+// Said once when a signal stopped the run.
+int interrupted(Runner& runner, const Location& where) {
+  const std::string detail = std::string("interrupted by ") +
+                             (stopSignal() == SIGINT ? "SIGINT" : "SIGTERM") +
+                             "; no further command runs";
+  report(runner, describe(where) + ": " + detail, stopStatus(), where, detail);
+  return stopStatus();
 }
 
 // The run loop turns this often while no input comes in.
 constexpr int kLivePollMilliseconds = 10;
+// And this often before boot, when there is nothing to run.
+constexpr int kIdlePollMilliseconds = 100;
 
 } // namespace
 
@@ -56,27 +67,22 @@ int runScript(Runner& runner, std::string_view text, const std::string& file,
   try {
     commands = parseScenario(text, file);
   } catch (const ScenarioError& e) {
-    std::cerr << e.what() << std::endl;
-    runner.noteFailure(e.what());
+    report(runner, e.what(), kExitScenarioError, e.where(), e.detail());
     return kExitScenarioError;
   }
-  for (const Command& command : commands)
+  for (const Command& command : commands) {
+    if (stopSignal() != 0) return interrupted(runner, command.where);
     if (int status = runOne(runner, command, base); status != kExitOk) return status;
+    if (stopSignal() != 0) return interrupted(runner, command.where);
+  }
   return finalStatus(runner);
 }
 
 int runLive(Runner& runner, const std::filesystem::path& base) {
-  // No SA_RESTART: a signal ends the wait in poll() at once.
-  struct sigaction action {};
-  action.sa_handler = requestStop;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-
   const bool prompt = ::isatty(STDIN_FILENO) == 1;
   auto showPrompt = [&] {
     if (!prompt) return;
-    std::cout.flush();
+    runner.output().flush();
     std::cerr << "quelline> " << std::flush;
   };
 
@@ -91,21 +97,23 @@ int runLive(Runner& runner, const std::filesystem::path& base) {
         if (status != kExitOk) worst = std::max(worst, status);
       }
     } catch (const ScenarioError& e) {
-      std::cout.flush();
-      std::cerr << e.what() << std::endl;
+      report(runner, e.what(), kExitScenarioError, e.where(), e.detail());
       worst = std::max(worst, int{kExitScenarioError});
     }
-    std::cout.flush();
+    runner.output().flush();
   };
 
   showPrompt();
   bool open = true;
-  while (open && stopRequested == 0) {
+  while (open && stopSignal() == 0) {
     pollfd input{STDIN_FILENO, POLLIN, 0};
-    const int ready = ::poll(&input, 1, runner.booted() ? kLivePollMilliseconds : -1);
+    // Never an endless wait: a signal that comes just before the poll is
+    // seen at the next turn.
+    const int ready =
+        ::poll(&input, 1, runner.booted() ? kLivePollMilliseconds : kIdlePollMilliseconds);
     if (ready < 0 && errno != EINTR) break;
     runner.runDue();
-    std::cout.flush();
+    runner.output().flush();
     if (ready <= 0) continue;
     char buffer[4096];
     const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
@@ -117,6 +125,7 @@ int runLive(Runner& runner, const std::filesystem::path& base) {
     }
     pending.append(buffer, static_cast<size_t>(n));
     for (size_t newline; (newline = pending.find('\n')) != std::string::npos;) {
+      if (stopSignal() != 0) break;
       const std::string line = pending.substr(0, newline);
       pending.erase(0, newline + 1);
       handle(line);
@@ -124,6 +133,7 @@ int runLive(Runner& runner, const std::filesystem::path& base) {
     }
   }
   if (prompt) std::cerr << std::endl;
+  if (stopSignal() != 0) return interrupted(runner, where);
   const int expectations = finalStatus(runner);
   return worst == kExitOk ? expectations : std::max(worst, expectations);
 }

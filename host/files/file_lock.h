@@ -5,6 +5,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 namespace prefsfile {
 
@@ -22,12 +23,21 @@ public:
   FileLock& operator=(const FileLock&) = delete;
 
   bool held() const { return handle_ >= 0; }
+  // Why it was not had (empty when held): the system's reason when the
+  // companion file could not be made or locked, or that the wait ran out
+  // (only then was there a wait: another process holds the lock).
+  const std::string& problem() const { return problem_; }
+  // Whether the lock was not had because another process held it for the
+  // whole wait.
+  bool timedOut() const { return timedOut_; }
   // Gives up holding without unlocking: the descriptor to close, which
   // releases the lock (-1 when it was not held).
   int release();
 
 private:
-  int handle_;
+  int handle_ = -1;
+  std::string problem_;
+  bool timedOut_ = false;
 };
 
 } // namespace prefsfile

@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <ctime>
 #include <fcntl.h>
 #include <memory>
 #include <plist/plist.h>
@@ -742,6 +744,113 @@ bool writeFileInPlace(const fs::path& path, std::span<const uint8_t> bytes) {
             writeAll(fd, bytes);
   ok = ::close(fd) == 0 && ok;
   return ok;
+}
+
+std::string base64Text(std::span<const uint8_t> bytes) {
+  static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  size_t i = 0;
+  for (; i + 2 < bytes.size(); i += 3) {
+    uint32_t v = (uint32_t{bytes[i]} << 16) | (uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
+    for (int s = 18; s >= 0; s -= 6)
+      out += alphabet[(v >> s) & 63];
+  }
+  if (i + 1 == bytes.size()) {
+    uint32_t v = uint32_t{bytes[i]} << 16;
+    out += alphabet[(v >> 18) & 63];
+    out += alphabet[(v >> 12) & 63];
+    out += "==";
+  } else if (i + 2 == bytes.size()) {
+    uint32_t v = (uint32_t{bytes[i]} << 16) | (uint32_t{bytes[i + 1]} << 8);
+    out += alphabet[(v >> 18) & 63];
+    out += alphabet[(v >> 12) & 63];
+    out += alphabet[(v >> 6) & 63];
+    out += '=';
+  }
+  return out;
+}
+
+std::string iso8601Text(double sinceReferenceDate) {
+  constexpr double kReferenceToUnix = 978307200.0;
+  auto seconds = static_cast<time_t>(std::floor(sinceReferenceDate + kReferenceToUnix));
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+nlohmann::json propertyListJson(const void* tree) {
+  auto node = static_cast<plist_t>(const_cast<void*>(tree));
+  switch (plist_get_node_type(node)) {
+  case PLIST_BOOLEAN: {
+    uint8_t v = 0;
+    plist_get_bool_val(node, &v);
+    return v != 0;
+  }
+  case PLIST_UINT: {
+    uint64_t v = 0;
+    plist_get_uint_val(node, &v);
+    return static_cast<int64_t>(v);
+  }
+  case PLIST_REAL: {
+    double v = 0;
+    plist_get_real_val(node, &v);
+    return v;
+  }
+  case PLIST_STRING: {
+    uint64_t length = 0;
+    const char* text = plist_get_string_ptr(node, &length);
+    return text == nullptr ? std::string() : std::string(text, static_cast<size_t>(length));
+  }
+  case PLIST_DATA: {
+    uint64_t length = 0;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(plist_get_data_ptr(node, &length));
+    return {{"data", base64Text(bytes == nullptr ? std::span<const uint8_t>()
+                                                 : std::span<const uint8_t>(bytes, length))}};
+  }
+  case PLIST_DATE: {
+    int32_t seconds = 0;
+    int32_t microseconds = 0;
+    plist_get_date_val(node, &seconds, &microseconds);
+    return {{"date", iso8601Text(seconds + microseconds / 1e6)}};
+  }
+  case PLIST_ARRAY: {
+    nlohmann::json out = nlohmann::json::array();
+    const uint32_t count = plist_array_get_size(node);
+    for (uint32_t i = 0; i < count; ++i)
+      out.push_back(propertyListJson(plist_array_get_item(node, i)));
+    return out;
+  }
+  case PLIST_DICT: {
+    nlohmann::json out = nlohmann::json::object();
+    plist_dict_iter iterator = nullptr;
+    plist_dict_new_iter(node, &iterator);
+    for (;;) {
+      char* key = nullptr;
+      plist_t value = nullptr;
+      plist_dict_next_item(node, iterator, &key, &value);
+      if (value == nullptr || key == nullptr) {
+        std::free(key);
+        break;
+      }
+      out[key] = propertyListJson(value);
+      std::free(key);
+    }
+    std::free(iterator);
+    return out;
+  }
+  default:
+    return nullptr;
+  }
+}
+
+nlohmann::json dictionaryFileJson(const std::filesystem::path& path) {
+  std::vector<uint8_t> bytes;
+  if (readRegularFile(path, kMaxPropertyListBytes, bytes)) return nullptr;
+  PlistTree tree = parsePropertyListTree(bytes);
+  if (!tree || plist_get_node_type(static_cast<plist_t>(tree.get())) != PLIST_DICT) return nullptr;
+  return propertyListJson(tree.get());
 }
 
 } // namespace prefsfile

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <span>
 #include <string>
@@ -93,6 +94,22 @@ PlistTree parsePropertyListTree(std::span<const uint8_t> bytes,
 // encode it or it would be larger than kMaxPropertyListBytes (the reader
 // would refuse it).
 bool propertyListXml(const void* tree, std::string& xml);
+
+// --- Values as JSON, as the simulator shows them -------------------------------
+
+// Data as base64 and dates (seconds since 2001) as ISO 8601 UTC, to the
+// second.
+std::string base64Text(std::span<const uint8_t> bytes);
+std::string iso8601Text(double sinceReferenceDate);
+
+// `tree` (a plist_t from parsePropertyListTree) as JSON: booleans, integers
+// (64-bit, signed as the reader keeps them), reals, strings, arrays,
+// dictionaries; data as {"data":BASE64}, dates as {"date":ISO8601}.
+nlohmann::json propertyListJson(const void* tree);
+
+// The dictionary in the regular file at host path `path` as JSON; null when
+// the file is missing, unreadable, no property list or no dictionary.
+nlohmann::json dictionaryFileJson(const std::filesystem::path& path);
 
 // --- Files ----------------------------------------------------------------------
 

@@ -321,21 +321,8 @@ void PreferenceFile::save() {
 bool editLocked(const fs::path& path, double lockWait,
                 const std::function<bool(PreferenceFile&)>& change) {
   FileLock lock(path, lockWait);
-  if (!lock.held()) {
-    std::error_code ec;
-    const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
-    if (!fs::is_directory(folder, ec))
-      throw FileError(FileProblem::LockUnavailable, path,
-                      "cannot take its lock: the folder " + inQuotes(folder.string()) +
-                          " does not exist; not changed");
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%g", lockWait);
-    throw FileError(FileProblem::LockUnavailable, path,
-                    "cannot take its lock " + inQuotes(lockPathOf(path).string()) + " within " +
-                        seconds +
-                        " s: another program is changing the file, or the lock file cannot be "
-                        "made; not changed");
-  }
+  if (!lock.held())
+    throw FileError(FileProblem::LockUnavailable, path, lock.problem() + "; not changed");
   PreferenceFile file = PreferenceFile::load(path);
   if (!change(file)) return false;
   file.save();

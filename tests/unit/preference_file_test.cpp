@@ -512,7 +512,10 @@ TEST_F(PreferenceFileTest, EditLockedWaitsForTheLockAndGivesUpWithoutWriting) {
     EXPECT_NE(std::string(e.what()).find("not changed"), std::string::npos) << e.what();
   }
   EXPECT_FALSE(called);
-  EXPECT_FALSE(FileLock(path_, 0.05).held());
+  const FileLock waited(path_, 0.05);
+  EXPECT_FALSE(waited.held());
+  EXPECT_TRUE(waited.timedOut());
+  EXPECT_NE(waited.problem().find("waited 0.05 s"), std::string::npos) << waited.problem();
   ::close(holder);
   EXPECT_EQ(readBytes(path_), before);
   EXPECT_TRUE(FileLock(path_, 0.05).held());
@@ -522,9 +525,22 @@ TEST_F(PreferenceFileTest, EditLockedWaitsForTheLockAndGivesUpWithoutWriting) {
     ADD_FAILURE() << "locked a file in a missing folder";
   } catch (const FileError& e) {
     EXPECT_EQ(e.problem(), FileProblem::LockUnavailable);
-    EXPECT_NE(std::string(e.what()).find("does not exist"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("No such file or directory"), std::string::npos)
+        << e.what();
   }
   EXPECT_FALSE(fs::exists(folder_ / "none"));
+}
+
+// A lock that cannot be had for a reason of the system's is no wait: the
+// message gives that reason, not another program.
+TEST_F(PreferenceFileTest, ALockThatCannotBeMadeSaysWhyAtOnce) {
+  fs::create_directory(prefsfile::lockPathOf(path_));
+  const FileLock lock(path_, 5);
+  EXPECT_FALSE(lock.held());
+  EXPECT_FALSE(lock.timedOut());
+  EXPECT_NE(lock.problem().find("Is a directory"), std::string::npos) << lock.problem();
+  EXPECT_NE(lock.problem().find(prefsfile::lockPathOf(path_).string()), std::string::npos);
+  EXPECT_EQ(lock.problem().find("another program"), std::string::npos) << lock.problem();
 }
 
 } // namespace

@@ -104,13 +104,20 @@ TEST_F(PrefsToolTest, ValuesOfTheWrongTypeAreRefusedAndChangeNothing) {
     EXPECT_TRUE(contains(run.err, "\"" + value + "\"")) << run;
     EXPECT_TRUE(contains(run.err, "boolean")) << run;
   }
-  for (const std::string value : {"2147483648", "-2147483649", "99999999999999999999", "5.0", "abc",
-                                  "0x10", "", " 5", "5 ", "+-5", "1e3", "five"}) {
+  for (const std::string value :
+       {"2147483648", "-2147483649", "99999999999999999999", "5.0", "abc", "0x10", "", " 5", "5 ",
+        "+-5", "1e3", "five", "0", "-5", "3601"}) {
     const Outcome run = editor({"set", "timerTime", value});
     EXPECT_EQ(run.status, 2) << value << ": " << run;
     EXPECT_TRUE(contains(run.err, "timerTime")) << run;
     EXPECT_TRUE(contains(run.err, "\"" + value + "\"")) << run;
-    EXPECT_TRUE(contains(run.err, "integer from -2147483648 to 2147483647")) << run;
+    EXPECT_TRUE(contains(run.err, "integer from 1 to 3600")) << run;
+  }
+  // No tap count that never reveals the icons.
+  for (const std::string value : {"0", "-1", "11", "4294967297"}) {
+    const Outcome run = editor({"set", "numberOfTaps", value});
+    EXPECT_EQ(run.status, 2) << value << ": " << run;
+    EXPECT_TRUE(contains(run.err, "integer from 1 to 10")) << run;
   }
   EXPECT_EQ(bytes(kPrefs), before);
   EXPECT_FALSE(fs::exists(host(kPrefs).string() + ".lock")) << "refused before the file is used";
@@ -171,10 +178,25 @@ TEST_F(PrefsToolTest, TheRootIsGivenOrTakenFromTheEnvironmentNeverAssumed) {
   EXPECT_EQ(PreferenceFile::load(other / kPrefs).value("useTimer"), Value(false));
   EXPECT_EQ(prefs().value("useTimer"), Value(true)) << "--root wins";
 
-  Outcome missing = runProgram(kEditor, {"--root", (root_ / "none").string(), "list"});
-  EXPECT_EQ(missing.status, 2) << missing;
-  EXPECT_TRUE(contains(missing.err, (root_ / "none").string())) << missing;
-  EXPECT_FALSE(fs::exists(root_ / "none"));
+  // A root that is not there yet holds no file: reading it shows the
+  // defaults and makes nothing; the first change makes it.
+  const fs::path fresh = root_ / "fresh";
+  Outcome read = runProgram(kEditor, {"--root", fresh.string(), "get", "useTimer"});
+  EXPECT_EQ(read.status, 0) << read;
+  EXPECT_FALSE(fs::exists(fresh));
+  Outcome made = runProgram(kEditor, {"--root", fresh.string(), "set", "useTimer", "true"});
+  EXPECT_EQ(made.status, 0) << made;
+  EXPECT_EQ(PreferenceFile::load(fresh / kPrefs).value("useTimer"), Value(true));
+
+  // An empty value, or a root that is no folder, is refused.
+  put("plain-file", "x");
+  for (const Outcome& refused :
+       {runProgram(kEditor, {"--root", "", "list"}, {"QUELLINE_ROOT=" + root_.string()}),
+        runProgram(kEditor, {"list"}, {"QUELLINE_ROOT="}),
+        runProgram(kEditor, {"--root", host("plain-file").string(), "list"})}) {
+    EXPECT_EQ(refused.status, 2) << refused;
+    EXPECT_TRUE(contains(refused.err, "empty") || contains(refused.err, "not a folder")) << refused;
+  }
 }
 
 TEST_F(PrefsToolTest, EveryCommandHasHelp) {
@@ -208,7 +230,7 @@ TEST_F(PrefsToolTest, SetStoresBooleansAndIntegersInTheirOwnTypes) {
     EXPECT_EQ(prefs().value("hideBanners"), Value(expected)) << text;
   }
   for (const auto& [text, expected] : std::vector<std::pair<std::string, int64_t>>{
-           {"2147483647", 2147483647}, {"-2147483648", -2147483648LL}, {"+7", 7}, {"-5", -5}}) {
+           {"3600", 3600}, {"1", 1}, {"+7", 7}, {"0007", 7}}) {
     const Outcome run = editor({"set", "timerTime", text});
     ASSERT_EQ(run.status, 0) << text << ": " << run;
     EXPECT_EQ(prefs().kind("timerTime"), Kind::Integer) << text;
@@ -333,6 +355,65 @@ TEST_F(PrefsToolTest, GetAndListShowTheFileAndTheDefaults) {
   EXPECT_EQ(byKey["haptic"]["live"], false);
   EXPECT_EQ(all["otherKeys"], json::array({"someoneElse"}));
   EXPECT_EQ(all["path"], "/" + std::string(kPrefs));
+}
+
+TEST_F(PrefsToolTest, TheEffectiveValueIsWhatTheHomeScreenLoads) {
+  // Values of other types than their keys', converted as the library does.
+  put(kPrefs, xmlDictionary("<key>timerTime</key><string> 12abc</string>"
+                            "<key>numberOfTaps</key><real>3.9</real>"
+                            "<key>haptic</key><string>no</string>"
+                            "<key>hideBanners</key><integer>0</integer>"
+                            "<key>useTimer</key><string>Yes</string>"
+                            "<key>disableSound</key><array/>"
+                            "<key>touchToReveal</key><real>0.5</real>"));
+  std::ofstream(root_ / "dump.scn") << "boot\ndump settings\n";
+  const Outcome sim = runProgram(
+      kSimulator, {"--json", "--root", root_.string(), "run", (root_ / "dump.scn").string()});
+  ASSERT_EQ(sim.status, 0) << sim;
+  json settings;
+  for (size_t start = 0; start < sim.out.size();) {
+    const size_t end = sim.out.find('\n', start);
+    const json record = json::parse(sim.out.substr(start, end - start));
+    if (record.contains("dump")) settings = record["dump"];
+    start = end == std::string::npos ? sim.out.size() : end + 1;
+  }
+  ASSERT_TRUE(settings.is_object()) << sim;
+  for (const auto& [key, loaded] : settings.items()) {
+    const Outcome get = editor({"get", key, "--json"});
+    ASSERT_EQ(get.status, 0) << get;
+    EXPECT_EQ(json::parse(get.out)["effective"], loaded) << key;
+    const Outcome plain = editor({"get", key, "--plain"});
+    EXPECT_EQ(plain.out, loaded.dump() + "\n") << key;
+  }
+}
+
+TEST_F(PrefsToolTest, ChangesAnswerInJsonAndAnEmptyListSaysSoApart) {
+  Outcome run = editor({"set", "timerTime", "9", "--json"});
+  ASSERT_EQ(run.status, 0) << run;
+  EXPECT_EQ(json::parse(run.out), json::parse(R"({"key":"timerTime","value":9,"changed":true})"));
+  run = editor({"reset", "timerTime", "--json"});
+  EXPECT_EQ(json::parse(run.out), json::parse(R"({"key":"timerTime","value":5,"changed":true})"));
+  run = editor({"reset", "--all", "--json"});
+  EXPECT_EQ(json::parse(run.out), json::parse(R"({"reset":[],"kept":[],"changed":false})"));
+  run = editor({"apps", "add", "banner", "a.b", "--json"});
+  EXPECT_EQ(json::parse(run.out),
+            json::parse(R"({"list":"banner","bundle":"a.b","changed":true,"apps":["a.b"]})"));
+  run = editor({"apps", "remove", "banner", "a.b", "--json"});
+  EXPECT_EQ(json::parse(run.out),
+            json::parse(R"({"list":"banner","bundle":"a.b","changed":true,"apps":[]})"));
+
+  run = editor({"apps", "list", "banner"});
+  EXPECT_EQ(run.status, 0) << run;
+  EXPECT_EQ(run.out, "") << "nothing for $(...)";
+  EXPECT_TRUE(contains(run.err, "banner apps list is empty")) << run;
+
+  run = runProgram(kEditor, {"--version"});
+  EXPECT_EQ(run.status, 0) << run;
+  EXPECT_TRUE(run.out.starts_with("quelline-prefs ")) << run;
+  // The key list where keys are named, not on every command's help.
+  EXPECT_TRUE(contains(runProgram(kEditor, {"set", "--help"}).out, "hideIconsWithToggle"));
+  EXPECT_FALSE(
+      contains(runProgram(kEditor, {"apps", "list", "--help"}).out, "hideIconsWithToggle"));
 }
 
 // --- Files that are not what they should be ----------------------------------------------

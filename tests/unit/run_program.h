@@ -50,8 +50,10 @@ inline std::ostream& operator<<(std::ostream& os, const Outcome& run) {
 }
 
 // Runs `program` with `args` to its end; its output is read as it comes.
+// Standard input comes from the file `input`.
 inline Outcome runProgram(const std::string& program, std::vector<std::string> args,
-                          const std::vector<std::string>& extraEnvironment = {}) {
+                          const std::vector<std::string>& extraEnvironment = {},
+                          const std::string& input = "/dev/null") {
   int out[2];
   int err[2];
   if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return {};
@@ -59,7 +61,7 @@ inline Outcome runProgram(const std::string& program, std::vector<std::string> a
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, input.c_str(), O_RDONLY, 0);
   args.insert(args.begin(), program);
   std::vector<char*> argv = pointers(args);
   std::vector<std::string> env = environment(extraEnvironment);

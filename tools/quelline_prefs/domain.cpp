@@ -1,5 +1,7 @@
 #include "domain.h"
 
+#include "services/foundation.h"
+
 #include <array>
 #include <cctype>
 #include <charconv>
@@ -10,8 +12,10 @@ namespace {
 
 #define QUELLINE_KEY_TYPE_Bool KeyType::Boolean
 #define QUELLINE_KEY_TYPE_Int32 KeyType::Integer
-#define QUELLINE_KEY_INFO(name, type, fallback, reading, text)                                     \
-  KeyInfo{#name, QUELLINE_KEY_TYPE_##type, fallback, QUELLINE_SETTING_LIVE_##reading, text},
+#define QUELLINE_KEY_INFO(name, type, fallback, minimum, maximum, reading, text)                   \
+  KeyInfo{                                                                                         \
+      #name,  QUELLINE_KEY_TYPE_##type, fallback, QUELLINE_SETTING_LIVE_##reading, text, minimum,  \
+      maximum},
 constexpr std::array kKeys = {QUELLINE_SETTINGS(QUELLINE_KEY_INFO)};
 #undef QUELLINE_KEY_INFO
 
@@ -81,15 +85,41 @@ std::optional<prefsfile::Value> parseValue(const KeyInfo& key, std::string_view 
     expected = "a boolean: true, false, yes, no, 1 or 0";
     return std::nullopt;
   }
-  if (auto value = parseInteger(text)) return prefsfile::Value(int64_t{*value});
-  expected = "an integer from " + std::to_string(std::numeric_limits<int32_t>::min()) + " to " +
-             std::to_string(std::numeric_limits<int32_t>::max());
+  if (auto value = parseInteger(text); value && *value >= key.minimum && *value <= key.maximum)
+    return prefsfile::Value(int64_t{*value});
+  expected =
+      "an integer from " + std::to_string(key.minimum) + " to " + std::to_string(key.maximum);
   return std::nullopt;
 }
 
 prefsfile::Value defaultValue(const KeyInfo& key) {
   if (key.type == KeyType::Boolean) return prefsfile::Value(key.fallback != 0);
   return prefsfile::Value(int64_t{key.fallback});
+}
+
+prefsfile::Value effectiveValue(const KeyInfo& key, const prefsfile::PreferenceFile& file) {
+  const std::optional<prefsfile::Value> stored = file.value(key.name);
+  if (!stored) return defaultValue(key);
+  struct Convert {
+    bool boolean;
+    prefsfile::Value operator()(bool v) const {
+      return boolean ? prefsfile::Value(v) : prefsfile::Value(int64_t{v ? 1 : 0});
+    }
+    prefsfile::Value operator()(int64_t v) const {
+      return boolean ? prefsfile::Value(v != 0) : low32(v);
+    }
+    prefsfile::Value operator()(double v) const {
+      return boolean ? prefsfile::Value(v != 0) : low32(hostsim::realIntegerValue(v));
+    }
+    prefsfile::Value operator()(const std::string& v) const {
+      return boolean ? prefsfile::Value(hostsim::stringBoolValue(v))
+                     : low32(hostsim::stringIntegerValue(v));
+    }
+    static prefsfile::Value low32(int64_t v) {
+      return int64_t{static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(v)))};
+    }
+  };
+  return std::visit(Convert{key.type == KeyType::Boolean}, *stored);
 }
 
 const AppListInfo& appList(AppList list) {

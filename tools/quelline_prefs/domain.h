@@ -3,6 +3,7 @@
 // of the app lists, and the text a person types for a value.
 #pragma once
 
+#include "files/preference_file.h"
 #include "files/preference_value.h"
 #include "prefs/domain.h"
 
@@ -29,6 +30,9 @@ struct KeyInfo {
   // not through the settings that a reload refreshes.
   bool live;
   std::string_view description; // one line, for people
+  // What the editor accepts (0 and 1 for a boolean).
+  int32_t minimum;
+  int32_t maximum;
 };
 
 // Every key of the domain, in the order `list` shows them.
@@ -55,6 +59,12 @@ std::optional<prefsfile::Value> parseValue(const KeyInfo& key, std::string_view 
 
 // The default as a value of the key's type.
 prefsfile::Value defaultValue(const KeyInfo& key);
+
+// What `key` comes to for the home screen with this file: the stored value
+// converted as the loader converts it (boolValue; integerValue keeping the
+// low 32 bits, signed), or the default when the key is absent or holds what
+// has no such conversion (an array, a dictionary, data, a date).
+prefsfile::Value effectiveValue(const KeyInfo& key, const prefsfile::PreferenceFile& file);
 
 // The two app lists: their device paths and the key of the array in each.
 enum class AppList { Silent, Banner };

@@ -97,6 +97,7 @@ json entryJson(const PreferenceFile& file, const KeyInfo& key) {
   entry["type"] = typeName(key.type);
   entry["default"] = toJson(defaultValue(key));
   entry["live"] = key.live;
+  entry["description"] = key.description;
   const std::optional<Kind> kind = file.kind(key.name);
   entry["inFile"] = kind.has_value();
   if (kind) {
@@ -106,6 +107,7 @@ json entryJson(const PreferenceFile& file, const KeyInfo& key) {
   } else {
     entry["value"] = json();
   }
+  entry["effective"] = toJson(effectiveValue(key, file));
   return entry;
 }
 
@@ -130,6 +132,12 @@ std::string padded(std::string text, size_t width) {
 
 std::string appListName(AppList list) {
   return std::string(appList(list).name) + " apps";
+}
+
+// apps add/remove --json: the list after the change.
+std::string appChangeJson(const AppListInfo& info, const std::string& bundle, bool changed,
+                          const std::vector<std::string>& apps) {
+  return json{{"list", info.name}, {"bundle", bundle}, {"changed", changed}, {"apps", apps}}.dump();
 }
 
 } // namespace
@@ -235,11 +243,12 @@ int Editor::list() {
     out_ << where(kPreferencesPath)
          << (file.state() == FileState::Missing ? ": no file; every key has its default" : "")
          << '\n';
-    std::vector<std::vector<std::string>> rows{{"KEY", "TYPE", "IN FILE", "DEFAULT", ""}};
+    std::vector<std::vector<std::string>> rows{
+        {"KEY", "TYPE", "IN FILE", "DEFAULT", "WHAT IT DOES"}};
     for (const KeyInfo& key : keys())
       rows.push_back({std::string(key.name), std::string(typeName(key.type)), storedText(file, key),
                       valueText(defaultValue(key)),
-                      key.live ? "live: read from the file at each use" : ""});
+                      (key.live ? "(live) " : "") + std::string(key.description)});
     std::vector<size_t> widths(rows.front().size(), 0);
     for (const auto& row : rows)
       for (size_t i = 0; i < row.size(); ++i)
@@ -270,6 +279,10 @@ int Editor::get(const std::string& name) {
       out_ << entryJson(file, key).dump() << '\n';
       return;
     }
+    if (options_.plain) {
+      out_ << valueText(effectiveValue(key, file)) << '\n';
+      return;
+    }
     if (!file.has(key.name)) {
       out_ << valueText(defaultValue(key)) << " (default)\n";
       return;
@@ -292,6 +305,10 @@ int Editor::set(const std::string& name, const std::string& text) {
       if (!already) file.set(key.name, *value);
       return !already;
     });
+    if (options_.json) {
+      out_ << json{{"key", name}, {"value", toJson(*value)}, {"changed", !already}}.dump() << '\n';
+      return;
+    }
     out_ << name << " = " << valueText(*value) << (already ? " (already)" : "") << '\n';
   });
 }
@@ -301,6 +318,11 @@ int Editor::reset(const std::string& name) {
     const KeyInfo& key = requireKey(name);
     bool removed = false;
     change(kPreferencesPath, [&](PreferenceFile& file) { return removed = file.remove(key.name); });
+    if (options_.json) {
+      out_ << json{{"key", name}, {"value", toJson(defaultValue(key))}, {"changed", removed}}.dump()
+           << '\n';
+      return;
+    }
     out_ << name << " = " << valueText(defaultValue(key))
          << (removed ? " (reset to its default)" : " (its default; it was not set)") << '\n';
   });
@@ -309,13 +331,21 @@ int Editor::reset(const std::string& name) {
 int Editor::resetAll() {
   return run([&] {
     size_t removed = 0;
+    std::vector<std::string> names;
     std::vector<std::string> kept;
     change(kPreferencesPath, [&](PreferenceFile& file) {
       for (const KeyInfo& key : keys())
-        if (file.remove(key.name)) ++removed;
+        if (file.remove(key.name)) {
+          ++removed;
+          names.emplace_back(key.name);
+        }
       kept = otherKeys(file);
       return removed > 0;
     });
+    if (options_.json) {
+      out_ << json{{"reset", names}, {"kept", kept}, {"changed", removed > 0}}.dump() << '\n';
+      return;
+    }
     out_ << removed << (removed == 1 ? " key" : " keys") << " reset to the default";
     if (!kept.empty()) {
       out_ << "; kept the keys this editor does not know:";
@@ -349,6 +379,9 @@ int Editor::listApps(AppList list) {
     }
     for (const std::string& app : apps)
       out_ << app << '\n';
+    // Said apart from the list, so that $(…) gets nothing.
+    if (apps.empty())
+      err_ << "quelline-prefs: the " << appListName(list) << " list is empty" << std::endl;
   });
 }
 
@@ -362,6 +395,7 @@ int Editor::addApp(AppList list, const std::string& bundle) {
                                            "com.apple.mobilesafari (letters, digits, '.', '-' "
                                            "and '_')");
     bool added = false;
+    std::vector<std::string> apps;
     change(info.path, [&](PreferenceFile& file) {
       if (file.has(info.key) && file.kind(info.key) != Kind::Array) {
         if (!options_.force)
@@ -373,8 +407,14 @@ int Editor::addApp(AppList list, const std::string& bundle) {
              << " holds no array; --force: starting a new list" << std::endl;
         file.remove(info.key);
       }
-      return added = file.addString(info.key, bundle);
+      added = file.addString(info.key, bundle);
+      apps = file.strings(info.key).value_or(std::vector<std::string>());
+      return added;
     });
+    if (options_.json) {
+      out_ << appChangeJson(info, bundle, added, apps) << '\n';
+      return;
+    }
     out_ << bundle << (added ? " added to the " : " is in the ") << appListName(list)
          << (added ? "" : " already") << '\n';
   });
@@ -387,12 +427,19 @@ int Editor::removeApp(AppList list, const std::string& bundle) {
       throw CommandError(kExitRefused, "apps remove " + std::string(info.name) +
                                            ": the bundle identifier is empty");
     bool removed = false;
+    std::vector<std::string> apps;
     change(info.path, [&](PreferenceFile& file) {
       if (file.has(info.key) && file.kind(info.key) != Kind::Array)
         throw CommandError(kExitFileError, where(info.path) + ": the key " + inQuotes(info.key) +
                                                " holds no array; it was left as it is");
-      return removed = file.removeString(info.key, bundle);
+      removed = file.removeString(info.key, bundle);
+      apps = file.strings(info.key).value_or(std::vector<std::string>());
+      return removed;
     });
+    if (options_.json) {
+      out_ << appChangeJson(info, bundle, removed, apps) << '\n';
+      return;
+    }
     out_ << bundle << (removed ? " removed from the " : " is not in the ") << appListName(list)
          << '\n';
   });

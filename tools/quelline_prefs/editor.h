@@ -22,8 +22,9 @@ enum ExitStatus : int {
 };
 
 struct EditorOptions {
-  std::filesystem::path root; // the device root: device path P is ROOT/P; exists
-  bool json = false;          // list, get, apps list: JSON instead of text
+  std::filesystem::path root; // the device root: device path P is ROOT/P; made by a change
+  bool json = false;          // every command: one JSON object instead of text
+  bool plain = false;         // get: the effective value alone, for $(…)
   bool force = false;         // changes: start a corrupt file over from an empty dictionary
   double lockWait = prefsfile::kEditorLockWait;
 };

@@ -1,11 +1,12 @@
 // quelline-prefs: reads and changes Quelline's preferences on a device root.
 //
 //   quelline-prefs [--root DIR] list [--json]
-//   quelline-prefs [--root DIR] get KEY [--json]
-//   quelline-prefs [--root DIR] set KEY VALUE [--force]
-//   quelline-prefs [--root DIR] reset KEY|--all [--force]
+//   quelline-prefs [--root DIR] get KEY [--json|--plain]
+//   quelline-prefs [--root DIR] set KEY VALUE [--force] [--json]
+//   quelline-prefs [--root DIR] reset KEY|--all [--force] [--json]
 //   quelline-prefs [--root DIR] apps list silent|banner [--json]
-//   quelline-prefs [--root DIR] apps add|remove silent|banner BUNDLE [--force]
+//   quelline-prefs [--root DIR] apps add|remove silent|banner BUNDLE [--force] [--json]
+//   quelline-prefs --version
 //
 // The device root comes from --root, or else from QUELLINE_ROOT; there is no
 // default, so that a forgotten option never edits the files of this machine.
@@ -16,13 +17,16 @@
 // bundle identifier is refused (nothing is read or written); 3 a file could
 // not be read or written: a corrupt file without --force, the file's lock
 // not had within 5 s, a failed write. Nothing is changed then.
+#include "device_root.h"
 #include "domain.h"
 #include "editor.h"
+#include "program_files.h"
 
 #include <CLI/CLI.hpp>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -34,6 +38,7 @@ using namespace quelline::prefs;
 struct Arguments {
   std::string root;
   bool json = false;
+  bool plain = false;
   bool force = false;
   bool all = false;
   std::string key;
@@ -52,30 +57,18 @@ CLI::Validator appListValidator() {
       "silent|banner");
 }
 
-// The device root: --root, else QUELLINE_ROOT; an existing folder. Empty
-// (after a message) when there is none.
-fs::path deviceRoot(const std::string& given) {
-  std::string root = given;
-  std::string source = "--root";
-  if (root.empty()) {
-    const char* variable = std::getenv("QUELLINE_ROOT");
-    if (variable != nullptr) root = variable;
-    source = "QUELLINE_ROOT";
-  }
-  if (root.empty()) {
+// The device root: --root, else QUELLINE_ROOT. Empty (after a message) when
+// there is none or it cannot be used.
+fs::path deviceRoot(const std::optional<std::string>& option) {
+  try {
+    if (auto root = quelline::deviceroot::givenRoot(option)) return root->path;
     std::cerr << "quelline-prefs: no device root: give --root DIR or set QUELLINE_ROOT (there is "
                  "no default, so that a forgotten option never edits this machine's own files)"
               << std::endl;
-    return {};
+  } catch (const quelline::deviceroot::RootError& e) {
+    std::cerr << "quelline-prefs: " << e.what() << std::endl;
   }
-  std::error_code ec;
-  if (!fs::is_directory(root, ec)) {
-    std::cerr << "quelline-prefs: " << source << " " << root
-              << ": no such folder; expected the device root (device path P is ROOT/P)"
-              << std::endl;
-    return {};
-  }
-  return fs::absolute(root, ec);
+  return {};
 }
 
 void addJson(CLI::App* command, Arguments& arguments) {
@@ -97,15 +90,18 @@ int main(int argc, char** argv) {
                "com.veltrasse.quelline/ReloadPrefs.",
                "quelline-prefs"};
   Arguments arguments;
-  app.add_option("--root", arguments.root,
-                 "device root folder (device path P is DIR/P); default: $QUELLINE_ROOT. There "
-                 "is no other default.");
+  CLI::Option* rootOption =
+      app.add_option("--root", arguments.root,
+                     "device root folder (device path P is DIR/P); default: $QUELLINE_ROOT. There "
+                     "is no other default.");
   app.require_subcommand(1);
-  app.footer("Exit status: 0 done; 2 the command line is wrong, or a key, value or bundle "
-             "identifier is refused; 3 a file could not be read or written (a corrupt file "
-             "without --force, its lock not had within 5 s, a failed write): nothing was "
-             "changed.\nKeys: " +
-             knownKeyNames() + ".");
+  app.set_version_flag("--version", std::string("quelline-prefs ") + QUELLINE_VERSION);
+  const std::string exitStatus =
+      "Exit status: 0 done; 2 the command line is wrong, or a key, value or bundle identifier is "
+      "refused; 3 a file could not be read or written (a corrupt file without --force, its lock "
+      "not had within 5 s, a failed write): nothing was changed.";
+  const std::string keysFooter =
+      exitStatus + "\nKeys (what each does: quelline-prefs list): " + knownKeyNames() + ".";
 
   CLI::App* list = app.add_subcommand("list", "every key with its type, its value in the file "
                                               "and its default");
@@ -114,6 +110,9 @@ int main(int argc, char** argv) {
   CLI::App* get = app.add_subcommand("get", "the value of KEY: in the file, or its default");
   get->add_option("KEY", arguments.key, "a key of the domain")->required();
   addJson(get, arguments);
+  get->add_flag("--plain", arguments.plain,
+                "print only the value the home screen uses (the default when the key is not "
+                "set), for $(...)");
 
   CLI::App* set = app.add_subcommand(
       "set", "store VALUE under KEY: true/false/yes/no/1/0 for a boolean key, a 32-bit integer "
@@ -121,6 +120,7 @@ int main(int argc, char** argv) {
   set->add_option("KEY", arguments.key, "a key of the domain")->required();
   set->add_option("VALUE", arguments.value, "the value")->required();
   addForce(set, arguments);
+  addJson(set, arguments);
 
   CLI::App* reset = app.add_subcommand(
       "reset", "remove KEY from the file (it returns to its default), or with --all every key "
@@ -128,6 +128,7 @@ int main(int argc, char** argv) {
   reset->add_option("KEY", arguments.key, "a key of the domain");
   reset->add_flag("--all", arguments.all, "every key of the domain");
   addForce(reset, arguments);
+  addJson(reset, arguments);
 
   CLI::App* apps = app.add_subcommand("apps", "the silent and banner app lists");
   apps->require_subcommand(1);
@@ -144,7 +145,16 @@ int main(int argc, char** argv) {
         ->check(appListValidator());
     command->add_option("BUNDLE", arguments.bundle, "a bundle identifier")->required();
     addForce(command, arguments);
+    addJson(command, arguments);
   }
+  // The key list where keys are named; the documents at the top.
+  app.footer(exitStatus + "\nKeys: " + knownKeyNames() +
+             ".\nMore: " + quelline::programfiles::documentPath("preference-editor.md") +
+             "; what each setting does: " + quelline::programfiles::documentPath("settings.md"));
+  for (CLI::App* command : {list, apps, appsList, appsAdd, appsRemove})
+    command->footer(exitStatus);
+  for (CLI::App* command : {get, set, reset})
+    command->footer(keysFooter);
   for (CLI::App* command : {list, get, set, reset, apps, appsList, appsAdd, appsRemove})
     command->fallthrough();
 
@@ -160,9 +170,11 @@ int main(int argc, char** argv) {
   }
 
   EditorOptions options;
-  options.root = deviceRoot(arguments.root);
+  options.root = deviceRoot(rootOption->count() > 0 ? std::optional<std::string>(arguments.root)
+                                                    : std::nullopt);
   if (options.root.empty()) return kExitRefused;
   options.json = arguments.json;
+  options.plain = arguments.plain;
   options.force = arguments.force;
   Editor editor(options, std::cout, std::cerr);
 

@@ -120,6 +120,10 @@ void HomeProcess::shutdown() {
   p.booted = false;
 }
 
+const std::filesystem::path& HomeProcess::root() const {
+  return impl_->root;
+}
+
 bool HomeProcess::booted() const {
   return impl_->booted;
 }

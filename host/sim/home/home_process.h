@@ -42,6 +42,8 @@ public:
   void restart();
   void shutdown();
   bool booted() const;
+  // The device root the process runs over.
+  const std::filesystem::path& root() const;
 
   // The address of the symbol `name` that the loaded library exports, as
   // dlsym finds it; null before boot, without the library, or when it has

@@ -6,6 +6,8 @@
 #include "services/trace.h"
 #include "services/views.h"
 
+#include <stdexcept>
+
 namespace hostsim::home {
 namespace {
 
@@ -241,10 +243,21 @@ HostObjects& objects() {
   return *currentObjects();
 }
 
+bool isOmittableHostClass(std::string_view name) {
+  for (std::string_view omittable : kOmittableHostClasses)
+    if (name == omittable) return true;
+  return false;
+}
+
 void defineHostClasses(const std::set<std::string>& without) {
   currentRecord() = new HostRecord();
   currentObjects() = new HostObjects();
-  auto wanted = [&](const char* name) { return without.count(name) == 0; };
+  auto wanted = [&](const char* name) {
+    // The list that `boot --without` is checked against stays complete.
+    if (!isOmittableHostClass(name))
+      throw std::logic_error(std::string(name) + " is missing from kOmittableHostClasses");
+    return without.count(name) == 0;
+  };
   Class object = objc_getClass("NSObject");
   Class view = objc_getClass("UIView");
   Class controller = objc_getClass("UIViewController");

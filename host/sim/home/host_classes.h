@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
+#include <string_view>
 
 namespace hostsim::home {
 
@@ -53,6 +54,27 @@ struct HostObjects {
   std::function<void()> startControlCenter;
 };
 HostObjects& objects();
+
+// The host classes that a boot may leave out (boot --without), in the order
+// they are defined.
+inline constexpr std::string_view kOmittableHostClasses[] = {
+    "SpringBoard",
+    "SBMediaController",
+    "SBRingerHUDController",
+    "NCNotificationCombinedListViewController",
+    "NCNotificationShortLookViewController",
+    "NCNotificationSound",
+    "SBNCSoundController",
+    "NCNotificationOptions",
+    "SBAppSwitcherPageView",
+    "SBApplication",
+    "SBHomeScreenView",
+    "SBRootFolderView",
+    "CCUIToggleModule",
+};
+
+// Whether `name` is one of kOmittableHostClasses.
+bool isOmittableHostClass(std::string_view name);
 
 // Defines every host class except those named in `without`, then starts a
 // fresh record.

@@ -3,6 +3,7 @@
 // coding as far as the logic uses it.
 #include "services/foundation.h"
 
+#include "files/plist_files.h"
 #include "platform/corefoundation.h"
 
 #include <cctype>
@@ -181,7 +182,7 @@ BOOL NSString_isEqual(id self, SEL, id other) {
 
 // Leading white space, an optional sign, then digits; saturates like the
 // device's scanner.
-long long scanInteger(const std::string& s, long long lo, long long hi) {
+long long scanInteger(std::string_view s, long long lo, long long hi) {
   size_t i = 0;
   while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i])))
     ++i;
@@ -197,22 +198,11 @@ long long scanInteger(const std::string& s, long long lo, long long hi) {
   return negative ? -value : value;
 }
 
-// YES on "Y", "y", "T", "t" or a digit 1-9, after white space, a sign and
-// leading zeros; NO otherwise.
 BOOL NSString_boolValue(id self, SEL) {
-  const std::string& s = state<StringState>(self).value;
-  size_t i = 0;
-  while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i])))
-    ++i;
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
-  while (i < s.size() && s[i] == '0')
-    ++i;
-  if (i == s.size()) return NO;
-  char c = s[i];
-  return c == 'Y' || c == 'y' || c == 'T' || c == 't' || (c >= '1' && c <= '9');
+  return stringBoolValue(state<StringState>(self).value) ? YES : NO;
 }
 long NSString_integerValue(id self, SEL) {
-  return static_cast<long>(scanInteger(state<StringState>(self).value, LONG_MIN, LONG_MAX));
+  return static_cast<long>(stringIntegerValue(state<StringState>(self).value));
 }
 int NSString_intValue(id self, SEL) {
   return static_cast<int>(scanInteger(state<StringState>(self).value, INT_MIN, INT_MAX));
@@ -239,11 +229,7 @@ int64_t integerOf(const NumberState& n) {
   case Kind::Integer:
     return n.integer;
   case Kind::Real:
-    // Out-of-range reals saturate; NaN gives 0.
-    if (std::isnan(n.real)) return 0;
-    if (n.real >= 9.2233720368547758e18) return INT64_MAX;
-    if (n.real <= -9.2233720368547758e18) return INT64_MIN;
-    return static_cast<int64_t>(n.real);
+    return realIntegerValue(n.real);
   }
   return 0;
 }
@@ -333,40 +319,6 @@ double NSDate_timeIntervalSinceReferenceDate(id self, SEL) {
 
 Strong instance(Class cls) {
   return Strong::adopt(class_createInstance(cls, 0));
-}
-
-std::string base64(const std::vector<uint8_t>& bytes) {
-  static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  size_t i = 0;
-  for (; i + 2 < bytes.size(); i += 3) {
-    uint32_t v = (uint32_t{bytes[i]} << 16) | (uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
-    for (int s = 18; s >= 0; s -= 6)
-      out += alphabet[(v >> s) & 63];
-  }
-  if (i + 1 == bytes.size()) {
-    uint32_t v = uint32_t{bytes[i]} << 16;
-    out += alphabet[(v >> 18) & 63];
-    out += alphabet[(v >> 12) & 63];
-    out += "==";
-  } else if (i + 2 == bytes.size()) {
-    uint32_t v = (uint32_t{bytes[i]} << 16) | (uint32_t{bytes[i + 1]} << 8);
-    out += alphabet[(v >> 18) & 63];
-    out += alphabet[(v >> 12) & 63];
-    out += alphabet[(v >> 6) & 63];
-    out += '=';
-  }
-  return out;
-}
-
-std::string iso8601(double sinceReferenceDate) {
-  constexpr double kReferenceToUnix = 978307200.0;
-  auto seconds = static_cast<time_t>(std::floor(sinceReferenceDate + kReferenceToUnix));
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text;
 }
 
 } // namespace
@@ -500,6 +452,30 @@ std::string stringOf(id obj) {
   return isString(obj) ? state<StringState>(obj).value : std::string();
 }
 
+bool stringBoolValue(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i])))
+    ++i;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+  while (i < s.size() && s[i] == '0')
+    ++i;
+  if (i == s.size()) return false;
+  char c = s[i];
+  return c == 'Y' || c == 'y' || c == 'T' || c == 't' || (c >= '1' && c <= '9');
+}
+
+int64_t stringIntegerValue(std::string_view text) {
+  return scanInteger(text, LONG_MIN, LONG_MAX);
+}
+
+int64_t realIntegerValue(double value) {
+  // Out-of-range reals saturate; NaN gives 0.
+  if (std::isnan(value)) return 0;
+  if (value >= 9.2233720368547758e18) return INT64_MAX;
+  if (value <= -9.2233720368547758e18) return INT64_MIN;
+  return static_cast<int64_t>(value);
+}
+
 nlohmann::json toJson(id obj) {
   if (obj == nullptr) return nullptr;
   if (isString(obj)) return stringOf(obj);
@@ -526,8 +502,9 @@ nlohmann::json toJson(id obj) {
       out[key] = toJson(value.get());
     return out;
   }
-  if (isData(obj)) return {{"data", base64(state<DataState>(obj).bytes)}};
-  if (isDate(obj)) return {{"date", iso8601(state<DateState>(obj).sinceReferenceDate)}};
+  if (isData(obj)) return {{"data", prefsfile::base64Text(state<DataState>(obj).bytes)}};
+  if (isDate(obj))
+    return {{"date", prefsfile::iso8601Text(state<DateState>(obj).sinceReferenceDate)}};
   return {{"object", class_getName(object_getClass(obj))}};
 }
 

@@ -76,4 +76,13 @@ std::string stringOf(id obj);
 // null; any other object as {"object":CLASS}.
 nlohmann::json toJson(id obj);
 
+// The conversions that -boolValue and -integerValue make, for a value held
+// without its object (the preference editor tells what a setting comes to):
+// a string is YES on "Y", "y", "T", "t" or a digit 1-9 after white space, a
+// sign and leading zeros; its integer is the leading decimal number,
+// saturating; a real's integer is truncated, saturating, 0 for NaN.
+bool stringBoolValue(std::string_view text);
+int64_t stringIntegerValue(std::string_view text);
+int64_t realIntegerValue(double value);
+
 } // namespace hostsim

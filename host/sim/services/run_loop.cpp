@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -17,6 +18,12 @@
 
 namespace hostsim {
 namespace {
+
+volatile std::sig_atomic_t interrupted = 0;
+
+// A real wait sleeps in slices of at most this long, so that a wait of any
+// length stays interruptible even when the signal comes just before a sleep.
+constexpr double kLongestSleepSeconds = 0.1;
 
 class MainRunLoop final : public RunLoop {
 public:
@@ -64,11 +71,11 @@ public:
       runDue();
       return;
     }
-    for (;;) {
+    while (interrupted == 0) {
       runDue();
       double current = now();
       if (current >= target) return;
-      double wait = target - current;
+      double wait = std::min(target - current, kLongestSleepSeconds);
       double next = nextDue();
       if (next >= 0) wait = std::min(wait, std::max(0.0, next - current));
       pollSources(static_cast<int>(std::ceil(wait * 1000)));
@@ -93,7 +100,7 @@ private:
   // Runs work due no later than `limit`, in order; the virtual clock reads
   // each piece's due time while it runs.
   void runUntil(double limit) {
-    while (!queue_.empty() && queue_.begin()->first.at <= limit) {
+    while (interrupted == 0 && !queue_.empty() && queue_.begin()->first.at <= limit) {
       auto node = queue_.extract(queue_.begin());
       when_.erase(node.key().handle);
       if (mode_ == ClockMode::Virtual) virtualNow_ = std::max(virtualNow_, node.key().at);
@@ -144,6 +151,14 @@ RunLoop*& current() {
 }
 
 } // namespace
+
+void interruptRunLoop() {
+  interrupted = 1;
+}
+
+bool runLoopInterrupted() {
+  return interrupted != 0;
+}
 
 double quantizeTime(double seconds) {
   // llround is undefined past the range of long long.

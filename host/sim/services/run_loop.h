@@ -53,6 +53,12 @@ double quantizeTime(double seconds);
 // of any 32-bit number of seconds fire. Scenarios refuse waits beyond it.
 inline constexpr double kLatestClockTime = 4e9;
 
+// Makes a real-clock runFor() in progress, and any later one, return at
+// once: for a program's SIGINT/SIGTERM handler, so that a long wait stops
+// promptly. Async-signal-safe. A virtual clock stops running work too.
+void interruptRunLoop();
+bool runLoopInterrupted();
+
 // The process's main run loop; created by the platform at boot.
 RunLoop& mainRunLoop();
 // Whether a process is booted (and so has a main run loop).
