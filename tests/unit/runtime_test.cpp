@@ -214,6 +214,15 @@ TEST(Encoding, DeclaredEncodingsWithOffsetsMatch) {
   EXPECT_FALSE(platform::encodingMatches("v@:@", "v@:"));
 }
 
+TEST(Encoding, DerivedFromTheCSignature) {
+  EXPECT_STREQ(platform::framedTypesOf<&answerBase>, "i16@0:8");
+  EXPECT_STREQ(platform::framedTypesOf<&half>, "d24@0:8d16");
+  EXPECT_STREQ((platform::framedTypesOf<static_cast<void (*)(id, SEL, BOOL, short, id)>(nullptr)>),
+               "v32@0:8B16s20@24")
+      << "integers take at least an int's room";
+  EXPECT_STREQ(platform::typesOf<&half>, "d@:d");
+}
+
 // The extra bytes of a class pair belong to the class object and its
 // metaclass; its instances are no larger.
 TEST_F(RuntimeTest, ExtraBytesOfAClassPairSizeTheClassObject) {
