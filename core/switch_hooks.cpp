@@ -65,7 +65,7 @@ void runDeferredActivate(void* context) {
 void replacedActivate(id self, SEL _cmd, int argument) {
   int64_t delay = Settings.hideAnimated && Settings.enableMuteSwitch ? nanoseconds(kFadeDuration)
                                                                      : nanoseconds(0.1);
-  id box = class_createInstance(objc_getClass("NSObject"), sizeof(DeferredActivate));
+  id box = class_createInstance(platform::cls<"NSObject">(), sizeof(DeferredActivate));
   *static_cast<DeferredActivate*>(object_getIndexedIvars(box)) = {self, _cmd, argument};
   dispatch_after_f(dispatch_time(DISPATCH_TIME_NOW, delay), dispatch_get_main_queue(), box,
                    &runDeferredActivate);

@@ -46,7 +46,7 @@ BOOL recordQuery(IMP host, id self, SEL _cmd, bool& recorded) {
       recorded = true;
     } else {
       recorded = false;
-      platform::NSObject::performSelector_withObject_afterDelay(self, platform::sel("hideIcons"),
+      platform::NSObject::performSelector_withObject_afterDelay(self, platform::sel<"hideIcons">(),
                                                                 nil, 0.1);
     }
   }
@@ -80,7 +80,7 @@ void iconsHideIcons(id self, SEL) {
     // Shown for the full timerTime from this request on.
     fadeAlpha(self, true);
     id next = platform::NSTimer::scheduledTimerWithTimeInterval_target_selector_userInfo_repeats(
-        static_cast<double>(Settings.timerTime), self, platform::sel("timerEnd"), nil, NO);
+        static_cast<double>(Settings.timerTime), self, platform::sel<"timerEnd">(), nil, NO);
     id previous = timer;
     timer = platform::NSObject::retain(next);
     platform::NSObject::release(previous);

@@ -124,7 +124,7 @@ void flushPending() {
 // follow as soon as the lock is had, in order with any later toggle.
 void setSelected(id self, SEL, BOOL selected) {
   *selectedOf(self) = selected;
-  platform::msgSendSuper<void>(gToggleBase, self, platform::sel("refreshState"));
+  platform::msgSendSuper<void>(gToggleBase, self, platform::sel<"refreshState">());
 
   bool on = *selectedOf(self);
   Change change = on ? Change::On : Change::Off;
@@ -144,7 +144,7 @@ void setSelected(id self, SEL, BOOL selected) {
 // again. Never turns it off.
 void checkState(id self, SEL) {
   if (quelline::readLiveBool(NSSTR("enableTweakToggle")))
-    platform::msgSend<void>(self, platform::sel("setSelected:"), YES);
+    platform::msgSend<void>(self, platform::sel<"setSelected:">(), YES);
 }
 
 // The class exists from the moment Control Center loads the bundle.

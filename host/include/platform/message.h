@@ -204,4 +204,33 @@ inline Class cls(const char* name) {
   return objc_getClass(name);
 }
 
+// A name written in the source, usable as a template argument.
+template <size_t N> struct Name {
+  char text[N];
+  consteval Name(const char (&literal)[N]) {
+    for (size_t i = 0; i < N; ++i)
+      text[i] = literal[i];
+  }
+};
+
+// The selector and the class named in the source, looked up once per image:
+// both lookups always give the same answer, and neither a selector nor a
+// class ever goes away, so the first answer is kept in a zero-initialised
+// process-wide cell (no guard, no constructor). A class not found yet is
+// looked up again on the next call.
+// The name is copied into the function's own constant: the template
+// argument object itself would be one symbol shared by every image.
+template <Name N> inline SEL sel() {
+  static constexpr Name name = N;
+  static SEL found;
+  if (found == nullptr) found = sel_registerName(name.text);
+  return found;
+}
+template <Name N> inline Class cls() {
+  static constexpr Name name = N;
+  static Class found;
+  if (found == nullptr) found = objc_getClass(name.text);
+  return found;
+}
+
 } // namespace platform
