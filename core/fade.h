@@ -2,11 +2,17 @@
 // no delay, user interaction still allowed, no completion.
 #pragma once
 
+#include "platform/dispatch.h"
 #include "platform/uikit.h"
 
 namespace quelline {
 
 inline constexpr double kFadeDuration = 0.7;
+
+// A delay in seconds as dispatch_time takes it, in nanoseconds.
+constexpr int64_t nanoseconds(double seconds) {
+  return static_cast<int64_t>(seconds * NSEC_PER_SEC + 0.5);
+}
 
 // The animations closures: they refer to the view without owning it.
 inline void setAlphaZero(void* view) {

@@ -12,7 +12,18 @@ template <auto Routine> IMP routineOf() {
 }
 
 constexpr QuellineHookOp R = QuellineHookOp::Replace;
-constexpr QuellineHookOp A = QuellineHookOp::Add;
+
+// An added method's row: its type string comes from the routine's signature.
+template <auto Routine>
+constexpr QuellineHookRow added(const char* className, const char* selector) {
+  return {className,
+          false,
+          selector,
+          QuellineHookOp::Add,
+          &routineOf<Routine>,
+          nullptr,
+          platform::typesOf<Routine>};
+}
 
 bool sameName(const char* a, const char* b) {
   while (*a != '\0' && *a == *b) {
@@ -35,10 +46,8 @@ extern "C" QUELLINE_EXPORT const QuellineHookRow QuellineHookTable[] = {
      &hostSetRingerMuted, nullptr},
     {"NCNotificationCombinedListViewController", false, "viewDidLoad", R,
      &routineOf<&replacedListViewDidLoad>, &hostListViewDidLoad, nullptr},
-    {"NCNotificationCombinedListViewController", false, "hide", A, &routineOf<&listHide>, nullptr,
-     "v@:"},
-    {"NCNotificationCombinedListViewController", false, "unhide", A, &routineOf<&listUnhide>,
-     nullptr, "v@:"},
+    added<&listHide>("NCNotificationCombinedListViewController", "hide"),
+    added<&listUnhide>("NCNotificationCombinedListViewController", "unhide"),
     {"SBRingerHUDController", true, "activate:", R, &routineOf<&replacedActivate>, &hostActivate,
      nullptr},
     {"NCNotificationShortLookViewController", false,
@@ -46,10 +55,8 @@ extern "C" QUELLINE_EXPORT const QuellineHookRow QuellineHookTable[] = {
      &routineOf<&replacedShortLookInit>, &hostShortLookInit, nullptr},
     {"NCNotificationShortLookViewController", false, "viewForPreview", R,
      &routineOf<&replacedViewForPreview>, &hostViewForPreview, nullptr},
-    {"NCNotificationShortLookViewController", false, "hideBanner", A,
-     &routineOf<&shortLookHideBanner>, nullptr, "v@:"},
-    {"NCNotificationShortLookViewController", false, "unHideBanner", A,
-     &routineOf<&shortLookUnHideBanner>, nullptr, "v@:"},
+    added<&shortLookHideBanner>("NCNotificationShortLookViewController", "hideBanner"),
+    added<&shortLookUnHideBanner>("NCNotificationShortLookViewController", "unHideBanner"),
     {"NCNotificationSound", false, "initWithNotificationSound:", R,
      &routineOf<&replacedInitWithNotificationSound>, &hostInitWithNotificationSound, nullptr},
     {"SBNCSoundController", false, "playSoundForNotificationRequest:", R,
@@ -67,22 +74,19 @@ extern "C" QUELLINE_EXPORT const QuellineHookRow QuellineHookTable[] = {
      &hostDidMoveToWindow, nullptr},
     {"SBHomeScreenView", false, "touchesBegan:withEvent:", R, &routineOf<&replacedTouchesBegan>,
      &hostTouchesBegan, nullptr},
-    {"SBHomeScreenView", false, "handleTaps:", A, &routineOf<&homeHandleTaps>, nullptr, "v@:@"},
-    {"SBHomeScreenView", false, "numberOfTapsChanged", A, &routineOf<&homeNumberOfTapsChanged>,
-     nullptr, "v@:"},
+    added<&homeHandleTaps>("SBHomeScreenView", "handleTaps:"),
+    added<&homeNumberOfTapsChanged>("SBHomeScreenView", "numberOfTapsChanged"),
     {"SBRootFolderView", false, "layoutDockView", R, &routineOf<&replacedLayoutDockView>,
      &hostLayoutDockView, nullptr},
     {"SBRootFolderView", false, "isPullDownSearchVisible", R,
      &routineOf<&replacedIsPullDownSearchVisible>, &hostIsPullDownSearchVisible, nullptr},
     {"SBRootFolderView", false, "isOnTodayPage", R, &routineOf<&replacedIsOnTodayPage>,
      &hostIsOnTodayPage, nullptr},
-    {"SBRootFolderView", false, "hideIcons", A, &routineOf<&iconsHideIcons>, nullptr, "v@:"},
-    {"SBRootFolderView", false, "timerEnd", A, &routineOf<&iconsTimerEnd>, nullptr, "v@:"},
-    {"SBRootFolderView", false, "muteHideIcons", A, &routineOf<&iconsMuteHideIcons>, nullptr,
-     "v@:"},
-    {"SBRootFolderView", false, "muteUnhideIcons", A, &routineOf<&iconsMuteUnhideIcons>, nullptr,
-     "v@:"},
-    {"SBRootFolderView", false, "checkTimer", A, &routineOf<&iconsCheckTimer>, nullptr, "v@:"},
+    added<&iconsHideIcons>("SBRootFolderView", "hideIcons"),
+    added<&iconsTimerEnd>("SBRootFolderView", "timerEnd"),
+    added<&iconsMuteHideIcons>("SBRootFolderView", "muteHideIcons"),
+    added<&iconsMuteUnhideIcons>("SBRootFolderView", "muteUnhideIcons"),
+    added<&iconsCheckTimer>("SBRootFolderView", "checkTimer"),
 };
 
 extern "C" QUELLINE_EXPORT const uint32_t QuellineHookTableSize =

@@ -1,5 +1,6 @@
 // The ring/silent switch, the end of the host's launch, and the ringer
 // display.
+#include "core/fade.h"
 #include "core/hooks.h"
 #include "platform/dispatch.h"
 #include "platform/message.h"
@@ -62,8 +63,9 @@ void runDeferredActivate(void* context) {
 // The ringer display shows late: after the list's 0.7 s fade when the fade
 // runs, else after 0.1 s. Every request gets its own deferred call.
 void replacedActivate(id self, SEL _cmd, int argument) {
-  int64_t delay = Settings.hideAnimated && Settings.enableMuteSwitch ? 700000000 : 100000000;
-  id box = class_createInstance(objc_getClass("NSObject"), sizeof(DeferredActivate));
+  int64_t delay = Settings.hideAnimated && Settings.enableMuteSwitch ? nanoseconds(kFadeDuration)
+                                                                     : nanoseconds(0.1);
+  id box = class_createInstance(platform::cls<"NSObject">(), sizeof(DeferredActivate));
   *static_cast<DeferredActivate*>(object_getIndexedIvars(box)) = {self, _cmd, argument};
   dispatch_after_f(dispatch_time(DISPATCH_TIME_NOW, delay), dispatch_get_main_queue(), box,
                    &runDeferredActivate);

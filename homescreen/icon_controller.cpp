@@ -23,8 +23,8 @@ void dropTimer() {
   timer = nil;
 }
 
-// The two fixed flag tasks, run 0.6 s after a toggle-mode fade began: just
-// before the 0.7 s fade completes.
+// The two fixed flag tasks, run 0.1 s before a toggle-mode fade completes
+// (0.6 s after it began).
 void markIconsFaded(void*) {
   SharedFlags.iconsFaded = true;
 }
@@ -33,8 +33,8 @@ void markIconsShown(void*) {
 }
 
 void afterFadeBegan(dispatch_function_t task) {
-  dispatch_after_f(dispatch_time(DISPATCH_TIME_NOW, 600000000), dispatch_get_main_queue(), nullptr,
-                   task);
+  dispatch_after_f(dispatch_time(DISPATCH_TIME_NOW, nanoseconds(kFadeDuration - 0.1)),
+                   dispatch_get_main_queue(), nullptr, task);
 }
 
 // A host query answered: recorded, and a false answer asks for the icons
@@ -46,7 +46,7 @@ BOOL recordQuery(IMP host, id self, SEL _cmd, bool& recorded) {
       recorded = true;
     } else {
       recorded = false;
-      platform::NSObject::performSelector_withObject_afterDelay(self, platform::sel("hideIcons"),
+      platform::NSObject::performSelector_withObject_afterDelay(self, platform::sel<"hideIcons">(),
                                                                 nil, 0.1);
     }
   }
@@ -80,7 +80,7 @@ void iconsHideIcons(id self, SEL) {
     // Shown for the full timerTime from this request on.
     fadeAlpha(self, true);
     id next = platform::NSTimer::scheduledTimerWithTimeInterval_target_selector_userInfo_repeats(
-        static_cast<double>(Settings.timerTime), self, platform::sel("timerEnd"), nil, NO);
+        static_cast<double>(Settings.timerTime), self, platform::sel<"timerEnd">(), nil, NO);
     id previous = timer;
     timer = platform::NSObject::retain(next);
     platform::NSObject::release(previous);

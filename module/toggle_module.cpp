@@ -124,7 +124,7 @@ void flushPending() {
 // follow as soon as the lock is had, in order with any later toggle.
 void setSelected(id self, SEL, BOOL selected) {
   *selectedOf(self) = selected;
-  platform::msgSendSuper<void>(gToggleBase, self, platform::sel("refreshState"));
+  platform::msgSendSuper<void>(gToggleBase, self, platform::sel<"refreshState">());
 
   bool on = *selectedOf(self);
   Change change = on ? Change::On : Change::Off;
@@ -144,7 +144,7 @@ void setSelected(id self, SEL, BOOL selected) {
 // again. Never turns it off.
 void checkState(id self, SEL) {
   if (quelline::readLiveBool(NSSTR("enableTweakToggle")))
-    platform::msgSend<void>(self, platform::sel("setSelected:"), YES);
+    platform::msgSend<void>(self, platform::sel<"setSelected:">(), YES);
 }
 
 // The class exists from the moment Control Center loads the bundle.
@@ -154,11 +154,16 @@ void checkState(id self, SEL) {
   Class cls = objc_allocateClassPair(gToggleBase, "QuellineModule", 0);
   if (cls == nil) return;
   class_addIvar(cls, "_selected", sizeof(BOOL), 0, "B");
-  class_addMethod(cls, platform::sel("selectedColor"), platform::asIMP(&selectedColor), "@16@0:8");
-  class_addMethod(cls, platform::sel("isSelected"), platform::asIMP(&isSelected), "B16@0:8");
-  class_addMethod(cls, platform::sel("iconGlyph"), platform::asIMP(&iconGlyph), "@16@0:8");
-  class_addMethod(cls, platform::sel("setSelected:"), platform::asIMP(&setSelected), "v20@0:8B16");
-  class_addMethod(cls, platform::sel("checkState"), platform::asIMP(&checkState), "v16@0:8");
+  class_addMethod(cls, platform::sel("selectedColor"), platform::asIMP(&selectedColor),
+                  platform::framedTypesOf<&selectedColor>);
+  class_addMethod(cls, platform::sel("isSelected"), platform::asIMP(&isSelected),
+                  platform::framedTypesOf<&isSelected>);
+  class_addMethod(cls, platform::sel("iconGlyph"), platform::asIMP(&iconGlyph),
+                  platform::framedTypesOf<&iconGlyph>);
+  class_addMethod(cls, platform::sel("setSelected:"), platform::asIMP(&setSelected),
+                  platform::framedTypesOf<&setSelected>);
+  class_addMethod(cls, platform::sel("checkState"), platform::asIMP(&checkState),
+                  platform::framedTypesOf<&checkState>);
   objc_registerClassPair(cls);
 }
 

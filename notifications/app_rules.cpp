@@ -48,7 +48,7 @@ void replacedSetOverlay(id self, SEL _cmd, id overlay, BOOL animated) {
 // that the switch or the toggle holds. The host still saves the app's
 // snapshot afterwards: the switcher's picture of the app is the user's.
 void replacedSaveSuspendSnapshot(id self, SEL _cmd, id snapshot, id sceneHandle) {
-  SEL bundleIdentifier = platform::sel("bundleIdentifier");
+  SEL bundleIdentifier = platform::sel<"bundleIdentifier">();
   if (onSilentList(platform::msgSend<id>(self, bundleIdentifier)) && !quietModeHeld())
     postEvent(NSSTR(QUELLINE_EVENT_UNHIDE));
   if (onBannerList(platform::msgSend<id>(self, bundleIdentifier)))

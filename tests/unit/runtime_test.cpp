@@ -5,6 +5,8 @@
 
 #include "platform/foundation.h"
 
+#include <algorithm>
+
 using hostsim::addClassMethod;
 using hostsim::addMethod;
 using hostsim::defineClass;
@@ -71,6 +73,26 @@ TEST_F(RuntimeTest, ClassesAreFoundByNameOnceRegistered) {
   EXPECT_EQ(objc_allocateClassPair(base_, "Pending", 0), nullptr) << "names are unique";
   objc_registerClassPair(pending);
   EXPECT_EQ(objc_getClass("Pending"), pending);
+}
+
+// A new process finds the classes it defines where the last one had them,
+// so a class that a long-lived image looked up once stays valid; one that
+// the new process does not define is not found by name.
+TEST_F(RuntimeTest, ClassesKeepTheirAddressFromOneProcessToTheNext) {
+  Class center = objc_getClass("NSNotificationCenter");
+  EXPECT_NE(platform::NSNotificationCenter::defaultCenter(), nullptr);
+  objc_autoreleasePoolPop(pool_);
+  hostsim::shutdownPlatform();
+  hostsim::bootPlatform({root_});
+  pool_ = objc_autoreleasePoolPush();
+
+  EXPECT_EQ(objc_getClass("NSNotificationCenter"), center);
+  id secondCenter = platform::NSNotificationCenter::defaultCenter();
+  EXPECT_NE(secondCenter, nullptr);
+  EXPECT_EQ(object_getClass(secondCenter), center);
+  EXPECT_EQ(objc_getClass("Base"), nullptr) << "defined by the first process only";
+  EXPECT_FALSE(class_respondsToSelector(base_, sel("answer")));
+  EXPECT_EQ(defineClass("Base", objc_getClass("NSObject")), base_);
 }
 
 TEST_F(RuntimeTest, SelectorsAreInterned) {
@@ -190,6 +212,39 @@ TEST(Encoding, DeclaredEncodingsWithOffsetsMatch) {
   EXPECT_FALSE(platform::encodingMatches("v20@0:8B16", "v@:i"));
   EXPECT_FALSE(platform::encodingMatches("v@:", "v@:@"));
   EXPECT_FALSE(platform::encodingMatches("v@:@", "v@:"));
+}
+
+TEST(Encoding, DerivedFromTheCSignature) {
+  EXPECT_STREQ(platform::framedTypesOf<&answerBase>, "i16@0:8");
+  EXPECT_STREQ(platform::framedTypesOf<&half>, "d24@0:8d16");
+  EXPECT_STREQ((platform::framedTypesOf<static_cast<void (*)(id, SEL, BOOL, short, id)>(nullptr)>),
+               "v32@0:8B16s20@24")
+      << "integers take at least an int's room";
+  EXPECT_STREQ(platform::typesOf<&half>, "d@:d");
+}
+
+// The extra bytes of a class pair belong to the class object and its
+// metaclass; its instances are no larger.
+TEST_F(RuntimeTest, ExtraBytesOfAClassPairSizeTheClassObject) {
+  Class plain = defineClass("Plain", base_);
+  Class roomy = objc_allocateClassPair(base_, "Roomy", 24);
+  objc_registerClassPair(roomy);
+  auto indexedOffset = [](id obj) {
+    return static_cast<char*>(object_getIndexedIvars(obj)) - reinterpret_cast<char*>(obj);
+  };
+  Strong a = make(plain);
+  Strong b = make(roomy);
+  EXPECT_EQ(indexedOffset(b.get()), indexedOffset(a.get()));
+
+  for (id object : {as_id(roomy), as_id(object_getClass(as_id(roomy)))}) {
+    auto* bytes = static_cast<unsigned char*>(object_getIndexedIvars(object));
+    ASSERT_NE(bytes, nullptr);
+    EXPECT_EQ(std::count(bytes, bytes + 24, 0), 24) << "zero when allocated";
+    std::fill(bytes, bytes + 24, 0xab);
+  }
+  EXPECT_STREQ(class_getName(roomy), "Roomy");
+  EXPECT_EQ(objc_getClass("Roomy"), roomy);
+  EXPECT_EQ(msgSend<Class>(as_id(roomy), sel("class")), roomy);
 }
 
 struct Box {

@@ -25,10 +25,10 @@ namespace platform {
 
 namespace NSObject {
 inline id alloc(Class cls) {
-  return msgSend<id>(cls, sel("alloc"));
+  return msgSend<id>(cls, sel<"alloc">());
 }
 inline id init(id obj) {
-  return msgSend<id>(obj, sel("init"));
+  return msgSend<id>(obj, sel<"init">());
 }
 inline id retain(id obj) {
   return objc_retain(obj);
@@ -40,52 +40,52 @@ inline id autorelease(id obj) {
   return objc_autorelease(obj);
 }
 inline Class class_(id obj) {
-  return msgSend<Class>(obj, sel("class"));
+  return msgSend<Class>(obj, sel<"class">());
 }
 inline id valueForKey(id obj, id key) {
-  return msgSend<id>(obj, sel("valueForKey:"), key);
+  return msgSend<id>(obj, sel<"valueForKey:">(), key);
 }
 inline BOOL respondsToSelector(id obj, SEL aSelector) {
-  return msgSend<BOOL>(obj, sel("respondsToSelector:"), aSelector);
+  return msgSend<BOOL>(obj, sel<"respondsToSelector:">(), aSelector);
 }
 // Runs aSelector on target once, on the main run loop, after delay seconds.
 inline void performSelector_withObject_afterDelay(id target, SEL aSelector, id anArgument,
                                                   double delay) {
-  msgSend<void>(target, sel("performSelector:withObject:afterDelay:"), aSelector, anArgument,
+  msgSend<void>(target, sel<"performSelector:withObject:afterDelay:">(), aSelector, anArgument,
                 delay);
 }
 } // namespace NSObject
 
 namespace NSString {
 inline BOOL isEqualToString(id string, id other) {
-  return msgSend<BOOL>(string, sel("isEqualToString:"), other);
+  return msgSend<BOOL>(string, sel<"isEqualToString:">(), other);
 }
 inline const char* UTF8String(id string) {
-  return msgSend<const char*>(string, sel("UTF8String"));
+  return msgSend<const char*>(string, sel<"UTF8String">());
 }
 inline id stringWithUTF8String(const char* text) {
-  return msgSend<id>(cls("NSString"), sel("stringWithUTF8String:"), text);
+  return msgSend<id>(cls<"NSString">(), sel<"stringWithUTF8String:">(), text);
 }
 } // namespace NSString
 
 namespace NSNumber {
 inline id numberWithBool(BOOL value) {
-  return msgSend<id>(cls("NSNumber"), sel("numberWithBool:"), value);
+  return msgSend<id>(cls<"NSNumber">(), sel<"numberWithBool:">(), value);
 }
 inline BOOL boolValue(id number) {
-  return msgSend<BOOL>(number, sel("boolValue"));
+  return msgSend<BOOL>(number, sel<"boolValue">());
 }
 inline long integerValue(id number) {
-  return msgSend<long>(number, sel("integerValue"));
+  return msgSend<long>(number, sel<"integerValue">());
 }
 inline int intValue(id number) {
-  return msgSend<int>(number, sel("intValue"));
+  return msgSend<int>(number, sel<"intValue">());
 }
 } // namespace NSNumber
 
 namespace NSDictionary {
 inline id objectForKey(id dictionary, id key) {
-  return msgSend<id>(dictionary, sel("objectForKey:"), key);
+  return msgSend<id>(dictionary, sel<"objectForKey:">(), key);
 }
 } // namespace NSDictionary
 
@@ -93,16 +93,16 @@ namespace NSMutableDictionary {
 // A new mutable dictionary with the file's top-level dictionary, or nil when
 // the file is missing, unreadable, no property list or no dictionary.
 inline id dictionaryWithContentsOfFile(id path) {
-  return msgSend<id>(cls("NSMutableDictionary"), sel("dictionaryWithContentsOfFile:"), path);
+  return msgSend<id>(cls<"NSMutableDictionary">(), sel<"dictionaryWithContentsOfFile:">(), path);
 }
 inline id dictionary() {
-  return msgSend<id>(cls("NSMutableDictionary"), sel("dictionary"));
+  return msgSend<id>(cls<"NSMutableDictionary">(), sel<"dictionary">());
 }
 inline void setObject_forKey(id dictionary, id object, id key) {
-  msgSend<void>(dictionary, sel("setObject:forKey:"), object, key);
+  msgSend<void>(dictionary, sel<"setObject:forKey:">(), object, key);
 }
 inline BOOL writeToFile_atomically(id dictionary, id path, BOOL atomically) {
-  return msgSend<BOOL>(dictionary, sel("writeToFile:atomically:"), path, atomically);
+  return msgSend<BOOL>(dictionary, sel<"writeToFile:atomically:">(), path, atomically);
 }
 } // namespace NSMutableDictionary
 
@@ -118,18 +118,18 @@ inline BOOL fileExistsAtPath(id manager, id path) {
 
 namespace NSNotificationCenter {
 inline id defaultCenter() {
-  return msgSend<id>(cls("NSNotificationCenter"), sel("defaultCenter"));
+  return msgSend<id>(cls<"NSNotificationCenter">(), sel<"defaultCenter">());
 }
 inline void addObserver_selector_name_object(id center, id observer, SEL aSelector, id name,
                                              id object) {
-  msgSend<void>(center, sel("addObserver:selector:name:object:"), observer, aSelector, name,
+  msgSend<void>(center, sel<"addObserver:selector:name:object:">(), observer, aSelector, name,
                 object);
 }
 inline void postNotificationName_object_userInfo(id center, id name, id object, id userInfo) {
-  msgSend<void>(center, sel("postNotificationName:object:userInfo:"), name, object, userInfo);
+  msgSend<void>(center, sel<"postNotificationName:object:userInfo:">(), name, object, userInfo);
 }
 inline void removeObserver(id center, id observer) {
-  msgSend<void>(center, sel("removeObserver:"), observer);
+  msgSend<void>(center, sel<"removeObserver:">(), observer);
 }
 } // namespace NSNotificationCenter
 
@@ -138,21 +138,21 @@ inline id scheduledTimerWithTimeInterval_target_selector_userInfo_repeats(double
                                                                           id target, SEL aSelector,
                                                                           id userInfo,
                                                                           BOOL repeats) {
-  return msgSend<id>(cls("NSTimer"),
-                     sel("scheduledTimerWithTimeInterval:target:selector:userInfo:repeats:"),
+  return msgSend<id>(cls<"NSTimer">(),
+                     sel<"scheduledTimerWithTimeInterval:target:selector:userInfo:repeats:">(),
                      interval, target, aSelector, userInfo, repeats);
 }
 inline void invalidate(id timer) {
-  msgSend<void>(timer, sel("invalidate"));
+  msgSend<void>(timer, sel<"invalidate">());
 }
 inline BOOL isValid(id timer) {
-  return msgSend<BOOL>(timer, sel("isValid"));
+  return msgSend<BOOL>(timer, sel<"isValid">());
 }
 } // namespace NSTimer
 
 namespace NSBundle {
 inline id bundleForClass(Class aClass) {
-  return msgSend<id>(cls("NSBundle"), sel("bundleForClass:"), aClass);
+  return msgSend<id>(cls<"NSBundle">(), sel<"bundleForClass:">(), aClass);
 }
 } // namespace NSBundle
 

@@ -37,6 +37,62 @@ template <class R, class... A> struct Signature {
   static constexpr char text[] = {Encoding<R>::code, Encoding<A>::code..., '\0'};
 };
 
+// The encoding with frame offsets, as the device's compiler writes it for a
+// method: "v20@0:8B16" for void(id, SEL, BOOL). The number after the result
+// is the arguments' total size; each argument is followed by its offset and
+// takes its own size, integers at least an int's.
+struct FramedEncoding {
+  char text[64] = {};
+  size_t length = 0;
+
+  constexpr void put(char c) { text[length++] = c; }
+  constexpr void putNumber(size_t n) {
+    char digits[20] = {};
+    size_t count = 0;
+    do {
+      digits[count++] = static_cast<char>('0' + n % 10);
+      n /= 10;
+    } while (n != 0);
+    while (count != 0)
+      put(digits[--count]);
+  }
+};
+
+template <class T> constexpr size_t frameSize() {
+  return sizeof(T) < sizeof(int) ? sizeof(int) : sizeof(T);
+}
+
+template <class R, class... A> constexpr FramedEncoding framedEncoding() {
+  constexpr char codes[] = {Encoding<A>::code...};
+  constexpr size_t sizes[] = {frameSize<A>()...};
+  size_t total = 0;
+  for (size_t size : sizes)
+    total += size;
+  FramedEncoding encoding;
+  encoding.put(Encoding<R>::code);
+  encoding.putNumber(total);
+  size_t offset = 0;
+  for (size_t i = 0; i < sizeof...(A); ++i) {
+    encoding.put(codes[i]);
+    encoding.putNumber(offset);
+    offset += sizes[i];
+  }
+  return encoding;
+}
+
+template <class F> struct MethodEncodings;
+template <class R, class... A> struct MethodEncodings<R (*)(id, SEL, A...)> {
+  static constexpr const char* bare = Signature<R, id, SEL, A...>::text;
+  static constexpr FramedEncoding framed = framedEncoding<R, id, SEL, A...>();
+};
+
+// The type string of a method implemented by `Fn`, derived from its C++
+// signature: without frame offsets ("v@:@" for void(id, SEL, id)) ...
+template <auto Fn> inline constexpr const char* typesOf = MethodEncodings<decltype(Fn)>::bare;
+// ... and with them ("v24@0:8@16").
+template <auto Fn>
+inline constexpr const char* framedTypesOf = MethodEncodings<decltype(Fn)>::framed.text;
+
 // Reads one value of a type encoding such as "v20@0:8B16" or
 // "@\"NSString\"16@0:8^{CGRect={CGPoint=dd}}16": qualifiers before it and
 // frame offsets around it are skipped, a quoted class name belongs to its
@@ -146,6 +202,35 @@ inline SEL sel(const char* name) {
 }
 inline Class cls(const char* name) {
   return objc_getClass(name);
+}
+
+// A name written in the source, usable as a template argument.
+template <size_t N> struct Name {
+  char text[N];
+  consteval Name(const char (&literal)[N]) {
+    for (size_t i = 0; i < N; ++i)
+      text[i] = literal[i];
+  }
+};
+
+// The selector and the class named in the source, looked up once per image:
+// both lookups always give the same answer, and neither a selector nor a
+// class ever goes away, so the first answer is kept in a zero-initialised
+// process-wide cell (no guard, no constructor). A class not found yet is
+// looked up again on the next call.
+// The name is copied into the function's own constant: the template
+// argument object itself would be one symbol shared by every image.
+template <Name N> inline SEL sel() {
+  static constexpr Name name = N;
+  static SEL found;
+  if (found == nullptr) found = sel_registerName(name.text);
+  return found;
+}
+template <Name N> inline Class cls() {
+  static constexpr Name name = N;
+  static Class found;
+  if (found == nullptr) found = objc_getClass(name.text);
+  return found;
 }
 
 } // namespace platform

@@ -24,22 +24,22 @@ namespace platform {
 
 namespace UIView {
 inline CGFloat alpha(id view) {
-  return msgSend<CGFloat>(view, sel("alpha"));
+  return msgSend<CGFloat>(view, sel<"alpha">());
 }
 inline void setAlpha(id view, CGFloat alpha) {
-  msgSend<void>(view, sel("setAlpha:"), alpha);
+  msgSend<void>(view, sel<"setAlpha:">(), alpha);
 }
 inline void setHidden(id view, BOOL hidden) {
-  msgSend<void>(view, sel("setHidden:"), hidden);
+  msgSend<void>(view, sel<"setHidden:">(), hidden);
 }
 inline BOOL isHidden(id view) {
-  return msgSend<BOOL>(view, sel("isHidden"));
+  return msgSend<BOOL>(view, sel<"isHidden">());
 }
 inline void addGestureRecognizer(id view, id recognizer) {
-  msgSend<void>(view, sel("addGestureRecognizer:"), recognizer);
+  msgSend<void>(view, sel<"addGestureRecognizer:">(), recognizer);
 }
 inline void removeGestureRecognizer(id view, id recognizer) {
-  msgSend<void>(view, sel("removeGestureRecognizer:"), recognizer);
+  msgSend<void>(view, sel<"removeGestureRecognizer:">(), recognizer);
 }
 inline void animateWithDuration_delay_options_animations_completion(
     double duration, double delay, NSUInteger options, void (*animations)(void*), void* context,
@@ -51,66 +51,66 @@ inline void animateWithDuration_delay_options_animations_completion(
 
 namespace UIViewController {
 inline id view(id controller) {
-  return msgSend<id>(controller, sel("view"));
+  return msgSend<id>(controller, sel<"view">());
 }
 } // namespace UIViewController
 
 namespace UITapGestureRecognizer {
 // Owned by the caller (alloc/init).
 inline id initWithTarget_action(id target, SEL action) {
-  return msgSend<id>(msgSend<id>(cls("UITapGestureRecognizer"), sel("alloc")),
-                     sel("initWithTarget:action:"), target, action);
+  return msgSend<id>(msgSend<id>(cls<"UITapGestureRecognizer">(), sel<"alloc">()),
+                     sel<"initWithTarget:action:">(), target, action);
 }
 inline void setNumberOfTapsRequired(id recognizer, NSUInteger taps) {
-  msgSend<void>(recognizer, sel("setNumberOfTapsRequired:"), taps);
+  msgSend<void>(recognizer, sel<"setNumberOfTapsRequired:">(), taps);
 }
 inline NSUInteger numberOfTapsRequired(id recognizer) {
-  return msgSend<NSUInteger>(recognizer, sel("numberOfTapsRequired"));
+  return msgSend<NSUInteger>(recognizer, sel<"numberOfTapsRequired">());
 }
 } // namespace UITapGestureRecognizer
 
 namespace UIDevice {
 inline id currentDevice() {
-  return msgSend<id>(cls("UIDevice"), sel("currentDevice"));
+  return msgSend<id>(cls<"UIDevice">(), sel<"currentDevice">());
 }
 inline id model(id device) {
-  return msgSend<id>(device, sel("model"));
+  return msgSend<id>(device, sel<"model">());
 }
 } // namespace UIDevice
 
 namespace UINotificationFeedbackGenerator {
 // Owned by the caller (alloc/init).
 inline id new_() {
-  return msgSend<id>(msgSend<id>(cls("UINotificationFeedbackGenerator"), sel("alloc")),
-                     sel("init"));
+  return msgSend<id>(msgSend<id>(cls<"UINotificationFeedbackGenerator">(), sel<"alloc">()),
+                     sel<"init">());
 }
 inline void prepare(id generator) {
-  msgSend<void>(generator, sel("prepare"));
+  msgSend<void>(generator, sel<"prepare">());
 }
 inline void notificationOccurred(id generator, NSInteger type) {
-  msgSend<void>(generator, sel("notificationOccurred:"), type);
+  msgSend<void>(generator, sel<"notificationOccurred:">(), type);
 }
 } // namespace UINotificationFeedbackGenerator
 
 namespace UIApplication {
 inline id sharedApplication() {
-  return msgSend<id>(cls("UIApplication"), sel("sharedApplication"));
+  return msgSend<id>(cls<"UIApplication">(), sel<"sharedApplication">());
 }
 inline id _accessibilityFrontMostApplication(id application) {
-  return msgSend<id>(application, sel("_accessibilityFrontMostApplication"));
+  return msgSend<id>(application, sel<"_accessibilityFrontMostApplication">());
 }
 } // namespace UIApplication
 
 namespace UIImage {
 inline id imageNamed_inBundle_compatibleWithTraitCollection(id name, id bundle, id traits) {
-  return msgSend<id>(cls("UIImage"), sel("imageNamed:inBundle:compatibleWithTraitCollection:"),
+  return msgSend<id>(cls<"UIImage">(), sel<"imageNamed:inBundle:compatibleWithTraitCollection:">(),
                      name, bundle, traits);
 }
 } // namespace UIImage
 
 namespace UIColor {
 inline id colorWithRed_green_blue_alpha(CGFloat red, CGFloat green, CGFloat blue, CGFloat alpha) {
-  return msgSend<id>(cls("UIColor"), sel("colorWithRed:green:blue:alpha:"), red, green, blue,
+  return msgSend<id>(cls<"UIColor">(), sel<"colorWithRed:green:blue:alpha:">(), red, green, blue,
                      alpha);
 }
 } // namespace UIColor

@@ -25,13 +25,18 @@ ObjectHeader* header(id obj) {
   return reinterpret_cast<ObjectHeader*>(reinterpret_cast<char*>(obj) - sizeof(ObjectHeader));
 }
 
+// A class and its metaclass, under a name that never changes: the table's
+// key views it, so a lookup by name allocates nothing.
 struct ClassPair {
-  std::unique_ptr<objc_class> cls;
-  std::unique_ptr<objc_class> meta;
+  explicit ClassPair(const char* n) : name(n) {}
+  const std::string name;
+  objc_class cls;
+  objc_class meta;
+  bool retired = false; // defined by a process that has ended
 };
 
 struct World {
-  std::unordered_map<std::string, ClassPair> classes;
+  std::unordered_map<std::string_view, std::unique_ptr<ClassPair>> classes;
   std::unordered_map<id, std::vector<id*>> weakTable;
   std::unordered_map<Class, size_t> live;
   std::unordered_set<id> liveObjects;
@@ -98,8 +103,8 @@ void emptyCache(Class cls) {
 // A method table changed: every cache forgets what it knew.
 void flushCaches() {
   for (auto& [name, pair] : world()->classes) {
-    emptyCache(pair.cls.get());
-    emptyCache(pair.meta.get());
+    emptyCache(&pair->cls);
+    emptyCache(&pair->meta);
   }
 }
 
@@ -148,6 +153,7 @@ size_t indexedOffset(Class cls) {
 }
 
 void clearWeakReferences(id obj) {
+  if (!header(obj)->weaklyReferenced) return; // the common case: no lookup
   World* w = world();
   auto it = w->weakTable.find(obj);
   if (it == w->weakTable.end()) return;
@@ -175,8 +181,8 @@ Class objc_getClass(const char* name) {
   if (name == nullptr) return nullptr;
   auto& classes = world()->classes;
   auto it = classes.find(name);
-  if (it == classes.end() || !it->second.cls->registered) return nullptr;
-  return it->second.cls.get();
+  if (it == classes.end() || !it->second->cls.registered) return nullptr;
+  return &it->second->cls;
 }
 
 Class object_getClass(id obj) {
@@ -247,11 +253,19 @@ BOOL class_respondsToSelector(Class cls, SEL sel) {
 
 Class objc_allocateClassPair(Class superclass, const char* name, size_t extraBytes) {
   if (name == nullptr) return nullptr;
-  World* w = world();
-  if (w->classes.count(name) != 0) return nullptr;
-  ClassPair pair{std::make_unique<objc_class>(), std::make_unique<objc_class>()};
-  Class cls = pair.cls.get();
-  Class meta = pair.meta.get();
+  auto& classes = world()->classes;
+  auto it = classes.find(name);
+  if (it != classes.end() && !it->second->retired) return nullptr;
+  if (it == classes.end()) {
+    auto pair = std::make_unique<ClassPair>(name);
+    it = classes.emplace(std::string_view(pair->name), std::move(pair)).first;
+  }
+  ClassPair& pair = *it->second;
+  pair.retired = false;
+  Class cls = &pair.cls;
+  Class meta = &pair.meta;
+  *cls = objc_class{};
+  *meta = objc_class{};
   cls->name = name;
   meta->name = name;
   meta->isMeta = true;
@@ -267,8 +281,11 @@ Class objc_allocateClassPair(Class superclass, const char* name, size_t extraByt
     meta->superclass = cls; // the root metaclass inherits from the root class
     meta->isa = meta;
   }
-  cls->instanceSize = (superclass ? superclass->instanceSize : sizeof(objc_object)) + extraBytes;
-  w->classes.emplace(name, std::move(pair));
+  // Instances start where the superclass's end; the extra bytes belong to
+  // the class object and the metaclass object themselves.
+  cls->instanceSize = superclass ? superclass->instanceSize : sizeof(objc_object);
+  cls->indexedIvars.assign(extraBytes, std::byte{0});
+  meta->indexedIvars.assign(extraBytes, std::byte{0});
   return cls;
 }
 
@@ -344,6 +361,7 @@ id class_createInstance(Class cls, size_t extraBytes) {
 
 void* object_getIndexedIvars(id obj) {
   if (obj == nullptr) return nullptr;
+  if (isClassObject(obj)) return reinterpret_cast<Class>(obj)->indexedIvars.data();
   return reinterpret_cast<char*>(obj) + indexedOffset(obj->isa);
 }
 
@@ -518,7 +536,15 @@ void reclaimObjects() {
 
 void resetRuntime() {
   World* old = world();
-  old->classes.clear();
+  for (auto& [name, pair] : old->classes) {
+    pair->retired = true;
+    pair->cls = objc_class{};
+    pair->meta = objc_class{};
+    pair->cls.name = pair->meta.name = pair->name;
+    pair->cls.isa = &pair->meta;
+    pair->meta.isa = &pair->meta;
+    pair->meta.isMeta = true;
+  }
   old->weakTable.clear();
   old->live.clear();
   old->pool.clear();

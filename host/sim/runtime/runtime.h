@@ -5,6 +5,7 @@
 
 #include "platform/message.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -59,6 +60,9 @@ struct objc_class : objc_object {
   std::string name;
   bool isMeta = false;
   bool registered = false;
+  // The class object's own extra bytes (objc_allocateClassPair's
+  // extraBytes), reached through object_getIndexedIvars of the class.
+  std::vector<std::byte> indexedIvars;
   std::unordered_map<SEL, std::unique_ptr<objc_method>> methods;
   std::vector<std::unique_ptr<objc_ivar>> ivars;
   size_t instanceSize = 0;
@@ -104,9 +108,12 @@ bool isKindOf(id obj, Class cls);
 // Its C++ state is destroyed; no dealloc runs.
 void reclaimObjects();
 
-// Frees every class, and forgets the method cache and weak table: the
-// runtime of a new process. Selectors stay interned, as in the device's
-// shared cache. Objects still alive are leaked on purpose, never touched.
+// The runtime of a new process: every class is retired (no longer found by
+// name, its methods and state gone) and the weak table forgotten. Classes
+// and selectors keep their addresses, as the device's shared cache gives a
+// class one address in every process: a pointer that a long-lived image
+// looked up once stays a valid pointer, and a new class of the same name
+// reuses it. Objects still alive are leaked on purpose, never touched.
 void resetRuntime();
 
 // Adds a method whose type encoding is derived from the C++ signature.

@@ -18,9 +18,9 @@ namespace {
 struct Registration {
   Weak observer;
   SEL selector = nullptr;
-  std::string name; // empty: every name
-  bool anyName = false;
-  id object = nullptr; // compared by address, never retained; nil: any sender
+  std::string name;     // the name registered for, unless anyName
+  bool anyName = false; // registered with a nil name: every name
+  id object = nullptr;  // compared by address, never retained; nil: any sender
   bool removed = false;
 };
 

@@ -3,6 +3,7 @@
 #include "platform/dispatch.h"
 #include "platform/objc.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -25,126 +26,6 @@ volatile std::sig_atomic_t interrupted = 0;
 // length stays interruptible even when the signal comes just before a sleep.
 constexpr double kLongestSleepSeconds = 0.1;
 
-class MainRunLoop final : public RunLoop {
-public:
-  explicit MainRunLoop(ClockMode mode) : mode_(mode), start_(std::chrono::steady_clock::now()) {}
-
-  ClockMode mode() const override { return mode_; }
-
-  double now() const override {
-    if (mode_ == ClockMode::Virtual) return virtualNow_;
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  }
-
-  uint64_t schedule(double at, Work work) override {
-    uint64_t handle = nextHandle_++;
-    if (!(at >= 0)) at = 0; // NaN or negative: as soon as possible
-    at = quantizeTime(at);
-    queue_.emplace(Key{at, handle}, std::move(work));
-    when_.emplace(handle, at);
-    return handle;
-  }
-
-  void cancel(uint64_t handle) override {
-    auto it = when_.find(handle);
-    if (it == when_.end()) return;
-    // Move the work out first: releasing what it holds may schedule more.
-    auto node = queue_.extract(Key{it->second, handle});
-    when_.erase(it);
-  }
-
-  void addSource(int fd, Work onReadable) override { sources_[fd] = std::move(onReadable); }
-  void removeSource(int fd) override { sources_.erase(fd); }
-
-  void runDue() override {
-    pollSources(0);
-    runUntil(now());
-  }
-
-  void runFor(double seconds) override {
-    if (!(seconds > 0)) seconds = 0;
-    double target = quantizeTime(now() + seconds);
-    if (mode_ == ClockMode::Virtual) {
-      pollSources(0);
-      runUntil(target);
-      virtualNow_ = std::max(virtualNow_, target);
-      runDue();
-      return;
-    }
-    while (interrupted == 0) {
-      runDue();
-      double current = now();
-      if (current >= target) return;
-      double wait = std::min(target - current, kLongestSleepSeconds);
-      double next = nextDue();
-      if (next >= 0) wait = std::min(wait, std::max(0.0, next - current));
-      pollSources(static_cast<int>(std::ceil(wait * 1000)));
-    }
-  }
-
-  double nextDue() const override { return queue_.empty() ? -1 : queue_.begin()->first.at; }
-
-  ~MainRunLoop() override {
-    // Pending work goes with the process; what it holds is released here.
-    while (!queue_.empty())
-      queue_.erase(queue_.begin());
-  }
-
-private:
-  struct Key {
-    double at;
-    uint64_t handle;
-    bool operator<(const Key& o) const { return at != o.at ? at < o.at : handle < o.handle; }
-  };
-
-  // Runs work due no later than `limit`, in order; the virtual clock reads
-  // each piece's due time while it runs.
-  void runUntil(double limit) {
-    while (interrupted == 0 && !queue_.empty() && queue_.begin()->first.at <= limit) {
-      auto node = queue_.extract(queue_.begin());
-      when_.erase(node.key().handle);
-      if (mode_ == ClockMode::Virtual) virtualNow_ = std::max(virtualNow_, node.key().at);
-      void* pool = objc_autoreleasePoolPush();
-      node.mapped()();
-      objc_autoreleasePoolPop(pool);
-    }
-  }
-
-  void pollSources(int timeoutMs) {
-    if (sources_.empty()) {
-      if (timeoutMs > 0) {
-        struct timespec ts {
-          timeoutMs / 1000, (timeoutMs % 1000) * 1000000L
-        };
-        nanosleep(&ts, nullptr);
-      }
-      return;
-    }
-    std::vector<pollfd> fds;
-    for (const auto& [fd, work] : sources_)
-      fds.push_back({fd, POLLIN, 0});
-    int ready = ::poll(fds.data(), fds.size(), timeoutMs);
-    if (ready <= 0) return;
-    for (const pollfd& p : fds) {
-      if ((p.revents & POLLIN) == 0) continue;
-      auto it = sources_.find(p.fd);
-      if (it == sources_.end()) continue;
-      Work work = it->second; // the handler may remove its own source
-      void* pool = objc_autoreleasePoolPush();
-      work();
-      objc_autoreleasePoolPop(pool);
-    }
-  }
-
-  ClockMode mode_;
-  std::chrono::steady_clock::time_point start_;
-  double virtualNow_ = 0;
-  uint64_t nextHandle_ = 1;
-  std::map<Key, Work> queue_;
-  std::unordered_map<uint64_t, double> when_;
-  std::map<int, Work> sources_;
-};
-
 RunLoop*& current() {
   static RunLoop* loop = nullptr;
   return loop;
@@ -158,6 +39,112 @@ void interruptRunLoop() {
 
 bool runLoopInterrupted() {
   return interrupted != 0;
+}
+
+RunLoop::RunLoop(ClockMode mode) : mode_(mode), start_(std::chrono::steady_clock::now()) {}
+
+RunLoop::~RunLoop() {
+  while (!queue_.empty())
+    queue_.erase(queue_.begin());
+}
+
+double RunLoop::now() const {
+  if (mode_ == ClockMode::Virtual) return virtualNow_;
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+}
+
+uint64_t RunLoop::schedule(double at, Work work) {
+  uint64_t handle = nextHandle_++;
+  if (!(at >= 0)) at = 0; // NaN or negative: as soon as possible
+  at = quantizeTime(at);
+  queue_.emplace(Key{at, handle}, std::move(work));
+  when_.emplace(handle, at);
+  return handle;
+}
+
+void RunLoop::cancel(uint64_t handle) {
+  auto it = when_.find(handle);
+  if (it == when_.end()) return;
+  // Move the work out first: releasing what it holds may schedule more.
+  auto node = queue_.extract(Key{it->second, handle});
+  when_.erase(it);
+}
+
+void RunLoop::addSource(int fd, Work onReadable) {
+  sources_[fd] = std::move(onReadable);
+}
+
+void RunLoop::removeSource(int fd) {
+  sources_.erase(fd);
+}
+
+void RunLoop::runDue() {
+  pollSources(0);
+  runUntil(now());
+}
+
+void RunLoop::runFor(double seconds) {
+  if (!(seconds > 0)) seconds = 0;
+  double target = quantizeTime(now() + seconds);
+  if (mode_ == ClockMode::Virtual) {
+    pollSources(0);
+    runUntil(target);
+    virtualNow_ = std::max(virtualNow_, target);
+    runDue();
+    return;
+  }
+  while (interrupted == 0) {
+    runDue();
+    double current = now();
+    if (current >= target) return;
+    double wait = std::min(target - current, kLongestSleepSeconds);
+    double next = nextDue();
+    if (next >= 0) wait = std::min(wait, std::max(0.0, next - current));
+    pollSources(static_cast<int>(std::ceil(wait * 1000)));
+  }
+}
+
+double RunLoop::nextDue() const {
+  return queue_.empty() ? -1 : queue_.begin()->first.at;
+}
+
+// Runs work due no later than `limit`, in order; the virtual clock reads
+// each piece's due time while it runs.
+void RunLoop::runUntil(double limit) {
+  while (interrupted == 0 && !queue_.empty() && queue_.begin()->first.at <= limit) {
+    auto node = queue_.extract(queue_.begin());
+    when_.erase(node.key().handle);
+    if (mode_ == ClockMode::Virtual) virtualNow_ = std::max(virtualNow_, node.key().at);
+    void* pool = objc_autoreleasePoolPush();
+    node.mapped()();
+    objc_autoreleasePoolPop(pool);
+  }
+}
+
+void RunLoop::pollSources(int timeoutMs) {
+  if (sources_.empty()) {
+    if (timeoutMs > 0) {
+      struct timespec ts {
+        timeoutMs / 1000, (timeoutMs % 1000) * 1000000L
+      };
+      nanosleep(&ts, nullptr);
+    }
+    return;
+  }
+  std::vector<pollfd> fds;
+  for (const auto& [fd, work] : sources_)
+    fds.push_back({fd, POLLIN, 0});
+  int ready = ::poll(fds.data(), fds.size(), timeoutMs);
+  if (ready <= 0) return;
+  for (const pollfd& p : fds) {
+    if ((p.revents & POLLIN) == 0) continue;
+    auto it = sources_.find(p.fd);
+    if (it == sources_.end()) continue;
+    Work work = it->second; // the handler may remove its own source
+    void* pool = objc_autoreleasePoolPush();
+    work();
+    objc_autoreleasePoolPop(pool);
+  }
 }
 
 double quantizeTime(double seconds) {
@@ -183,7 +170,7 @@ void setMainRunLoop(RunLoop* loop) {
 }
 
 void startRunLoop(ClockMode mode) {
-  setMainRunLoop(new MainRunLoop(mode));
+  setMainRunLoop(new RunLoop(mode));
 }
 
 void stopRunLoop() {

@@ -4,8 +4,11 @@
 // autorelease pool, with the clock reading the time it was due.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <unordered_map>
 
 namespace hostsim {
 
@@ -15,31 +18,53 @@ class RunLoop {
 public:
   using Work = std::function<void()>;
 
-  virtual ~RunLoop() = default;
+  explicit RunLoop(ClockMode mode);
+  // Pending work goes with the process; what it holds is released here.
+  ~RunLoop();
+  RunLoop(const RunLoop&) = delete;
+  RunLoop& operator=(const RunLoop&) = delete;
 
-  virtual ClockMode mode() const = 0;
+  ClockMode mode() const { return mode_; }
   // Seconds since the process started.
-  virtual double now() const = 0;
+  double now() const;
 
   // Runs `work` on the main run loop at absolute time `at` (never inside the
   // call that schedules it, even when `at` is not later than now). Returns a
   // handle for cancel().
-  virtual uint64_t schedule(double at, Work work) = 0;
+  uint64_t schedule(double at, Work work);
   // Drops scheduled work that has not run; unknown handles are ignored.
-  virtual void cancel(uint64_t handle) = 0;
+  void cancel(uint64_t handle);
 
   // Watches a file descriptor; `onReadable` runs on the loop when it has data.
-  virtual void addSource(int fd, Work onReadable) = 0;
-  virtual void removeSource(int fd) = 0;
+  void addSource(int fd, Work onReadable);
+  void removeSource(int fd);
 
   // Runs what is due now, sources included, without waiting.
-  virtual void runDue() = 0;
+  void runDue();
   // Moves the clock on by `seconds`, running due work in order. A virtual
   // clock jumps from one piece of work to the next; a real clock waits,
   // and runs sources as they become readable.
-  virtual void runFor(double seconds) = 0;
+  void runFor(double seconds);
   // Time of the earliest pending work, or a negative number when none.
-  virtual double nextDue() const = 0;
+  double nextDue() const;
+
+private:
+  struct Key {
+    double at;
+    uint64_t handle;
+    bool operator<(const Key& o) const { return at != o.at ? at < o.at : handle < o.handle; }
+  };
+
+  void runUntil(double limit);
+  void pollSources(int timeoutMs);
+
+  ClockMode mode_;
+  std::chrono::steady_clock::time_point start_;
+  double virtualNow_ = 0;
+  uint64_t nextHandle_ = 1;
+  std::map<Key, Work> queue_;
+  std::unordered_map<uint64_t, double> when_;
+  std::map<int, Work> sources_;
 };
 
 // A time as the run loop keeps it: to the nanosecond, so that 0.3 s + 0.7 s
@@ -65,12 +90,10 @@ RunLoop& mainRunLoop();
 bool hasMainRunLoop();
 void setMainRunLoop(RunLoop* loop);
 
-} // namespace hostsim
-
-namespace hostsim {
 // Creates the main run loop (virtual clock at 0, or the real clock) and the
 // main queue behind dispatch_get_main_queue()/dispatch_after_f().
 void startRunLoop(ClockMode mode);
 // Drops every pending piece of work (releasing what it held) and the loop.
 void stopRunLoop();
+
 } // namespace hostsim
