@@ -8,8 +8,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <plist/plist.h>

@@ -30,7 +30,8 @@ mkdir -p "$root"
 # The value editor-owned KEY gets in ROUND.
 value() {
   case $1 in
-  timerTime | numberOfTaps) echo $((($2 % 50) + 1)) ;;
+  timerTime) echo $((($2 % 50) + 1)) ;;
+  numberOfTaps) echo $((($2 % 10) + 1)) ;; # the editor takes 1 to 10 taps
   *) if (($2 % 2)); then echo true; else echo false; fi ;;
   esac
 }
