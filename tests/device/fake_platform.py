@@ -5,7 +5,6 @@ Python ones), and the few Foundation, UIKit, CoreFoundation, libSystem,
 AudioToolbox and CydiaSubstrate services the code uses. Each records what
 it was asked in `machine.log`."""
 
-import struct
 
 from unicorn import arm64_const as arm
 
