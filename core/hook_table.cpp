@@ -104,12 +104,18 @@ void installHookTable() {
       cls = objc_getClass(row.className);
       lookedUp = row.className;
     }
+    // A class this home screen lacks, or a method it does not have, is
+    // skipped: some hooking libraries stop the process when handed either.
+    // The row's slot stays null.
+    if (cls == nil) continue;
     Class target = row.onMetaclass ? object_getClass(as_id(cls)) : cls;
     SEL selector = sel_registerName(row.selector);
-    if (row.op == QuellineHookOp::Replace)
+    if (row.op == QuellineHookOp::Replace) {
+      if (class_getInstanceMethod(target, selector) == nullptr) continue;
       MSHookMessageEx(target, selector, row.routine(), row.slot);
-    else
+    } else {
       class_addMethod(target, selector, row.routine(), row.types);
+    }
   }
 }
 

@@ -25,6 +25,8 @@ extern const uint32_t QuellineHookTableSize;
 }
 
 namespace quelline {
-// Installs every row, in order; a missing class skips nothing else.
+// Installs every row, in order. A row whose class is missing, or a
+// replacement whose class does not answer the selector, is skipped (its slot
+// stays null); the other rows are installed all the same.
 void installHookTable();
 } // namespace quelline

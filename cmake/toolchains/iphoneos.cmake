@@ -6,8 +6,7 @@
 #         -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/iphoneos.cmake
 set(CMAKE_SYSTEM_NAME Darwin)
 set(CMAKE_SYSTEM_PROCESSOR arm64)
-set(QUELLINE_MINIMUM_OS 11.0 CACHE STRING "Oldest iOS version the deliverables load on")
-set(QUELLINE_SDK_VERSION 12.2 CACHE STRING "iOS version whose host classes are hooked")
+include(${CMAKE_CURRENT_LIST_DIR}/../DeviceVersions.cmake)
 # Nothing of the platform is on this machine: try-compiles stop at objects.
 set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 

@@ -1,109 +1,132 @@
 #!/usr/bin/env python3
 """Runs the device deliverables' arm64 code in an emulator and checks what
-it does: the library's two initialisers in order, the settings loaded with
-their conversions, the 28 rows of the hook table, the switch replacement
-and the fade's animation block; the toggle's class, its setSelected: with
-the lock, the writes and the posts, and its icon from its own bundle.
+it does, on a phone modeled as strictly as the platform behaves: the loader
+resolves each import in the library it names and applies dyld's
+compatibility-version rule; objc_getClass finds only the modeled home
+screen's classes; the hooking library aborts on a nil class or a method the
+class does not have; Control Center reads the toggle's Info.plist, filters
+it by device family, looks its principal class up after the bundle's
+initialiser and makes one with alloc and init.
 
-  check_emulated.py [--library Quelline.dylib] [--bundle QuellineModule.bundle]
+Checked: the library's two initialisers in order, the settings loaded with
+their conversions, every row of the hook table (read from the library),
+rows of a missing class or method skipped with the others installed, the
+switch replacement, the fade's animation block and a notification arriving
+in quiet mode; the toggle's class, its setSelected: with the lock, the
+writes and the posts, and its icon from its own bundle. The instructions
+each step runs are counted and held to a budget.
 
-Prints every finding and exits 1 when there is any."""
+  check_emulated.py --facts device-facts.json --versions versions.txt
+                    [--library Quelline.dylib] [--bundle QuellineModule.bundle]
+                    [--costs]
 
-import argparse
+Prints every finding (and, with --costs, the instruction counts) and exits
+1 when there is any finding."""
+
+import plistlib
 import struct
-import sys
 
+import deliverables
+from deliverables import BUNDLE_PATH, LIBRARY_PATH
 from emulator import EmulationError, Machine
 
 PREFS = "/var/mobile/Library/Preferences/com.veltrasse.quelline.plist"
-LIBRARY_PATH = "/Library/MobileSubstrate/DynamicLibraries/Quelline.dylib"
-BUNDLE_PATH = "/Library/ControlCenter/Bundles/QuellineModule.bundle"
 EVENT = "com.veltrasse.quelline/"
+LIBRARY_BASE, BUNDLE_BASE = 0x1_0000_0000, 0x2_0000_0000
 
-# The hook table, in installation order: (class, selector, type string of an
-# added method or None for a replacement).
-HOOKS = [
-    ("SpringBoard", "applicationDidFinishLaunching:", None),
-    ("SBMediaController", "setRingerMuted:", None),
-    ("NCNotificationCombinedListViewController", "viewDidLoad", None),
-    ("NCNotificationCombinedListViewController", "hide", "v@:"),
-    ("NCNotificationCombinedListViewController", "unhide", "v@:"),
-    ("SBRingerHUDController (meta)", "activate:", None),
-    ("NCNotificationShortLookViewController",
-     "_initWithNotificationRequest:revealingAdditionalContentOnPresentation:", None),
-    ("NCNotificationShortLookViewController", "viewForPreview", None),
-    ("NCNotificationShortLookViewController", "hideBanner", "v@:"),
-    ("NCNotificationShortLookViewController", "unHideBanner", "v@:"),
-    ("NCNotificationSound", "initWithNotificationSound:", None),
-    ("SBNCSoundController", "playSoundForNotificationRequest:", None),
-    ("SBAppSwitcherPageView", "setOverlay:animated:", None),
-    ("SBApplication", "saveSuspendSnapshot:forSceneHandle:", None),
-    ("NCNotificationOptions", "canTurnOnDisplay", None),
-    ("NCNotificationOptions", "realertCount", None),
-    ("SBHomeScreenView", "didMoveToWindow", None),
-    ("SBHomeScreenView", "touchesBegan:withEvent:", None),
-    ("SBHomeScreenView", "handleTaps:", "v@:@"),
-    ("SBHomeScreenView", "numberOfTapsChanged", "v@:"),
-    ("SBRootFolderView", "layoutDockView", None),
-    ("SBRootFolderView", "isPullDownSearchVisible", None),
-    ("SBRootFolderView", "isOnTodayPage", None),
-    ("SBRootFolderView", "hideIcons", "v@:"),
-    ("SBRootFolderView", "timerEnd", "v@:"),
-    ("SBRootFolderView", "muteHideIcons", "v@:"),
-    ("SBRootFolderView", "muteUnhideIcons", "v@:"),
-    ("SBRootFolderView", "checkTimer", "v@:"),
-]
+# The preference domain as the preferences service holds it, each key with
+# the setting it must give: a value that is no number takes the default
+# (None here); an integer counts as a boolean; a wide integer keeps its low
+# 32 bits. Keys not listed are absent and take their defaults.
+PREFERENCES = {"enableMuteSwitch": (True, True), "enableHideIcons": (1, True),
+               "hideIconsWithSwitch": (True, True), "useTimer": ({"not": "a number"}, None),
+               "timerTime": ((1 << 32) + 9, 9), "disableSound": (1, True),
+               "hideBanners": (True, True), "touchToReveal": (False, False),
+               "numberOfTaps": (3, 3)}
 
-# The preference domain as the preferences service holds it, and the
-# settings it must give: missing keys and values that are no number take
-# the default; an integer counts as a boolean; a wide integer keeps its
-# low 32 bits.
-PREFERENCES = {"enableMuteSwitch": True, "enableHideIcons": 1, "hideIconsWithSwitch": True,
-               "useTimer": {"not": "a number"}, "timerTime": (1 << 32) + 9,
-               "disableSound": 0, "hideBanners": True, "touchToReveal": False,
-               "numberOfTaps": 3}
-SETTINGS = [("hideAnimated", "?", True), ("enableMuteSwitch", "?", True),
-            ("enableHideIcons", "?", True), ("hideIconsWithSwitch", "?", True),
-            ("haptic", "?", True), ("useTimer", "?", False), ("timerTime", "i", 9),
-            ("disableSound", "?", False), ("hideBanners", "?", True),
-            ("hideNCNotifications", "?", True), ("touchToReveal", "?", False),
-            ("numberOfTaps", "i", 3)]
-
-
-class Findings:
-    def __init__(self):
-        self.items = []
-
-    def check(self, ok, what):
-        if not ok:
-            self.items.append(what)
-        return ok
+# Instructions of the library's own code each step may run (the platform's
+# calls not counted). Counts do not depend on the machine or its load. A
+# switch flip: the switch's replacement, then the two observers its posts
+# reach (the list's hide and the icons' muteHideIcons); a notification in
+# quiet mode: its banner's controller made and its preview shown, its sound
+# made and played, whether it may wake the screen and alert again.
+# The budget: about twice what each step runs today, so that a change that
+# doubles a path is seen; at the A7's 1.3 GHz even the hook table's
+# installation stays within a few microseconds of a 16.7 ms frame.
+BUDGET = {"first initialiser (settings)": 1_500,
+          "second initialiser (hook table)": 8_000,
+          "notification in quiet mode": 1_000,
+          "switch flip": 1_000,
+          "settings reload": 1_500}
+COSTS = {}
 
 
 def since(machine, mark, *kinds):
     return [e for e in machine.log[mark:] if not kinds or e[0] in kinds]
 
 
-def read_settings(machine, address):
-    out, offset = {}, 0
-    for name, code, _ in SETTINGS:
-        size = struct.calcsize(code)
-        offset = (offset + size - 1) // size * size
-        out[name] = struct.unpack_from("<" + code, machine.uc.mem_read(address + offset, size))[0]
-        offset += size
+def machine(args, home=None, files=None):
+    facts = deliverables.load_facts(args.facts)
+    versions = deliverables.read_versions(args.versions)
+    return Machine(home if home is not None else facts["homeScreen"],
+                   {name: compatibility for name, (_, compatibility) in versions.items()},
+                   files=files)
+
+
+def read_settings(m, address, layout):
+    out = {}
+    for field in layout:
+        data = m.uc.mem_read(address + field["offset"], field["size"])
+        out[field["name"]] = struct.unpack("<" + field["type"], data)[0]
     return out
 
 
-def check_library(path, out):
-    m = Machine(files={PREFS: {"enableTweakToggle": False}})
-    m.preferences = dict(PREFERENCES)
-    lib = m.load(path, LIBRARY_PATH, 0x1_0000_0000)
+def hook_table(m, lib, row):
+    """The library's hook table as loaded: (class, selector, type string of
+    an added method or None, slot of a replacement or None) per row; a
+    class method's class is named "CLASS (meta)"."""
+    rows = []
+    base = lib.address("_QuellineHookTable")
+    count = struct.unpack("<I", m.uc.mem_read(lib.address("_QuellineHookTableSize"), 4))[0]
+    for k in range(count):
+        at = base + k * row["size"]
+        name = m.read_cstring(m.read_u64(at + row["className"]))
+        meta = m.uc.mem_read(at + row["onMetaclass"], 1)[0] != 0
+        selector = m.read_cstring(m.read_u64(at + row["selector"]))
+        add = m.uc.mem_read(at + row["op"], 1)[0] == row["add"]
+        rows.append((name + (" (meta)" if meta else ""), selector,
+                     m.read_cstring(m.read_u64(at + row["types"])) if add else None,
+                     None if add else m.read_u64(at + row["slot"])))
+    return rows
+
+
+def counted(m, name, run):
+    before = m.executed
+    result = run()
+    COSTS[name] = COSTS.get(name, 0) + m.executed - before
+    return result
+
+
+def load_library(path, out, m):
+    lib = m.load(path, LIBRARY_PATH, LIBRARY_BASE)
+    for name, reason in m.dropped:
+        out.check(False, f"{path}: the loader drops {name}: {reason}")
+    return lib
+
+
+def check_library(path, out, args):
+    facts = deliverables.load_facts(args.facts)
+    m = machine(args, files={PREFS: {"enableTweakToggle": False}})
+    m.preferences = {key: stored for key, (stored, _) in PREFERENCES.items()}
+    lib = load_library(path, out, m)
+    m.count_instructions(lib)
     inits = lib.initialisers()
     if not out.check(len(inits) == 2, f"{path}: {len(inits)} initialisers, expected 2"):
         return
+    table = hook_table(m, lib, facts["hookRow"])
 
     # First: the settings and the reload subscription, and nothing hooked.
-    m.call(inits[0])
+    counted(m, "first initialiser (settings)", lambda: m.call(inits[0]))
     first = m.log[:]
     if not out.check(not since(m, 0, "hook", "add"),
                      f"{path}: the first initialiser installs hooks before the settings are "
@@ -114,34 +137,45 @@ def check_library(path, out):
     posts = [e[1] for e in first if e[0] == "post"]
     out.check(posts == [EVENT + "prefsReloaded"], f"{path}: the first initialiser posts {posts}")
     observe = [e for e in first if e[0] == "darwinObserve"]
-    out.check(len(observe) == 1 and observe[0][1:] == (0, lib.local("loadPrefs"),
+    load_prefs = lib.local("loadPrefs")
+    out.check(len(observe) == 1 and observe[0][1:] == (0, load_prefs,
                                                        EVENT.rstrip("/") + "/ReloadPrefs", 0, 4),
               f"{path}: reload subscription {observe}")
-    settings = read_settings(m, lib.address("_Settings"))
-    for name, _, wanted in SETTINGS:
+    settings = read_settings(m, lib.address("_Settings"), facts["settings"])
+    for field in facts["settings"]:
+        name = field["name"]
+        wanted = PREFERENCES.get(name, (None, None))[1]
+        wanted = field["default"] if wanted is None else wanted
         out.check(settings[name] == wanted,
                   f"{path}: Settings.{name} is {settings[name]}, expected {wanted}")
 
-    # Second: the hook table, row by row.
+    # Second: the hook table, row by row, every row on this home screen.
     mark = len(m.log)
-    m.call(inits[1])
+    counted(m, "second initialiser (hook table)", lambda: m.call(inits[1]))
+    wanted_rows = [(c, s, t) for c, s, t, _ in table]
     rows = [(e[1], e[2], e[3] if e[0] == "add" else None) for e in since(m, mark, "hook", "add")]
-    out.check(rows == HOOKS, f"{path}: hook table installed as {rows}")
+    out.check(rows == wanted_rows, f"{path}: hook table installed as {rows}, "
+                                   f"expected {wanted_rows}")
     lookups = [e[1] for e in since(m, mark, "getClass")]
-    wanted = list(dict.fromkeys(c.replace(" (meta)", "") for c, _, _ in HOOKS))
+    wanted = list(dict.fromkeys(c.replace(" (meta)", "") for c, _, _, _ in table))
     out.check(lookups == wanted, f"{path}: classes looked up as {lookups}")
     slots = [e[3] for e in since(m, mark, "hook")]
-    out.check(len(set(slots)) == 17 and all(lib.contains(s) for s in slots),
-              f"{path}: hook slots {slots} are not 17 distinct cells of the library")
+    replaced = [slot for _, _, _, slot in table if slot is not None]
+    out.check(slots == replaced and len(set(slots)) == len(slots) and
+              all(lib.contains(s) for s in slots),
+              f"{path}: hook slots {slots} are not the table's {len(replaced)} distinct cells of "
+              "the library")
+    out.check(all(m.read_u64(s) for s in slots),
+              f"{path}: a hook slot holds no host implementation after the install")
     methods = {(e[1], e[2]): e[4] for e in since(m, mark, "hook", "add")}
-    if not out.check(rows == HOOKS, f"{path}: the hook table is not installed"):
+    if not out.check(rows == wanted_rows, f"{path}: the hook table is not installed"):
         return
 
     # The switch to silent: hide, then the icons, then the host mutes.
     media = m.new_object("SBMediaController")
     mark = len(m.log)
-    m.call(methods[("SBMediaController", "setRingerMuted:")], media,
-           m.selector("setRingerMuted:"), 1)
+    counted(m, "switch flip", lambda: m.call(methods[("SBMediaController", "setRingerMuted:")],
+                                             media, m.selector("setRingerMuted:"), 1))
     steps = [e[:2] for e in since(m, mark, "post", "host")]
     out.check(steps == [("post", EVENT + "hide"), ("post", EVENT + "muteHideIcons"),
                         ("host", "SBMediaController setRingerMuted:")],
@@ -150,14 +184,14 @@ def check_library(path, out):
     out.check(host and host[0][2:] == (media, 1),
               f"{path}: the host's setRingerMuted: is called with {host and host[0][2:]}")
 
-    # The list fades out: UIKit gets the animation, whose block sets alpha.
-    m.class_named("NCNotificationCombinedListViewController").superclass = \
-        m.class_named("UIViewController")
+    # The list fades out (the first post's observer): UIKit gets the
+    # animation, whose block sets alpha.
     view = m.new_object("UIView")
     controller = m.new_object("NCNotificationCombinedListViewController", view=view)
     mark = len(m.log)
-    m.call(methods[("NCNotificationCombinedListViewController", "hide")], controller,
-           m.selector("hide"))
+    counted(m, "switch flip", lambda: m.call(
+        methods[("NCNotificationCombinedListViewController", "hide")], controller,
+        m.selector("hide")))
     animations = since(m, mark, "animate")
     out.check(not since(m, mark, "setAlpha"), f"{path}: the fade sets alpha outside its block")
     if out.check(len(animations) == 1 and animations[0][1:4] == (0.7, 0.0, 2) and
@@ -168,11 +202,113 @@ def check_library(path, out):
         out.check(since(m, mark, "setAlpha") == [("setAlpha", view, 0.0)],
                   f"{path}: the animation block does {since(m, mark)}")
 
+    # The icons fade out too (the second post's observer).
+    icons = m.new_object("SBRootFolderView")
+    mark = len(m.log)
+    counted(m, "switch flip", lambda: m.call(methods[("SBRootFolderView", "muteHideIcons")],
+                                             icons, m.selector("muteHideIcons")))
+    animations = since(m, mark, "animate")
+    out.check(len(animations) == 1 and animations[0][1:4] == (0.7, 0.0, 2),
+              f"{path}: the icons fade as {animations}")
 
-def check_bundle(folder, out):
-    path = f"{folder}/QuellineModule"
-    m = Machine(files={PREFS: {"hideIconsWithToggle": True, "timerTime": 7}})
-    mod = m.load(path, f"{BUNDLE_PATH}/QuellineModule", 0x2_0000_0000)
+    check_notification(path, out, m, methods)
+
+    # A settings reload, as the cross-process notification calls it.
+    mark = len(m.log)
+    counted(m, "settings reload", lambda: m.call(load_prefs, 0, 0, 0, 0, 0))
+    out.check([e[1] for e in since(m, mark, "post")] == [EVENT + "prefsReloaded"],
+              f"{path}: a settings reload posts {since(m, mark, 'post')}")
+
+    check_missing_rows(path, out, args, facts, table)
+
+
+def check_notification(path, out, m, methods):
+    """A notification arrives in quiet mode: its banner's controller is
+    made and shows its preview, its sound is made and played, and the host
+    asks whether it may wake the screen and alert again."""
+    short_look = m.new_object("NCNotificationShortLookViewController")
+    preview = m.new_object("UIView")
+    m.host_results["NCNotificationShortLookViewController viewForPreview"] = preview
+    request = m.new_object("NCNotificationRequest")
+    sound = m.new_object("NCNotificationSound")
+    options = m.new_object("NCNotificationOptions")
+    controller = m.new_object("SBNCSoundController")
+    calls = [
+        ("NCNotificationShortLookViewController",
+         "_initWithNotificationRequest:revealingAdditionalContentOnPresentation:", short_look,
+         (request, 0)),
+        ("NCNotificationShortLookViewController", "viewForPreview", short_look, ()),
+        ("NCNotificationSound", "initWithNotificationSound:", sound, (m.string("default"),)),
+        ("SBNCSoundController", "playSoundForNotificationRequest:", controller, (request,)),
+        ("NCNotificationOptions", "canTurnOnDisplay", options, ()),
+        ("NCNotificationOptions", "realertCount", options, ()),
+    ]
+    mark = len(m.log)
+    answers = {}
+    for cls, selector, receiver, arguments in calls:
+        answers[selector] = counted(m, "notification in quiet mode", lambda: m.call(
+            methods[(cls, selector)], receiver, m.selector(selector), *arguments))
+    out.check(("setHidden", preview, 1) in since(m, mark, "setHidden"),
+              f"{path}: the banner's preview is not hidden in quiet mode")
+    sounds = [e[3] for e in since(m, mark, "host") if e[1].startswith("NCNotificationSound")]
+    out.check(sounds == [0], f"{path}: the notification's sound is made with {sounds}, not nil")
+    out.check(since(m, mark, "feedback") == [("feedback", 0)],
+              f"{path}: the silenced notification gives {since(m, mark, 'feedback')}, not one "
+              "haptic tap")
+    out.check(answers["canTurnOnDisplay"] & 0xFF == 0 and answers["realertCount"] == 0,
+              f"{path}: in quiet mode a notification may wake the screen "
+              f"({answers['canTurnOnDisplay']}) or alert again ({answers['realertCount']})")
+
+
+def check_missing_rows(path, out, args, facts, table):
+    """On a home screen without one hooked class, and without one hooked
+    method of another class, every other row is installed and the skipped
+    replacements' slots stay null: nothing is handed to the hooking
+    library that it would abort on."""
+    missing_class = next((c for c, _, _, _ in table if c.endswith(" (meta)")), table[0][0])
+    missing_class = missing_class.replace(" (meta)", "")
+    missing_method = next((c, s) for c, s, _, slot in reversed(table)
+                          if slot is not None and c.replace(" (meta)", "") != missing_class)
+    home = {name: dict(cls) for name, cls in facts["homeScreen"].items() if name != missing_class}
+    owner = home[missing_method[0]]
+    owner["methods"] = [s for s in owner["methods"] if s != missing_method[1]]
+    m = machine(args, home=home, files={PREFS: {}})
+    lib = load_library(path, out, m)
+    mark = 0
+    try:
+        for init in lib.initialisers():
+            mark = len(m.log)
+            m.call(init)
+    except EmulationError as error:
+        out.check(False, f"{path}: without {missing_class} and -[{missing_method[0]} "
+                         f"{missing_method[1]}]: {error}")
+        return
+    kept = [(c, s, t) for c, s, t, _ in table
+            if c.replace(" (meta)", "") != missing_class and (c, s) != missing_method]
+    rows = [(e[1], e[2], e[3] if e[0] == "add" else None) for e in since(m, mark, "hook", "add")]
+    out.check(rows == kept, f"{path}: without {missing_class} and -[{missing_method[0]} "
+                            f"{missing_method[1]}] the rows installed are {rows}, expected {kept}")
+    skipped = [slot for c, s, _, slot in hook_table(m, lib, facts["hookRow"])
+               if slot is not None and (c.replace(" (meta)", "") == missing_class or
+                                        (c, s) == missing_method)]
+    out.check(skipped and not any(m.read_u64(slot) for slot in skipped),
+              f"{path}: a skipped row's slot is not null")
+
+
+def check_bundle(folder, out, args):
+    # Control Center's path: the bundle's Info.plist, kept only when it
+    # declares the device's family (1 iPhone and iPod touch, 2 iPad).
+    with open(deliverables.info_plist(folder), "rb") as f:
+        info = plistlib.load(f)
+    for family, devices in ((1, "an iPhone or iPod touch"), (2, "an iPad")):
+        out.check(family in info.get("UIDeviceFamily", []),
+                  f"{folder}: Control Center of {devices} skips the module: UIDeviceFamily is "
+                  f"{info.get('UIDeviceFamily')!r}")
+    path = f"{folder}/{info.get('CFBundleExecutable')}"
+    m = machine(args, files={PREFS: {"hideIconsWithToggle": True, "timerTime": 7}})
+    mod = m.load(path, f"{BUNDLE_PATH}/{info.get('CFBundleExecutable')}", BUNDLE_BASE)
+    for name, reason in m.dropped:
+        out.check(False, f"{path}: the loader drops {name}: {reason}")
     for init in mod.initialisers():
         m.call(init)
     registration = [e[:5] if e[0] != "add" else e[:4] for e in m.log
@@ -186,12 +322,17 @@ def check_bundle(folder, out):
         ("add", "QuellineModule", "setSelected:", "v20@0:8B16"),
         ("add", "QuellineModule", "checkState", "v16@0:8"),
         ("registerClassPair", "QuellineModule")], f"{path}: the class is made as {registration}")
-    cls = m.class_names.get("QuellineModule")
-    if cls is None:
+    principal = info.get("NSPrincipalClass")
+    if not out.check(m.registered(principal or ""),
+                     f"{path}: the principal class {principal!r} is not registered after the "
+                     "bundle's initialisers"):
         return
-    toggle = m.alloc(cls.instance_size)
-    m.uc.mem_write(toggle, bytes(cls.instance_size))
-    m.write_u64(toggle, cls.address)
+    cls = m.class_names[principal]
+    send = m.fake_by_name["_objc_msgSend"]
+    toggle = m.call(send, m.call(send, cls.address, m.selector("alloc")), m.selector("init"))
+    if not out.check(toggle != 0 and m.read_u64(toggle) == cls.address,
+                     f"{path}: [[{principal} alloc] init] gives {toggle:#x}"):
+        return
 
     # Switched on: state, refresh, the live read of hideIconsWithToggle, then
     # write, post, write, post, each write a read-change-write under the
@@ -224,24 +365,30 @@ def check_bundle(folder, out):
               f"{path}: the glyph is looked up as {images}")
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--library")
-    parser.add_argument("--bundle")
-    args = parser.parse_args()
-    out = Findings()
-    for path, check in ((args.library, check_library), (args.bundle, check_bundle)):
-        if path:
-            try:
-                check(path, out)
-            except EmulationError as error:
-                out.check(False, f"{path}: {error}")
-    for item in out.items:
-        print(item)
-    checked = [p for p in (args.library, args.bundle) if p]
-    print(f"{len(out.items)} findings in {', '.join(checked)}")
-    return 1 if out.items else 0
+def emulated(check):
+    def run(path, out, args):
+        try:
+            check(path, out, args)
+        except EmulationError as error:
+            out.check(False, f"{path}: {error}")
+    return run
+
+
+def check_costs(out, args):
+    for name, budget in BUDGET.items():
+        if name in COSTS:
+            out.check(COSTS[name] <= budget, f"{name}: {COSTS[name]} instructions, over the "
+                                             f"budget of {budget}")
+    if args.costs:
+        for name, budget in BUDGET.items():
+            if name in COSTS:
+                print(f"{name:34} {COSTS[name]:7} instructions (budget {budget})")
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    deliverables.main(__doc__, [("--library", emulated(check_library)),
+                                ("--bundle", emulated(check_bundle))],
+                      options=[("--facts", "the build's facts (device-facts)"),
+                               ("--versions", "the libraries' versions (stubs/versions.txt)"),
+                               ("--costs", "print the instruction counts?")],
+                      after=check_costs)

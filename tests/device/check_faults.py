@@ -3,8 +3,10 @@
 folder) and shows that the checks catch each fault: a check that passes on
 a broken build proves nothing.
 
-  check_faults.py CMAKE DEVICE_BUILD_FOLDER"""
+  check_faults.py CMAKE DEVICE_BUILD_FOLDER FACTS --minimum-os V
+                  --first-unserved-os V --versions FILE"""
 
+import argparse
 import os
 import subprocess
 import sys
@@ -23,20 +25,54 @@ EXPECTED = [
      "_MSHookMessageEx is looked up in no library"),
     ("dynamic-lookup", "check_emulated.py", "--library", "Quelline.dylib",
      "_MSHookMessageEx is bound to no library"),
+    ("versionless-stubs", "check_static.py", "--library", "Quelline.dylib",
+     "requires /Library/Frameworks/CydiaSubstrate.framework/CydiaSubstrate of compatibility "
+     "version 1.0, above the 0 the phone provides"),
+    ("versionless-stubs", "check_emulated.py", "--library", "Quelline.dylib",
+     "Library not loaded: /Library/Frameworks/CydiaSubstrate.framework/CydiaSubstrate: "
+     "Incompatible library version"),
+    ("weak-library-version", "check_static.py", "--library", "Quelline.dylib",
+     "requires /usr/lib/libsparkapplist.dylib of compatibility version 1.0"),
+    ("weak-library-version", "check_emulated.py", "--library", "Quelline.dylib",
+     "the loader drops /usr/lib/libsparkapplist.dylib: Incompatible library version"),
+    ("hooks-unchecked", "check_emulated.py", "--library", "Quelline.dylib",
+     "MSHookMessageEx was handed a nil class"),
+    ("hook-missing-method", "check_emulated.py", "--library", "Quelline.dylib",
+     "which the class does not have"),
+    ("old-info-plist", "check_static.py", "--bundle", "QuellineModule.bundle",
+     "Info.plist: UIDeviceFamily is None"),
+    ("old-info-plist", "check_static.py", "--bundle", "QuellineModule.bundle",
+     "Info.plist: CFBundleInfoDictionaryVersion is '11.0'"),
+    ("old-info-plist", "check_emulated.py", "--bundle", "QuellineModule.bundle",
+     "Control Center of an iPhone or iPod touch skips the module"),
+    ("old-control", "check_static.py", "--package", "package.deb",
+     "control Depends is"),
+    ("old-control", "check_static.py", "--package", "package.deb",
+     "control Maintainer is 'Veltrasse', not"),
 ]
 
 
 def main():
-    cmake, build = sys.argv[1], sys.argv[2]
-    subprocess.run([cmake, "--build", build, "--target", "faults"], check=True,
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("cmake")
+    parser.add_argument("build")
+    parser.add_argument("facts")
+    parser.add_argument("--minimum-os", required=True)
+    parser.add_argument("--first-unserved-os", required=True)
+    parser.add_argument("--versions", required=True)
+    args = parser.parse_args()
+    given = {"check_static.py": ["--minimum-os", args.minimum_os, "--first-unserved-os",
+                                 args.first_unserved_os, "--versions", args.versions],
+             "check_emulated.py": ["--facts", args.facts, "--versions", args.versions]}
+    subprocess.run([args.cmake, "--build", args.build, "--target", "faults"], check=True,
                    stdout=subprocess.DEVNULL)
     missed = 0
     for fault, check, option, name, finding in EXPECTED:
-        run = subprocess.run([sys.executable, os.path.join(HERE, check), option,
-                              os.path.join(build, "faults", fault, name)],
+        run = subprocess.run([sys.executable, os.path.join(HERE, check), *given[check], option,
+                              os.path.join(args.build, "faults", fault, name)],
                              capture_output=True, text=True)
         caught = run.returncode == 1 and finding in run.stdout
-        print(f"{fault}: {check} {'catches it' if caught else 'MISSES it'}")
+        print(f"{fault}: {check} {'catches it' if caught else 'MISSES it'} ({finding})")
         if not caught:
             missed += 1
             print(run.stdout + run.stderr)

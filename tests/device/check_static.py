@@ -1,22 +1,26 @@
 #!/usr/bin/env python3
-"""Static checks of the device build: the two Mach-O deliverables, the
-bundle's Info.plist, the loader's filter and the package.
+"""Static checks of the device build: the two Mach-O deliverables (and the
+library versions their load commands require), the bundle's Info.plist, the
+loader's filter and the package.
 
-  check_static.py [--library Quelline.dylib] [--bundle QuellineModule.bundle]
+  check_static.py --minimum-os 11.0 --first-unserved-os 13.0
+                  --versions host/darwin/stubs/versions.txt
+                  [--library Quelline.dylib] [--bundle QuellineModule.bundle]
                   [--package file.deb]
 
 Prints every finding and exits 1 when there is any."""
 
-import argparse
 import hashlib
 import io
 import plistlib
+import re
 import struct
 import subprocess
-import sys
 import tarfile
 
+import deliverables
 import macho
+from deliverables import BUNDLE_PATH, FILTER_PATH, LIBRARY_PATH, MODULE_NAME
 
 LIBOBJC = "/usr/lib/libobjc.A.dylib"
 LIBSYSTEM = "/usr/lib/libSystem.B.dylib"
@@ -27,7 +31,6 @@ AUDIOTOOLBOX = "/System/Library/Frameworks/AudioToolbox.framework/AudioToolbox"
 SUBSTRATE = "/Library/Frameworks/CydiaSubstrate.framework/CydiaSubstrate"
 CCUIKIT = "/System/Library/PrivateFrameworks/ControlCenterUIKit.framework/ControlCenterUIKit"
 SPARKAPPLIST = "/usr/lib/libsparkapplist.dylib"
-MINIMUM_OS = "11.0"
 
 OBJC_COMMON = {"_class_addMethod", "_objc_getClass", "_objc_msgSend", "_object_getClass",
                "_sel_registerName"}
@@ -35,13 +38,13 @@ OBJC_COMMON = {"_class_addMethod", "_objc_getClass", "_objc_msgSend", "_object_g
 # What each deliverable may import, by the library that must define it.
 LIBRARY = {
     "filetype": macho.MH_DYLIB,
-    "install_name": "/Library/MobileSubstrate/DynamicLibraries/Quelline.dylib",
+    "install_name": LIBRARY_PATH,
     "dylibs": [(SPARKAPPLIST, True), (LIBOBJC, False), (LIBSYSTEM, False),
                (COREFOUNDATION, False), (FOUNDATION, False), (UIKIT, False),
                (AUDIOTOOLBOX, False), (SUBSTRATE, False)],
     "imports": {
         LIBOBJC: OBJC_COMMON | {"_class_createInstance", "_object_getIndexedIvars",
-                                "_objc_retain", "_objc_release"},
+                                "_objc_retain", "_objc_release", "_class_getInstanceMethod"},
         LIBSYSTEM: {"dyld_stub_binder", "__dispatch_main_q", "_dispatch_after_f",
                     "_dispatch_time", "__NSConcreteStackBlock", "___stack_chk_fail",
                     "___stack_chk_guard"},
@@ -77,16 +80,6 @@ MODULE = {
 }
 
 
-class Findings:
-    def __init__(self):
-        self.items = []
-
-    def check(self, ok, what):
-        if not ok:
-            self.items.append(what)
-        return ok
-
-
 def check_signature(image, out):
     if not out.check(image.signature is not None, f"{image.path}: no LC_CODE_SIGNATURE"):
         return
@@ -118,17 +111,31 @@ def check_signature(image, out):
               f"{image.path}: {n_code} page hashes for {code_limit} bytes")
 
 
-def check_image(path, expected, out):
+def check_image(path, expected, out, args):
     image = macho.load(path)
     name = path
     out.check(image.cputype == macho.CPU_TYPE_ARM64, f"{name}: CPU type {image.cputype:#x}, not arm64")
     out.check(image.filetype == expected["filetype"], f"{name}: file type {image.filetype}")
     out.check(image.flags & macho.MH_TWOLEVEL, f"{name}: not linked with a two-level namespace")
-    out.check(image.minimum_os == MINIMUM_OS, f"{name}: minimum OS {image.minimum_os}")
+    out.check(image.minimum_os == args.minimum_os, f"{name}: minimum OS {image.minimum_os}")
     out.check(not image.has_chained_fixups, f"{name}: chained fixups need iOS 13.4")
     out.check(image.install_name == expected["install_name"],
               f"{name}: install name {image.install_name}")
-    out.check(image.dylibs == expected["dylibs"], f"{name}: libraries {image.dylibs}")
+    libraries = [(d.name, d.weak) for d in image.dylibs]
+    out.check(libraries == expected["dylibs"], f"{name}: libraries {libraries}")
+
+    # No load command requires more than the phone provides: dyld refuses
+    # a library whose compatibility version is below the one required.
+    provided = deliverables.read_versions(args.versions)
+    for dylib in image.dylibs:
+        if not out.check(dylib.name in provided,
+                         f"{name}: {dylib.name} is not in the table of library versions"):
+            continue
+        _, compatibility = provided[dylib.name]
+        out.check(macho.version_number(dylib.compatibility) <=
+                  macho.version_number(compatibility),
+                  f"{name}: requires {dylib.name} of compatibility version "
+                  f"{dylib.compatibility}, above the {compatibility} the phone provides")
 
     # Every import is bound to the library that must define it.
     for bind in image.binds:
@@ -136,7 +143,7 @@ def check_image(path, expected, out):
             out.check(False, f"{name}: {bind.symbol} is looked up in no library "
                              f"(ordinal {bind.ordinal}): a flat or missing binding")
             continue
-        library = image.dylibs[bind.ordinal - 1][0]
+        library = image.dylibs[bind.ordinal - 1].name
         allowed = expected["imports"].get(library, set())
         out.check(bind.symbol in allowed, f"{name}: {bind.symbol} bound to {library}, "
                                           f"which is not where it is expected")
@@ -161,14 +168,15 @@ def check_image(path, expected, out):
     return image
 
 
-def check_bundle(folder, out):
-    check_image(f"{folder}/QuellineModule", MODULE, out)
-    with open(f"{folder}/Info.plist", "rb") as f:
+def check_bundle(folder, out, args):
+    check_image(deliverables.module_executable(folder), MODULE, out, args)
+    with open(deliverables.info_plist(folder), "rb") as f:
         info = plistlib.load(f)
-    wanted = {"CFBundleExecutable": "QuellineModule", "NSPrincipalClass": "QuellineModule",
+    wanted = {"CFBundleExecutable": MODULE_NAME, "NSPrincipalClass": MODULE_NAME,
               "CFBundleIdentifier": "com.veltrasse.quelline.module",
-              "CFBundlePackageType": "BNDL", "MinimumOSVersion": MINIMUM_OS,
-              "CFBundleSupportedPlatforms": ["iPhoneOS"]}
+              "CFBundlePackageType": "BNDL", "MinimumOSVersion": args.minimum_os,
+              "CFBundleSupportedPlatforms": ["iPhoneOS"], "CFBundleInfoDictionaryVersion": "6.0",
+              "UIDeviceFamily": [1, 2]}
     for key, value in wanted.items():
         out.check(info.get(key) == value, f"{folder}/Info.plist: {key} is {info.get(key)!r}")
     for icon in ("Icon@2x.png", "Icon@3x.png"):
@@ -181,27 +189,30 @@ PACKAGE_FILES = {
     "./Library/": 0o755,
     "./Library/MobileSubstrate/": 0o755,
     "./Library/MobileSubstrate/DynamicLibraries/": 0o755,
-    "./Library/MobileSubstrate/DynamicLibraries/Quelline.dylib": 0o755,
-    "./Library/MobileSubstrate/DynamicLibraries/Quelline.plist": 0o644,
+    "." + LIBRARY_PATH: 0o755,
+    "." + FILTER_PATH: 0o644,
     "./Library/ControlCenter/": 0o755,
     "./Library/ControlCenter/Bundles/": 0o755,
-    "./Library/ControlCenter/Bundles/QuellineModule.bundle/": 0o755,
-    "./Library/ControlCenter/Bundles/QuellineModule.bundle/QuellineModule": 0o755,
-    "./Library/ControlCenter/Bundles/QuellineModule.bundle/Info.plist": 0o644,
-    "./Library/ControlCenter/Bundles/QuellineModule.bundle/Icon@2x.png": 0o644,
-    "./Library/ControlCenter/Bundles/QuellineModule.bundle/Icon@3x.png": 0o644,
-}
-CONTROL = {
-    "Package": "com.veltrasse.quelline",
-    "Name": "Quelline",
-    "Architecture": "iphoneos-arm",
-    "Depends": "mobilesubstrate, com.spark.libsparkapplist, com.opa334.ccsupport, "
-               "firmware (>= 11.0)",
-    "Section": "Tweaks",
+    f".{BUNDLE_PATH}/": 0o755,
+    "." + deliverables.module_executable(BUNDLE_PATH): 0o755,
+    "." + deliverables.info_plist(BUNDLE_PATH): 0o644,
+    f".{BUNDLE_PATH}/Icon@2x.png": 0o644,
+    f".{BUNDLE_PATH}/Icon@3x.png": 0o644,
 }
 
 
-def check_package(path, out, library, bundle):
+def check_package(path, out, args):
+    library, bundle = args.library, args.bundle
+    # The app lists' library stays a dependency: the settings pane edits the
+    # lists with it, though the library loads without it.
+    CONTROL = {
+        "Package": "com.veltrasse.quelline",
+        "Name": "Quelline",
+        "Architecture": "iphoneos-arm",
+        "Depends": "mobilesubstrate, com.spark.libsparkapplist, com.opa334.ccsupport, "
+                   f"firmware (>= {args.minimum_os}), firmware (<< {args.first_unserved_os})",
+        "Section": "Tweaks",
+    }
     fields = subprocess.run(["dpkg-deb", "-f", path], check=True, capture_output=True,
                             text=True).stdout
     control = {}
@@ -211,6 +222,9 @@ def check_package(path, out, library, bundle):
             control[key] = value.strip()
     for key, value in CONTROL.items():
         out.check(control.get(key) == value, f"{path}: control {key} is {control.get(key)!r}")
+    out.check(re.fullmatch(r"[^<>]+ <[^<>@\s]+@[^<>@\s]+>", control.get("Maintainer", "")),
+              f"{path}: control Maintainer is {control.get('Maintainer')!r}, not "
+              "\"Name <address>\"")
     out.check(bool(control.get("Version")), f"{path}: no Version")
     out.check(bool(control.get("Description")), f"{path}: no Description")
 
@@ -230,39 +244,23 @@ def check_package(path, out, library, bundle):
                       f"{path}: {entry} has mode {member.mode:o}, expected {wanted or 0:o}")
         out.check(set(entries) == set(PACKAGE_FILES),
                   f"{path}: missing {sorted(set(PACKAGE_FILES) - set(entries))}")
-        for entry, built in (("./Library/MobileSubstrate/DynamicLibraries/Quelline.dylib", library),
-                             ("./Library/ControlCenter/Bundles/QuellineModule.bundle/"
-                              "QuellineModule", bundle and f"{bundle}/QuellineModule")):
+        for entry, built in (("." + LIBRARY_PATH, library),
+                             ("." + deliverables.module_executable(BUNDLE_PATH),
+                              bundle and deliverables.module_executable(bundle))):
             if built and entry in entries:
                 with open(built, "rb") as f:
                     out.check(tar.extractfile(entries[entry]).read() == f.read(),
                               f"{path}: {entry} is not the file built")
-        member = entries.get("./Library/MobileSubstrate/DynamicLibraries/Quelline.plist")
+        member = entries.get("." + FILTER_PATH)
         if member:
             loader_filter = plistlib.loads(tar.extractfile(member).read())
             out.check(loader_filter == {"Filter": {"Bundles": ["com.apple.springboard"]}},
                       f"{path}: filter {loader_filter}")
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--library")
-    parser.add_argument("--bundle")
-    parser.add_argument("--package")
-    args = parser.parse_args()
-    out = Findings()
-    if args.library:
-        check_image(args.library, LIBRARY, out)
-    if args.bundle:
-        check_bundle(args.bundle, out)
-    if args.package:
-        check_package(args.package, out, args.library, args.bundle)
-    for item in out.items:
-        print(item)
-    checked = [p for p in (args.library, args.bundle, args.package) if p]
-    print(f"{len(out.items)} findings in {', '.join(checked)}")
-    return 1 if out.items else 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    deliverables.main(__doc__, [("--library", lambda p, out, args: check_image(p, LIBRARY, out, args)),
+                                ("--bundle", check_bundle), ("--package", check_package)],
+                      options=[("--minimum-os", "the oldest iOS served (MinimumOSVersion)"),
+                               ("--first-unserved-os", "the first iOS not served"),
+                               ("--versions", "the libraries' versions (stubs/versions.txt)")])

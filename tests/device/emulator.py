@@ -27,12 +27,24 @@ def _align(value, to):
     return (value + to - 1) & ~(to - 1)
 
 
+class Library:
+    """A library of the phone as the loader finds it: its compatibility
+    version (LC_ID_DYLIB), the symbols it defines (name -> address of the
+    fake) and the classes it brings."""
+
+    def __init__(self, compatibility, classes=()):
+        self.compatibility = compatibility
+        self.symbols = {}
+        self.classes = set(classes)
+
+
 class Class:
     def __init__(self, machine, name, superclass, meta=None):
         self.name, self.superclass = name, superclass
         self.methods = {}  # selector -> emulated implementation (address)
         self.ivars = {}  # name -> (offset, address of the Ivar handle)
         self.instance_size = 8
+        self.registered = False  # by objc_registerClassPair
         self.address = machine.alloc(64)
         self.meta = meta
         machine.classes[self.address] = self
@@ -57,7 +69,12 @@ class Object:
 
 
 class Machine:
-    def __init__(self, files=None):
+    """home: the modeled home screen ({class: {superclass, methods,
+    classMethods}}), whose classes objc_getClass finds and whose methods
+    the hooking library accepts; libraries: {install name: compatibility
+    version} of the libraries the phone provides."""
+
+    def __init__(self, home, libraries, files=None):
         self.uc = Uc(UC_ARCH_ARM64, UC_MODE_ARM)
         for base, size in ((FAKE_CODE, 0x10_0000), (FAKE_DATA, 0x10_0000), (HEAP, HEAP_SIZE),
                            (STACK, STACK_SIZE)):
@@ -80,7 +97,12 @@ class Machine:
         self.selector_names = {}
         self.files = dict(files or {})  # device path -> dict (property lists)
         self.preferences = {}  # the preferences service's view of the domain
-        self.missing_classes = set()
+        self.home = home
+        self.libraries = {name: Library(version) for name, version in libraries.items()}
+        self.loaded_libraries = set()  # install names the loader loaded
+        self.dropped = []  # (install name, reason): weak libraries left out
+        self.host_results = {}  # "CLASS SELECTOR" -> what the host implementation returns
+        self.executed = 0  # instructions run in the images counted
         self.open_mode = None
         self.errno = 0
         self._install_runtime()
@@ -128,36 +150,77 @@ class Machine:
             self.uc.mem_write(start, image.data[seg.fileoff:seg.fileoff + seg.filesize])
         for address in image.rebases:
             self.write_u64(base + address, self.read_u64(base + address) + base)
+        # As dyld does: each library named is found and its compatibility
+        # version checked; a weak one that fails is dropped (its imports
+        # bind to null), a required one stops the load.
+        found = [self._find_library(device_path, dylib) for dylib in image.dylibs]
         for bind in image.binds:
             if not 0 < bind.ordinal <= len(image.dylibs):
                 raise EmulationError(f"{path}: {bind.symbol} is bound to no library")
-            library, _ = image.dylibs[bind.ordinal - 1]
-            self.write_u64(base + bind.address, self.resolve(library, bind.symbol) + bind.addend)
+            library = found[bind.ordinal - 1]
+            name = image.dylibs[bind.ordinal - 1].name
+            if library is None:
+                address = 0
+            elif bind.symbol in library.symbols:
+                address = library.symbols[bind.symbol] + bind.addend
+            elif bind.weak_import:
+                address = 0
+            else:
+                raise EmulationError(f"{path}: symbol not found: {bind.symbol}, expected in {name}")
+            self.write_u64(base + bind.address, address)
         self.images.append((device_path, image, base))
         return Loaded(self, image, base)
 
-    def resolve(self, library, symbol):
-        if symbol in self.data:
-            return self.data[symbol]
-        if symbol in self.fake_by_name:
-            return self.fake_by_name[symbol]
-        raise EmulationError(f"no fake for {symbol} of {library}")
+    def _find_library(self, device_path, dylib):
+        library = self.libraries.get(dylib.name)
+        if library is None:
+            reason = "image not found"
+        elif macho.version_number(library.compatibility) < \
+                macho.version_number(dylib.compatibility):
+            reason = (f"Incompatible library version: {device_path.rsplit('/', 1)[-1]} requires "
+                      f"version {dylib.compatibility} or later, but "
+                      f"{dylib.name.rsplit('/', 1)[-1]} provides version {library.compatibility}")
+        else:
+            self.loaded_libraries.add(dylib.name)
+            return library
+        if not dylib.weak:
+            raise EmulationError(f"Library not loaded: {dylib.name}: {reason}")
+        self.dropped.append((dylib.name, reason))
+        return None
 
-    def fake(self, name, handler):
+    def fake(self, name, handler, library=None):
+        """A fake function; `library`: the install name of the library that
+        defines it under `name`."""
         address = self.next_code
         self.next_code += 4
         self.uc.mem_write(address, RET)
         self.fakes[address] = (name, handler)
         self.fake_by_name[name] = address
+        if library is not None:
+            self.libraries.setdefault(library, Library("0")).symbols[name] = address
         return address
 
-    def datum(self, name, size=64, value=None):
+    def datum(self, name, size=64, value=None, library=None):
         address = self.next_data
         self.next_data += _align(size, 16)
         if value is not None:
             self.write_u64(address, value)
         self.data[name] = address
+        if library is not None:
+            self.libraries.setdefault(library, Library("0")).symbols[name] = address
         return address
+
+    def count_instructions(self, loaded):
+        """Counts, in `executed`, every instruction run in the loaded
+        image's code from now on."""
+        for seg in loaded.image.segments:
+            if seg.prot & 0x4:  # executable
+                start = loaded.base + seg.vmaddr
+                self.uc.hook_add(UC_HOOK_CODE, self._count, begin=start,
+                                 end=start + seg.vmsize - 1)
+
+    def _count(self, uc, address, size, _):
+        self.executed += 1
 
     # Running ------------------------------------------------------------
     def call(self, address, *args, doubles=()):
@@ -238,10 +301,46 @@ class Machine:
         raise EmulationError(f"no object for {python!r}")
 
     def class_named(self, name):
+        """The class `name`, made on first use (the fakes make objects of
+        classes the process does not register); a class of the modeled home
+        screen gets its superclass from the model, any other NSObject."""
         if name not in self.class_names:
-            meta = Class(self, name + " (meta)", None)
-            self.class_names[name] = Class(self, name, None, meta)
+            modeled = self.home.get(name)
+            if modeled:
+                parent = modeled["superclass"]
+            else:
+                parent = None if name == "NSObject" else "NSObject"
+            superclass = self.class_named(parent) if parent else None
+            meta = Class(self, name + " (meta)", superclass.meta if superclass else None)
+            self.class_names[name] = Class(self, name, superclass, meta)
         return self.class_names[name]
+
+    def registered(self, name):
+        """Whether objc_getClass finds `name`: a class of the modeled home
+        screen, of the fakes' own libraries, of a loaded library, or one
+        that the code registered."""
+        from fake_platform import FOUNDATION_CLASSES
+        if name in self.home or name in FOUNDATION_CLASSES:
+            return True
+        if any(name in self.libraries[lib].classes for lib in self.loaded_libraries):
+            return True
+        return name in self.class_names and self.class_names[name].registered
+
+    def responds(self, cls, selector):
+        """Whether the class (or metaclass) `cls` has the method `selector`,
+        its own or inherited: added by the code, modeled on the home screen
+        or answered by a fake."""
+        from fake_platform import METHODS
+        meta = cls.name.endswith(" (meta)")
+        c = self.class_names.get(cls.name.replace(" (meta)", ""))
+        while c is not None:
+            current = c.meta if meta else c
+            modeled = self.home.get(c.name, {}).get("classMethods" if meta else "methods", [])
+            if selector in current.methods or selector in modeled or \
+                    (("+" if meta else "") + c.name, selector) in METHODS:
+                return True
+            c = c.superclass
+        return False
 
     def class_of(self, address):
         if address in self.classes:

@@ -5,20 +5,33 @@ Python ones), and the few Foundation, UIKit, CoreFoundation, libSystem,
 AudioToolbox and CydiaSubstrate services the code uses. Each records what
 it was asked in `machine.log`."""
 
-import struct
 
 from unicorn import arm64_const as arm
 
-from emulator import X, EmulationError, TailCall
+from emulator import X, EmulationError, Library, TailCall
+
+
+LIBOBJC = "/usr/lib/libobjc.A.dylib"
+LIBSYSTEM = "/usr/lib/libSystem.B.dylib"
+COREFOUNDATION = "/System/Library/Frameworks/CoreFoundation.framework/CoreFoundation"
+FOUNDATION = "/System/Library/Frameworks/Foundation.framework/Foundation"
+UIKIT = "/System/Library/Frameworks/UIKit.framework/UIKit"
+AUDIOTOOLBOX = "/System/Library/Frameworks/AudioToolbox.framework/AudioToolbox"
+SUBSTRATE = "/Library/Frameworks/CydiaSubstrate.framework/CydiaSubstrate"
+CCUIKIT = "/System/Library/PrivateFrameworks/ControlCenterUIKit.framework/ControlCenterUIKit"
+SPARKAPPLIST = "/usr/lib/libsparkapplist.dylib"
 
 
 def install(m):
     log = m.log.append
-    cf_constant = m.datum("___CFConstantStringClassReference")
-    m.datum("__NSConcreteStackBlock")
-    m.datum("__dispatch_main_q")
-    m.datum("___stack_chk_guard", value=0x5EED_C0DE_5EED_C0DE)
+    cf_constant = m.datum("___CFConstantStringClassReference", library=COREFOUNDATION)
+    m.datum("__NSConcreteStackBlock", library=LIBSYSTEM)
+    m.datum("__dispatch_main_q", library=LIBSYSTEM)
+    m.datum("___stack_chk_guard", value=0x5EED_C0DE_5EED_C0DE, library=LIBSYSTEM)
     errno = m.datum("errno", 8, 0)
+    # The app lists' class comes with its library.
+    m.libraries.setdefault(SPARKAPPLIST, Library("0")).classes.add("SparkAppList")
+    method_handles = {}
     center = m.new_object("NSNotificationCenter")
     darwin_center = m.alloc(16)
 
@@ -33,7 +46,13 @@ def install(m):
     # libobjc ------------------------------------------------------------
     def get_class(name):
         log(("getClass", name))
-        return 0 if name in m.missing_classes else m.class_named(name).address
+        return m.class_named(name).address if m.registered(name) else 0
+
+    def get_instance_method():
+        cls, selector = class_at(m.arg(0)) if m.arg(0) else None, m.selectors[m.arg(1)]
+        if cls is None or not m.responds(cls, selector):
+            return 0
+        return method_handles.setdefault((cls.address, selector), m.alloc(16))
 
     def object_get_class():
         address = m.arg(0)
@@ -55,14 +74,25 @@ def install(m):
         return 1
 
     def hook_message():
+        # As the strictest hooking library does: a nil class or a method the
+        # class does not have stops the process.
         address, selector, replacement, slot = m.arg(0), m.selectors[m.arg(1)], m.arg(2), m.arg(3)
         if address == 0:
-            log(("hook", None, selector, slot))
-            return None
+            raise EmulationError(f"MSHookMessageEx was handed a nil class for {selector}: the "
+                                 "hooking library aborts, and the home screen with it")
         cls = class_at(address)
+        if not m.responds(cls, selector):
+            raise EmulationError(f"MSHookMessageEx was handed -[{cls.name} {selector}], which the "
+                                 "class does not have: the hooking library aborts, and the home "
+                                 "screen with it")
         log(("hook", cls.name, selector, slot, replacement))
         label = f"{cls.name} {selector}"
-        host = m.fake(f"host {label}", lambda: log(("host", label, m.arg(0), m.arg(2))))
+
+        def host_implementation():
+            log(("host", label, m.arg(0), m.arg(2)))
+            return m.host_results.get(label)
+
+        host = m.fake(f"host {label}", host_implementation)
         m.write_u64(slot, cls.lookup(selector) or host)
         cls.methods[selector] = replacement
         return None
@@ -77,6 +107,11 @@ def install(m):
         cls.superclass = superclass
         cls.instance_size = superclass.instance_size if superclass else 8
         return cls.address
+
+    def register_class_pair():
+        cls = class_at(m.arg(0))
+        cls.registered = True
+        log(("registerClassPair", cls.name))
 
     def add_ivar():
         cls, name, size, alignment_log2 = class_at(m.arg(0)), cstr(1), m.arg(2), m.arg(3)
@@ -195,15 +230,15 @@ def install(m):
     def darwin_observe():
         log(("darwinObserve", m.arg(1), m.arg(2), m.text(m.arg(3)), m.arg(4), m.arg(5)))
 
-    functions = {
+    objc = {
         "_objc_getClass": lambda: get_class(cstr(0)),
+        "_class_getInstanceMethod": get_instance_method,
         "_object_getClass": object_get_class,
         "_sel_registerName": lambda: m.selector(cstr(0)),
         "_class_addMethod": add_method,
-        "_MSHookMessageEx": hook_message,
         "_objc_allocateClassPair": allocate_class_pair,
         "_class_addIvar": add_ivar,
-        "_objc_registerClassPair": lambda: log(("registerClassPair", class_at(m.arg(0)).name)),
+        "_objc_registerClassPair": register_class_pair,
         "_class_getInstanceVariable": get_ivar,
         "_ivar_getOffset": ivar_offset,
         "_class_createInstance": create_instance,
@@ -212,6 +247,8 @@ def install(m):
         "_objc_release": lambda: None,
         "_objc_msgSend": msg_send,
         "_objc_msgSendSuper": msg_send_super,
+    }
+    system = {
         "dyld_stub_binder": stub_binder,
         "___stack_chk_fail": stack_check_failed,
         "_dispatch_time": lambda: m.arg(0) + m.arg(1) + 1,
@@ -222,21 +259,36 @@ def install(m):
         "_usleep": lambda: 0,
         "___error": lambda: errno,
         "_dladdr": dladdr,
+    }
+    core_foundation = {
         "_CFRelease": lambda: None,
         "_CFPreferencesAppSynchronize": lambda: log(("synchronize", m.text(m.arg(0)))) or 1,
         "_CFPreferencesCopyKeyList": copy_key_list,
         "_CFPreferencesCopyMultiple": copy_multiple,
         "_CFNotificationCenterGetDarwinNotifyCenter": lambda: darwin_center,
         "_CFNotificationCenterAddObserver": darwin_observe,
-        "_NSHomeDirectory": lambda: m.string("/var/mobile"),
-        "_AudioServicesPlaySystemSound": lambda: log(("playSystemSound", m.arg(0))),
-        "_AudioServicesPlayAlertSound": lambda: log(("playAlertSound", m.arg(0))),
     }
-    for name, handler in functions.items():
-        m.fake(name, handler)
-    m.datum("_kCFPreferencesCurrentUser", value=m.string("kCFPreferencesCurrentUser"))
-    m.datum("_kCFPreferencesAnyHost", value=m.string("kCFPreferencesAnyHost"))
+    libraries = {
+        LIBOBJC: objc,
+        LIBSYSTEM: system,
+        COREFOUNDATION: core_foundation,
+        FOUNDATION: {"_NSHomeDirectory": lambda: m.string("/var/mobile")},
+        AUDIOTOOLBOX: {
+            "_AudioServicesPlaySystemSound": lambda: log(("playSystemSound", m.arg(0))),
+            "_AudioServicesPlayAlertSound": lambda: log(("playAlertSound", m.arg(0))),
+        },
+        SUBSTRATE: {"_MSHookMessageEx": hook_message},
+    }
+    for library, functions in libraries.items():
+        for name, handler in functions.items():
+            m.fake(name, handler, library)
+    m.datum("_kCFPreferencesCurrentUser", value=m.string("kCFPreferencesCurrentUser"),
+            library=COREFOUNDATION)
+    m.datum("_kCFPreferencesAnyHost", value=m.string("kCFPreferencesAnyHost"),
+            library=COREFOUNDATION)
     m.default_center = center
+    # An iPhone whose feedback support level is 2 (haptics).
+    m.device = m.new_object("UIDevice", model="iPhone", values={"_feedbackSupportLevel": 2})
 
 
 def _python(m, address):
@@ -303,7 +355,33 @@ def _number(m, receiver):
     return value
 
 
+def _alloc(m, receiver):
+    cls = m.classes[receiver]
+    address = m.alloc(cls.instance_size)
+    m.uc.mem_write(address, bytes(cls.instance_size))
+    m.write_u64(address, cls.address)
+    m.log.append(("alloc", cls.name, address))
+    return address
+
+
+def _init(m, receiver):
+    m.log.append(("init", m.classes[m.read_u64(receiver)].name, receiver))
+    return receiver
+
+
 METHODS = {
+    ("+NSObject", "alloc"): _alloc,
+    ("NSObject", "init"): _init,
+    ("NSObject", "release"): lambda m, _: None,
+    ("NSObject", "valueForKey:"): lambda m, r: m.value(m.objects[r].values[m.text(m.arg(2))]),
+    ("+UIDevice", "currentDevice"): lambda m, _: m.device,
+    ("UIDevice", "model"): lambda m, r: m.string(m.objects[r].model),
+    ("+UINotificationFeedbackGenerator", "new"): lambda m, _: m.new_object(
+        "UINotificationFeedbackGenerator"),
+    ("UINotificationFeedbackGenerator", "prepare"): lambda m, _: None,
+    ("UINotificationFeedbackGenerator", "notificationOccurred:"): lambda m, _: m.log.append(
+        ("feedback", m.arg(2))),
+    ("UIView", "setHidden:"): lambda m, r: m.log.append(("setHidden", r, m.arg(2) & 0xFF)),
     ("+NSNotificationCenter", "defaultCenter"): lambda m, _: m.default_center,
     ("NSNotificationCenter", "addObserver:selector:name:object:"): lambda m, _: m.log.append(
         ("observe", m.arg(2), m.selectors[m.arg(3)], m.text(m.arg(4)))),
@@ -336,3 +414,7 @@ METHODS = {
     ("UIView", "alpha"): lambda m, r: 1.0,
     ("CCUIToggleModule", "refreshState"): lambda m, r: m.log.append(("refreshState", r)),
 }
+
+# The classes of the fakes' own libraries (Foundation, UIKit and the root
+# class), which objc_getClass finds beside the modeled home screen's.
+FOUNDATION_CLASSES = {name.lstrip("+") for name, _ in METHODS} | {"NSObject"}

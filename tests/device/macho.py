@@ -47,6 +47,16 @@ class Segment:
 
 
 @dataclass
+class Dylib:
+    """A library that a load command names, with the versions it states:
+    what a load command requires, or what LC_ID_DYLIB provides."""
+    name: str
+    weak: bool
+    current: str
+    compatibility: str
+
+
+@dataclass
 class Bind:
     address: int
     ordinal: int
@@ -84,7 +94,8 @@ class Image:
     commands: list = field(default_factory=list)  # (cmd, offset, size)
     segments: list = field(default_factory=list)
     sections: list = field(default_factory=list)
-    dylibs: list = field(default_factory=list)  # (name, weak), ordinal = index + 1
+    dylibs: list = field(default_factory=list)  # Dylib, ordinal = index + 1
+    identity: Dylib = None  # LC_ID_DYLIB
     install_name: str = None
     minimum_os: str = None
     sdk: str = None
@@ -111,6 +122,13 @@ class Image:
 
     def pointer(self, address):
         return struct.unpack("<Q", self.read(address, 8))[0]
+
+    def cstring(self, address):
+        """The C string at a virtual address."""
+        for seg in self.segments:
+            if seg.vmaddr <= address < seg.vmaddr + seg.filesize:
+                return _cstring(self.data, seg.fileoff + address - seg.vmaddr)
+        raise ValueError(f"{self.path}: address {address:#x} is in no segment")
 
     def symbol_at(self, address):
         names = [s.name for s in self.symbols if s.value == address and s.defined]
@@ -154,6 +172,20 @@ def _sleb(data, i):
 
 def _version(v):
     return f"{v >> 16}.{(v >> 8) & 0xFF}" + (f".{v & 0xFF}" if v & 0xFF else "")
+
+
+def version_number(text):
+    """A version "X.Y.Z" (Y and Z optional) as the 32-bit number that load
+    commands hold: X in the top 16 bits, then Y and Z in 8 bits each."""
+    parts = [int(p) for p in text.split(".")] + [0, 0]
+    return (parts[0] << 16) | (parts[1] << 8) | parts[2]
+
+
+def _dylib(data, at, weak):
+    """struct dylib_command: the name, then timestamp, current and
+    compatibility versions."""
+    name_off, _, current, compatibility = struct.unpack_from("<4I", data, at + 8)
+    return Dylib(_cstring(data, at + name_off), weak, _version(current), _version(compatibility))
 
 
 def _rebases(image, data):
@@ -304,17 +336,17 @@ def load(path):
                 addr, ssize, offset = struct.unpack_from("<2QI", data, s + 32)
                 image.sections.append(Section(seg, sect, addr, ssize, offset))
         elif cmd in (LC_LOAD_DYLIB, LC_LOAD_WEAK_DYLIB):
-            name_off = struct.unpack_from("<I", data, at + 8)[0]
-            image.dylibs.append((_cstring(data, at + name_off), cmd == LC_LOAD_WEAK_DYLIB))
+            image.dylibs.append(_dylib(data, at, cmd == LC_LOAD_WEAK_DYLIB))
         elif cmd == LC_ID_DYLIB:
-            name_off = struct.unpack_from("<I", data, at + 8)[0]
-            image.install_name = _cstring(data, at + name_off)
-        elif cmd == LC_VERSION_MIN_IPHONEOS:
-            version, sdk = struct.unpack_from("<2I", data, at + 8)
-            image.minimum_os, image.sdk = _version(version), _version(sdk)
-        elif cmd == LC_BUILD_VERSION:
-            platform, version, sdk = struct.unpack_from("<3I", data, at + 8)
-            if platform == 2:  # iOS
+            image.identity = _dylib(data, at, False)
+            image.install_name = image.identity.name
+        elif cmd in (LC_VERSION_MIN_IPHONEOS, LC_BUILD_VERSION):
+            # version_min_command: version, sdk; build_version_command:
+            # platform (2: iOS), then the same two.
+            platform, fields = (2, at + 8) if cmd == LC_VERSION_MIN_IPHONEOS else \
+                (struct.unpack_from("<I", data, at + 8)[0], at + 12)
+            if platform == 2:
+                version, sdk = struct.unpack_from("<2I", data, fields)
                 image.minimum_os, image.sdk = _version(version), _version(sdk)
         elif cmd in (LC_DYLD_INFO, LC_DYLD_INFO_ONLY):
             dyld_info = struct.unpack_from("<10I", data, at + 8)
