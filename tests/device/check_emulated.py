@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Runs the device deliverables' arm64 code in an emulator and checks what
 it does: the library's two initialisers in order, the settings loaded with
-their conversions, the 28 rows of the hook table, the switch replacement
+their conversions, the 30 rows of the hook table, the switch replacement
 and the fade's animation block; the toggle's class, its setSelected: with
 the lock, the writes and the posts, and its icon from its own bundle.
 
@@ -34,6 +34,8 @@ HOOKS = [
     ("NCNotificationShortLookViewController", "viewForPreview", None),
     ("NCNotificationShortLookViewController", "hideBanner", "v@:"),
     ("NCNotificationShortLookViewController", "unHideBanner", "v@:"),
+    ("NCNotificationShortLookViewController (meta)", "hideBanner", "v@:"),
+    ("NCNotificationShortLookViewController (meta)", "unHideBanner", "v@:"),
     ("NCNotificationSound", "initWithNotificationSound:", None),
     ("SBNCSoundController", "playSoundForNotificationRequest:", None),
     ("SBAppSwitcherPageView", "setOverlay:animated:", None),
@@ -128,8 +130,17 @@ def check_library(path, out):
     rows = [(e[1], e[2], e[3] if e[0] == "add" else None) for e in since(m, mark, "hook", "add")]
     out.check(rows == HOOKS, f"{path}: hook table installed as {rows}")
     lookups = [e[1] for e in since(m, mark, "getClass")]
+    # The table's classes, then the short-look class, which observes the
+    # banner-app events itself.
     wanted = list(dict.fromkeys(c.replace(" (meta)", "") for c, _, _ in HOOKS))
+    wanted.append("NCNotificationShortLookViewController")
     out.check(lookups == wanted, f"{path}: classes looked up as {lookups}")
+    short_look = m.class_named("NCNotificationShortLookViewController").address
+    observed = [e[1:] for e in since(m, mark, "observe")]
+    out.check(observed == [(short_look, "hideBanner", EVENT + "hideBanner"),
+                           (short_look, "unHideBanner", EVENT + "unHideBanner")],
+              f"{path}: the second initialiser registers {observed}, expected the short-look "
+              "class for hideBanner and unHideBanner")
     slots = [e[3] for e in since(m, mark, "hook")]
     out.check(len(set(slots)) == 17 and all(lib.contains(s) for s in slots),
               f"{path}: hook slots {slots} are not 17 distinct cells of the library")
