@@ -48,4 +48,4 @@ for doc in "$docs"/*.md; do
     [ -f "$docs/$picture" ] || fail "$(basename "$doc") shows $picture, which is not installed"
   done
 done
-echo "ok: $(echo $listed)"
+echo "ok: $(tr "\n" " " <<<"$listed")"
