@@ -1,6 +1,7 @@
 // The library's only entry: two initialisers that the loader runs, in this
 // order, once, when the library is loaded into the home-screen process.
 #include "core/hook_table.h"
+#include "core/hooks.h"
 #include "prefs/events.h"
 #include "prefs/settings.h"
 
@@ -14,9 +15,11 @@ namespace {
                                   CFNotificationSuspensionBehaviorDeliverImmediately);
 }
 
-// Only once the settings are in place may any replacement run.
+// Only once the settings are in place may any replacement run. The banner
+// flag's own handlers are class methods that the table adds.
 [[gnu::constructor(102)]] void quellineInstallHooks() {
   quelline::installHookTable();
+  quelline::observeBannerEvents();
 }
 
 } // namespace

@@ -15,9 +15,10 @@ constexpr QuellineHookOp R = QuellineHookOp::Replace;
 
 // An added method's row: its type string comes from the routine's signature.
 template <auto Routine>
-constexpr QuellineHookRow added(const char* className, const char* selector) {
+constexpr QuellineHookRow added(const char* className, const char* selector,
+                                bool onMetaclass = false) {
   return {className,
-          false,
+          onMetaclass,
           selector,
           QuellineHookOp::Add,
           &routineOf<Routine>,
@@ -57,6 +58,8 @@ extern "C" QUELLINE_EXPORT const QuellineHookRow QuellineHookTable[] = {
      &routineOf<&replacedViewForPreview>, &hostViewForPreview, nullptr},
     added<&shortLookHideBanner>("NCNotificationShortLookViewController", "hideBanner"),
     added<&shortLookUnHideBanner>("NCNotificationShortLookViewController", "unHideBanner"),
+    added<&shortLookHideBanner>("NCNotificationShortLookViewController", "hideBanner", true),
+    added<&shortLookUnHideBanner>("NCNotificationShortLookViewController", "unHideBanner", true),
     {"NCNotificationSound", false, "initWithNotificationSound:", R,
      &routineOf<&replacedInitWithNotificationSound>, &hostInitWithNotificationSound, nullptr},
     {"SBNCSoundController", false, "playSoundForNotificationRequest:", R,

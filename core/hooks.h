@@ -28,6 +28,8 @@ id replacedShortLookInit(id self, SEL _cmd, id request, BOOL reveal);
 id replacedViewForPreview(id self, SEL _cmd);
 void shortLookHideBanner(id self, SEL _cmd);
 void shortLookUnHideBanner(id self, SEL _cmd);
+// The class's own registration for both events, made at load.
+void observeBannerEvents();
 
 // Sounds, wake-ups, re-alerts.
 extern IMP hostInitWithNotificationSound;

@@ -1,5 +1,8 @@
 // Banners: the preview views of short-look controllers stay hidden while
 // quiet mode hides the list (with hideBanners) or a banner app is in front.
+// The events hideBanner and unHideBanner set and clear bannersHidden
+// whether or not a banner is on screen: the short-look class itself
+// observes them from load, besides every live controller.
 #include "core/hooks.h"
 #include "platform/uikit.h"
 #include "prefs/events.h"
@@ -28,6 +31,17 @@ id replacedViewForPreview(id self, SEL _cmd) {
   return platform::callSlot<id>(hostViewForPreview, self, _cmd);
 }
 
+// Registered once, at load, after the hook table gave the class its class
+// methods hideBanner and unHideBanner; a host without the class has no
+// banners to hide.
+void observeBannerEvents() {
+  id shortLookClass = as_id(objc_getClass("NCNotificationShortLookViewController"));
+  if (shortLookClass == nil) return;
+  observeEvent(shortLookClass, "hideBanner", NSSTR(QUELLINE_EVENT_HIDE_BANNER));
+  observeEvent(shortLookClass, "unHideBanner", NSSTR(QUELLINE_EVENT_UNHIDE_BANNER));
+}
+
+// Instance and class methods alike: the one flag belongs to no controller.
 void shortLookHideBanner(id, SEL) {
   SharedFlags.bannersHidden = true;
 }

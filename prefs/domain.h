@@ -32,7 +32,8 @@
 // when absent); description: one line for people.
 #define QUELLINE_SETTINGS(X)                                                                       \
   X(hideAnimated, Bool, true, false, true, Cached,                                                 \
-    "fade the notification list out and in (off: hide and show it at once)")                       \
+    "fade the notification list out and in as the switch or a silent app turns quiet mode on "     \
+    "and off; from the toggle it hides at once and only fades back in (off: both at once)")        \
   X(enableMuteSwitch, Bool, true, false, true, Cached,                                             \
     "the ring/silent switch turns quiet mode on and off")                                          \
   X(enableHideIcons, Bool, false, false, true, Cached,                                             \

@@ -21,6 +21,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <ostream>
+#include <set>
 #include <unistd.h>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -173,11 +174,44 @@ public:
     settings_ = static_cast<QuellineSettings*>(process_.librarySymbol("Settings"));
     flags_ = static_cast<QuellineSharedFlags*>(process_.librarySymbol("SharedFlags"));
     reloads_ = ~size_t{0};
+    // A process starts with no app in front and nothing hidden.
+    front_.clear();
+    bannerRule_ = false;
+    bannersShown_ = bannersHidden_ = 0;
+    hideWhenNew_ = false;
   }
 
-  // Follows what a command did to the file's live icon key.
+  // Follows what a command did to the file's live icon key, to the banner
+  // list and to the app in front.
   void edited(const Command& command) {
     const bool iconKey = command.name == "hideIconsWithToggle";
+    const bool onBannerList = bannerApps_.contains(command.name);
+    switch (command.verb) {
+    case Verb::AppsAdd:
+    case Verb::AppsRemove:
+      if (command.list == AppList::Banner) {
+        if (command.verb == Verb::AppsAdd)
+          bannerApps_.insert(command.name);
+        else
+          bannerApps_.erase(command.name);
+      }
+      break;
+    // The banner rule looks at the list at the moment an app comes to the
+    // front (the overlay is set) and at the moment it is suspended.
+    case Verb::Open:
+      front_ = command.name;
+      if (onBannerList) bannerRule_ = true;
+      break;
+    case Verb::Overlay:
+      if (bannerApps_.contains(front_)) bannerRule_ = true;
+      break;
+    case Verb::Suspend:
+      front_.clear();
+      if (onBannerList) bannerRule_ = false;
+      break;
+    default:
+      break;
+    }
     switch (command.verb) {
     case Verb::PrefsSet:
     case Verb::PrefsWrite:
@@ -221,6 +255,33 @@ public:
         return Violation{line, "flags.notificationsHidden", same(shown, 0) ? "true" : "false",
                          "notificationsHidden disagrees with the list at alpha " + number(shown)};
     }
+    // Banners: the flag follows the banner rule whether or not a banner is
+    // on screen, and each new banner is hidden exactly when the rule or
+    // quiet mode (with hideBanners) said so as it came.
+    if (flags_->bannersHidden != bannerRule_)
+      return Violation{line, "flags.bannersHidden", bannerRule_ ? "true" : "false",
+                       bannerRule_ ? "bannersHidden is false while an app of the banner list is "
+                                     "in front"
+                                   : "bannersHidden is true with no app of the banner list in "
+                                     "front since one was suspended"};
+    const hostsim::home::HostRecord& r = hostsim::home::record();
+    const bool newShown = r.bannersShown > bannersShown_;
+    const bool newHidden = r.bannersHidden > bannersHidden_;
+    if ((newShown && hideWhenNew_) || (newHidden && !hideWhenNew_)) {
+      const int arrived = r.bannersShown + r.bannersHidden - bannersShown_ - bannersHidden_;
+      const int shown = bannersShown_ + (hideWhenNew_ ? 0 : arrived);
+      const int hidden = bannersHidden_ + (hideWhenNew_ ? arrived : 0);
+      return Violation{line, "banners",
+                       jsonText(nlohmann::json{{"shown", shown}, {"hidden", hidden}}),
+                       hideWhenNew_ ? "a new banner was shown while an app of the banner list "
+                                      "was in front or quiet mode hid banners"
+                                    : "a new banner was hidden with no app of the banner list in "
+                                      "front and quiet mode not hiding banners"};
+    }
+    bannersShown_ = r.bannersShown;
+    bannersHidden_ = r.bannersHidden;
+    hideWhenNew_ = bannerRule_ || (settings_->hideBanners && flags_->notificationsHidden);
+
     id icons = o.rootFolderView.get();
     if (icons != nullptr) {
       const bool settled = !hostsim::alphaAnimating(icons);
@@ -248,6 +309,12 @@ private:
   size_t reloads_ = 0;
   bool toggleHidesIcons_ = false;
   bool iconsStay_ = false;
+  std::set<std::string> bannerApps_; // the banner list (the lists outlive a restart)
+  std::string front_;                // the app in front ("" for none)
+  bool bannerRule_ = false;          // what the banner rule last said
+  int bannersShown_ = 0;             // the host's counts at the last check
+  int bannersHidden_ = 0;
+  bool hideWhenNew_ = false; // whether a banner coming now must be hidden
 };
 
 // --- The episode being run, for a crash report ---------------------------------

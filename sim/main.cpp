@@ -267,8 +267,8 @@ int main(int argc, char** argv) {
   run->fallthrough();
   CLI::App* live = app.add_subcommand("live", "read commands at a prompt on a real clock");
   live->fallthrough();
-  app.add_option("--html", settings.html,
-                 "write an HTML report of the run (the demo or run) to this file");
+  CLI::Option* htmlOption = app.add_option(
+      "--html", settings.html, "write an HTML report of the run (the demo or run) to this file");
   CLI::App* serve = app.add_subcommand(
       "serve", "the live phone in a browser: an HTTP server on the loopback address");
   serve->add_option("--port", settings.serve.port, "TCP port; 0 picks a free one")
@@ -291,6 +291,11 @@ int main(int argc, char** argv) {
     return code == 0 ? kExitOk : kExitScenarioError;
   }
 
+  if (htmlOption->count() > 0 && settings.html.empty()) {
+    std::cerr << "--html: an empty file name; expected the file to write the report to"
+              << std::endl;
+    return kExitScenarioError;
+  }
   settings.rootGiven = rootOption->count() > 0;
   const Mode mode = run->parsed()     ? Mode::Run
                     : live->parsed()  ? Mode::Live

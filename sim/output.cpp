@@ -1,5 +1,7 @@
 #include "output.h"
 
+#include "files/shown_text.h"
+
 #include <cstdio>
 #include <sstream>
 #include <string_view>
@@ -25,14 +27,7 @@ double timeOf(const ordered_json& event) {
 // A field value in the text trace: a string as it is when it reads
 // unambiguously, JSON otherwise.
 std::string fieldText(const ordered_json& value) {
-  if (value.is_string()) {
-    const std::string& s = value.get_ref<const std::string&>();
-    bool plain = !s.empty();
-    for (char c : s)
-      if (c == ' ' || c == '"' || c == '=' || c == '\\' || static_cast<unsigned char>(c) < 0x20)
-        plain = false;
-    if (plain) return s;
-  }
+  if (value.is_string()) return prefsfile::asWord(value.get_ref<const std::string&>());
   return jsonText(value);
 }
 

@@ -238,6 +238,12 @@ void Runner::perform(const Command& command, const fs::path& base) {
     break;
   case Verb::PrefsDelete: {
     std::error_code ec;
+    // The file only: a folder standing in its place is left as it is.
+    if (fs::is_directory(fs::symlink_status(hostPath(kPreferencesPath), ec)))
+      throw SimulatorFailure(
+          where, "prefs delete: " + prefsfile::inQuotes(hostPath(kPreferencesPath).string()) +
+                     " is a folder, not the preference file; it was left as it "
+                     "is");
     fs::remove(hostPath(kPreferencesPath), ec);
     if (ec)
       throw SimulatorFailure(where, "prefs delete: cannot delete " +

@@ -1,5 +1,6 @@
 #include "scenario.h"
 
+#include "files/shown_text.h"
 #include "home/host_classes.h"
 
 #include <algorithm>
@@ -122,6 +123,45 @@ bool isBlank(char c) {
 // Thrown out of the JSON parser at a nesting deeper than kMaxExpectDepth.
 struct TooDeep {};
 
+// JSON text as a scenario line holds it, parsed, or why not.
+struct ParsedJson {
+  enum class Problem { None, Syntax, OutOfRange, TooDeep };
+  std::optional<json> value;
+  Problem kind = Problem::None;
+  std::string problem; // in words, when there is no value
+};
+
+// The one place a scenario's JSON is parsed (strings, numbers, values,
+// expectations). Every exception of the JSON library comes back as a
+// problem: a syntax error, a number that no double holds (1e400), and
+// whatever else it may throw; so does a nesting deeper than
+// kMaxExpectDepth (the printer of a failed expectation recurses).
+ParsedJson parseJson(std::string_view text) {
+  auto shallow = [](int depth, json::parse_event_t event, json&) {
+    if ((event == json::parse_event_t::object_start || event == json::parse_event_t::array_start) &&
+        depth >= kMaxExpectDepth)
+      throw TooDeep();
+    return true;
+  };
+  try {
+    return {json::parse(text, shallow), ParsedJson::Problem::None, {}};
+  } catch (const TooDeep&) {
+    return {std::nullopt, ParsedJson::Problem::TooDeep,
+            "a JSON value nested more than " + std::to_string(kMaxExpectDepth) +
+                " arrays and objects deep"};
+  } catch (const json::out_of_range&) {
+    return {std::nullopt, ParsedJson::Problem::OutOfRange,
+            "a number out of range (numbers reach about 1.8e308 in size)"};
+  } catch (const json::exception& e) {
+    std::string why = e.what();
+    // "[json.exception.parse_error.101] parse error at …": keep the part
+    // after the identifier.
+    if (size_t bracket = why.find("] "); bracket != std::string::npos)
+      why = why.substr(bracket + 2);
+    return {std::nullopt, ParsedJson::Problem::Syntax, why};
+  }
+}
+
 struct Token {
   std::string text; // quoted tokens decoded
   bool quoted = false;
@@ -132,9 +172,9 @@ struct Token {
   throw ScenarioError(where, message);
 }
 
-// Text quoted as a JSON string (bytes that are no UTF-8 replaced).
+// Text quoted as a JSON string, safe on a terminal.
 std::string show(std::string_view text) {
-  return json(std::string(text)).dump(-1, ' ', false, json::error_handler_t::replace);
+  return prefsfile::inQuotes(text);
 }
 
 // Splits a line into tokens: runs of non-blank characters, in which double
@@ -174,13 +214,13 @@ std::vector<Token> tokenize(std::string_view line, const Location& where,
     const std::string_view raw = line.substr(token.begin, i - token.begin);
     token.text = std::string(raw);
     if (raw.size() >= 2 && raw.front() == '"' && raw.back() == '"') {
-      json decoded = json::parse(raw, nullptr, false);
-      if (!decoded.is_string())
+      const std::optional<json> decoded = parseJson(raw).value;
+      if (!decoded || !decoded->is_string())
         fail(where, "bad string " + std::string(raw) + " at column " +
                         std::to_string(token.begin + 1) +
                         "; expected a JSON string (UTF-8, escapes such as \\\" \\\\ \\n "
                         "\\u00e9)");
-      token.text = decoded.get<std::string>();
+      token.text = decoded->get<std::string>();
       token.quoted = true;
     }
     tokens.push_back(std::move(token));
@@ -296,9 +336,12 @@ private:
   // A JSON number in token `index`.
   json number(size_t index, const std::string& what) const {
     const Token& token = need(index, what);
-    json value = token.quoted ? json() : json::parse(token.text, nullptr, false);
-    if (!value.is_number()) bad(show(token.text) + " is not " + what);
-    return value;
+    const ParsedJson parsed =
+        token.quoted ? ParsedJson{json(), ParsedJson::Problem::None, {}} : parseJson(token.text);
+    if (parsed.kind == ParsedJson::Problem::OutOfRange)
+      bad(show(token.text) + " is " + parsed.problem);
+    if (!parsed.value || !parsed.value->is_number()) bad(show(token.text) + " is not " + what);
+    return *parsed.value;
   }
 
   Command done(Verb verb, size_t arity) {
@@ -389,7 +432,10 @@ private:
       if (token.text.find('\0') != std::string::npos) bad("a string holding a NUL character");
       return token.text;
     }
-    json v = json::parse(token.text, nullptr, false);
+    const ParsedJson parsed = parseJson(token.text);
+    if (parsed.kind == ParsedJson::Problem::OutOfRange)
+      bad(show(token.text) + " is " + parsed.problem);
+    const json v = parsed.value.value_or(json());
     if (v.is_boolean()) return v.get<bool>();
     if (v.is_number_integer() && !v.is_number_unsigned()) return v.get<int64_t>();
     if (v.is_number_unsigned()) {
@@ -487,29 +533,12 @@ private:
       command_.verb = Verb::Expect;
       return std::move(command_);
     }
-    // The value is printed when the expectation fails, and the printer
-    // recurses: refuse a nesting that no state reaches.
-    auto shallow = [](int depth, json::parse_event_t event, json&) {
-      if ((event == json::parse_event_t::object_start ||
-           event == json::parse_event_t::array_start) &&
-          depth >= kMaxExpectDepth)
-        throw TooDeep();
-      return true;
-    };
-    try {
-      command_.expected = json::parse(text, shallow);
-    } catch (const TooDeep&) {
-      bad("a JSON value nested more than " + std::to_string(kMaxExpectDepth) +
-          " arrays and objects deep");
-    } catch (const json::parse_error& e) {
-      std::string why = e.what();
-      // "[json.exception.parse_error.101] parse error at …": keep the part
-      // after the identifier.
-      if (size_t bracket = why.find("] "); bracket != std::string::npos)
-        why = why.substr(bracket + 2);
-      bad("bad JSON value " + show(text) + " (" + why +
+    ParsedJson parsed = parseJson(text);
+    if (parsed.kind == ParsedJson::Problem::TooDeep) bad(parsed.problem);
+    if (!parsed.value)
+      bad("bad JSON value " + show(text) + " (" + parsed.problem +
           "); a value is JSON such as true, 0.5, null, \"iPhone\" or [2,3]");
-    }
+    command_.expected = std::move(parsed.value);
     command_.verb = Verb::Expect;
     return std::move(command_);
   }

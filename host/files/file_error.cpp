@@ -7,8 +7,4 @@ FileError::FileError(FileProblem problem, const std::filesystem::path& path,
     : std::runtime_error(inQuotes(path.string()) + ": " + detail), problem_(problem), path_(path),
       detail_(detail) {}
 
-std::string inQuotes(std::string_view text) {
-  return "\"" + std::string(text) + "\"";
-}
-
 } // namespace prefsfile

@@ -3,6 +3,8 @@
 // editor, the simulator) chooses its exit status from the kind.
 #pragma once
 
+#include "files/shown_text.h"
+
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -37,8 +39,5 @@ private:
   std::filesystem::path path_;
   std::string detail_;
 };
-
-// `text` in double quotes, as messages show paths and names.
-std::string inQuotes(std::string_view text);
 
 } // namespace prefsfile

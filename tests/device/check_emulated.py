@@ -157,8 +157,17 @@ def check_library(path, out, args):
     out.check(rows == wanted_rows, f"{path}: hook table installed as {rows}, "
                                    f"expected {wanted_rows}")
     lookups = [e[1] for e in since(m, mark, "getClass")]
+    # The table's classes, then the short-look class, which observes the
+    # banner-app events itself.
     wanted = list(dict.fromkeys(c.replace(" (meta)", "") for c, _, _, _ in table))
+    wanted.append("NCNotificationShortLookViewController")
     out.check(lookups == wanted, f"{path}: classes looked up as {lookups}")
+    short_look = m.class_named("NCNotificationShortLookViewController").address
+    observed = [e[1:] for e in since(m, mark, "observe")]
+    out.check(observed == [(short_look, "hideBanner", EVENT + "hideBanner"),
+                           (short_look, "unHideBanner", EVENT + "unHideBanner")],
+              f"{path}: the second initialiser registers {observed}, expected the short-look "
+              "class for hideBanner and unHideBanner")
     slots = [e[3] for e in since(m, mark, "hook")]
     replaced = [slot for _, _, _, slot in table if slot is not None]
     out.check(slots == replaced and len(set(slots)) == len(slots) and

@@ -42,14 +42,14 @@ TEST_F(LibraryStateTest, BootLoadsTheLibraryAndRestartStartsItAfresh) {
   EXPECT_TRUE(state()["settings"].is_null()) << "nothing loaded before boot";
   process_->boot({});
   json d = state();
-  EXPECT_EQ(d["hooks"].size(), 28u);
+  EXPECT_EQ(d["hooks"].size(), 30u);
   EXPECT_EQ(d["posts"]["prefsReloaded"], 1);
   EXPECT_TRUE(d["file"].is_null());
   process_->wait(2);
   process_->restart();
   d = state();
   EXPECT_EQ(d["posts"]["prefsReloaded"], 1) << "a new process counts afresh";
-  EXPECT_EQ(d["hooks"].size(), 28u);
+  EXPECT_EQ(d["hooks"].size(), 30u);
 }
 
 TEST_F(LibraryStateTest, VanillaBootHasNoLibrary) {

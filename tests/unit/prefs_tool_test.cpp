@@ -215,6 +215,13 @@ TEST_F(PrefsToolTest, EveryCommandHasHelp) {
     EXPECT_TRUE(contains(run.out, "Usage")) << run;
   }
   EXPECT_TRUE(contains(runProgram(kEditor, {"--help"}).out, "Exit status"));
+  // The ranges the editor accepts, from the domain's description.
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"--help"}, {"set", "--help"}}) {
+    const Outcome run = runProgram(kEditor, args);
+    EXPECT_TRUE(contains(run.out, "timerTime 1 to 3600, numberOfTaps 1 to 10")) << run;
+    EXPECT_FALSE(contains(run.out, "32-bit")) << run;
+  }
 }
 
 // --- Changes ------------------------------------------------------------------------------
@@ -657,6 +664,73 @@ private:
   bool finished_ = false;
   std::string buffer_;
 };
+
+// Names from a file or the command line that carry terminal control
+// sequences (set the title, clear the screen) are printed escaped: in lists
+// of apps and keys, and in the editor's own messages that echo arguments.
+TEST_F(PrefsToolTest, NothingFromAFileOrAnArgumentReachesTheTerminalAsAControl) {
+  const std::string hostile = "\x1b]0;OWNED\x07\x1b[2J\xc2\x9b"
+                              "31m\x7f";
+  // No control character but the newline, no DEL, no C1 control (UTF-8).
+  auto safe = [](const std::string& text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+      const auto c = static_cast<unsigned char>(text[i]);
+      if ((c < 0x20 && c != '\n') || c == 0x7f) return false;
+      if (c == 0xc2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+          static_cast<unsigned char>(text[i + 1]) <= 0x9f)
+        return false;
+    }
+    return true;
+  };
+  auto binary = [](plist_t dict) {
+    char* bytes = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(dict, &bytes, &length);
+    std::string out(bytes, length);
+    plist_to_bin_free(bytes);
+    plist_free(dict);
+    return out;
+  };
+  plist_t list = plist_new_dict();
+  plist_t apps = plist_new_array();
+  plist_array_append_item(apps, plist_new_string(("com.example." + hostile).c_str()));
+  plist_dict_set_item(list, "bannerApps", apps);
+  put(kBanner, binary(list));
+  plist_t prefs = plist_new_dict();
+  plist_dict_set_item(prefs, hostile.c_str(), plist_new_string(hostile.c_str()));
+  plist_dict_set_item(prefs, "haptic", plist_new_bool(0));
+  put(kPrefs, binary(prefs));
+
+  const std::vector<std::vector<std::string>> commands{
+      {"apps", "list", "banner"},
+      {"apps", "list", "banner", "--json"},
+      {"list"},
+      {"list", "--json"},
+      {"reset", "--all"},
+      {"get", hostile},
+      {"set", hostile, "1"},
+      {"set", "haptic", hostile},
+      {"reset", hostile},
+      {"apps", "add", "banner", hostile},
+      {"apps", "remove", "banner", hostile},
+      {"apps", "list", hostile},
+      {hostile},
+      {"list", hostile},
+  };
+  for (const std::vector<std::string>& args : commands) {
+    const Outcome run = editor(args);
+    EXPECT_TRUE(safe(run.out)) << args[0] << ": " << run;
+    EXPECT_TRUE(safe(run.err)) << args[0] << ": " << run;
+  }
+  // What was escaped is still there to be read, once.
+  const Outcome shown = editor({"apps", "list", "banner"});
+  EXPECT_EQ(shown.out, "\"com.example.\\u001b]0;OWNED\\u0007\\u001b[2J\\u009b31m\\u007f\"\n");
+  // A root named by the user is echoed escaped too.
+  const Outcome root = runProgram(kEditor, {"--root", (root_ / hostile).string(), "list"});
+  EXPECT_EQ(root.status, 0) << root;
+  EXPECT_TRUE(safe(root.out)) << root;
+  EXPECT_TRUE(contains(root.out, "\\u001b]0;OWNED")) << root;
+}
 
 TEST_F(PrefsToolTest, AChangeReachesARunningHomeScreenProcess) {
   using Clock = std::chrono::steady_clock;

@@ -107,4 +107,15 @@ TEST_F(SimRootTest, NotifyFolderThatCannotBeMadeIsAFailureNamingIt) {
       << text(run.err);
 }
 
+// prefs delete removes the preference file, never a folder standing in its
+// place, even an empty one: that is a failure naming it.
+TEST_F(SimRootTest, PrefsDeleteLeavesAFolderInTheFilesPlace) {
+  const fs::path folder = root_ / "var/mobile/Library/Preferences/com.veltrasse.quelline.plist";
+  fs::create_directories(folder);
+  const SimRun run = start(root_, scenario("prefs delete\n"), folder_.path() / "err");
+  EXPECT_EQ(finish(run), 3);
+  EXPECT_TRUE(fs::is_directory(folder));
+  EXPECT_NE(text(run.err).find("is a folder"), std::string::npos) << text(run.err);
+}
+
 } // namespace

@@ -192,4 +192,19 @@ TEST(SimulatorProcessTest, InputsThatAreNoScenarioFilesAreRefusedWithTheReason) 
   EXPECT_EQ(run.out, "");
 }
 
+// --html '' names no file: refused before anything runs, for run and the demo.
+TEST(SimulatorProcessTest, AnEmptyReportNameIsRefused) {
+  TempFolder folder("quelline-sim-html");
+  const fs::path scenario = folder.path() / "switch.scn";
+  std::ofstream(scenario) << "boot\nswitch silent\n";
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"--root", folder.path().string(), "--html", "", "run", scenario.string()},
+           {"--root", folder.path().string(), "--html", ""}}) {
+    const Outcome run = runProgram(kSimulator, args);
+    EXPECT_EQ(run.status, 2) << run;
+    EXPECT_TRUE(contains(run.err, "--html: an empty file name")) << run;
+    EXPECT_EQ(run.out, "") << "nothing ran";
+  }
+}
+
 } // namespace

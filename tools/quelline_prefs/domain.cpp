@@ -64,6 +64,15 @@ std::optional<bool> parseBoolean(std::string_view text) {
   return std::nullopt;
 }
 
+std::string integerRanges() {
+  std::string out;
+  for (const KeyInfo& key : keys())
+    if (key.type == KeyType::Integer)
+      out += (out.empty() ? "" : ", ") + std::string(key.name) + " " + std::to_string(key.minimum) +
+             " to " + std::to_string(key.maximum);
+  return out;
+}
+
 std::optional<int32_t> parseInteger(std::string_view text) {
   // from_chars takes a '-' but no '+'.
   const bool plus = text.starts_with('+');

@@ -46,6 +46,10 @@ std::string knownKeyNames();
 
 std::string_view typeName(KeyType type);
 
+// "timerTime 1 to 3600, numberOfTaps 1 to 10": the range each integer key
+// takes, for help texts.
+std::string integerRanges();
+
 // A boolean as typed: true/false, yes/no, 1/0 (any case).
 std::optional<bool> parseBoolean(std::string_view text);
 // An integer as typed, in the signed 32-bit range: decimal digits with an

@@ -16,6 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using json = nlohmann::ordered_json;
+using prefsfile::asWord;
 using prefsfile::FileError;
 using prefsfile::FileState;
 using prefsfile::inQuotes;
@@ -75,9 +76,15 @@ std::string valueText(const Value& value) {
       std::snprintf(text, sizeof text, "%.17g", v);
       return text;
     }
-    std::string operator()(const std::string& v) const { return json(v).dump(); }
+    std::string operator()(const std::string& v) const { return inQuotes(v); }
   };
   return std::visit(Text{}, value);
+}
+
+// A JSON record as one line: what came from a file or an argument is
+// escaped (bytes that are no UTF-8 replaced, DEL and C1 controls too).
+std::string jsonLine(const json& record) {
+  return prefsfile::withoutControls(record.dump(-1, ' ', false, json::error_handler_t::replace));
 }
 
 // The value stored under the key as text: "-" when absent; its kind in
@@ -137,7 +144,8 @@ std::string appListName(AppList list) {
 // apps add/remove --json: the list after the change.
 std::string appChangeJson(const AppListInfo& info, const std::string& bundle, bool changed,
                           const std::vector<std::string>& apps) {
-  return json{{"list", info.name}, {"bundle", bundle}, {"changed", changed}, {"apps", apps}}.dump();
+  return jsonLine(
+      json{{"list", info.name}, {"bundle", bundle}, {"changed", changed}, {"apps", apps}});
 }
 
 } // namespace
@@ -150,7 +158,8 @@ fs::path Editor::hostPath(std::string_view devicePath) const {
 }
 
 std::string Editor::where(std::string_view devicePath) const {
-  return std::string(devicePath) + " (on this machine: " + hostPath(devicePath).string() + ")";
+  return std::string(devicePath) + " (on this machine: " + asWord(hostPath(devicePath).string()) +
+         ")";
 }
 
 PreferenceFile Editor::loadForReading(std::string_view devicePath) const {
@@ -209,16 +218,16 @@ int Editor::run(const std::function<void()>& command) {
     return kExitOk;
   } catch (const CommandError& e) {
     out_.flush();
-    err_ << "quelline-prefs: " << e.what() << std::endl;
+    err_ << "quelline-prefs: " << prefsfile::withoutControls(e.what()) << std::endl;
     return e.status();
   } catch (const FileError& e) {
     // A lock not had, a save that failed: the file is as it was.
     out_.flush();
-    err_ << "quelline-prefs: " << e.what() << std::endl;
+    err_ << "quelline-prefs: " << prefsfile::withoutControls(e.what()) << std::endl;
     return kExitFileError;
   } catch (const std::exception& e) {
     out_.flush();
-    err_ << "quelline-prefs: failed: " << e.what() << std::endl;
+    err_ << "quelline-prefs: failed: " << prefsfile::withoutControls(e.what()) << std::endl;
     return kExitFileError;
   }
 }
@@ -237,7 +246,7 @@ int Editor::list() {
         entries.push_back(entryJson(file, key));
       record["keys"] = std::move(entries);
       record["otherKeys"] = otherKeys(file);
-      out_ << record.dump() << '\n';
+      out_ << jsonLine(record) << '\n';
       return;
     }
     out_ << where(kPreferencesPath)
@@ -265,7 +274,7 @@ int Editor::list() {
     if (!others.empty()) {
       out_ << "Other keys in the file, kept as they are:";
       for (const std::string& name : others)
-        out_ << ' ' << name;
+        out_ << ' ' << asWord(name);
       out_ << '\n';
     }
   });
@@ -276,7 +285,7 @@ int Editor::get(const std::string& name) {
     const KeyInfo& key = requireKey(name);
     const PreferenceFile file = loadForReading(kPreferencesPath);
     if (options_.json) {
-      out_ << entryJson(file, key).dump() << '\n';
+      out_ << jsonLine(entryJson(file, key)) << '\n';
       return;
     }
     if (options_.plain) {
@@ -306,7 +315,8 @@ int Editor::set(const std::string& name, const std::string& text) {
       return !already;
     });
     if (options_.json) {
-      out_ << json{{"key", name}, {"value", toJson(*value)}, {"changed", !already}}.dump() << '\n';
+      out_ << jsonLine(json{{"key", name}, {"value", toJson(*value)}, {"changed", !already}})
+           << '\n';
       return;
     }
     out_ << name << " = " << valueText(*value) << (already ? " (already)" : "") << '\n';
@@ -319,7 +329,8 @@ int Editor::reset(const std::string& name) {
     bool removed = false;
     change(kPreferencesPath, [&](PreferenceFile& file) { return removed = file.remove(key.name); });
     if (options_.json) {
-      out_ << json{{"key", name}, {"value", toJson(defaultValue(key))}, {"changed", removed}}.dump()
+      out_ << jsonLine(
+                  json{{"key", name}, {"value", toJson(defaultValue(key))}, {"changed", removed}})
            << '\n';
       return;
     }
@@ -343,14 +354,14 @@ int Editor::resetAll() {
       return removed > 0;
     });
     if (options_.json) {
-      out_ << json{{"reset", names}, {"kept", kept}, {"changed", removed > 0}}.dump() << '\n';
+      out_ << jsonLine(json{{"reset", names}, {"kept", kept}, {"changed", removed > 0}}) << '\n';
       return;
     }
     out_ << removed << (removed == 1 ? " key" : " keys") << " reset to the default";
     if (!kept.empty()) {
       out_ << "; kept the keys this editor does not know:";
       for (const std::string& other : kept)
-        out_ << ' ' << other;
+        out_ << ' ' << asWord(other);
     }
     out_ << '\n';
   });
@@ -374,11 +385,11 @@ int Editor::listApps(AppList list) {
       record["path"] = info.path;
       record["hostPath"] = hostPath(info.path).string();
       record["apps"] = apps;
-      out_ << record.dump() << '\n';
+      out_ << jsonLine(record) << '\n';
       return;
     }
     for (const std::string& app : apps)
-      out_ << app << '\n';
+      out_ << asWord(app) << '\n';
     // Said apart from the list, so that $(…) gets nothing.
     if (apps.empty())
       err_ << "quelline-prefs: the " << appListName(list) << " list is empty" << std::endl;
@@ -415,7 +426,7 @@ int Editor::addApp(AppList list, const std::string& bundle) {
       out_ << appChangeJson(info, bundle, added, apps) << '\n';
       return;
     }
-    out_ << bundle << (added ? " added to the " : " is in the ") << appListName(list)
+    out_ << asWord(bundle) << (added ? " added to the " : " is in the ") << appListName(list)
          << (added ? "" : " already") << '\n';
   });
 }
@@ -440,8 +451,8 @@ int Editor::removeApp(AppList list, const std::string& bundle) {
       out_ << appChangeJson(info, bundle, removed, apps) << '\n';
       return;
     }
-    out_ << bundle << (removed ? " removed from the " : " is not in the ") << appListName(list)
-         << '\n';
+    out_ << asWord(bundle) << (removed ? " removed from the " : " is not in the ")
+         << appListName(list) << '\n';
   });
 }
 

@@ -20,6 +20,7 @@
 #include "device_root.h"
 #include "domain.h"
 #include "editor.h"
+#include "files/shown_text.h"
 #include "program_files.h"
 
 #include <CLI/CLI.hpp>
@@ -52,7 +53,7 @@ CLI::Validator appListValidator() {
   return CLI::Validator(
       [](const std::string& name) -> std::string {
         if (findAppList(name)) return {};
-        return "unknown app list \"" + name + "\"; expected silent or banner";
+        return "unknown app list " + prefsfile::inQuotes(name) + "; expected silent or banner";
       },
       "silent|banner");
 }
@@ -66,7 +67,7 @@ fs::path deviceRoot(const std::optional<std::string>& option) {
                  "no default, so that a forgotten option never edits this machine's own files)"
               << std::endl;
   } catch (const quelline::deviceroot::RootError& e) {
-    std::cerr << "quelline-prefs: " << e.what() << std::endl;
+    std::cerr << "quelline-prefs: " << prefsfile::withoutControls(e.what()) << std::endl;
   }
   return {};
 }
@@ -115,8 +116,9 @@ int main(int argc, char** argv) {
                 "set), for $(...)");
 
   CLI::App* set = app.add_subcommand(
-      "set", "store VALUE under KEY: true/false/yes/no/1/0 for a boolean key, a 32-bit integer "
-             "for an integer key");
+      "set", "store VALUE under KEY: true/false/yes/no/1/0 for a boolean key; for an integer key, "
+             "a whole number in its range (" +
+                 integerRanges() + ")");
   set->add_option("KEY", arguments.key, "a key of the domain")->required();
   set->add_option("VALUE", arguments.value, "the value")->required();
   addForce(set, arguments);
@@ -158,6 +160,11 @@ int main(int argc, char** argv) {
   for (CLI::App* command : {list, get, set, reset, apps, appsList, appsAdd, appsRemove})
     command->fallthrough();
 
+  // The parser's messages may echo an argument: shown without its control
+  // characters.
+  app.failure_message([](const CLI::App* failed, const CLI::Error& e) {
+    return prefsfile::withoutControls(CLI::FailureMessage::simple(failed, e));
+  });
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
