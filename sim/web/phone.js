@@ -117,7 +117,6 @@ const Phone = (() => {
         seen[key] = value;
         list.push({ t, value });
       };
-      const carried = new Set();
       this.realertAt = new Map(); // state index -> the new notification's re-alert count
       let realerts = cur.state.realerts ? cur.state.realerts.count : 0;
       for (let i = 0; i < this.states.length; ++i) {
@@ -133,22 +132,26 @@ const Phone = (() => {
         const count = s.realerts ? s.realerts.count : 0;
         if (count > realerts) this.realertAt.set(i, s.realerts.last);
         realerts = count;
-        if (r.line !== null && r.line !== undefined) carried.add(`${r.line}@${r.t}`);
       }
       this.cache = { index: -2, value: null };
 
       // Notifications that arrived, and what empties the list.
       this.notes = [];
       this.clears = this.boots.map((b) => b.t);
-      for (const c of this.commands) {
+      for (let ci = 0; ci < this.commands.length; ++ci) {
+        const c = this.commands[ci];
         const verb = words(c.text)[0];
         if (verb !== 'notify' && verb !== 'clear') continue;
-        // The command's own state record (none when it was refused).
-        let k = lastAtOrBefore(this.states, c.t, byT);
+        // The command's own state record, from its start until the next
+        // command starts (none when it was refused).
+        const until = ci + 1 < this.commands.length ? this.commands[ci + 1].t : Infinity;
         let found = -1;
-        for (; k >= 0 && this.states[k].t >= c.t - 1e-9; --k)
-          if (this.states[k].line === c.line) found = k;
-        if (found < 0 && !carried.has(`${c.line}@${c.t}`)) continue;
+        for (let k = lastAtOrBefore(this.states, c.t - 2e-9, byT) + 1; k < this.states.length && this.states[k].t <= until + 1e-9; ++k)
+          if (this.states[k].line === c.line) {
+            found = k;
+            break;
+          }
+        if (found < 0) continue;
         if (verb === 'clear') this.clears.push(c.t);
         else this.notes.push({ t: c.t, app: c.app !== undefined ? c.app : words(c.text)[1], realerts: this.realertAt.has(found) ? this.realertAt.get(found) : null });
       }
