@@ -145,8 +145,7 @@ void RunRecorder::commandStarted(const Command& command, double t) {
                   {"file", command.where.file},
                   {"text", command.text}};
     // The app as the command's line was read (quotes gone, spaces kept).
-    if (command.verb == Verb::Notify || command.verb == Verb::Open ||
-        command.verb == Verb::Suspend)
+    if (command.verb == Verb::Notify || command.verb == Verb::Open || command.verb == Verb::Suspend)
       record["app"] = command.name;
   }
   add("command", commands_, std::move(record));
@@ -167,6 +166,8 @@ void RunRecorder::foldDroppedStates(size_t count) {
     const json& dropped = states_[i];
     stateBase_["state"].merge_patch(dropped["changed"]);
     if (auto it = dropped.find("front"); it != dropped.end()) stateBase_["front"] = *it;
+    if (auto it = dropped.find("process"); it != dropped.end())
+      stateBase_["process"] = {{"t", dropped["t"]}, {"kind", *it}};
     stateBase_["t"] = dropped["t"];
   }
 }
@@ -182,8 +183,7 @@ void RunRecorder::commandFinished(const Command& command, double t, const json& 
       frontApp_.clear();
     record = stateRecord(offset_ + t, command.where.line, state);
     // A process started: the views opaque again, whatever the state holds.
-    if (command.verb == Verb::Boot || command.verb == Verb::Restart)
-      record["process"] = verb;
+    if (command.verb == Verb::Boot || command.verb == Verb::Restart) record["process"] = verb;
   }
   add("state", states_, std::move(record));
 }

@@ -48,8 +48,9 @@ public:
   // the perceived state since the record before, as a JSON merge patch
   // (RFC 7396); `front` when the app in front changed; `process` ("boot"
   // or "restart") when the command started a process. `stateBase`,
-  // {t,state,front}, is where the first kept state record starts from:
-  // the records dropped by the limit, merged (empty without a limit).
+  // {t,state,front[,process:{t,kind}]}, is where the first kept state
+  // record starts from: the records dropped by the limit, merged (empty
+  // without a limit).
   nlohmann::json snapshot() const;
 
   // Called with each new record, {"seq":N,"kind":"event"|"command"|…,

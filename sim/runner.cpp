@@ -144,7 +144,8 @@ void Runner::run(const Command& command, const fs::path& base) {
   const size_t failedBefore = failedWrites();
   perform(command, base);
   if (observer_ != nullptr)
-    observer_->commandFinished(command, now(), state(hostsim::home::HomeProcess::Detail::Perceived));
+    observer_->commandFinished(command, now(),
+                               state(hostsim::home::HomeProcess::Detail::Perceived));
   // A write that the process failed (the toggle's, say) is a failure of the
   // run unless the scenario expects it; the process itself tries again.
   const bool started = command.verb == Verb::Boot || command.verb == Verb::Restart;
