@@ -134,36 +134,11 @@ class ServeTest(unittest.TestCase):
         self.assertEqual(self.last_command(), "tap 2")
         self.assertEqual(b.script_errors(), [])
 
-    def test_1b_typed_commands_control_center_and_a_phone_screen(self):
+    def test_1b_a_failed_expectation_typed_in_is_shown_failed(self):
         b = self.browser
         b.open(self.url)
-        try:
-            # A phone's screen: nothing cut off at the side; the timeline
-            # scrolls in its own box.
-            b.viewport(390, 844)
-            b.wait_for("return document.documentElement.clientWidth === 390", "the narrow layout")
-            outside, fits, scrolls = b.cut_off()
-            self.assertEqual(outside, [], "cut off at 390 px")
-            self.assertTrue(fits and scrolls, (fits, scrolls))
-            # Enter in the notification's field sends it; the name as typed.
-            b.driver.find_element("id", "switch-silent").click()
-            app = b.driver.find_element("id", "notify-app")
-            app.clear()
-            app.send_keys("My Chat App\n")
-            b.wait_for("return Array.from(document.querySelectorAll('#phone-list .card-text'), (c) => c.textContent).includes('My Chat App')",
-                       "the notification on the phone")
-            b.wait_for("const l = document.getElementById('phone-list');"
-                       "return l && getComputedStyle(l).opacity === '0'", "the list hidden on the phone")
-            b.viewport(390, 1500)  # the picture: the phone, the controls, the timeline
-            b.run("window.scrollTo(0, 0)")
-            width, _, differ = b.screenshot(os.path.join(OUT, "screenshots", "live-phone.png"))
-            self.assertEqual(width, 390)
-            self.assertGreater(differ, 0.05, "the screenshot is not blank")
-        finally:
-            b.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
-        b.driver.find_element("id", "switch-ring").click()
-        # A failed expectation typed in "Any command" (Enter sends it) is
-        # shown as failed, with the simulator's reason.
+        # Typed in "Any command" and sent with Enter: shown as failed, with
+        # the simulator's reason.
         field = b.driver.find_element("id", "command")
         field.clear()
         field.send_keys("expect list.alpha 5\n")
@@ -173,9 +148,44 @@ class ServeTest(unittest.TestCase):
         self.assertIn("failed", message[0])
         self.assertIn("list.alpha", message[0].split("failed", 1)[1])
         self.assertEqual(message[1], "error")
-        # Opening Control Center shows it on the phone.
+
+    def test_1c_enter_sends_a_field_and_control_center_opens_on_the_phone(self):
+        b = self.browser
+        b.open(self.url)
+        app = b.driver.find_element("id", "notify-app")
+        app.clear()
+        app.send_keys("My Chat App\n")
+        b.wait_for("return Array.from(document.querySelectorAll('#phone-list .card-text'), (c) => c.textContent).includes('My Chat App')",
+                   "the notification on the phone, its name as typed")
         b.driver.find_element("id", "cc-open").click()
         b.wait_for("return document.getElementById('phone-cc') !== null", "Control Center on the phone")
+        self.assertEqual(b.script_errors(), [])
+
+    def test_1d_a_phone_screen(self):
+        b = self.browser
+        b.open(self.url)
+        try:
+            # Nothing cut off at the side; the timeline scrolls in its own box.
+            b.viewport(390, 844)
+            b.wait_for("return document.documentElement.clientWidth === 390", "the narrow layout")
+            outside, fits, scrolls = b.cut_off()
+            self.assertEqual(outside, [], "cut off at 390 px")
+            self.assertTrue(fits and scrolls, (fits, scrolls))
+            # The picture: the switch on silent and a notification; the
+            # phone, the controls and the timeline.
+            b.driver.find_element("id", "switch-silent").click()
+            b.driver.find_element("id", "notify").click()
+            b.wait_for("const l = document.getElementById('phone-list');"
+                       "return l && getComputedStyle(l).opacity === '0' && document.querySelector('#phone-feedback')",
+                       "the list hidden and a haptic tap on the phone")
+            b.viewport(390, 1500)
+            b.run("window.scrollTo(0, 0)")
+            width, _, differ = b.screenshot(os.path.join(OUT, "screenshots", "live-phone.png"))
+            self.assertEqual(width, 390)
+            self.assertGreater(differ, 0.05, "the screenshot is not blank")
+        finally:
+            b.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+        b.driver.find_element("id", "switch-ring").click()
         self.assertEqual(b.script_errors(), [])
 
     def test_2_preference_editor_changes_the_phone_live(self):
