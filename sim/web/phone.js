@@ -668,12 +668,28 @@ const Phone = (() => {
     lane_banners(g, x, y, h) {
       const m = this.model;
       const items = m.banners.filter((b) => b.end >= this.t0 && b.t <= this.t1);
-      // How long each stayed: a bar from its coming to its going.
+      // How long each stayed: a bar from its coming to its going (bars that
+      // touch on the screen drawn as one).
+      const bars = { shown: null, hidden: null };
+      const draw = (bar, cls) => {
+        if (bar && bar.x1 - bar.x0 >= 1)
+          el('rect', { x: bar.x0, y: y + h - 5, width: bar.x1 - bar.x0, height: 3, class: `banner-span ${cls}`, 'data-t0': bar.t0, 'data-t1': bar.t1 }, g);
+      };
       for (const b of items) {
+        const cls = b.shown ? 'shown' : 'hidden';
         const x0 = x(Math.max(b.t, this.t0));
         const x1 = x(Math.min(b.end, this.t1));
-        if (x1 - x0 >= 1) el('rect', { x: x0, y: y + h - 5, width: x1 - x0, height: 3, class: `banner-span ${b.shown ? 'shown' : 'hidden'}`, 'data-t0': b.t, 'data-t1': b.end }, g);
+        const bar = bars[cls];
+        if (bar && x0 <= bar.x1 + 1) {
+          bar.x1 = Math.max(bar.x1, x1);
+          bar.t1 = Math.max(bar.t1, b.end);
+        } else {
+          draw(bar, cls);
+          bars[cls] = { x0, x1, t0: b.t, t1: b.end };
+        }
       }
+      draw(bars.shown, 'shown');
+      draw(bars.hidden, 'hidden');
       const until = (b) => (b.end === Infinity ? 'still there at the end' : `until ${fmt(b.end)} s`);
       this.marks(g, y, h, items.filter((b) => b.t >= this.t0), (b) => [`banner ${b.shown ? 'shown' : 'hidden'}`, b.shown ? 'square' : 'hollow',
         b.shown ? b.app : `${b.app} (hidden)`, `${fmt(b.t)} s: banner from ${b.app} ${b.shown ? 'shown' : 'kept hidden'}, ${until(b)}`]);
