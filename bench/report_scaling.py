@@ -7,6 +7,10 @@ each with and without --html several times, and prints the best wall time of
 each, the report's size and the peak memory of the run with --html.
 
     bench/report_scaling.py [--sim build/release/bin/quelline-sim] [--repeat 3] 10000 20000 100000
+
+The device root is made under --tmp (default /dev/shm, a memory file system
+where there is one): every write of the preference file is synced, and on a
+shared disk the syncs' wait would drown what is measured.
 """
 
 import argparse
@@ -50,13 +54,17 @@ def scenario(lines):
     return "\n".join(out) + "\n"
 
 
+ENV = dict(os.environ)
+
+
 def timed(command):
     """(wall seconds, CPU seconds) of one run of `command`. The wall time
     includes waiting for the disk (every write of the preference file is
     synced); the CPU time is what the work itself costs."""
     before = resource.getrusage(resource.RUSAGE_CHILDREN)
     start = time.monotonic()
-    done = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    done = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
+                          env=ENV)
     took = time.monotonic() - start
     after = resource.getrusage(resource.RUSAGE_CHILDREN)
     if done.returncode != 0:
@@ -67,7 +75,7 @@ def timed(command):
 def peak_rss_mib(command):
     """Peak RSS of one run of `command`, in MiB, as /usr/bin/time reports it."""
     done = subprocess.run(["/usr/bin/time", "-f", "%M"] + command, stdout=subprocess.DEVNULL,
-                          stderr=subprocess.PIPE, text=True)
+                          stderr=subprocess.PIPE, text=True, env=ENV)
     return int(done.stderr.strip().splitlines()[-1]) / 1024
 
 
@@ -75,8 +83,12 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--sim", default="build/release/bin/quelline-sim")
     parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--tmp", default="/dev/shm" if os.path.isdir("/dev/shm") else None,
+                        help="where the temporary device roots go (TMPDIR of the runs)")
     parser.add_argument("lines", type=int, nargs="+")
     args = parser.parse_args()
+    if args.tmp:
+        ENV["TMPDIR"] = args.tmp
     folder = tempfile.mkdtemp(prefix="quelline-report-bench-")
     try:
         print(f"{'lines':>8} {'run s':>7} {'CPU s':>7} {'--html s':>9} {'CPU s':>7} {'ratio':>6} "
