@@ -483,10 +483,12 @@ const Phone = (() => {
       }
     }
 
-    // A label at `lx` where it does not run into the lane's last one.
-    label(node, lx, ly, text, cls) {
+    // A label at `lx` where it does not run into the lane's last one, nor
+    // past `until` (the next mark), shortened to fit or left out.
+    label(node, lx, ly, text, cls, until) {
       if (!text || lx < this.free) return null;
-      const limit = LABEL + this.plotWidth + 14;
+      const limit = Math.min(LABEL + this.plotWidth + 14, until === undefined ? Infinity : until);
+      if (textWidth(`${text.slice(0, 2)}…`) > limit - lx) return null;
       let shown = text;
       if (lx + textWidth(shown) > limit) {
         while (shown.length > 1 && lx + textWidth(`${shown}…`) > limit) shown = shown.slice(0, -1);
@@ -508,7 +510,7 @@ const Phone = (() => {
       return out;
     }
 
-    mark(g, cls, t, y, h, shape, label, tip, count) {
+    mark(g, cls, t, y, h, shape, label, tip, count, until) {
       const cx = this.x(t);
       const cy = y + h / 2;
       const node = el('g', { class: `mark ${cls}`, 'data-t': t }, g);
@@ -526,7 +528,7 @@ const Phone = (() => {
       else if (shape === 'triangle')
         el('path', { d: `M${cx},${cy - r} L${cx + r},${cy + r} L${cx - r},${cy + r} Z` }, node);
       else el('circle', { cx, cy, r }, node);
-      this.label(node, cx + r + 3, cy + 4, count > 1 ? `${label} ×${count}` : label);
+      this.label(node, cx + r + 3, cy + 4, count > 1 ? `${label} ×${count}` : label, undefined, until);
       title(node, tip);
       return node;
     }
@@ -534,12 +536,15 @@ const Phone = (() => {
     // One mark per group of items close together; `describe(item)` gives
     // [cls, shape, label, tip].
     marks(g, y, h, items, describe) {
-      for (const group of this.groups(items, byT)) {
+      const groups = this.groups(items, byT);
+      groups.forEach((group, i) => {
         const [cls, shape, label, tip] = describe(group[group.length - 1]);
+        // A label ends before the next mark's shape.
+        const until = i + 1 < groups.length ? this.x(groups[i + 1][groups[i + 1].length - 1].t) - 9 : undefined;
         const more = group.length > 1 ? `\n…and ${group.length - 1} more from ${fmt(group[0].t)} s (zoom in with a shorter run to tell them apart)` : '';
         const tips = group.length > 1 && group.length <= 6 ? group.map((it) => describe(it)[3]).join('\n') : tip + more;
-        this.mark(g, cls, group[group.length - 1].t, y, h, shape, label, tips, group.length);
-      }
+        this.mark(g, cls, group[group.length - 1].t, y, h, shape, label, tips, group.length, until);
+      });
     }
 
     stepLane(g, y, h, segments, classOf, text) {
@@ -583,8 +588,10 @@ const Phone = (() => {
       const m = this.model;
       const failedLines = new Set(m.expectations.filter((e) => !e.held).map((e) => `${e.file}:${e.line}`));
       const commands = m.within(m.commands, this.t0, this.t1);
-      // Commands at the same moment share one tick and one label.
-      for (const group of this.groups(commands, byT)) {
+      // Commands at the same moment share one tick and one label, which
+      // ends before the next tick.
+      const groups = this.groups(commands, byT);
+      groups.forEach((group, i) => {
         const cx = x(group[0].t);
         const failed = group.some((c) => failedLines.has(`${c.file}:${c.line}`));
         const node = el('g', { class: `mark command${failed ? ' failed' : ''}`, 'data-t': group[0].t, 'data-lines': group.slice(0, 50).map((c) => c.line).join(' ') }, g);
@@ -595,8 +602,8 @@ const Phone = (() => {
           (group.length > shown.length ? `\n(${group.length} commands here in all)` : ''));
         let label = group.slice(0, 4).map((c) => c.text).join(' · ') + (group.length > 4 ? ` · …(${group.length})` : '');
         if (label.length > 40) label = `${label.slice(0, 39)}…`;
-        this.label(node, cx + 3, y + 11, label, 'command-label');
-      }
+        this.label(node, cx + 3, y + 11, label, 'command-label', i + 1 < groups.length ? x(groups[i + 1][0].t) - 3 : undefined);
+      });
       // The processes started: the boots and restarts carried out.
       this.free = -Infinity;
       for (const b of m.boots) {
