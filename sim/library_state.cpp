@@ -73,7 +73,7 @@ id heldObject(const HomeProcess& process, const char* name) {
 
 } // namespace
 
-void addLibraryState(const HomeProcess& process, json& state) {
+void addLibraryState(const HomeProcess& process, json& state, HomeProcess::Detail detail) {
   state["settings"] = settingsJson(symbol<const QuellineSettings>(process, "Settings"));
   state["flags"] = flagsJson(symbol<const QuellineSharedFlags>(process, "SharedFlags"));
   // The file on disk, booted or not: what a scenario prepared before boot
@@ -91,6 +91,7 @@ void addLibraryState(const HomeProcess& process, json& state) {
     state["tapRecognizer"] = {
         {"taps", tap != nullptr ? json(platform::UITapGestureRecognizer::numberOfTapsRequired(tap))
                                 : json(nullptr)}};
+    if (detail == HomeProcess::Detail::Perceived) return;
 
     json registrations = json::object();
     json posts = json::object();

@@ -13,8 +13,11 @@ namespace quelline::sim {
 // Adds the library's part of the state to `state` (the process's dump):
 // settings, flags, timer, tapRecognizer, registrations, posts, hooks and
 // file. Each is null (or empty) where there is nothing to show: before
-// boot, or without the library.
-void addLibraryState(const hostsim::home::HomeProcess& process, nlohmann::json& state);
+// boot, or without the library. With `Perceived`, registrations, posts and
+// hooks are left out (see HomeProcess::dump).
+void addLibraryState(
+    const hostsim::home::HomeProcess& process, nlohmann::json& state,
+    hostsim::home::HomeProcess::Detail detail = hostsim::home::HomeProcess::Detail::Whole);
 
 // Has `process` let go, when it ends, of the objects the library holds
 // (the reveal timer and the tap recognizer).

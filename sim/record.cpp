@@ -23,6 +23,24 @@ json perceivedState(const json& state) {
   return out;
 }
 
+// What changed from `before` to `after`, as a JSON merge patch (RFC 7396):
+// objects key by key, a key that went as null, anything else whole. So a
+// record holds one changed key of the preference file, not the file.
+json changes(const json& before, const json& after) {
+  if (!before.is_object() || !after.is_object()) return after;
+  json out = json::object();
+  for (const auto& [key, value] : after.items()) {
+    const auto it = before.find(key);
+    if (it == before.end())
+      out[key] = value;
+    else if (*it != value)
+      out[key] = it->is_object() && value.is_object() ? changes(*it, value) : value;
+  }
+  for (const auto& [key, value] : before.items())
+    if (!after.contains(key)) out[key] = nullptr;
+  return out;
+}
+
 // The first word of the command, and the app it names for those that move
 // an app ("open APP", "suspend APP").
 std::string word(const std::string& text, size_t index) {
@@ -81,8 +99,11 @@ void RunRecorder::add(const char* kind, json& list, json record) {
       message = json{{"seq", seq_}, {"kind", kind}, {"record", record}};
     }
     list.push_back(std::move(record));
-    if (limit_ > 0 && list.size() > limit_)
-      list.erase(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(list.size() - limit_));
+    if (limit_ > 0 && list.size() > limit_) {
+      const size_t dropped = list.size() - limit_;
+      if (&list == &states_) foldDroppedStates(dropped);
+      list.erase(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(dropped));
+    }
   }
   if (listener) listener(message);
 }
@@ -123,8 +144,32 @@ void RunRecorder::commandStarted(const Command& command, double t) {
                   {"line", command.where.line},
                   {"file", command.where.file},
                   {"text", command.text}};
+    // The app as the command's line was read (quotes gone, spaces kept).
+    if (command.verb == Verb::Notify || command.verb == Verb::Open || command.verb == Verb::Suspend)
+      record["app"] = command.name;
   }
   add("command", commands_, std::move(record));
+}
+
+json RunRecorder::stateRecord(double t, const json& line, const json& state) {
+  json perceived = perceivedState(state);
+  json record = json{{"t", t}, {"line", line}, {"changed", changes(lastState_, perceived)}};
+  const json front = frontApp_.empty() ? json(nullptr) : json(frontApp_);
+  if (front != lastFront_) record["front"] = front;
+  lastState_ = std::move(perceived);
+  lastFront_ = front;
+  return record;
+}
+
+void RunRecorder::foldDroppedStates(size_t count) {
+  for (size_t i = 0; i < count && i < states_.size(); ++i) {
+    const json& dropped = states_[i];
+    stateBase_["state"].merge_patch(dropped["changed"]);
+    if (auto it = dropped.find("front"); it != dropped.end()) stateBase_["front"] = *it;
+    if (auto it = dropped.find("process"); it != dropped.end())
+      stateBase_["process"] = {{"t", dropped["t"]}, {"kind", *it}};
+    stateBase_["t"] = dropped["t"];
+  }
 }
 
 void RunRecorder::commandFinished(const Command& command, double t, const json& state) {
@@ -136,10 +181,9 @@ void RunRecorder::commandFinished(const Command& command, double t, const json& 
     if (verb == "open") frontApp_ = command.name;
     if ((verb == "suspend" && command.name == frontApp_) || verb == "restart" || verb == "boot")
       frontApp_.clear();
-    record = json{{"t", offset_ + t},
-                  {"line", command.where.line},
-                  {"front", frontApp_.empty() ? json(nullptr) : json(frontApp_)},
-                  {"state", perceivedState(state)}};
+    record = stateRecord(offset_ + t, command.where.line, state);
+    // A process started: the views opaque again, whatever the state holds.
+    if (command.verb == Verb::Boot || command.verb == Verb::Restart) record["process"] = verb;
   }
   add("state", states_, std::move(record));
 }
@@ -155,10 +199,7 @@ void RunRecorder::sampleIfChanged(double t, const std::function<json()>& state) 
   {
     std::lock_guard lock(mutex_);
     eventsSinceState_ = false;
-    record = json{{"t", offset_ + t},
-                  {"line", nullptr},
-                  {"front", frontApp_.empty() ? json(nullptr) : json(frontApp_)},
-                  {"state", perceivedState(now)}};
+    record = stateRecord(offset_ + t, nullptr, now);
   }
   add("state", states_, std::move(record));
 }
@@ -212,6 +253,7 @@ json RunRecorder::snapshot() const {
               {"commands", commands_},
               {"events", events_},
               {"states", states_},
+              {"stateBase", stateBase_},
               {"expectations", expectations_},
               {"verdict", verdict_},
               {"errors", errors_},

@@ -42,7 +42,15 @@ public:
   double runTime(double processTime) const;
 
   // The whole record: {"scenario","vanilla","commands","events","states",
-  // "expectations","verdict","end"}.
+  // "stateBase","expectations","verdict","end"}. A command record is
+  // {t,line,file,text} and, for notify/open/suspend, the `app` as read. A
+  // state record is {t,line,changed} where `changed` is what changed in
+  // the perceived state since the record before, as a JSON merge patch
+  // (RFC 7396); `front` when the app in front changed; `process` ("boot"
+  // or "restart") when the command started a process. `stateBase`,
+  // {t,state,front[,process:{t,kind}]}, is where the first kept state
+  // record starts from: the records dropped by the limit, merged (empty
+  // without a limit).
   nlohmann::json snapshot() const;
 
   // Called with each new record, {"seq":N,"kind":"event"|"command"|…,
@@ -58,6 +66,10 @@ public:
 
 private:
   void add(const char* kind, nlohmann::json& list, nlohmann::json record);
+  // A state record of what changed since the last one (under the lock).
+  nlohmann::json stateRecord(double t, const nlohmann::json& line, const nlohmann::json& state);
+  // Merges the oldest `count` state records into stateBase_ (under the lock).
+  void foldDroppedStates(size_t count);
 
   mutable std::mutex mutex_;
   std::string scenario_;
@@ -68,6 +80,9 @@ private:
   nlohmann::json commands_ = nlohmann::json::array();
   nlohmann::json events_ = nlohmann::json::array();
   nlohmann::json states_ = nlohmann::json::array();
+  nlohmann::json lastState_ = nlohmann::json::object(); // the perceived state, whole
+  nlohmann::json lastFront_ = nullptr;
+  nlohmann::json stateBase_ = {{"t", 0}, {"state", nlohmann::json::object()}, {"front", nullptr}};
   nlohmann::json expectations_ = nlohmann::json::array();
   nlohmann::json verdict_ = nullptr;
   std::vector<std::string> errors_;

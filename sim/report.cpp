@@ -53,18 +53,10 @@ std::string titleOf(const nlohmann::json& record) {
   return title;
 }
 
-} // namespace
-
-std::string renderPage(std::string_view page, const nlohmann::json& record) {
-  const std::pair<std::string_view, std::string> fills[] = {
-      {"TITLE", escapeHtml(titleOf(record))},
-      {"STYLE", std::string(web::kStyleCss)},
-      {"LEGEND", std::string(web::kLegendHtml)},
-      {"PHONE_JS", std::string(web::kPhoneJs)},
-      {"PAGE_JS", std::string(page == web::kLiveHtml ? web::kLiveJs : web::kReportJs)},
-      {"DATA", scriptJson(record)},
-  };
-  // One pass over the page: what is filled in is never searched again.
+// `page` with each @NAME@ of `fills` replaced, in one pass: what is filled
+// in is never searched again. Other @ signs stay as they are.
+std::string fillMarkers(std::string_view page,
+                        std::span<const std::pair<std::string_view, std::string_view>> fills) {
   std::string out;
   size_t at = 0;
   while (at < page.size()) {
@@ -88,6 +80,27 @@ std::string renderPage(std::string_view page, const nlohmann::json& record) {
   }
   if (at < page.size()) out.append(page.substr(at));
   return out;
+}
+
+} // namespace
+
+std::string renderPage(std::string_view page, const nlohmann::json& record) {
+  const bool live = page == web::kLiveHtml;
+  // First the parts both pages share (the head, the phone, the legend),
+  // then what they hold: the record only ever in the second pass.
+  const std::pair<std::string_view, std::string_view> parts[] = {
+      {"HEAD", web::kHeadHtml}, {"PHONE", web::kPhoneHtml}, {"LEGEND", web::kLegendHtml}};
+  const std::string skeleton = fillMarkers(page, parts);
+  const std::string title = escapeHtml(live ? "Quelline: the live phone" : titleOf(record));
+  const std::string data = live ? std::string() : scriptJson(record);
+  const std::pair<std::string_view, std::string_view> fills[] = {
+      {"TITLE", title},
+      {"STYLE", web::kStyleCss},
+      {"PHONE_JS", web::kPhoneJs},
+      {"PAGE_JS", live ? web::kLiveJs : web::kReportJs},
+      {"DATA", data},
+  };
+  return fillMarkers(skeleton, fills);
 }
 
 void writeReport(const std::filesystem::path& path, const nlohmann::json& record) {

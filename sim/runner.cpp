@@ -117,9 +117,9 @@ fs::path Runner::hostPath(std::string_view devicePath) const {
   return prefsfile::hostPathUnder(options_.root, devicePath);
 }
 
-json Runner::state() const {
-  json state = process_.dump();
-  addLibraryState(process_, state);
+json Runner::state(hostsim::home::HomeProcess::Detail detail) const {
+  json state = process_.dump(detail);
+  addLibraryState(process_, state, detail);
   return state;
 }
 
@@ -143,7 +143,9 @@ void Runner::run(const Command& command, const fs::path& base) {
   if (observer_ != nullptr) observer_->commandStarted(command, now());
   const size_t failedBefore = failedWrites();
   perform(command, base);
-  if (observer_ != nullptr) observer_->commandFinished(command, now(), state());
+  if (observer_ != nullptr)
+    observer_->commandFinished(command, now(),
+                               state(hostsim::home::HomeProcess::Detail::Perceived));
   // A write that the process failed (the toggle's, say) is a failure of the
   // run unless the scenario expects it; the process itself tries again.
   const bool started = command.verb == Verb::Boot || command.verb == Verb::Restart;

@@ -35,7 +35,8 @@ struct RunnerOptions {
 };
 
 // Sees the run as it goes: each command before and after it runs (with
-// the process's state then), each expectation, and what stopped the run.
+// the process's state then, as state(Perceived) gives it; not called when
+// the command was refused), each expectation, and what stopped the run.
 class RunObserver {
 public:
   virtual ~RunObserver() = default;
@@ -66,9 +67,11 @@ public:
   // Runs what is due now (live mode, between lines).
   void runDue();
   // The process's clock (0 before boot), and its state with the library's
-  // part (library_state.h), as `dump` shows it.
+  // part (library_state.h), as `dump` shows it (`Perceived`: without what
+  // grows with the run, see HomeProcess::dump).
   double now() const;
-  nlohmann::json state() const;
+  nlohmann::json state(
+      hostsim::home::HomeProcess::Detail detail = hostsim::home::HomeProcess::Detail::Whole) const;
   // The process the commands drive.
   const hostsim::home::HomeProcess& process() const { return process_; }
 

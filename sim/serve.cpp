@@ -462,7 +462,9 @@ int Server::run() {
     try {
       queue_.runJobs(10ms);
       runner_.runDue(); // timers, fades, reloads posted by quelline-prefs
-      recorder_.sampleIfChanged(runner_.now(), [this] { return runner_.state(); });
+      recorder_.sampleIfChanged(runner_.now(), [this] {
+        return runner_.state(hostsim::home::HomeProcess::Detail::Perceived);
+      });
     } catch (const std::exception& e) {
       std::cerr << "serve: the process failed: " << e.what() << std::endl;
       status = kExitSimulatorFailure;

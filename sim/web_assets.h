@@ -8,6 +8,8 @@ namespace quelline::sim::web {
 
 extern const std::string_view kReportHtml; // the report's page, with @MARKERS@
 extern const std::string_view kLiveHtml;   // the live phone's page, with @MARKERS@
+extern const std::string_view kHeadHtml;   // the head both pages share, with @MARKERS@
+extern const std::string_view kPhoneHtml;  // the phone at a moment, as both pages show it
 extern const std::string_view kLegendHtml; // the legend both pages show
 extern const std::string_view kStyleCss;
 extern const std::string_view kPhoneJs;  // the model, the timeline and the phone drawing

@@ -6,7 +6,7 @@
 (() => {
   const WINDOW = 40; // seconds of timeline shown
   const KEPT = 20000; // records of each kind, as the server keeps them
-  const empty = () => ({ commands: [], events: [], states: [], expectations: [], errors: [], end: 0 });
+  const empty = () => ({ commands: [], events: [], states: [], stateBase: { t: 0, state: {}, front: null }, expectations: [], errors: [], end: 0 });
   const model = new Phone.Model(empty());
   let offset = null; // run time = performance.now() / 1000 + offset
   let seq = 0;
@@ -30,7 +30,11 @@
     const list = { event: d.events, command: d.commands, state: d.states, expectation: d.expectations }[m.kind];
     if (list) {
       list.push(r);
-      if (list.length > KEPT) list.splice(0, list.length - KEPT);
+      if (list.length > KEPT) {
+        // The oldest states go into the base the kept ones start from.
+        if (list === d.states) for (const old of list.slice(0, list.length - KEPT)) Phone.fold(d.stateBase, old);
+        list.splice(0, list.length - KEPT);
+      }
     } else if (m.kind === 'error') d.errors.push(r.message);
     // Records come stamped with the process's time: keep the clock honest.
     if (typeof r.t === 'number' && r.t > now()) offset = r.t - performance.now() / 1000;
@@ -56,13 +60,32 @@
   };
 
   // --- Acting on the phone. ---
+  // The simulator's reason for a failed expectation: the answer's own
+  // text, or else the expectation record that streamed in for it.
+  const reasonOf = (answer) => {
+    const text = answer.reason || answer.error || answer.message;
+    if (typeof text === 'string' && text) return text;
+    const e = answer.expectation || model.data.expectations.filter((x) => !x.held).pop();
+    return e ? `${e.path}: expected ${JSON.stringify(e.expected)}, actual ${JSON.stringify(e.actual)}` : 'the expectation failed';
+  };
   const post = async (path, body) => {
     try {
       const res = await fetch(path, { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body) });
-      const answer = await res.json();
-      if (!res.ok) say(`${res.status}: ${answer.error}`, true);
-      else say(body.command ? `${body.command}: done` : `${body.key}: written; reload posted`, false);
-      return res.ok;
+      let answer = {};
+      try {
+        answer = (await res.json()) || {};
+      } catch (e) {
+        answer = {};
+      }
+      const failed = res.ok && (answer.ok === false || answer.held === false);
+      if (!res.ok) say(`${res.status}: ${answer.error || res.statusText}`, true);
+      else if (failed) {
+        // The record of the expectation may still be on its way.
+        if (!answer.reason && !answer.error && !answer.message && !answer.expectation)
+          await new Promise((done) => setTimeout(done, 300));
+        say(`${body.command}: failed: ${reasonOf(answer)}`, true);
+      } else say(body.command ? `${body.command}: done` : `${body.key}: written; reload posted`, false);
+      return res.ok && !failed;
     } catch (e) {
       say(`the server did not answer: ${e}`, true);
       return false;
@@ -71,12 +94,16 @@
   const run = (command) => post('api/command', { command });
   for (const b of document.querySelectorAll('button[data-command]')) b.addEventListener('click', () => run(b.dataset.command));
   const quote = (text) => JSON.stringify(text.trim());
-  $('notify').addEventListener('click', () => {
+  // The fields are forms: Enter sends them as their first button does.
+  $('notify-form').addEventListener('submit', (ev) => {
+    ev.preventDefault();
     const sound = $('notify-sound').value;
     run(`notify ${quote($('notify-app').value)}${sound ? ` ${sound}` : ''}`);
   });
-  $('app-open').addEventListener('click', () => run(`open ${quote($('app').value)}`));
-  $('app-suspend').addEventListener('click', () => run(`suspend ${quote($('app').value)}`));
+  $('app-form').addEventListener('submit', (ev) => {
+    ev.preventDefault();
+    run(`${ev.submitter && ev.submitter.id === 'app-suspend' ? 'suspend' : 'open'} ${quote($('app').value)}`);
+  });
   $('command-form').addEventListener('submit', (ev) => {
     ev.preventDefault();
     run($('command').value);
@@ -89,6 +116,7 @@
   let holdTimer = null;
   let held = false;
   const phone = $('phone');
+  phone.title = "Click the screen's lower half to tap (clicks close together make one multi-tap), hold it for a touch; click the switch or the Q button to flip them.";
   const state = () => {
     const s = model.stateAt(now());
     return s ? s.state : {};
@@ -172,7 +200,8 @@
   slider.addEventListener('input', () => {
     pinned = Number(slider.value);
   });
-  $('live').addEventListener('click', () => {
+  $('moment-button').textContent = 'Now';
+  $('moment-button').addEventListener('click', () => {
     pinned = null;
   });
   let lastTimeline = 0;

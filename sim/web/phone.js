@@ -12,7 +12,8 @@ const Phone = (() => {
   // in and out. An alpha set at once has duration 0.
   const ease = (x) => x * x * (3 - 2 * x);
   // How long a mark stays on the phone drawing after it happened.
-  const SHOWN_FOR = { banner: 3, hud: 1.5, feedback: 0.6, sound: 1, wake: 1 };
+  // (A banner stays until the host lets it go: the trace says when.)
+  const SHOWN_FOR = { hud: 1.5, feedback: 0.6, sound: 1, wake: 1, cc: 2 };
 
   function el(tag, attrs, parent, text) {
     const node = document.createElementNS(SVG, tag);
@@ -28,6 +29,14 @@ const Phone = (() => {
   const fmt = (t) => (Math.round(t * 1000) / 1000).toFixed(3);
   const shortName = (name) => (name && name.startsWith(PREFIX) ? name.slice(PREFIX.length) : name);
   const words = (text) => text.trim().split(/\s+/);
+  // `text` shortened with an ellipsis to `width` px at `size` px type.
+  function fit(text, width, size) {
+    const w = (x) => (textWidth(x) * size) / 10;
+    if (w(text) <= width) return text;
+    let shown = text;
+    while (shown.length > 1 && w(`${shown}…`) > width) shown = shown.slice(0, -1);
+    return `${shown}…`;
+  }
 
   // --- The model: what the records say about every moment of the run. ---
 
@@ -37,6 +46,46 @@ const Phone = (() => {
     const p = Math.min(1, Math.max(0, (t - a.start) / a.dur));
     return a.from + (a.to - a.from) * ease(p);
   }
+
+  // The index of the last item of `list` (sorted by `key`) at or before
+  // `t`, or -1.
+  function lastAtOrBefore(list, t, key) {
+    let lo = 0;
+    let hi = list.length;
+    while (lo < hi) {
+      const mid = (lo + hi) >> 1;
+      if (key(list[mid]) <= t + 1e-9) lo = mid + 1;
+      else hi = mid;
+    }
+    return lo - 1;
+  }
+  const byT = (x) => x.t;
+
+  // Applies a JSON merge patch (RFC 7396) to `target`, which it changes
+  // (objects of the patch are copied, never shared); returns the result.
+  function mergePatch(target, patch) {
+    if (patch === null || typeof patch !== 'object' || Array.isArray(patch)) return patch;
+    if (target === null || typeof target !== 'object' || Array.isArray(target)) target = {};
+    for (const [k, v] of Object.entries(patch)) {
+      if (v === null) delete target[k];
+      else target[k] = mergePatch(target[k], v);
+    }
+    return target;
+  }
+  const clone = (x) => (x === undefined ? x : JSON.parse(JSON.stringify(x)));
+
+  // Folds a state record into a base {t, state, front, process} (the live
+  // page drops its oldest records as the server does).
+  function fold(base, record) {
+    base.state = mergePatch(base.state || {}, record.changed || {});
+    if ('front' in record) base.front = record.front;
+    if (record.process) base.process = { t: record.t, kind: record.process };
+    base.t = record.t;
+    return base;
+  }
+
+  const PERCEIVED = new Set(['alpha', 'banner', 'banner-gone', 'sound', 'sound-skipped', 'feedback', 'wake', 'hud', 'redraw']);
+  const CHECKPOINT = 256; // states between two kept whole states
 
   class Model {
     constructor(data) {
@@ -50,26 +99,124 @@ const Phone = (() => {
       this.events = d.events || [];
       this.states = d.states || [];
       this.expectations = d.expectations || [];
-      this.views = { list: [], icons: [] };
+      const base = d.stateBase || { t: 0, state: {}, front: null };
+      // Processes started: only the boots and restarts that were carried
+      // out (their state record says so), not every line that asked.
       this.boots = [];
-      for (const c of this.commands) {
-        const verb = words(c.text)[0];
-        if (verb === 'boot' || verb === 'restart') this.boots.push(c.t);
+      if (base.process) this.boots.push({ t: base.process.t, kind: base.process.kind });
+      // One pass over the states: whole states kept every CHECKPOINT
+      // records, and the series the lanes draw.
+      this.checkpoints = [];
+      this.ringer = []; // {t, muted} at each change
+      this.toggle = [];
+      this.front = [];
+      const cur = { state: clone(base.state) || {}, front: base.front === undefined ? null : base.front };
+      const seen = { muted: undefined, selected: undefined, front: undefined };
+      const note = (list, key, t, value) => {
+        if (seen[key] === value) return;
+        seen[key] = value;
+        list.push({ t, value });
+      };
+      this.realertAt = new Map(); // state index -> the new notification's re-alert count
+      let realerts = cur.state.realerts ? cur.state.realerts.count : 0;
+      for (let i = 0; i < this.states.length; ++i) {
+        const r = this.states[i];
+        if (r.process) this.boots.push({ t: r.t, kind: r.process });
+        cur.state = mergePatch(cur.state, r.changed || {});
+        if ('front' in r) cur.front = r.front;
+        if (i % CHECKPOINT === 0) this.checkpoints.push({ index: i, state: clone(cur.state), front: cur.front });
+        const s = cur.state;
+        note(this.ringer, 'muted', r.t, s.ringer ? (s.ringer.muted === undefined ? null : s.ringer.muted) : null);
+        note(this.toggle, 'selected', r.t, s.module ? (s.module.selected === undefined ? null : s.module.selected) : null);
+        note(this.front, 'front', r.t, cur.front);
+        const count = s.realerts ? s.realerts.count : 0;
+        if (count > realerts) this.realertAt.set(i, s.realerts.last);
+        realerts = count;
       }
-      // A new process starts with both views opaque.
-      const resets = this.boots.map((t) => ({ t, reset: true }));
-      const alphas = this.events.filter((e) => e.event === 'alpha');
+      this.cache = { index: -2, value: null };
+
+      // Notifications that arrived, and what empties the list.
+      this.notes = [];
+      this.clears = this.boots.map((b) => b.t);
+      for (let ci = 0; ci < this.commands.length; ++ci) {
+        const c = this.commands[ci];
+        const verb = words(c.text)[0];
+        if (verb !== 'notify' && verb !== 'clear') continue;
+        // The command's own state record, from its start until the next
+        // command starts (none when it was refused).
+        const until = ci + 1 < this.commands.length ? this.commands[ci + 1].t : Infinity;
+        let found = -1;
+        for (let k = lastAtOrBefore(this.states, c.t - 2e-9, byT) + 1; k < this.states.length && this.states[k].t <= until + 1e-9; ++k)
+          if (this.states[k].line === c.line) {
+            found = k;
+            break;
+          }
+        if (found < 0) continue;
+        if (verb === 'clear') this.clears.push(c.t);
+        else this.notes.push({ t: c.t, app: c.app !== undefined ? c.app : words(c.text)[1], realerts: this.realertAt.has(found) ? this.realertAt.get(found) : null });
+      }
+      this.clears.sort((a, b) => a - b);
+
+      // Events by kind, in time order.
+      this.byKind = {};
+      for (const e of this.events) (this.byKind[e.event] || (this.byKind[e.event] = [])).push(e);
+      const bootTimes = this.boots.map((b) => b.t).sort((a, b) => a - b);
+      this.bootTimes = bootTimes;
+      const nextBoot = (t) => {
+        const i = lastAtOrBefore(bootTimes, t, (x) => x);
+        return i + 1 < bootTimes.length ? bootTimes[i + 1] : Infinity;
+      };
+      // A banner stays until the host lets it go (banner-gone), or its
+      // process ends.
+      this.banners = [];
+      const open = new Map();
+      for (const e of this.events) {
+        if (e.event === 'banner') {
+          const b = { t: e.t, end: nextBoot(e.t), app: e.app, shown: e.shown !== false, event: e };
+          this.banners.push(b);
+          if (!open.has(e.app)) open.set(e.app, []);
+          open.get(e.app).push(b);
+        } else if (e.event === 'banner-gone') {
+          const waiting = open.get(e.app);
+          const b = waiting && waiting.shift();
+          if (b) b.end = Math.min(b.end, e.t);
+        }
+      }
+      // The ringer display shows the position the switch was moved to: when
+      // was that asked for?
+      for (const h of this.eventsOf('hud')) {
+        const muted = !!h.arg;
+        let i = lastAtOrBefore(this.ringer, h.t, byT);
+        while (i >= 0 && this.ringer[i].value !== muted) --i;
+        h.asked = i >= 0 ? this.ringer[i].t : null;
+      }
+
+      // The two views' alpha: a new process starts with both opaque.
+      this.views = { list: [], icons: [] };
+      const resets = this.boots.map((b) => ({ t: b.t, reset: true }));
+      const alphas = this.eventsOf('alpha');
       const merged = resets.concat(alphas).sort((a, b) => a.t - b.t || (b.reset ? 1 : 0) - (a.reset ? 1 : 0));
       for (const view of ['list', 'icons']) {
         const anims = this.views[view];
+        let last = null;
         for (const e of merged) {
-          if (e.reset) {
-            anims.push({ start: e.t, from: 1, to: 1, dur: 0 });
-          } else if (e.view === view) {
-            const from = this.alphaAt(view, e.t);
-            anims.push({ start: e.t, from: from === null ? 1 : from, to: e.value, dur: e.duration || 0 });
+          let a = null;
+          if (e.reset) a = { start: e.t, from: 1, to: 1, dur: 0, reset: true };
+          else if (e.view === view) a = { start: e.t, from: last ? valueOf(last, e.t) : 1, to: e.value, dur: e.duration || 0 };
+          if (a) {
+            anims.push(a);
+            last = a;
           }
         }
+      }
+
+      // The first moment a person perceives something: the end of the first
+      // fade, or the first banner, sound, tap or display.
+      this.firstPerceived = null;
+      for (const e of this.events) {
+        if (!PERCEIVED.has(e.event)) continue;
+        this.firstPerceived = e.t + (e.event === 'alpha' && e.duration > 0 ? e.duration : 0);
+        break;
       }
     }
 
@@ -83,102 +230,142 @@ const Phone = (() => {
     // The alpha a person sees on `view` at `t`, null before the process.
     alphaAt(view, t) {
       const anims = this.views[view];
-      let a = null;
-      for (const x of anims) {
-        if (x.start <= t) a = x;
-        else break;
-      }
-      return a ? valueOf(a, t) : null;
+      const i = lastAtOrBefore(anims, t, (a) => a.start);
+      return i >= 0 ? valueOf(anims[i], t) : null;
     }
 
-    // Points of the alpha curve from t0 to t1: ramps sampled, jumps vertical.
-    alphaCurve(view, t0, t1) {
+    // Runs of points of the alpha curve from t0 to t1 (a new process starts
+    // a new run): ramps sampled, jumps vertical. Where changes are denser
+    // than `columns` over the span, the curve is sampled once per column.
+    alphaCurve(view, t0, t1, columns) {
       const anims = this.views[view];
+      const first = Math.max(0, lastAtOrBefore(anims, t0, (a) => a.start));
+      const last = lastAtOrBefore(anims, t1, (a) => a.start);
       const runs = [];
+      if (last < 0) return runs;
+      const starts = this.bootTimes.filter((b) => b > t0 && b <= t1);
+      if (last - first > columns / 4) {
+        // Dense: one point per column, a new run at each process start.
+        let points = [];
+        let boot = 0;
+        for (let c = 0; c <= columns; ++c) {
+          const t = t0 + ((t1 - t0) * c) / columns;
+          while (boot < starts.length && starts[boot] <= t) {
+            if (points.length) runs.push(points);
+            points = [];
+            ++boot;
+          }
+          const a = this.alphaAt(view, t);
+          if (a !== null) points.push([t, a]);
+        }
+        if (points.length) runs.push(points);
+        return runs;
+      }
       let points = [];
-      for (let i = 0; i < anims.length; ++i) {
+      for (let i = first; i <= last; ++i) {
         const a = anims[i];
-        const next = i + 1 < anims.length ? anims[i + 1].start : t1;
-        if (a.from === 1 && a.to === 1 && a.dur === 0 && points.length && this.boots.includes(a.start)) {
+        const next = i + 1 < anims.length ? Math.min(anims[i + 1].start, t1) : t1;
+        const from = Math.max(a.start, t0);
+        if (a.reset && points.length && a.start > t0) {
           runs.push(points); // a new process: a new curve
           points = [];
         }
-        points.push([a.start, a.from]);
+        points.push([from, a.start >= t0 ? a.from : valueOf(a, from)]);
         if (a.dur > 0) {
           const stop = Math.min(a.start + a.dur, next);
           const steps = 24;
           for (let k = 1; k <= steps; ++k) {
             const t = a.start + ((stop - a.start) * k) / steps;
-            const p = Math.min(1, (t - a.start) / a.dur);
-            points.push([t, a.from + (a.to - a.from) * ease(p)]);
+            if (t > from) points.push([t, valueOf(a, t)]);
           }
-        } else {
+        } else if (a.start >= t0) {
           points.push([a.start, a.to]);
         }
         points.push([next, valueOf(a, next)]);
       }
       if (points.length) runs.push(points);
-      return runs.map((r) => r.filter(([t]) => t >= t0 - 1e-9 && t <= t1 + 1e-9));
+      return runs;
     }
 
-    // The state recorded last at or before `t` (after the command then).
+    // The state recorded last at or before `t`: {t, line, state, front}.
     stateAt(t) {
-      let s = null;
-      for (const x of this.states) {
-        if (x.t <= t + 1e-9) s = x;
-        else break;
+      const i = lastAtOrBefore(this.states, t, byT);
+      if (i === this.cache.index) return this.cache.value;
+      let value = null;
+      const base = this.data.stateBase;
+      if (i < 0) {
+        if (base && base.state && Object.keys(base.state).length) value = { t: base.t, line: null, state: base.state, front: base.front };
+      } else {
+        const cp = this.checkpoints[Math.floor(i / CHECKPOINT)];
+        let state = clone(cp.state);
+        let front = cp.front;
+        for (let k = cp.index + 1; k <= i; ++k) {
+          state = mergePatch(state, this.states[k].changed || {});
+          if ('front' in this.states[k]) front = this.states[k].front;
+        }
+        value = { t: this.states[i].t, line: this.states[i].line, state, front };
       }
-      return s;
+      this.cache = { index: i, value };
+      return value;
     }
 
-    // Piecewise-constant values drawn from the states: [{t0, t1, value}].
-    steps(pick, t1) {
-      const out = [];
-      for (let i = 0; i < this.states.length; ++i) {
-        const s = this.states[i];
-        const value = pick(s);
-        const last = out[out.length - 1];
-        if (last && last.value === value) continue;
-        if (last) last.t1 = s.t;
-        out.push({ t0: s.t, t1, value });
-      }
-      return out;
+    // Piecewise-constant values of one series: [{t0, t1, value}].
+    steps(series, t1) {
+      return series.map((s, i) => ({ t0: s.t, t1: i + 1 < series.length ? series[i + 1].t : t1, value: s.value }));
     }
 
     eventsOf(kind) {
-      return this.events.filter((e) => e.event === kind);
+      return this.byKind[kind] || [];
     }
 
-    // Notifications that arrived, each with the re-alert count the host got.
-    notifications() {
-      const out = [];
-      for (const c of this.commands) {
-        const w = words(c.text);
-        if (w[0] !== 'notify') continue;
-        const s = this.states.find((x) => x.line === c.line && x.t >= c.t - 1e-9 && x.t <= c.t + 1e-9);
-        const realerts = s && s.state && Array.isArray(s.state.realerts) ? s.state.realerts : [];
-        out.push({ t: c.t, app: w[1], realerts: realerts.length ? realerts[realerts.length - 1] : null });
-      }
-      return out;
+    // Items of `list` (sorted by t) from t0 to t1.
+    within(list, t0, t1) {
+      const i = lastAtOrBefore(list, t0 - 2e-9, byT) + 1; // the first at or after t0
+      const j = lastAtOrBefore(list, t1, byT) + 1;
+      return list.slice(i, j);
     }
 
     // Notifications in the list at `t`: since the process started or the
     // list was cleared.
     listAt(t) {
-      let since = -Infinity;
-      for (const c of this.commands) {
-        if (c.t > t + 1e-9) break;
-        const verb = words(c.text)[0];
-        if (verb === 'boot' || verb === 'restart' || verb === 'clear') since = c.t;
-      }
-      return this.notifications().filter((n) => n.t >= since && n.t <= t + 1e-9);
+      const c = lastAtOrBefore(this.clears, t, (x) => x);
+      const since = c >= 0 ? this.clears[c] : -Infinity;
+      const j = lastAtOrBefore(this.notes, t, byT);
+      const out = [];
+      for (let i = j; i >= 0 && this.notes[i].t >= since && out.length < 3; --i) out.push(this.notes[i]);
+      return out;
+    }
+
+    // The banner on screen at `t`, if any: the latest that came and has not
+    // gone.
+    bannerAt(t) {
+      const i = lastAtOrBefore(this.banners, t, byT);
+      for (let k = i; k >= 0 && k > i - 64; --k) if (this.banners[k].end > t + 1e-9) return this.banners[k];
+      return null;
     }
 
     latest(kind, t, within) {
+      const list = this.eventsOf(kind);
+      const i = lastAtOrBefore(list, t, byT);
+      return i >= 0 && list[i].t >= t - within ? list[i] : null;
+    }
+
+    // The latest command with this first word, carried out or not.
+    latestCommand(verb, t, within) {
+      const i = lastAtOrBefore(this.commands, t, byT);
+      for (let k = i; k >= 0 && this.commands[k].t >= t - within; --k) {
+        const w = words(this.commands[k].text);
+        if (w[0] === verb || `${w[0]} ${w[1]}` === verb) return this.commands[k];
+      }
+      return null;
+    }
+
+    // The latest of several kinds.
+    latestOf(kinds, t, within) {
       let found = null;
-      for (const e of this.events) {
-        if (e.t > t + 1e-9) break;
-        if (e.event === kind && e.t >= t - within) found = e;
+      for (const k of kinds) {
+        const e = this.latest(k, t, within);
+        if (e && (!found || e.t >= found.t)) found = e;
       }
       return found;
     }
@@ -187,6 +374,8 @@ const Phone = (() => {
   // --- The timeline. ---
 
   const LABEL = 200; // width of the lane labels
+  const MIN_WIDTH = 640; // narrower boxes scroll the timeline inside them
+  const BUCKET = 8; // px: marks closer than this are drawn as one
   const LANES = [
     { id: 'commands', group: 'causes', label: 'Scenario commands', h: 30 },
     { id: 'switch', group: 'causes', label: 'Ring/silent switch', h: 20 },
@@ -203,6 +392,16 @@ const Phone = (() => {
     { id: 'events', group: 'events', label: 'Events posted', h: 18 },
   ];
 
+  // The width of a label as the page draws it (10 px type).
+  let measurer = null;
+  function textWidth(text) {
+    if (!measurer) {
+      measurer = document.createElement('canvas').getContext('2d');
+      measurer.font = '10px system-ui, sans-serif';
+    }
+    return measurer.measureText(text).width;
+  }
+
   class Timeline {
     constructor(container, model, options) {
       this.container = container;
@@ -212,10 +411,9 @@ const Phone = (() => {
     }
 
     draw(t0, t1) {
-      const m = this.model;
       this.t0 = t0;
       this.t1 = t1;
-      const width = Math.max(640, Math.floor(this.container.getBoundingClientRect().width) || 900);
+      const width = Math.max(MIN_WIDTH, Math.floor(this.container.clientWidth) || 900);
       const plot = width - LABEL - 16;
       const x = (t) => LABEL + ((t - t0) / (t1 - t0 || 1)) * plot;
       this.x = x;
@@ -239,8 +437,14 @@ const Phone = (() => {
         const g = el('g', { class: `lane lane-${lane.id}`, 'data-lane': lane.id, 'data-y': y, 'data-h': lane.h }, svg);
         el('rect', { x: LABEL, y, width: plot, height: lane.h, class: `lane-bg ${lane.group}` }, g);
         el('text', { x: LABEL - 8, y: y + lane.h / 2 + 4, class: 'lane-label', 'text-anchor': 'end' }, g, lane.label);
+        this.free = -Infinity; // where the next label of this lane may start
         this[`lane_${lane.id}`](g, x, y, lane.h, t0, t1);
         y += lane.h + 6;
+      }
+      // Where a process started: a line across the lanes.
+      for (const b of this.model.boots) {
+        if (b.t < t0 || b.t > t1) continue;
+        el('line', { x1: x(b.t), x2: x(b.t), y1: 24, y2: height - 12, class: `process-line ${b.kind}`, 'data-t': b.t }, svg);
       }
       this.cursor = el('line', { id: 'cursor', x1: 0, x2: 0, y1: 22, y2: height - 12, class: 'cursor' }, svg);
       svg.addEventListener('pointermove', (ev) => this.pick(svg, ev));
@@ -279,92 +483,163 @@ const Phone = (() => {
       }
     }
 
-    mark(g, cls, t, y, h, shape, label, tip) {
+    // A label at `lx` where it does not run into the lane's last one, nor
+    // past `until` (the next mark), shortened to fit or left out.
+    label(node, lx, ly, text, cls, until) {
+      if (!text || lx < this.free) return null;
+      const limit = Math.min(LABEL + this.plotWidth + 14, until === undefined ? Infinity : until);
+      if (textWidth(`${text.slice(0, 2)}…`) > limit - lx) return null;
+      let shown = text;
+      if (lx + textWidth(shown) > limit) {
+        while (shown.length > 1 && lx + textWidth(`${shown}…`) > limit) shown = shown.slice(0, -1);
+        shown = `${shown}…`;
+      }
+      this.free = lx + textWidth(shown) + 6;
+      return el('text', { x: lx, y: ly, class: cls || 'mark-label' }, node, shown);
+    }
+
+    // Items close together drawn as one: [[item, …], …], each group within
+    // BUCKET px of its first.
+    groups(items, time) {
+      const out = [];
+      for (const it of items) {
+        const last = out[out.length - 1];
+        if (last && this.x(time(it)) - this.x(time(last[0])) < BUCKET) last.push(it);
+        else out.push([it]);
+      }
+      return out;
+    }
+
+    mark(g, cls, t, y, h, shape, label, tip, count, until) {
       const cx = this.x(t);
       const cy = y + h / 2;
       const node = el('g', { class: `mark ${cls}`, 'data-t': t }, g);
+      if (count > 1) node.setAttribute('data-count', count);
       const r = Math.min(7, h / 2 - 2);
       if (shape === 'square') el('rect', { x: cx - r, y: cy - r, width: 2 * r, height: 2 * r }, node);
       else if (shape === 'hollow') {
         el('rect', { x: cx - r, y: cy - r, width: 2 * r, height: 2 * r, class: 'hollow' }, node);
         el('line', { x1: cx - r, y1: cy + r, x2: cx + r, y2: cy - r, class: 'strike' }, node);
+      } else if (shape === 'hollow-circle') {
+        el('circle', { cx, cy, r, class: 'hollow' }, node);
+        el('line', { x1: cx - r * 0.7, y1: cy + r * 0.7, x2: cx + r * 0.7, y2: cy - r * 0.7, class: 'strike' }, node);
       } else if (shape === 'diamond')
         el('path', { d: `M${cx},${cy - r} L${cx + r},${cy} L${cx},${cy + r} L${cx - r},${cy} Z` }, node);
       else if (shape === 'triangle')
         el('path', { d: `M${cx},${cy - r} L${cx + r},${cy + r} L${cx - r},${cy + r} Z` }, node);
       else el('circle', { cx, cy, r }, node);
-      if (label) el('text', { x: cx + r + 3, y: cy + 4, class: 'mark-label' }, node, label);
+      this.label(node, cx + r + 3, cy + 4, count > 1 ? `${label} ×${count}` : label, undefined, until);
       title(node, tip);
       return node;
     }
 
-    stepLane(g, y, h, segments, cls, text) {
+    // One mark per group of items close together; `describe(item)` gives
+    // [cls, shape, label, tip].
+    marks(g, y, h, items, describe) {
+      const groups = this.groups(items, byT);
+      groups.forEach((group, i) => {
+        const [cls, shape, label, tip] = describe(group[group.length - 1]);
+        // A label ends before the next mark's shape.
+        const until = i + 1 < groups.length ? this.x(groups[i + 1][groups[i + 1].length - 1].t) - 9 : undefined;
+        const more = group.length > 1 ? `\n…and ${group.length - 1} more from ${fmt(group[0].t)} s (zoom in with a shorter run to tell them apart)` : '';
+        const tips = group.length > 1 && group.length <= 6 ? group.map((it) => describe(it)[3]).join('\n') : tip + more;
+        this.mark(g, cls, group[group.length - 1].t, y, h, shape, label, tips, group.length, until);
+      });
+    }
+
+    stepLane(g, y, h, segments, classOf, text) {
+      let mixed = null; // segments too narrow to tell apart, drawn as one
+      const flush = () => {
+        if (!mixed) return;
+        const seg = el('g', { class: 'segment mixed', 'data-t0': mixed.t0, 'data-t1': mixed.t1 }, g);
+        el('rect', { x: mixed.x0, y: y + 3, width: Math.max(1, mixed.x1 - mixed.x0), height: h - 6 }, seg);
+        title(seg, `${mixed.n} changes from ${fmt(mixed.t0)} s to ${fmt(mixed.t1)} s`);
+        mixed = null;
+      };
       for (const s of segments) {
-        if (s.value === null || s.value === undefined || s.value === false) continue;
+        if (s.t1 < this.t0 || s.t0 > this.t1) continue;
         const x0 = this.x(Math.max(s.t0, this.t0));
         const x1 = this.x(Math.min(s.t1, this.t1));
-        if (x1 <= x0 && s.t1 !== s.t0) continue;
+        if (x1 - x0 < 2 && s.t1 !== s.t0) {
+          if (!mixed) mixed = { x0, x1, t0: s.t0, t1: s.t1, n: 0 };
+          mixed.x1 = x1;
+          mixed.t1 = s.t1;
+          mixed.n += 1;
+          continue;
+        }
+        flush();
+        const cls = classOf(s.value);
+        if (!cls) continue;
         const seg = el('g', { class: `segment ${cls}`, 'data-t0': s.t0, 'data-t1': s.t1 }, g);
         el('rect', { x: x0, y: y + 3, width: Math.max(1, x1 - x0), height: h - 6 }, seg);
         const label = text(s.value);
-        if (label && x1 - x0 > 30) el('text', { x: x0 + 4, y: y + h / 2 + 4, class: 'segment-label' }, seg, label);
+        // The label stays inside its segment, shortened or left out.
+        if (label) {
+          let shown = label;
+          while (shown.length > 1 && textWidth(shown) + 8 > x1 - x0) shown = shown.length > 2 ? `${shown.slice(0, -2)}…` : '';
+          if (shown && textWidth(shown) + 8 <= x1 - x0) el('text', { x: x0 + 4, y: y + h / 2 + 4, class: 'segment-label' }, seg, shown);
+        }
         title(seg, `${label} from ${fmt(s.t0)} s to ${fmt(s.t1)} s`);
       }
+      flush();
     }
 
     lane_commands(g, x, y, h) {
       const m = this.model;
       const failedLines = new Set(m.expectations.filter((e) => !e.held).map((e) => `${e.file}:${e.line}`));
-      // Commands at the same moment share one tick and one label.
-      const groups = [];
-      for (const c of m.commands) {
-        if (c.t < this.t0 - 1e-9 || c.t > this.t1 + 1e-9) continue;
-        const last = groups[groups.length - 1];
-        if (last && x(c.t) - x(last[0].t) < 3) last.push(c);
-        else groups.push([c]);
-      }
-      let free = -Infinity;
-      for (const group of groups) {
+      const commands = m.within(m.commands, this.t0, this.t1);
+      // Commands at the same moment share one tick and one label, which
+      // ends before the next tick.
+      const groups = this.groups(commands, byT);
+      groups.forEach((group, i) => {
         const cx = x(group[0].t);
         const failed = group.some((c) => failedLines.has(`${c.file}:${c.line}`));
-        const node = el('g', { class: `mark command${failed ? ' failed' : ''}`, 'data-t': group[0].t, 'data-lines': group.map((c) => c.line).join(' ') }, g);
+        const node = el('g', { class: `mark command${failed ? ' failed' : ''}`, 'data-t': group[0].t, 'data-lines': group.slice(0, 50).map((c) => c.line).join(' ') }, g);
         el('line', { x1: cx, x2: cx, y1: y + 2, y2: y + h - 2 }, node);
         if (failed) el('circle', { cx, cy: y + h - 7, r: 5, class: 'failed-dot' }, node);
-        title(node, group.map((c) => `${c.file}:${c.line}  ${c.text}  (t = ${fmt(c.t)} s)${failedLines.has(`${c.file}:${c.line}`) ? '  - expectation failed' : ''}`).join('\n'));
-        if (cx < free) continue;
-        let label = group.map((c) => c.text).join(' · ');
+        const shown = group.length > 12 ? group.slice(0, 6).concat(group.slice(-6)) : group;
+        title(node, shown.map((c) => `${c.file}:${c.line}  ${c.text}  (t = ${fmt(c.t)} s)${failedLines.has(`${c.file}:${c.line}`) ? '  - expectation failed' : ''}`).join('\n') +
+          (group.length > shown.length ? `\n(${group.length} commands here in all)` : ''));
+        let label = group.slice(0, 4).map((c) => c.text).join(' · ') + (group.length > 4 ? ` · …(${group.length})` : '');
         if (label.length > 40) label = `${label.slice(0, 39)}…`;
-        el('text', { x: cx + 3, y: y + 11, class: 'command-label' }, node, label);
-        free = cx + 5.5 * label.length + 10;
+        this.label(node, cx + 3, y + 11, label, 'command-label', i + 1 < groups.length ? x(groups[i + 1][0].t) - 3 : undefined);
+      });
+      // The processes started: the boots and restarts carried out.
+      this.free = -Infinity;
+      for (const b of m.boots) {
+        if (b.t < this.t0 || b.t > this.t1) continue;
+        const node = el('g', { class: `mark process ${b.kind}`, 'data-t': b.t, 'data-kind': b.kind }, g);
+        el('path', { d: `M${x(b.t)},${y + h - 2} l4,-7 l-8,0 Z` }, node);
+        this.label(node, x(b.t) + 5, y + h - 3, b.kind === 'restart' ? 'restart' : 'boot', 'process-label');
+        title(node, `${fmt(b.t)} s: ${b.kind === 'restart' ? 'the process restarted (a new process, both views opaque)' : 'the process booted'}`);
       }
     }
 
     lane_switch(g, x, y, h, t0, t1) {
-      const segs = this.model.steps((s) => (s.state.ringer ? (s.state.ringer.muted ? 'silent' : 'ring') : null), t1);
-      this.stepLane(g, y, h, segs.filter((s) => s.value === 'silent'), 'silent', () => 'silent');
-      this.stepLane(g, y, h, segs.filter((s) => s.value === 'ring'), 'ring', () => 'ring');
+      const segs = this.model.steps(this.model.ringer, t1);
+      this.stepLane(g, y, h, segs, (v) => (v === true ? 'silent' : v === false ? 'ring' : null), (v) => (v ? 'silent' : 'ring'));
     }
 
     lane_toggle(g, x, y, h, t0, t1) {
-      const segs = this.model.steps((s) => (s.state.module ? s.state.module.selected : null), t1);
-      this.stepLane(g, y, h, segs.filter((s) => s.value === true), 'toggle-on', () => 'on');
+      const segs = this.model.steps(this.model.toggle, t1);
+      this.stepLane(g, y, h, segs, (v) => (v === true ? 'toggle-on' : null), () => 'on');
     }
 
     lane_front(g, x, y, h, t0, t1) {
-      const segs = this.model.steps((s) => s.front, t1);
-      this.stepLane(g, y, h, segs, 'front', (v) => v);
+      const segs = this.model.steps(this.model.front, t1);
+      this.stepLane(g, y, h, segs, (v) => (v ? 'front' : null), (v) => v);
     }
 
     lane_prefs(g, x, y, h) {
-      for (const e of this.model.events) {
-        if (e.t < this.t0 || e.t > this.t1) continue;
+      const m = this.model;
+      const items = m.within(m.events, this.t0, this.t1).filter((e) => e.event === 'write' || (e.event === 'post' && shortName(e.name) === 'prefsReloaded'));
+      this.marks(g, y, h, items, (e) => {
         if (e.event === 'write') {
           const name = String(e.path).split('/').pop();
-          this.mark(g, `write${e.ok ? '' : ' failed'}`, e.t, y, h, 'square', '', `${fmt(e.t)} s: ${name} written${e.ok ? '' : ' (failed)'}`);
-        } else if (e.event === 'post' && shortName(e.name) === 'prefsReloaded') {
-          this.mark(g, 'reload', e.t, y, h, 'circle', '', `${fmt(e.t)} s: settings reloaded`);
+          return [`write${e.ok ? '' : ' failed'}`, 'square', '', `${fmt(e.t)} s: ${name} written${e.ok ? '' : ' (failed)'}`];
         }
-      }
+        return ['reload', 'circle', '', `${fmt(e.t)} s: settings reloaded`];
+      });
     }
 
     curve(g, view, y, h) {
@@ -373,17 +648,19 @@ const Phone = (() => {
       el('line', { x1: LABEL, x2: LABEL + this.plotWidth, y1: yOf(0), y2: yOf(0), class: 'baseline' }, g);
       el('text', { x: LABEL + 2, y: yOf(1) + 8, class: 'curve-scale' }, g, '1');
       el('text', { x: LABEL + 2, y: yOf(0) - 2, class: 'curve-scale' }, g, '0');
-      for (const run of this.model.alphaCurve(view, this.t0, this.t1)) {
+      for (const run of this.model.alphaCurve(view, this.t0, this.t1, Math.ceil(this.plotWidth))) {
         if (run.length < 2) continue;
         const points = run.map(([t, a]) => `${x(t).toFixed(2)},${yOf(a).toFixed(2)}`).join(' ');
         el('polyline', { points, class: `curve curve-${view}`, 'data-y0': yOf(0), 'data-y1': yOf(1) }, g);
       }
       // Each change starts where the curve stood.
-      for (const a of this.model.views[view]) {
-        if (a.start < this.t0 || a.start > this.t1 || this.model.boots.includes(a.start) && a.from === 1 && a.to === 1) continue;
+      const anims = this.model.views[view].filter((a) => !a.reset);
+      const items = this.model.within(anims.map((a) => ({ t: a.start, a })), this.t0, this.t1);
+      for (const group of this.groups(items, byT)) {
+        const a = group[0].a;
         const node = el('g', { class: 'mark alpha', 'data-t': a.start }, g);
         el('circle', { cx: x(a.start), cy: yOf(a.from), r: 2.5 }, node);
-        title(node, `${fmt(a.start)} s: alpha from ${a.from.toFixed(2)} to ${a.to} ${a.dur > 0 ? `over ${a.dur} s` : 'at once'}`);
+        title(node, `${fmt(a.start)} s: alpha from ${a.from.toFixed(2)} to ${a.to} ${a.dur > 0 ? `over ${a.dur} s` : 'at once'}${group.length > 1 ? ` (and ${group.length - 1} more changes until ${fmt(group[group.length - 1].t)} s)` : ''}`);
       }
     }
 
@@ -396,85 +673,94 @@ const Phone = (() => {
     }
 
     lane_banners(g, x, y, h) {
-      for (const e of this.model.eventsOf('banner')) {
-        if (e.t < this.t0 || e.t > this.t1) continue;
-        const shown = e.shown !== false;
-        this.mark(g, `banner ${shown ? 'shown' : 'hidden'}`, e.t, y, h, shown ? 'square' : 'hollow', shown ? e.app : `${e.app} (hidden)`,
-          `${fmt(e.t)} s: banner from ${e.app} ${shown ? 'shown' : 'hidden'}`);
+      const m = this.model;
+      const items = m.banners.filter((b) => b.end >= this.t0 && b.t <= this.t1);
+      // How long each stayed: a bar from its coming to its going (bars that
+      // touch on the screen drawn as one).
+      const bars = { shown: null, hidden: null };
+      const draw = (bar, cls) => {
+        if (bar && bar.x1 - bar.x0 >= 1)
+          el('rect', { x: bar.x0, y: y + h - 5, width: bar.x1 - bar.x0, height: 3, class: `banner-span ${cls}`, 'data-t0': bar.t0, 'data-t1': bar.t1 }, g);
+      };
+      for (const b of items) {
+        const cls = b.shown ? 'shown' : 'hidden';
+        const x0 = x(Math.max(b.t, this.t0));
+        const x1 = x(Math.min(b.end, this.t1));
+        const bar = bars[cls];
+        if (bar && x0 <= bar.x1 + 1) {
+          bar.x1 = Math.max(bar.x1, x1);
+          bar.t1 = Math.max(bar.t1, b.end);
+        } else {
+          draw(bar, cls);
+          bars[cls] = { x0, x1, t0: b.t, t1: b.end };
+        }
       }
+      draw(bars.shown, 'shown');
+      draw(bars.hidden, 'hidden');
+      const until = (b) => (b.end === Infinity ? 'still there at the end' : `until ${fmt(b.end)} s`);
+      this.marks(g, y, h, items.filter((b) => b.t >= this.t0), (b) => [`banner ${b.shown ? 'shown' : 'hidden'}`, b.shown ? 'square' : 'hollow',
+        b.shown ? b.app : `${b.app} (hidden)`, `${fmt(b.t)} s: banner from ${b.app} ${b.shown ? 'shown' : 'kept hidden'}, ${until(b)}`]);
     }
 
     lane_sounds(g, x, y, h) {
-      for (const e of this.model.events) {
-        if (e.t < this.t0 || e.t > this.t1) continue;
-        if (e.event === 'sound')
-          this.mark(g, 'sound', e.t, y, h, 'circle', `sound ${e.sound}`, `${fmt(e.t)} s: notification sound "${e.sound}" played`);
-        else if (e.event === 'feedback') {
-          const haptic = e.kind === 'haptic';
-          this.mark(g, `feedback ${e.kind}`, e.t, y, h, haptic ? 'diamond' : 'triangle', `${e.kind} ${e.id}`,
-            `${fmt(e.t)} s: ${haptic ? 'haptic tap' : `${e.kind} sound`} id ${e.id}${haptic ? (e.prepared ? ' (prepared)' : ' (not prepared)') : ''}`);
-        }
-      }
+      const m = this.model;
+      const items = m.within(m.events, this.t0, this.t1).filter((e) => e.event === 'sound' || e.event === 'sound-skipped' || e.event === 'feedback');
+      this.marks(g, y, h, items, (e) => {
+        if (e.event === 'sound') return ['sound', 'circle', `sound ${e.sound}`, `${fmt(e.t)} s: notification sound "${e.sound}" played`];
+        if (e.event === 'sound-skipped')
+          return ['sound skipped', 'hollow-circle', `no sound`, `${fmt(e.t)} s: notification sound "${e.sound}" not played (${e.reason || 'skipped'})`];
+        const haptic = e.kind === 'haptic';
+        return [`feedback ${e.kind}`, haptic ? 'diamond' : 'triangle', `${e.kind} ${e.id}`,
+          `${fmt(e.t)} s: ${haptic ? 'haptic tap' : `${e.kind} sound`} id ${e.id}${haptic ? (e.prepared ? ' (prepared)' : ' (not prepared)') : ''}`];
+      });
     }
 
     lane_hud(g, x, y, h) {
-      for (const e of this.model.eventsOf('hud')) {
-        if (e.t < this.t0 || e.t > this.t1) continue;
-        this.mark(g, 'hud', e.t, y, h, 'square', e.arg ? 'silent' : 'ring', `${fmt(e.t)} s: ringer display shows (${e.arg ? 'silent' : 'ring'})`);
-      }
+      const m = this.model;
+      this.marks(g, y, h, m.within(m.eventsOf('hud'), this.t0, this.t1), (e) => {
+        const what = e.arg ? 'silent' : 'ring';
+        const asked = e.asked === null || e.asked === undefined ? '' : ` (switch moved at ${fmt(e.asked)} s)`;
+        return ['hud', 'square', `shows ${what}${asked ? `, asked ${fmt(e.asked)} s` : ''}`, `${fmt(e.t)} s: ringer display shows ${what}${asked}`];
+      });
     }
 
     lane_wakes(g, x, y, h) {
-      for (const e of this.model.eventsOf('wake')) {
-        if (e.t < this.t0 || e.t > this.t1) continue;
-        this.mark(g, 'wake', e.t, y, h, 'circle', e.app, `${fmt(e.t)} s: the display turned on for ${e.app}`);
-      }
+      const m = this.model;
+      this.marks(g, y, h, m.within(m.eventsOf('wake'), this.t0, this.t1), (e) => ['wake', 'circle', e.app, `${fmt(e.t)} s: the display turned on for ${e.app}`]);
     }
 
     lane_realerts(g, x, y, h) {
-      for (const n of this.model.notifications()) {
-        if (n.t < this.t0 || n.t > this.t1 || n.realerts === null) continue;
+      const m = this.model;
+      const items = m.within(m.notes, this.t0, this.t1).filter((n) => n.realerts !== null);
+      this.marks(g, y, h, items, (n) => {
         const some = n.realerts > 0;
-        this.mark(g, `realert${some ? '' : ' none'}`, n.t, y, h, some ? 'square' : 'hollow', some ? `×${n.realerts}` : '',
-          `${fmt(n.t)} s: ${n.app} may alert again ${n.realerts} time(s)`);
-      }
+        return [`realert${some ? '' : ' none'}`, some ? 'square' : 'hollow', some ? `×${n.realerts}` : '', `${fmt(n.t)} s: ${n.app} may alert again ${n.realerts} time(s)`];
+      });
     }
 
     lane_events(g, x, y, h) {
-      for (const e of this.model.events) {
-        if (e.t < this.t0 || e.t > this.t1) continue;
-        if (e.event === 'post') {
-          const node = el('g', { class: 'mark post', 'data-t': e.t, 'data-name': shortName(e.name) }, g);
-          el('line', { x1: x(e.t), x2: x(e.t), y1: y + 2, y2: y + h - 2 }, node);
-          title(node, `${fmt(e.t)} s: ${shortName(e.name)} posted`);
-        } else if (e.event === 'darwin' || e.event === 'snapshot' || e.event === 'redraw' || e.event === 'bundle-error') {
-          const what = e.event === 'darwin' ? `${e.name} (cross-process)` : e.event === 'snapshot' ? `suspend snapshot of ${e.app}`
-            : e.event === 'redraw' ? `toggle redrawn (${e.selected ? 'on' : 'off'})` : `bundle not loaded: ${e.bundle}`;
-          const node = el('g', { class: `mark other ${e.event}`, 'data-t': e.t }, g);
-          el('circle', { cx: x(e.t), cy: y + h / 2, r: 2.5 }, node);
-          title(node, `${fmt(e.t)} s: ${what}`);
-        }
+      const m = this.model;
+      const items = m.within(m.events, this.t0, this.t1);
+      const posts = items.filter((e) => e.event === 'post');
+      for (const group of this.groups(posts, byT)) {
+        const e = group[0];
+        const names = [];
+        for (const p of group) if (names.length < 6 && !names.includes(shortName(p.name))) names.push(shortName(p.name));
+        const node = el('g', { class: 'mark post', 'data-t': e.t, 'data-name': shortName(e.name) }, g);
+        if (group.length > 1) node.setAttribute('data-count', group.length);
+        el('line', { x1: x(e.t), x2: x(e.t), y1: y + 2, y2: y + h - 2 }, node);
+        title(node, group.length <= 6 ? group.map((p) => `${fmt(p.t)} s: ${shortName(p.name)} posted`).join('\n') : `${group.length} posts from ${fmt(e.t)} s: ${names.join(', ')}…`);
+        this.label(g, x(e.t) + 3, y + h - 5, names.join(', '), 'post-label');
       }
-      // Labels of the posts where there is room; posts at one moment share one.
-      let free = -Infinity;
-      let pending = null;
-      const flush = () => {
-        if (!pending || pending.x < free) return;
-        const label = pending.names.join(', ');
-        el('text', { x: pending.x + 3, y: y + h - 5, class: 'post-label' }, g, label);
-        free = pending.x + 5.5 * label.length + 8;
-      };
-      for (const node of g.querySelectorAll('.mark.post')) {
-        const px = x(Number(node.getAttribute('data-t')));
-        const name = node.getAttribute('data-name');
-        if (pending && px - pending.x < 3) {
-          if (!pending.names.includes(name)) pending.names.push(name);
-          continue;
-        }
-        flush();
-        pending = { x: px, names: [name] };
+      const others = items.filter((e) => e.event === 'darwin' || e.event === 'snapshot' || e.event === 'redraw' || e.event === 'bundle-error');
+      for (const group of this.groups(others, byT)) {
+        const e = group[0];
+        const what = e.event === 'darwin' ? `${e.name} (cross-process)` : e.event === 'snapshot' ? `suspend snapshot of ${e.app}`
+          : e.event === 'redraw' ? `toggle redrawn (${e.selected ? 'on' : 'off'})` : `bundle not loaded: ${e.bundle}`;
+        const node = el('g', { class: `mark other ${e.event}`, 'data-t': e.t }, g);
+        el('circle', { cx: x(e.t), cy: y + h / 2, r: 2.5 }, node);
+        title(node, `${fmt(e.t)} s: ${what}${group.length > 1 ? ` (and ${group.length - 1} more)` : ''}`);
       }
-      flush();
     }
   }
 
@@ -483,7 +769,7 @@ const Phone = (() => {
   function drawPhone(container, model, t) {
     const s = model.stateAt(t);
     const state = s ? s.state : {};
-    const booted = model.boots.some((b) => b <= t + 1e-9);
+    const booted = model.bootTimes.length > 0 && model.bootTimes[0] <= t + 1e-9;
     const listAlpha = model.alphaAt('list', t);
     const iconsAlpha = model.alphaAt('icons', t);
     const silent = !!(state.ringer && state.ringer.muted);
@@ -508,21 +794,21 @@ const Phone = (() => {
       container.replaceChildren(svg);
       return;
     }
-    // The banner slot at the top.
-    const banner = model.latest('banner', t, SHOWN_FOR.banner);
-    const bg = el('g', { id: 'phone-banner', 'data-state': banner ? (banner.shown ? 'shown' : 'hidden') : 'none' }, svg);
+    // The banner slot at the top: a banner stays until the host lets it go.
+    const banner = model.bannerAt(t);
+    const bg = el('g', { id: 'phone-banner', 'data-state': banner ? (banner.shown ? 'shown' : 'hidden') : 'none', 'data-app': banner ? banner.app : '' }, svg);
     if (banner) {
       el('rect', { x: 28, y: 48, width: 184, height: 38, rx: 8, class: banner.shown ? 'banner shown' : 'banner hidden' }, bg);
-      el('text', { x: 36, y: 64, class: 'banner-app' }, bg, banner.app);
+      el('text', { x: 36, y: 64, class: 'banner-app' }, bg, fit(banner.app, 170, 11));
       el('text', { x: 36, y: 78, class: 'banner-text' }, bg, banner.shown ? 'banner shown' : 'banner kept hidden');
     }
     // The notification list.
     const lg = el('g', { id: 'phone-list', opacity: listAlpha === null ? 1 : listAlpha.toFixed(3), 'data-alpha': listAlpha }, svg);
     el('text', { x: 30, y: 106, class: 'area-label' }, lg, 'Notifications');
-    const items = model.listAt(t).slice(-3).reverse();
+    const items = model.listAt(t);
     items.forEach((n, i) => {
       el('rect', { x: 28, y: 114 + i * 36, width: 184, height: 30, rx: 7, class: 'card' }, lg);
-      el('text', { x: 36, y: 133 + i * 36, class: 'card-text' }, lg, n.app);
+      el('text', { x: 36, y: 133 + i * 36, class: 'card-text', 'data-app': n.app }, lg, fit(n.app, 170, 11));
     });
     if (!items.length) el('text', { x: 30, y: 132, class: 'empty' }, lg, 'no notifications');
     el('text', { x: 212, y: 106, 'text-anchor': 'end', class: 'alpha-label' }, svg, `alpha ${listAlpha === null ? '-' : listAlpha.toFixed(2)}`);
@@ -534,14 +820,28 @@ const Phone = (() => {
     el('rect', { x: 30, y: 380, width: 180, height: 44, rx: 12, class: 'dock' }, svg);
     if (s && s.front) {
       el('rect', { x: 30, y: 384, width: 180, height: 36, rx: 8, class: 'front-app' }, svg);
-      el('text', { x: 120, y: 406, 'text-anchor': 'middle', class: 'front-label' }, svg, `in front: ${s.front}`);
+      el('text', { x: 120, y: 406, 'text-anchor': 'middle', class: 'front-label', 'data-app': s.front }, svg, fit(`in front: ${s.front}`, 170, 10));
     }
-    // What was just played or shown.
+    // Control Center, just opened: its toggle as the module draws it.
+    const ccOpen = model.latestCommand('cc open', t, SHOWN_FOR.cc);
+    if (ccOpen) {
+      const pg = el('g', { id: 'phone-cc', 'data-state': toggle ? 'on' : 'off' }, svg);
+      el('rect', { x: 28, y: 120, width: 184, height: 110, rx: 14, class: 'cc-panel' }, pg);
+      el('text', { x: 40, y: 140, class: 'cc-title' }, pg, 'Control Center');
+      el('circle', { cx: 120, cy: 185, r: 26, class: toggle ? 'cc-toggle on' : 'cc-toggle off' }, pg);
+      el('text', { x: 120, y: 191, 'text-anchor': 'middle', class: 'cc-glyph' }, pg, 'Q');
+    }
+    // What was just played or shown. The ringer display says which
+    // position it shows and when the switch was moved there: Quelline
+    // defers it, so it may come after the switch moved on.
     const hud = model.latest('hud', t, SHOWN_FOR.hud);
     if (hud) {
-      const hg = el('g', { id: 'phone-hud' }, svg);
-      el('rect', { x: 70, y: 170, width: 100, height: 40, rx: 10, class: 'hud' }, hg);
-      el('text', { x: 120, y: 195, 'text-anchor': 'middle', class: 'hud-text' }, hg, hud.arg ? 'Silent mode' : 'Ringer');
+      const hg = el('g', { id: 'phone-hud', 'data-state': hud.arg ? 'silent' : 'ring' }, svg);
+      el('rect', { x: 56, y: 164, width: 128, height: 52, rx: 10, class: 'hud' }, hg);
+      el('text', { x: 120, y: 184, 'text-anchor': 'middle', class: 'hud-caption' }, hg, 'Ringer display:');
+      el('text', { x: 120, y: 199, 'text-anchor': 'middle', class: 'hud-text' }, hg, hud.arg ? 'Silent mode' : 'Ring');
+      if (hud.asked !== null && hud.asked !== undefined)
+        el('text', { x: 120, y: 211, 'text-anchor': 'middle', class: 'hud-caption' }, hg, `switch moved at ${fmt(hud.asked)} s`);
     }
     const feedback = model.latest('feedback', t, SHOWN_FOR.feedback);
     if (feedback) {
@@ -552,8 +852,12 @@ const Phone = (() => {
       }
       el('text', { x: 120, y: 452, 'text-anchor': 'middle', class: 'feedback-text' }, fg, feedback.kind === 'haptic' ? 'haptic tap' : `${feedback.kind} sound ${feedback.id}`);
     }
-    const sound = model.latest('sound', t, SHOWN_FOR.sound);
-    if (sound) el('text', { id: 'phone-sound', x: 120, y: 452, 'text-anchor': 'middle', class: 'sound-text' }, svg, `sound: ${sound.sound}`);
+    const sound = model.latestOf(['sound', 'sound-skipped'], t, SHOWN_FOR.sound);
+    if (sound) {
+      const played = sound.event === 'sound';
+      el('text', { id: 'phone-sound', x: 120, y: 452, 'text-anchor': 'middle', class: `sound-text${played ? '' : ' skipped'}`, 'data-state': played ? 'played' : 'skipped' }, svg,
+        fit(played ? `sound: ${sound.sound}` : `no sound (${sound.reason || 'skipped'})`, 200, 10));
+    }
     const wake = model.latest('wake', t, SHOWN_FOR.wake);
     if (wake) el('rect', { id: 'phone-wake', x: 20, y: 20, width: 200, height: 420, rx: 20, class: 'wake' }, svg);
     container.replaceChildren(svg);
@@ -618,5 +922,5 @@ const Phone = (() => {
     }
   }
 
-  return { Model, Timeline, drawPhone, drawSettings, drawVerdict, fmt };
+  return { Model, Timeline, drawPhone, drawSettings, drawVerdict, fmt, fold };
 })();

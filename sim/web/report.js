@@ -14,7 +14,10 @@
   const timeline = new Phone.Timeline(document.getElementById('timeline'), model);
   const slider = document.getElementById('slider');
   slider.max = String(end);
-  let current = 0;
+  // The page opens at the first moment something a person perceives
+  // happens (the end of the first fade, a banner, a sound, a tap).
+  let current = model.firstPerceived === null ? 0 : Math.min(end, model.firstPerceived);
+  slider.value = String(current);
   const show = (t) => {
     current = t;
     document.getElementById('phone-time').textContent = Phone.fmt(t);
@@ -30,7 +33,10 @@
 
   // Play: the run again at its own pace, from the slider's time.
   let playing = null;
-  const play = document.getElementById('play');
+  const play = document.getElementById('moment-button');
+  play.textContent = 'Play';
+  document.getElementById('moment-hint').textContent =
+    'Move the pointer over the timeline, or drag the slider, to see the phone at that time.';
   play.addEventListener('click', () => {
     if (playing) {
       cancelAnimationFrame(playing);

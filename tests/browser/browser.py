@@ -71,6 +71,31 @@ class Browser:
                 raise AssertionError(f"gave up waiting for {what}")
             time.sleep(0.05)
 
+    def viewport(self, width, height):
+        """Lays the page out as a screen of `width` x `height` CSS pixels
+        (a phone's 390 x 844, say), whatever the window's size."""
+        self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+            "width": width, "height": height, "deviceScaleFactor": 1, "mobile": width < 600})
+
+    def cut_off(self):
+        """Visible elements of the page that reach past its left or right
+        edge, except inside the timeline's own scrolling box; and whether
+        that box scrolls."""
+        return self.run("""
+            const width = document.documentElement.clientWidth;
+            const box = document.getElementById('timeline');
+            const out = [];
+            for (const e of document.body.querySelectorAll('*')) {
+              if (box.contains(e) || e.closest('svg, title, script, style')) continue;
+              const r = e.getBoundingClientRect();
+              if (!r.width || !r.height || getComputedStyle(e).visibility === 'hidden') continue;
+              if (r.left < -0.5 || r.right > width + 0.5)
+                out.push(`${e.tagName.toLowerCase()}#${e.id}.${e.className} ${Math.round(r.left)}..${Math.round(r.right)} of ${width}`);
+            }
+            const b = box.getBoundingClientRect();
+            if (b.left < -0.5 || b.right > width + 0.5) out.push(`#timeline ${b.left}..${b.right}`);
+            return [out, document.documentElement.scrollWidth <= width, box.scrollWidth > box.clientWidth];""")
+
     def script_errors(self):
         """Errors the page's scripts reported on the console since the last call."""
         return [entry["message"] for entry in self.driver.get_log("browser")

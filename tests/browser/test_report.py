@@ -57,6 +57,10 @@ class ReportTest(unittest.TestCase):
         b = self.browser
         b.open(report(os.path.join(DATA, "fade.scn"), "fade"))
         self.assertEqual(b.script_errors(), [])
+        # It opens where a person first perceives something: the end of the
+        # list's first fade, not 0.
+        self.assertAlmostEqual(float(b.run("return document.getElementById('slider').value")), 0.7, delta=1e-6)
+        self.assertEqual(b.run("return document.getElementById('phone-time').textContent"), "0.700")
         for lane in LANES:
             height = b.run("const g = document.querySelector(`g[data-lane='${arguments[0]}']`);"
                            "return g ? g.getBoundingClientRect().height : 0;", lane)
@@ -113,17 +117,98 @@ class ReportTest(unittest.TestCase):
         self.assertAlmostEqual(times[-1], 1.5, delta=1e-9)
         self.slide_to(1.2)  # the new process: the list back at 1, the switch on ring
         self.assertEqual(self.phone("#phone-list")[0], "1")
+        # The restart is marked on the timeline, at 1 s.
+        restarts = b.run("return Array.from(document.querySelectorAll('.mark.process.restart'), (m) => Number(m.getAttribute('data-t')))")
+        self.assertEqual(restarts, [1.0])
 
-    def test_demo_screenshot(self):
+    def test_a_refused_boot_starts_no_process(self):
         b = self.browser
-        b.open(report(None, "demo"))
-        self.slide_to(0.75)
-        width, height, differ = b.screenshot(os.path.join(OUT, "screenshots", "report.png"))
-        self.assertEqual([width, height], b.run(
-            "return [innerWidth, innerHeight].map((n) => Math.round(n * devicePixelRatio))"))
-        self.assertGreater(width * height, 600 * 400)
-        self.assertGreater(differ, 0.05, "the screenshot is not blank")
+        b.open(report(os.path.join(DATA, "refused-boot.scn"), "refused-boot", status=2))
         self.assertEqual(b.script_errors(), [])
+        # The second boot was refused: the list stays hidden; one process.
+        self.slide_to(0.75)
+        self.assertEqual(self.phone("#phone-list")[0], "0")
+        self.assertEqual(b.run("return document.querySelectorAll('.mark.process').length"), 1)
+        points = b.run("return Array.from(document.querySelector(\"g[data-lane='list'] polyline.curve\").points, (p) => p.y)")
+        self.assertEqual(b.run("return document.querySelectorAll(\"g[data-lane='list'] polyline.curve\").length"), 1)
+        self.assertAlmostEqual(points[-1], max(points), delta=0.01, msg="the curve ends at 0")
+
+    def open_names(self):
+        """The report of names.scn: quoted app names, a skipped sound, a
+        banner that stays its 5 s, a restart."""
+        if not hasattr(ReportTest, "names_url"):
+            ReportTest.names_url = report(os.path.join(DATA, "names.scn"), "names")
+        self.browser.open(ReportTest.names_url)
+        self.assertEqual(self.browser.script_errors(), [])
+
+    def test_names_as_the_simulator_read_them(self):
+        b = self.browser
+        self.open_names()
+        # No quotes, spaces kept: on the phone and on the timeline.
+        self.slide_to(1.5)
+        cards = b.run("return Array.from(document.querySelectorAll('#phone-list .card-text'), (c) => c.textContent)")
+        self.assertEqual(cards, ["My Chat App", "com.example.chat"])
+        tips = b.run("return Array.from(document.querySelectorAll(\"g[data-lane='banners'] .mark title\"), (m) => m.textContent)")
+        self.assertEqual(len(tips), 2)
+        self.assertIn("banner from com.example.chat kept hidden", tips[0])
+        self.assertIn("banner from My Chat App shown", tips[1])
+
+    def test_a_skipped_sound_is_drawn_as_skipped(self):
+        b = self.browser
+        self.open_names()
+        # The muted ringer's sound is drawn as skipped, the later one as played.
+        skipped = b.run("return Array.from(document.querySelectorAll('.mark.sound.skipped'), (m) => Number(m.getAttribute('data-t')))")
+        played = b.run("return Array.from(document.querySelectorAll('.mark.sound:not(.skipped)'), (m) => Number(m.getAttribute('data-t')))")
+        self.assertEqual((skipped, played), ([0.0], [1.0]))
+        self.slide_to(0.3)
+        self.assertEqual(b.run("const s = document.getElementById('phone-sound'); return s && s.getAttribute('data-state')"), "skipped")
+
+    def test_a_banner_stays_until_the_host_lets_it_go(self):
+        b = self.browser
+        self.open_names()
+        # 5 s after it came, as the trace's banner-gone says.
+        self.slide_to(5.5)
+        self.assertEqual(self.phone("#phone-banner")[1], "shown")
+        self.slide_to(6.2)
+        self.assertEqual(self.phone("#phone-banner")[1], "none")
+        # A window that starts after the list's last change still shows
+        # the list's value (as the live phone's 40 s window does).
+        runs = b.run("""
+            const model = new Phone.Model(JSON.parse(document.getElementById('run-data').textContent));
+            const box = document.createElement('div');
+            document.body.appendChild(box);
+            new Phone.Timeline(box, model).draw(3, 6);
+            const n = box.querySelectorAll("g[data-lane='list'] polyline.curve").length;
+            box.remove();
+            return n;""")
+        self.assertEqual(runs, 1)
+
+    def test_demo_on_a_desktop_and_a_phone(self):
+        b = self.browser
+        url = report(None, "demo")
+        try:
+            for width, height in ((1400, 1000), (390, 844)):
+                with self.subTest(width=width):
+                    b.viewport(width, height)
+                    b.open(url)
+                    outside, fits, scrolls = b.cut_off()
+                    self.assertEqual(outside, [], f"cut off at {width} px")
+                    self.assertTrue(fits, f"the page scrolls sideways at {width} px")
+                    if width < 600:
+                        self.assertTrue(scrolls, "the timeline scrolls inside its own box")
+            # The ringer display says what it shows and when it was asked
+            # for: at 0.75 s it shows silent, asked for at 0 s.
+            self.slide_to(0.75)
+            hud = b.run("return document.getElementById('phone-hud').textContent")
+            self.assertIn("Silent mode", hud)
+            self.assertIn("switch moved at 0.000 s", hud)
+            b.viewport(390, 1500)  # the picture: the phone and the timeline below it
+            width, height, differ = b.screenshot(os.path.join(OUT, "screenshots", "report.png"))
+            self.assertEqual(width, 390)
+            self.assertGreater(differ, 0.05, "the screenshot is not blank")
+            self.assertEqual(b.script_errors(), [])
+        finally:
+            b.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
 
     def test_every_example_renders_without_a_script_error(self):
         b = self.browser

@@ -212,8 +212,10 @@ void HomeProcess::notify(const std::string& app, const std::optional<std::string
       // registration it made) with it.
       const uint64_t banner = o.nextBanner++;
       o.banners.emplace(banner, shortLook);
-      mainRunLoop().schedule(mainRunLoop().now() + kBannerDisplaySeconds,
-                             [banner] { objects().banners.erase(banner); });
+      mainRunLoop().schedule(mainRunLoop().now() + kBannerDisplaySeconds, [banner, app] {
+        trace::emit("banner-gone", {{"app", app}});
+        objects().banners.erase(banner);
+      });
     }
   });
 }
@@ -326,7 +328,7 @@ nlohmann::json HomeProcess::inspect(const std::string& className) const {
           {"ivars", ivars}};
 }
 
-nlohmann::json HomeProcess::dump() const {
+nlohmann::json HomeProcess::dump(Detail detail) const {
   const Impl& p = *impl_;
   nlohmann::json d = nlohmann::json::object();
   d["time"] = now();
@@ -340,25 +342,36 @@ nlohmann::json HomeProcess::dump() const {
     d["list"] = alphaOf(list);
     d["icons"] = alphaOf(o.rootFolderView.get());
 
-    nlohmann::json home = nlohmann::json::array();
-    if (o.homeScreenView)
-      for (id recognizer : gestureRecognizersOf(o.homeScreenView.get()))
-        home.push_back(platform::UITapGestureRecognizer::numberOfTapsRequired(recognizer));
-    d["home"] = {{"recognizers", o.homeScreenView ? home : nlohmann::json(nullptr)}};
-    d["recognizers"] = {{"alive", liveInstances(objc_getClass("UITapGestureRecognizer"))}};
-    d["timers"] = {{"live", liveTimers()}};
+    const bool whole = detail == Detail::Whole;
+    if (whole) {
+      nlohmann::json home = nlohmann::json::array();
+      if (o.homeScreenView)
+        for (id recognizer : gestureRecognizersOf(o.homeScreenView.get()))
+          home.push_back(platform::UITapGestureRecognizer::numberOfTapsRequired(recognizer));
+      d["home"] = {{"recognizers", o.homeScreenView ? home : nlohmann::json(nullptr)}};
+      d["recognizers"] = {{"alive", liveInstances(objc_getClass("UITapGestureRecognizer"))}};
+      d["timers"] = {{"live", liveTimers()}};
+    }
 
     d["module"] = p.controlCenter.dump();
     d["ringer"] = {
         {"muted", o.mediaController ? nlohmann::json(r.ringerMuted) : nlohmann::json(nullptr)}};
-    d["hud"] = r.hud;
+    if (whole) d["hud"] = r.hud;
     d["display"] = {{"wakes", r.displayWakes}};
-    d["sounds"] = r.sounds;
-    d["feedback"] = feedbackLog();
+    if (whole) {
+      d["sounds"] = r.sounds;
+      d["feedback"] = feedbackLog();
+    }
     d["banners"] = {{"shown", r.bannersShown}, {"hidden", r.bannersHidden}};
-    d["realerts"] = r.realerts;
-    d["snapshots"] = r.snapshots;
+    if (whole)
+      d["realerts"] = r.realerts;
+    else
+      d["realerts"] = {{"count", r.realerts.size()},
+                       {"last", r.realerts.empty() ? nlohmann::json(nullptr)
+                                                   : nlohmann::json(r.realerts.back())}};
+    if (whole) d["snapshots"] = r.snapshots;
     d["writes"] = {{"failed", hostsim::failedWrites()}};
+    if (!whole) return;
     d["hostCalls"] = r.hostCalls;
     d["redraws"] = r.redraws;
   });

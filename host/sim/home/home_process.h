@@ -92,8 +92,13 @@ public:
   nlohmann::json inspect(const std::string& className) const;
   // The state of the device and of the host: the time; once booted, the
   // views, recognizers, timers, Control Center's module and what the host
-  // played and recorded.
-  nlohmann::json dump() const;
+  // played and recorded. `Perceived` keeps what a person perceives or what
+  // explains it, at a size that does not grow with the run: the logs of
+  // what was played (hud, sounds, feedback, snapshots, host calls, redraws)
+  // and the recognizers and timers are left out, and `realerts` is
+  // {"count": N, "last": COUNT or null}.
+  enum class Detail { Whole, Perceived };
+  nlohmann::json dump(Detail detail = Detail::Whole) const;
 
 private:
   struct Impl;
