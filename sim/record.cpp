@@ -60,9 +60,9 @@ void RunRecorder::setListener(Listener listener) {
   listener_ = std::move(listener);
 }
 
-void RunRecorder::setLimit(size_t limit) {
+void RunRecorder::setKeeping(bool keep) {
   std::lock_guard lock(mutex_);
-  limit_ = limit;
+  keeping_ = keep;
 }
 
 double RunRecorder::runTime(double processTime) const {
@@ -80,9 +80,7 @@ void RunRecorder::add(const char* kind, json& list, json record) {
       listener = listener_;
       message = json{{"seq", seq_}, {"kind", kind}, {"record", record}};
     }
-    list.push_back(std::move(record));
-    if (limit_ > 0 && list.size() > limit_)
-      list.erase(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(list.size() - limit_));
+    if (keeping_) list.push_back(std::move(record));
   }
   if (listener) listener(message);
 }
@@ -183,7 +181,7 @@ void RunRecorder::failed(const std::string& message) {
   uint64_t seq = 0;
   {
     std::lock_guard lock(mutex_);
-    errors_.push_back(message);
+    if (keeping_) errors_.push_back(message);
     seq = ++seq_;
     listener = listener_;
   }

@@ -52,9 +52,10 @@ public:
   using Listener = std::function<void(const nlohmann::json&)>;
   void setListener(Listener listener);
 
-  // Keeps at most this many records of each kind (the oldest go first): a
-  // live session may run for hours.
-  void setLimit(size_t limit);
+  // Whether the records are kept for snapshot() (they are at first). The
+  // live phone keeps them itself, within a cap in bytes (record_stream.h),
+  // and has them only streamed to its listener.
+  void setKeeping(bool keep);
 
 private:
   void add(const char* kind, nlohmann::json& list, nlohmann::json record);
@@ -71,7 +72,7 @@ private:
   nlohmann::json expectations_ = nlohmann::json::array();
   nlohmann::json verdict_ = nullptr;
   std::vector<std::string> errors_;
-  size_t limit_ = 0; // 0: no limit
+  bool keeping_ = true;
   uint64_t seq_ = 0;
   bool eventsSinceState_ = false;
   Listener listener_;
