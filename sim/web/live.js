@@ -5,7 +5,7 @@
 
 (() => {
   const WINDOW = 40; // seconds of timeline shown
-  const KEPT = 20000; // records of each kind, as the server keeps them
+  const KEPT = 20000; // records of each kind the page keeps
   const empty = () => ({ commands: [], events: [], states: [], expectations: [], errors: [], end: 0 });
   const model = new Phone.Model(empty());
   let offset = null; // run time = performance.now() / 1000 + offset
@@ -61,6 +61,7 @@
       const res = await fetch(path, { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body) });
       const answer = await res.json();
       if (!res.ok) say(`${res.status}: ${answer.error}`, true);
+      else if (answer.ok === false) say(answer.error, true); // it ran and failed: a failed expect
       else say(body.command ? `${body.command}: done` : `${body.key}: written; reload posted`, false);
       return res.ok;
     } catch (e) {
