@@ -121,19 +121,25 @@ class ServeHttpTest(unittest.TestCase):
         self.assertIn("takes an integer from 1 to 3600", said)
         self.assertIn(said, editor.stderr)
 
-    def test_event_streams_cannot_lock_the_others_out(self):
+    def test_event_streams_and_slow_clients_cannot_lock_the_others_out(self):
         streams = []
         try:
+            # Forty clients that send half a request and stall.
+            for _ in range(40):
+                s = socket.create_connection(("127.0.0.1", self.port), timeout=TIMEOUT)
+                streams.append(s)
+                s.sendall(b"GET /api/state HTTP/1.1\r\nHo")
             statuses = []
             for _ in range(64):
                 s = socket.create_connection(("127.0.0.1", self.port), timeout=TIMEOUT)
                 streams.append(s)
                 s.sendall(f"GET /api/events HTTP/1.1\r\nHost: 127.0.0.1:{self.port}\r\n\r\n".encode())
-            for s in streams:
+            for s in streams[40:]:
                 statuses.append(int(s.recv(64).split(b" ", 2)[1]))
             self.assertLessEqual(statuses.count(200), 16)
             self.assertEqual(statuses.count(200) + statuses.count(503), 64)
-            # With every stream open that was let in, a probe is answered.
+            # With every stream open that was let in, and the slow clients
+            # stalled, a probe is answered.
             status, state = request(self.url + "api/state")
             self.assertEqual(status, 200)
             self.assertGreater(state["time"], 0)
