@@ -34,6 +34,7 @@ void RecordStream::push(const json& message) {
     while (bytes_ > capBytes_ && entries_.size() > 1) {
       bytes_ -= cost(entries_.front());
       dropped_ = entries_.front().seq;
+      if (entries_.front().kind == "state") fold(entries_.front());
       entries_.pop_front();
       ++first_;
     }
@@ -41,8 +42,25 @@ void RecordStream::push(const json& message) {
   changed_.notify_all();
 }
 
+void RecordStream::fold(const Entry& dropped) {
+  const json record = json::parse(dropped.text, nullptr, false);
+  if (!record.is_object()) return;
+  if (auto it = record.find("changed"); it != record.end())
+    stateBase_["state"].merge_patch(*it);
+  else if (auto whole = record.find("state"); whole != record.end())
+    stateBase_["state"] = *whole;
+  if (auto it = record.find("front"); it != record.end()) stateBase_["front"] = *it;
+  if (auto it = record.find("t"); it != record.end()) stateBase_["t"] = *it;
+}
+
 uint64_t RecordStream::oldest() const {
   std::lock_guard lock(mutex_);
+  return first_;
+}
+
+uint64_t RecordStream::oldest(json& stateBase) const {
+  std::lock_guard lock(mutex_);
+  stateBase = stateBase_;
   return first_;
 }
 
@@ -77,11 +95,13 @@ std::string RecordStream::recordsText(const json& fields, uint64_t& seq) const {
   static constexpr std::array<std::string_view, 5> names = {"commands", "events", "states",
                                                             "expectations", "errors"};
   std::array<std::string, 5> lists;
+  json base;
   uint64_t cursor = 0;
   {
     std::lock_guard lock(mutex_);
     cursor = first_;
     seq = dropped_;
+    base = stateBase_;
   }
   for (;;) {
     // A piece under the lock, the rest of the work outside it.
@@ -89,7 +109,14 @@ std::string RecordStream::recordsText(const json& fields, uint64_t& seq) const {
     size_t size = 0;
     {
       std::lock_guard lock(mutex_);
-      cursor = std::max(cursor, first_); // what was dropped meanwhile is gone
+      if (cursor < first_) {
+        // Records dropped meanwhile: start again from what is kept now.
+        for (std::string& list : lists)
+          list.clear();
+        cursor = first_;
+        seq = dropped_;
+        base = stateBase_;
+      }
       for (; cursor < first_ + entries_.size() && size < pieceBytes_; ++cursor) {
         piece.push_back(entries_[cursor - first_]);
         size += piece.back().text.size();
@@ -118,7 +145,7 @@ std::string RecordStream::recordsText(const json& fields, uint64_t& seq) const {
     out += lists[i].empty() ? "[]" : lists[i] + "]";
     out += ",";
   }
-  out += "\"seq\":" + std::to_string(seq) + "}";
+  out += "\"stateBase\":" + jsonText(base) + ",\"seq\":" + std::to_string(seq) + "}";
   return out;
 }
 

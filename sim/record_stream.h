@@ -26,8 +26,12 @@ public:
   // A record as the recorder's listener gives it: {"seq","kind","record"}.
   void push(const nlohmann::json& message);
 
-  // The cursor of the oldest record kept.
+  // The cursor of the oldest record kept, and where the states stand
+  // before it: {"t","state","front"}, the state records dropped so far
+  // folded together (a record's "changed", a merge patch, or its whole
+  // "state"). A page joins from there.
   uint64_t oldest() const;
+  uint64_t oldest(nlohmann::json& stateBase) const;
   // The "seq" of the last record before `cursor` (0 when none was made).
   uint64_t seqBefore(uint64_t cursor) const;
 
@@ -39,9 +43,9 @@ public:
 
   // The records kept as the recorder's snapshot holds them, as JSON text:
   // the members of `fields`, then "commands", "events", "states",
-  // "expectations" (arrays of records), "errors" (an array of messages)
-  // and "seq" (the last record held, also put in `seq`). Copied a piece
-  // at a time.
+  // "expectations" (arrays of records), "errors" (an array of messages),
+  // "stateBase" (as oldest() gives it) and "seq" (the last record held,
+  // also put in `seq`). Copied a piece at a time.
   std::string recordsText(const nlohmann::json& fields, uint64_t& seq) const;
 
   // What is kept now, in bytes as the cap counts them, and in records.
@@ -57,6 +61,7 @@ private:
     std::string text; // the record, serialized
   };
   static size_t cost(const Entry& entry);
+  void fold(const Entry& dropped); // under the lock
 
   const size_t capBytes_;
   const size_t pieceBytes_;
@@ -66,6 +71,7 @@ private:
   uint64_t first_ = 0;   // the cursor of entries_.front()
   uint64_t dropped_ = 0; // the "seq" of the last record dropped
   size_t bytes_ = 0;
+  nlohmann::json stateBase_ = {{"t", 0}, {"state", nlohmann::json::object()}, {"front", nullptr}};
   bool closed_ = false;
 };
 

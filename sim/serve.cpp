@@ -315,10 +315,11 @@ void Server::events(const httplib::Request& req, httplib::Response& res) {
           // The snapshot holds no records: those kept follow as ordinary
           // messages, a piece at a time, and then what comes. Its "seq" is
           // that of the record before them.
-          stream->cursor = records_.oldest();
+          json record = snapshotFields();
+          stream->cursor = records_.oldest(record["stateBase"]);
           const json first{{"seq", records_.seqBefore(stream->cursor)},
                            {"now", now_.load()},
-                           {"record", snapshotFields()}};
+                           {"record", std::move(record)}};
           const std::string text = "event: snapshot\ndata: " + jsonText(first) + "\n\n";
           stream->started = true;
           return sink.write(text.data(), text.size());

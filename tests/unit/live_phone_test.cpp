@@ -63,6 +63,22 @@ TEST(LivePhoneRecords, StayWithinTheirCapInBytesAndStreamInBoundedPieces) {
   EXPECT_EQ(snapshot["expectations"].back()["n"], 499);
   EXPECT_LE(snapshot["errors"].size() + snapshot["commands"].size(), records.count());
 
+  // The states dropped are folded into where a joining page starts.
+  RecordStream states(kCap, kPiece);
+  states.push(message(1, "state", json{{"t", 0}, {"changed", {{"file", {{"a", 1}}}}}}));
+  for (int i = 0; i < 500; ++i)
+    states.push(
+        message(2 + i, "state",
+                json{{"t", i}, {"changed", {{"n", i}}}, {"front", app + std::to_string(i)}}));
+  json base;
+  const uint64_t first = states.oldest(base);
+  uint64_t joined = first;
+  const std::string piece = states.take(joined, 0ms).value_or("");
+  const json oldestKept = json::parse(piece.substr(6, piece.find("\n\n") - 6)); // "data: …"
+  EXPECT_EQ(base["state"]["file"]["a"], 1);
+  EXPECT_EQ(base["state"]["n"].get<int>() + 1, oldestKept["record"]["changed"]["n"].get<int>());
+  EXPECT_EQ(base["front"], app + base["state"]["n"].dump());
+
   // One record larger than the cap is kept alone: a page sees the last.
   records.push(message(++seq, "state", json{{"file", std::string(2 * kCap, 'x')}}));
   EXPECT_EQ(records.count(), 1u);
