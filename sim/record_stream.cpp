@@ -21,8 +21,12 @@ size_t RecordStream::cost(const Entry& entry) {
 }
 
 void RecordStream::push(const json& message) {
-  Entry entry{message.value("seq", uint64_t{0}), message.value("kind", std::string()),
-              jsonText(message.contains("record") ? message["record"] : json::object())};
+  Entry entry{message.value("seq", uint64_t{0}), message.value("kind", std::string()), "", 0};
+  entry.text = "data: {\"seq\":" + std::to_string(entry.seq) +
+               ",\"kind\":" + jsonText(json(entry.kind)) + ",\"record\":";
+  entry.recordAt = entry.text.size();
+  entry.text += jsonText(message.contains("record") ? message["record"] : json::object());
+  entry.text += "}\n\n";
   entry.text.shrink_to_fit();
   const size_t size = cost(entry);
   {
@@ -43,7 +47,7 @@ void RecordStream::push(const json& message) {
 }
 
 void RecordStream::fold(const Entry& dropped) {
-  const json record = json::parse(dropped.text, nullptr, false);
+  const json record = json::parse(dropped.record(), nullptr, false);
   if (!record.is_object()) return;
   if (auto it = record.find("changed"); it != record.end())
     stateBase_["state"].merge_patch(*it);
@@ -77,14 +81,7 @@ std::optional<std::string> RecordStream::take(uint64_t& cursor, std::chrono::mil
   if (closed_ || cursor < first_) return std::nullopt;
   std::string out;
   for (; cursor < first_ + entries_.size() && (out.empty() || out.size() < pieceBytes_); ++cursor) {
-    const Entry& e = entries_[cursor - first_];
-    out += "data: {\"seq\":";
-    out += std::to_string(e.seq);
-    out += ",\"kind\":";
-    out += jsonText(json(e.kind));
-    out += ",\"record\":";
-    out += e.text;
-    out += "}\n\n";
+    out += entries_[cursor - first_].text;
   }
   return out;
 }
@@ -130,9 +127,9 @@ std::string RecordStream::recordsText(const json& fields, uint64_t& seq) const {
         std::string& list = lists[i];
         list += list.empty() ? "[" : ",";
         if (e.kind == "error")
-          list += jsonText(json::parse(e.text).value("message", json("")));
+          list += jsonText(json::parse(e.record()).value("message", json("")));
         else
-          list += e.text;
+          list += e.record();
       }
     }
   }

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace quelline::sim {
 
@@ -58,7 +59,14 @@ private:
   struct Entry {
     uint64_t seq;
     std::string kind;
-    std::string text; // the record, serialized
+    // The message as a stream sends it, `data: {"seq":…,"record":RECORD}`
+    // and a blank line, so that a stream's piece is copied, not made, under
+    // the lock; the record is text[recordAt, size - 3).
+    std::string text;
+    size_t recordAt;
+    std::string_view record() const {
+      return std::string_view(text).substr(recordAt, text.size() - recordAt - 3);
+    }
   };
   static size_t cost(const Entry& entry);
   void fold(const Entry& dropped); // under the lock
