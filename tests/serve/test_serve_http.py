@@ -9,6 +9,7 @@ import signal
 import socket
 import subprocess
 import tempfile
+import time
 import unittest
 import urllib.error
 import urllib.request
@@ -146,6 +147,17 @@ class ServeHttpTest(unittest.TestCase):
         finally:
             for s in streams:
                 s.close()
+        # Closed streams give their places back (an idle stream finds its
+        # page gone at its next heartbeat, within 5 s).
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline:
+            with socket.create_connection(("127.0.0.1", self.port), timeout=TIMEOUT) as s:
+                s.sendall(f"GET /api/events HTTP/1.1\r\nHost: 127.0.0.1:{self.port}\r\n\r\n".encode())
+                if int(s.recv(64).split(b" ", 2)[1]) == 200:
+                    break
+            time.sleep(0.5)
+        else:
+            self.fail("no stream let in 30 s after the others closed")
 
 
 if __name__ == "__main__":
