@@ -6,7 +6,7 @@
 #     reloaded over and over (the page, then its stream for 2 s),
 #     and quelline-prefs changing a setting in a loop;
 # then, with the load stopped, four pages loading at once while `touch`
-# commands are timed.
+# commands are timed, and a probe with 64 event streams asked for.
 # It fails (exit 1) when the server's RSS went over --max-rss-mb, the records
 # it answers with went over --max-records-mb, a command ran twice, or a
 # command answered 503 ran.
@@ -238,6 +238,24 @@ busy = touch_times(20)
 for t in loading:
     t.join(timeout=30)
 
+# 64 event streams asked for at once (the excess refused), then a probe.
+import socket
+held = []
+for _ in range(64):
+    s = socket.create_connection((host, port), timeout=10)
+    s.sendall(f"GET /api/events HTTP/1.1\r\nHost: {host}:{port}\r\n\r\n".encode())
+    held.append(s)
+answers64 = [s.recv(64)[:12] for s in held]
+let_in = answers64.count(b"HTTP/1.1 200")
+t0 = time.monotonic()
+c = http.client.HTTPConnection(host, port, timeout=30)
+c.request("GET", "/api/state")
+probe_status = c.getresponse().status
+probe = (time.monotonic() - t0) * 1000
+c.close()
+for s in held:
+    s.close()
+
 c = http.client.HTTPConnection(host, port, timeout=30)
 c.request("GET", "/api/records")
 records = c.getresponse().read()
@@ -259,8 +277,10 @@ print(f"RSS: {start_rss:.1f} MB at start, at most {max(rss + [after_load]):.1f} 
 print(f"records answered by /api/records: {len(records) / 1e6:.1f} MB (limit {max_records:.0f} MB)")
 print(f"touch: idle median {statistics.median(idle):.0f} ms, max {max(idle):.0f} ms; "
       f"with four pages loading median {statistics.median(busy):.0f} ms, max {max(busy):.0f} ms")
+print(f"64 event streams asked for, not read: {let_in} let in (16 at a time; one not read for 2 s is closed); "
+      f"a probe then answered {probe_status} in {probe:.0f} ms")
 print(f"commands run twice: {len(twice)}; answered 503 and run: {len(ran_after_503)}")
 failed = (max(rss + [after_load, final]) > max_rss or len(records) / 1e6 > max_records or twice
-          or ran_after_503)
+          or ran_after_503 or probe_status != 200)
 sys.exit(1 if failed else 0)
 PY
