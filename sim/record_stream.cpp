@@ -80,7 +80,7 @@ std::optional<std::string> RecordStream::take(uint64_t& cursor, std::chrono::mil
   changed_.wait_for(lock, wait, [&] { return closed_ || cursor < first_ + entries_.size(); });
   if (closed_ || cursor < first_) return std::nullopt;
   std::string out;
-  for (; cursor < first_ + entries_.size() && (out.empty() || out.size() < pieceBytes_); ++cursor) {
+  for (; cursor < first_ + entries_.size() && out.size() < pieceBytes_; ++cursor) {
     out += entries_[cursor - first_].text;
   }
   return out;
