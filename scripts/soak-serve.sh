@@ -8,8 +8,9 @@
 # then, with the load stopped, four pages loading at once while `touch`
 # commands are timed, and a probe with 64 event streams asked for.
 # It fails (exit 1) when the server's RSS went over --max-rss-mb, the records
-# it answers with went over --max-records-mb, a command ran twice, or a
-# command answered 503 ran.
+# it answers with went over --max-records-mb, a command ran twice, a
+# command answered 503 ran, the probe went unanswered, or serve did not
+# exit 0 on SIGTERM (a sanitizer's report makes it fail).
 #
 #   scripts/soak-serve.sh [--bin DIR] [--seconds N] [--max-rss-mb M] [--max-records-mb R]
 #
@@ -55,7 +56,8 @@ done
 url=$(grep -o 'http://127\.0\.0\.1:[0-9]*/' "$log" || true)
 [[ -n "$url" ]] || { echo "soak-serve.sh: serve did not start:" >&2; cat "$log" >&2; exit 3; }
 
-/usr/bin/env python3 - "$url" "$server" "$seconds" "$max_rss" "$max_records" "$bin/quelline-prefs" "$root" <<'PY'
+status=0
+if /usr/bin/env python3 - "$url" "$server" "$seconds" "$max_rss" "$max_records" "$bin/quelline-prefs" "$root" <<'PY'
 import http.client, json, statistics, subprocess, sys, threading, time, urllib.parse
 
 url, pid, seconds, max_rss, max_records, prefs, root = sys.argv[1:]
@@ -284,3 +286,14 @@ failed = (max(rss + [after_load, final]) > max_rss or len(records) / 1e6 > max_r
           or ran_after_503 or probe_status != 200)
 sys.exit(1 if failed else 0)
 PY
+then :; else status=$?; fi
+# The server stops as asked, and said nothing wrong on its way (a
+# sanitizer's report included).
+kill -TERM "$server"
+if ! wait "$server"; then
+  echo "soak-serve.sh: serve did not exit 0 on SIGTERM:" >&2
+  tail -n 40 "$log" >&2
+  status=1
+fi
+server=""
+exit "$status"
