@@ -78,9 +78,9 @@ void RunRecorder::setListener(Listener listener) {
   listener_ = std::move(listener);
 }
 
-void RunRecorder::setLimit(size_t limit) {
+void RunRecorder::setKeeping(bool keep) {
   std::lock_guard lock(mutex_);
-  limit_ = limit;
+  keeping_ = keep;
 }
 
 double RunRecorder::runTime(double processTime) const {
@@ -98,12 +98,7 @@ void RunRecorder::add(const char* kind, json& list, json record) {
       listener = listener_;
       message = json{{"seq", seq_}, {"kind", kind}, {"record", record}};
     }
-    list.push_back(std::move(record));
-    if (limit_ > 0 && list.size() > limit_) {
-      const size_t dropped = list.size() - limit_;
-      if (&list == &states_) foldDroppedStates(dropped);
-      list.erase(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(dropped));
-    }
+    if (keeping_) list.push_back(std::move(record));
   }
   if (listener) listener(message);
 }
@@ -161,17 +156,6 @@ json RunRecorder::stateRecord(double t, const json& line, const json& state) {
   return record;
 }
 
-void RunRecorder::foldDroppedStates(size_t count) {
-  for (size_t i = 0; i < count && i < states_.size(); ++i) {
-    const json& dropped = states_[i];
-    stateBase_["state"].merge_patch(dropped["changed"]);
-    if (auto it = dropped.find("front"); it != dropped.end()) stateBase_["front"] = *it;
-    if (auto it = dropped.find("process"); it != dropped.end())
-      stateBase_["process"] = {{"t", dropped["t"]}, {"kind", *it}};
-    stateBase_["t"] = dropped["t"];
-  }
-}
-
 void RunRecorder::commandFinished(const Command& command, double t, const json& state) {
   json record;
   {
@@ -224,7 +208,7 @@ void RunRecorder::failed(const std::string& message) {
   uint64_t seq = 0;
   {
     std::lock_guard lock(mutex_);
-    errors_.push_back(message);
+    if (keeping_) errors_.push_back(message);
     seq = ++seq_;
     listener = listener_;
   }
@@ -253,7 +237,7 @@ json RunRecorder::snapshot() const {
               {"commands", commands_},
               {"events", events_},
               {"states", states_},
-              {"stateBase", stateBase_},
+              {"stateBase", {{"t", 0}, {"state", json::object()}, {"front", nullptr}}},
               {"expectations", expectations_},
               {"verdict", verdict_},
               {"errors", errors_},

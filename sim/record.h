@@ -48,9 +48,9 @@ public:
   // the perceived state since the record before, as a JSON merge patch
   // (RFC 7396); `front` when the app in front changed; `process` ("boot"
   // or "restart") when the command started a process. `stateBase`,
-  // {t,state,front[,process:{t,kind}]}, is where the first kept state
-  // record starts from: the records dropped by the limit, merged (empty
-  // without a limit).
+  // {t,state,front[,process:{t,kind}]}, is where the first state record
+  // starts from: empty here, since every record is kept; the live phone's
+  // record stream folds the records it drops into it (record_stream.h).
   nlohmann::json snapshot() const;
 
   // Called with each new record, {"seq":N,"kind":"event"|"command"|…,
@@ -60,16 +60,15 @@ public:
   using Listener = std::function<void(const nlohmann::json&)>;
   void setListener(Listener listener);
 
-  // Keeps at most this many records of each kind (the oldest go first): a
-  // live session may run for hours.
-  void setLimit(size_t limit);
+  // Whether the records are kept for snapshot() (they are at first). The
+  // live phone keeps them itself, within a cap in bytes (record_stream.h),
+  // and has them only streamed to its listener.
+  void setKeeping(bool keep);
 
 private:
   void add(const char* kind, nlohmann::json& list, nlohmann::json record);
   // A state record of what changed since the last one (under the lock).
   nlohmann::json stateRecord(double t, const nlohmann::json& line, const nlohmann::json& state);
-  // Merges the oldest `count` state records into stateBase_ (under the lock).
-  void foldDroppedStates(size_t count);
 
   mutable std::mutex mutex_;
   std::string scenario_;
@@ -82,11 +81,10 @@ private:
   nlohmann::json states_ = nlohmann::json::array();
   nlohmann::json lastState_ = nlohmann::json::object(); // the perceived state, whole
   nlohmann::json lastFront_ = nullptr;
-  nlohmann::json stateBase_ = {{"t", 0}, {"state", nlohmann::json::object()}, {"front", nullptr}};
   nlohmann::json expectations_ = nlohmann::json::array();
   nlohmann::json verdict_ = nullptr;
   std::vector<std::string> errors_;
-  size_t limit_ = 0; // 0: no limit
+  bool keeping_ = true;
   uint64_t seq_ = 0;
   bool eventsSinceState_ = false;
   Listener listener_;

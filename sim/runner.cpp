@@ -400,10 +400,12 @@ void Runner::expect(const Command& command) {
     return;
   }
   ++failed_;
+  lastFailedExpectation_ = describe(command.where) + ": expect failed: " + command.pathText +
+                           ": expected " +
+                           (command.expected ? jsonText(*command.expected) : "absent") +
+                           ", actual " + (actual != nullptr ? jsonText(*actual) : "absent");
   output_.flush();
-  std::cerr << describe(command.where) << ": expect failed: " << command.pathText << ": expected "
-            << (command.expected ? jsonText(*command.expected) : "absent") << ", actual "
-            << (actual != nullptr ? jsonText(*actual) : "absent") << std::endl;
+  std::cerr << lastFailedExpectation_ << std::endl;
 }
 
 } // namespace quelline::sim

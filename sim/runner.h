@@ -61,6 +61,8 @@ public:
   void run(const Command& command, const std::filesystem::path& base);
 
   int failedExpectations() const { return failed_; }
+  // What the last failed expectation said on standard error.
+  const std::string& lastFailedExpectation() const { return lastFailedExpectation_; }
   int heldExpectations() const { return held_; }
   Output& output() { return output_; }
   bool booted() const { return process_.booted(); }
@@ -98,6 +100,7 @@ private:
   Output& output_;
   hostsim::home::HomeProcess process_;
   int failed_ = 0;
+  std::string lastFailedExpectation_;
   RunObserver* observer_ = nullptr;
   bool allowWriteFailures_ = false;
   int held_ = 0;

@@ -2,6 +2,8 @@
 
 #include "domain.h"
 #include "output.h"
+#include "process_queue.h"
+#include "record_stream.h"
 #include "report.h"
 #include "session.h"
 #include "web_assets.h"
@@ -15,6 +17,7 @@
 #include <future>
 #include <httplib.h>
 #include <iostream>
+#include <map>
 #include <mutex>
 #include <sys/socket.h>
 #include <thread>
@@ -25,16 +28,32 @@ namespace {
 using json = nlohmann::json;
 using namespace std::chrono_literals;
 
-// Requests are a command line or a setting: a few hundred bytes.
-constexpr size_t kMaxRequestBytes = 16 * 1024;
-// Connections served at once: each open page holds one for its stream.
-constexpr size_t kServerThreads = 32;
-// Messages kept for the streams; a page further behind starts again from
-// a snapshot.
-constexpr size_t kKeptMessages = 4096;
-// Records of each kind a long session keeps for new pages.
-constexpr size_t kKeptRecords = 20000;
-// How long a request waits for the process before a 503.
+// Requests are a command line or a setting: a few hundred bytes. The
+// library holds form bodies to its own limit; one limit for every body
+// keeps the 413's message true.
+constexpr size_t kMaxRequestBytes = 8 * 1024;
+static_assert(kMaxRequestBytes <= CPPHTTPLIB_FORM_URL_ENCODED_PAYLOAD_MAX_LENGTH);
+// What the server holds, in bytes: the records kept for pages that join
+// (the oldest go first), a piece of them per open stream, and one copy of
+// them for /api/records at a time. With the streams' limit below, at most
+// 16 + 32 × 0.25 + 2 × 16 = 56 MiB, within the 64 MiB stated in
+// docs/reliability.md.
+constexpr size_t kKeptRecordBytes = 16 * 1024 * 1024;
+constexpr size_t kStreamPieceBytes = 256 * 1024;
+// Event streams open at once, and from one client address: each holds a
+// thread of the server's while it is open; the rest serve requests.
+constexpr size_t kMaxStreams = 32;
+constexpr size_t kMaxStreamsPerClient = 16;
+constexpr size_t kServerThreads = 96;
+// How long the server waits for a client to send (a request's next bytes)
+// or take what it sent, before it closes the connection: a slow client
+// does not hold a thread for long.
+constexpr auto kClientTimeout = 2s;
+// How often an idle stream says it is still here (and finds that its page
+// has gone).
+constexpr auto kStreamHeartbeat = 5s;
+// How long a request waits for the process before a 503. A command not
+// started by then never runs; one started is waited for.
 constexpr auto kProcessWait = 10s;
 
 volatile std::sig_atomic_t serveStopRequested = 0;
@@ -42,101 +61,51 @@ extern "C" void requestServeStop(int) {
   serveStopRequested = 1;
 }
 
-// Work for the process's own thread, which runs its run loop in between:
-// the process is never touched from a request's thread.
-class ProcessQueue {
+// Event streams open, by client address: a few pages cannot take every
+// thread of the server.
+class StreamCount {
 public:
-  // Runs `work` on the process's thread; nullopt when it did not get there
-  // in time or the server is stopping.
-  std::optional<json> call(std::function<json()> work) {
-    auto task = std::make_shared<std::packaged_task<json()>>(std::move(work));
-    std::future<json> result = task->get_future();
-    {
-      std::lock_guard lock(mutex_);
-      if (closed_) return std::nullopt;
-      jobs_.push_back([task] { (*task)(); });
-    }
-    wake_.notify_one();
-    if (result.wait_for(kProcessWait) != std::future_status::ready) return std::nullopt;
-    return result.get(); // rethrows what the work threw
-  }
-
-  // Runs the jobs that came in, waiting at most `wait` for the first.
-  void runJobs(std::chrono::milliseconds wait) {
-    std::deque<std::function<void()>> jobs;
-    {
-      std::unique_lock lock(mutex_);
-      wake_.wait_for(lock, wait, [&] { return !jobs_.empty(); });
-      jobs.swap(jobs_);
-    }
-    for (auto& job : jobs)
-      job();
-  }
-
-  // Jobs not run are dropped: their requests get a broken promise, which
-  // they answer with a 500, rather than a hang.
-  void close() {
-    std::deque<std::function<void()>> dropped;
+  bool open(const std::string& client) {
     std::lock_guard lock(mutex_);
-    closed_ = true;
-    dropped.swap(jobs_);
+    if (total_ >= kMaxStreams || byClient_[client] >= kMaxStreamsPerClient) return false;
+    ++total_;
+    ++byClient_[client];
+    return true;
+  }
+  void close(const std::string& client) {
+    std::lock_guard lock(mutex_);
+    --total_;
+    if (--byClient_[client] == 0) byClient_.erase(client);
   }
 
 private:
   std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<std::function<void()>> jobs_;
-  bool closed_ = false;
+  size_t total_ = 0;
+  std::map<std::string, size_t> byClient_;
 };
 
-// The records as server-sent events, kept for every open page.
-class Broadcast {
-public:
-  void push(const json& message) {
-    {
-      std::lock_guard lock(mutex_);
-      messages_.push_back("data: " + jsonText(message) + "\n\n");
-      if (messages_.size() > kKeptMessages) {
-        messages_.pop_front();
-        ++first_;
-      }
-    }
-    changed_.notify_all();
+// Why a request's framing is refused: the library reads one of two
+// Content-Length headers, and a Transfer-Encoding it does not take as
+// chunked, as if the other were not there; a proxy before it may read
+// the other, and so see another request.
+std::optional<std::string> malformedFraming(const httplib::Request& req) {
+  if (req.get_header_value_count("Host") != 1) return "expected one Host header";
+  const size_t lengths = req.get_header_value_count("Content-Length");
+  if (lengths > 1) return "two Content-Length headers; expected one";
+  if (lengths == 1) {
+    const std::string length = req.get_header_value("Content-Length");
+    if (length.empty() || length.find_first_not_of("0123456789") != std::string::npos)
+      return "Content-Length \"" + length + "\"; expected a number of bytes";
   }
-
-  uint64_t next() {
-    std::lock_guard lock(mutex_);
-    return first_ + messages_.size();
+  if (req.has_header("Transfer-Encoding")) {
+    if (req.get_header_value_count("Transfer-Encoding") > 1 ||
+        req.get_header_value("Transfer-Encoding") != "chunked")
+      return "Transfer-Encoding \"" + req.get_header_value("Transfer-Encoding") +
+             "\"; expected chunked, or none";
+    if (lengths > 0) return "both Transfer-Encoding and Content-Length; expected one";
   }
-
-  // The messages from `cursor` on, waiting up to `wait` for one; the cursor
-  // moves past them. Empty after a wait with nothing new. nullopt when the
-  // page fell behind what is kept, or the server is stopping.
-  std::optional<std::string> take(uint64_t& cursor, std::chrono::milliseconds wait) {
-    std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, wait, [&] { return closed_ || cursor < first_ + messages_.size(); });
-    if (closed_ || cursor < first_) return std::nullopt;
-    std::string out;
-    for (; cursor < first_ + messages_.size(); ++cursor)
-      out += messages_[cursor - first_];
-    return out;
-  }
-
-  void close() {
-    {
-      std::lock_guard lock(mutex_);
-      closed_ = true;
-    }
-    changed_.notify_all();
-  }
-
-private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<std::string> messages_;
-  uint64_t first_ = 0; // the number of messages_.front()
-  bool closed_ = false;
-};
+  return std::nullopt;
+}
 
 void reply(httplib::Response& res, int status, const json& body) {
   res.status = status;
@@ -177,9 +146,10 @@ private:
   void command(const httplib::Request& req, httplib::Response& res);
   void preference(const httplib::Request& req, httplib::Response& res);
   void events(const httplib::Request& req, httplib::Response& res);
-  json snapshot() const {
-    json s = recorder_.snapshot();
-    return json{{"seq", s["seq"]}, {"now", now_.load()}, {"record", std::move(s)}};
+  // What the recorder's snapshot holds besides its records.
+  json snapshotFields() const {
+    const double now = now_.load();
+    return json{{"scenario", "live"}, {"vanilla", vanilla_}, {"verdict", nullptr}, {"end", now}};
   }
   // Runs one scenario command on the process's thread; its outcome as a
   // status and a body.
@@ -190,8 +160,11 @@ private:
   ServeOptions options_;
   std::filesystem::path root_;
   httplib::Server http_;
-  ProcessQueue queue_;
-  Broadcast broadcast_;
+  ProcessQueue queue_{kProcessWait};
+  RecordStream records_{kKeptRecordBytes, kStreamPieceBytes};
+  StreamCount streams_;
+  std::mutex recordsCopy_; // one copy of the records for /api/records at a time
+  bool vanilla_ = false;
   std::atomic<double> now_{0};
   std::atomic<int> requests_{0};
   int port_ = 0;
@@ -248,15 +221,26 @@ std::pair<int, json> Server::perform(const std::string& line) {
         runner_.noteFailure(e.what());
         return json{{"status", 500}, {"error", e.what()}};
       }
-      json body{{"status", 200}, {"t", recorder_.runTime(runner_.now())}};
+      json body{{"status", 200}, {"ok", true}, {"t", recorder_.runTime(runner_.now())}};
       if (parsed->verb == Verb::Dump) body["state"] = runner_.state();
-      if (parsed->verb == Verb::Expect) body["held"] = runner_.failedExpectations() == before;
+      if (parsed->verb == Verb::Expect) {
+        const bool held = runner_.failedExpectations() == before;
+        body["held"] = held;
+        // It ran, and it failed: the page says so, with the reason.
+        if (!held) {
+          body["ok"] = false;
+          body["error"] = runner_.lastFailedExpectation();
+        }
+      }
       return body;
     });
   } catch (const std::exception& e) {
     return {500, {{"error", std::string("the process failed: ") + e.what()}}};
   }
-  if (!outcome) return {503, {{"error", "the process did not answer in time; try again"}}};
+  if (!outcome)
+    return {503,
+            {{"error", "the process did not take the command in time, and it did not run; "
+                       "try again"}}};
   const int status = outcome->value("status", 500);
   outcome->erase("status");
   return {status, *outcome};
@@ -290,7 +274,10 @@ void Server::preference(const httplib::Request& req, httplib::Response& res) {
   if (key == nullptr)
     return refuse(res, 400,
                   "unknown key \"" + name + "\"; expected one of " + prefs::knownKeyNames());
-  if (body.value("remove", false)) {
+  const auto remove = body.find("remove");
+  if (remove != body.end() && !remove->is_boolean())
+    return refuse(res, 400, "\"remove\" is " + jsonText(*remove) + "; expected true or false");
+  if (remove != body.end() && remove->get<bool>()) {
     auto [status, answer] = perform("prefs remove " + std::string(key->name));
     return reply(res, status, answer);
   }
@@ -300,17 +287,21 @@ void Server::preference(const httplib::Request& req, httplib::Response& res) {
   const std::string text = given.is_string() ? given.get<std::string>() : jsonText(given);
   std::string expected;
   auto value = prefs::parseValue(*key, text, expected);
-  if (!value)
-    return refuse(res, 400,
-                  name + ": \"" + text + "\" is no " + std::string(prefs::typeName(key->type)) +
-                      "; expected " + expected);
+  // The same words as quelline-prefs set.
+  if (!value) return refuse(res, 400, name + ": " + prefs::refusedValue(*key, text, expected));
   // The same change quelline-prefs makes: under the file's lock, then the
   // reload is posted.
   auto [status, answer] = perform("prefs set " + std::string(key->name) + " " + literal(*value));
   reply(res, status, answer);
 }
 
-void Server::events(const httplib::Request&, httplib::Response& res) {
+void Server::events(const httplib::Request& req, httplib::Response& res) {
+  const std::string client = req.remote_addr;
+  if (!streams_.open(client))
+    return refuse(res, 503,
+                  "too many event streams open (at most " + std::to_string(kMaxStreamsPerClient) +
+                      " from one address, " + std::to_string(kMaxStreams) +
+                      " in all); close a page and try again");
   struct Stream {
     bool started = false;
     uint64_t cursor = 0;
@@ -318,16 +309,22 @@ void Server::events(const httplib::Request&, httplib::Response& res) {
   auto stream = std::make_shared<Stream>();
   res.set_header("Cache-Control", "no-store");
   res.set_chunked_content_provider(
-      "text/event-stream", [this, stream](size_t, httplib::DataSink& sink) {
+      "text/event-stream",
+      [this, stream](size_t, httplib::DataSink& sink) {
         if (!stream->started) {
-          // The cursor first: what comes after the snapshot is sent, and
-          // the page drops what the snapshot already held (by "seq").
-          stream->cursor = broadcast_.next();
-          const std::string first = "event: snapshot\ndata: " + jsonText(snapshot()) + "\n\n";
+          // The snapshot holds no records: those kept follow as ordinary
+          // messages, a piece at a time, and then what comes. Its "seq" is
+          // that of the record before them.
+          json record = snapshotFields();
+          stream->cursor = records_.oldest(record["stateBase"]);
+          const json first{{"seq", records_.seqBefore(stream->cursor)},
+                           {"now", now_.load()},
+                           {"record", std::move(record)}};
+          const std::string text = "event: snapshot\ndata: " + jsonText(first) + "\n\n";
           stream->started = true;
-          return sink.write(first.data(), first.size());
+          return sink.write(text.data(), text.size());
         }
-        std::optional<std::string> text = broadcast_.take(stream->cursor, 15s);
+        std::optional<std::string> text = records_.take(stream->cursor, kStreamHeartbeat);
         if (!text) {
           // Behind what is kept: the page starts again from a snapshot.
           const std::string reset = "event: reset\ndata: {}\n\n";
@@ -337,12 +334,17 @@ void Server::events(const httplib::Request&, httplib::Response& res) {
         }
         if (text->empty()) *text = ": still here\n\n";
         return sink.write(text->data(), text->size());
-      });
+      },
+      [this, client](bool) { streams_.close(client); });
 }
 
 void Server::routes() {
   http_.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
   http_.set_payload_max_length(kMaxRequestBytes);
+  http_.set_read_timeout(kClientTimeout);
+  http_.set_write_timeout(kClientTimeout);
+  http_.set_keep_alive_timeout(
+      std::chrono::duration_cast<std::chrono::seconds>(kClientTimeout).count());
   // The library's default shares the port (SO_REUSEPORT) with any other
   // server on it: a second live phone would take half the requests.
   http_.set_socket_options([](int socket) {
@@ -350,6 +352,12 @@ void Server::routes() {
     ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   });
   http_.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    if (auto why = malformedFraming(req)) {
+      // The body, if any, is not read: the connection ends here.
+      res.set_header("Connection", "close");
+      refuse(res, 400, "the request is malformed: " + *why);
+      return httplib::Server::HandlerResponse::Handled;
+    }
     if (allowedHost(req)) return httplib::Server::HandlerResponse::Unhandled;
     refuse(res, 403,
            "Host \"" + req.get_header_value("Host") + "\" or Origin \"" +
@@ -384,12 +392,17 @@ void Server::routes() {
   });
 
   http_.Get("/", [this](const httplib::Request&, httplib::Response& res) {
-    res.set_content(renderPage(web::kLiveHtml, json{{"scenario", "live"},
-                                                    {"vanilla", recorder_.snapshot()["vanilla"]}}),
+    res.set_content(renderPage(web::kLiveHtml, json{{"scenario", "live"}, {"vanilla", vanilla_}}),
                     "text/html; charset=utf-8");
   });
   http_.Get("/api/records", [this](const httplib::Request&, httplib::Response& res) {
-    reply(res, 200, snapshot());
+    std::lock_guard lock(recordsCopy_);
+    uint64_t seq = 0;
+    const std::string record = records_.recordsText(snapshotFields(), seq);
+    res.status = 200;
+    res.set_content("{\"seq\":" + std::to_string(seq) + ",\"now\":" + jsonText(json(now_.load())) +
+                        ",\"record\":" + record + "}",
+                    "application/json");
   });
   // The state as `dump` shows it, without a command on the timeline.
   http_.Get("/api/state", [this](const httplib::Request&, httplib::Response& res) {
@@ -421,8 +434,9 @@ void Server::routes() {
 }
 
 int Server::run() {
-  recorder_.setLimit(kKeptRecords);
-  recorder_.setListener([this](const json& message) { broadcast_.push(message); });
+  vanilla_ = recorder_.snapshot().value("vanilla", false);
+  recorder_.setKeeping(false);
+  recorder_.setListener([this](const json& message) { records_.push(message); });
   routes();
 
   const std::string host = options_.bind == "localhost" ? "127.0.0.1" : options_.bind;
@@ -474,7 +488,7 @@ int Server::run() {
     std::cout.flush();
   }
   queue_.close();
-  broadcast_.close();
+  records_.close();
   http_.stop();
   listener.join();
   recorder_.setListener(nullptr);

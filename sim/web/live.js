@@ -5,7 +5,7 @@
 
 (() => {
   const WINDOW = 40; // seconds of timeline shown
-  const KEPT = 20000; // records of each kind, as the server keeps them
+  const KEPT = 20000; // records of each kind the page keeps
   const empty = () => ({ commands: [], events: [], states: [], stateBase: { t: 0, state: {}, front: null }, expectations: [], errors: [], end: 0 });
   const model = new Phone.Model(empty());
   let offset = null; // run time = performance.now() / 1000 + offset

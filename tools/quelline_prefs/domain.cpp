@@ -1,5 +1,6 @@
 #include "domain.h"
 
+#include "files/file_error.h"
 #include "services/foundation.h"
 
 #include <array>
@@ -99,6 +100,10 @@ std::optional<prefsfile::Value> parseValue(const KeyInfo& key, std::string_view 
   expected =
       "an integer from " + std::to_string(key.minimum) + " to " + std::to_string(key.maximum);
   return std::nullopt;
+}
+
+std::string refusedValue(const KeyInfo& key, std::string_view text, const std::string& expected) {
+  return prefsfile::inQuotes(text) + " is refused; " + std::string(key.name) + " takes " + expected;
 }
 
 prefsfile::Value defaultValue(const KeyInfo& key) {

@@ -61,6 +61,11 @@ std::optional<int32_t> parseInteger(std::string_view text);
 std::optional<prefsfile::Value> parseValue(const KeyInfo& key, std::string_view text,
                                            std::string& expected);
 
+// Why TEXT is refused for `key`, after parseValue gave `expected`:
+// "\"0\" is refused; timerTime takes an integer from 1 to 3600". The
+// editor and the live phone's settings panel say the same.
+std::string refusedValue(const KeyInfo& key, std::string_view text, const std::string& expected);
+
 // The default as a value of the key's type.
 prefsfile::Value defaultValue(const KeyInfo& key);
 

@@ -306,8 +306,7 @@ int Editor::set(const std::string& name, const std::string& text) {
     std::string expected;
     const std::optional<Value> value = parseValue(key, text, expected);
     if (!value)
-      throw CommandError(kExitRefused, "set " + name + ": " + inQuotes(text) + " is refused; " +
-                                           name + " takes " + expected);
+      throw CommandError(kExitRefused, "set " + name + ": " + refusedValue(key, text, expected));
     bool already = false;
     change(kPreferencesPath, [&](PreferenceFile& file) {
       already = file.kind(key.name) == kindOf(key.type) && file.value(key.name) == value;

@@ -1,0 +1,164 @@
+"""quelline-sim serve over HTTP, without a browser: how it reads requests,
+what it answers, and that a few clients cannot lock the others out."""
+
+import json
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import time
+import unittest
+import urllib.error
+import urllib.request
+
+SIM = os.environ["QUELLINE_SIM"]
+PREFS = os.environ["QUELLINE_PREFS"]
+# Generous: these are functional checks, not timings.
+TIMEOUT = 5
+
+
+def request(url, body=None, headers=None):
+    """(status, parsed JSON body) of one HTTP request."""
+    data = None if body is None else (body if isinstance(body, bytes) else json.dumps(body).encode())
+    req = urllib.request.Request(url, data=data, headers={"Content-Type": "application/json", **(headers or {})})
+    try:
+        with urllib.request.urlopen(req, timeout=TIMEOUT) as res:
+            return res.status, json.loads(res.read() or b"null")
+    except urllib.error.HTTPError as e:
+        return e.code, json.loads(e.read() or b"null")
+
+
+class ServeHttpTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.root = tempfile.mkdtemp(prefix="quelline-serve-http-")
+        cls.server = subprocess.Popen([SIM, "serve", "--port", "0", "--root", cls.root],
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        line = cls.server.stderr.readline()
+        found = re.search(r"http://127\.0\.0\.1:(\d+)/", line)
+        if not found:
+            cls.server.kill()
+            raise AssertionError(f"serve did not say where it listens: {line!r}")
+        cls.url = found.group(0)
+        cls.port = int(found.group(1))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.send_signal(signal.SIGTERM)
+        try:
+            status = cls.server.wait(timeout=30)
+        finally:
+            if cls.server.poll() is None:
+                cls.server.kill()
+            shutil.rmtree(cls.root, ignore_errors=True)
+        assert status == 0, f"serve exited {status} on SIGTERM"
+
+    def raw(self, head, body=b""):
+        """The status of a request sent byte for byte, read to the end."""
+        with socket.create_connection(("127.0.0.1", self.port), timeout=TIMEOUT) as s:
+            s.sendall(head.replace("\n", "\r\n").encode() + b"\r\n" + body)
+            answer = b""
+            while chunk := s.recv(65536):
+                answer += chunk
+        return int(answer.split(b" ", 2)[1]), answer
+
+    def commands(self):
+        status, body = request(self.url + "api/records")
+        self.assertEqual(status, 200)
+        return [c["text"] for c in body["record"]["commands"]]
+
+    def test_framing_that_two_readers_could_read_differently_is_refused(self):
+        host = f"Host: 127.0.0.1:{self.port}\n"
+        body = b'{"command":"open com.example.framing"}'
+        cases = {
+            "two Content-Length": f"Content-Length: {len(body)}\nContent-Length: 0\n",
+            "a list in Content-Length": f"Content-Length: {len(body)}, 0\n",
+            "Transfer-Encoding not chunked": f"Transfer-Encoding: xchunked\nContent-Length: {len(body)}\n",
+            "chunked and a length": f"Transfer-Encoding: chunked\nContent-Length: {len(body)}\n",
+        }
+        for name, headers in cases.items():
+            with self.subTest(name):
+                status, answer = self.raw("POST /api/command HTTP/1.1\n" + host +
+                                          "Content-Type: application/json\nConnection: close\n" + headers, body)
+                self.assertEqual(status, 400, answer)
+                self.assertIn(b"malformed", answer)
+        status, answer = self.raw("GET /api/state HTTP/1.1\n" + host + host + "Connection: close\n")
+        self.assertEqual(status, 400, answer)
+        self.assertNotIn("open com.example.framing", self.commands())
+        # The same request framed once is taken.
+        status, _ = self.raw("POST /api/command HTTP/1.1\n" + host + "Content-Type: application/json\n"
+                             f"Connection: close\nContent-Length: {len(body)}\n", body)
+        self.assertEqual(status, 200)
+        self.assertIn("open com.example.framing", self.commands())
+
+    def test_answers_say_what_happened(self):
+        # A JSON value of the wrong type is the client's error.
+        status, answer = request(self.url + "api/prefs", {"key": "haptic", "remove": "yes"})
+        self.assertEqual(status, 400, answer)
+        self.assertIn('"remove"', answer["error"])
+        # The limit named is the one that refused, whatever the body's type.
+        for kind in ("application/json", "application/x-www-form-urlencoded"):
+            with self.subTest(kind):
+                status, answer = request(self.url + "api/command", b"a" * 9000, headers={"Content-Type": kind})
+                self.assertEqual(status, 413)
+                self.assertIn("larger than 8192 bytes", answer["error"])
+        # A failed expectation ran, and failed: the answer says so and why.
+        status, answer = request(self.url + "api/command", {"command": "expect list.alpha 0.5"})
+        self.assertEqual(status, 200, answer)
+        self.assertIs(answer["ok"], False)
+        self.assertIn("expect failed: list.alpha: expected 0.5, actual 1", answer["error"])
+        status, answer = request(self.url + "api/command", {"command": "expect list.alpha 1"})
+        self.assertIs(answer["ok"], True)
+        # A value out of range: the words of quelline-prefs.
+        editor = subprocess.run([PREFS, "--root", self.root, "set", "timerTime", "0"],
+                                capture_output=True, text=True, timeout=30)
+        self.assertEqual(editor.returncode, 2, editor.stderr)
+        status, answer = request(self.url + "api/prefs", {"key": "timerTime", "value": "0"})
+        self.assertEqual(status, 400)
+        said = answer["error"].removeprefix("timerTime: ")
+        self.assertIn("takes an integer from 1 to 3600", said)
+        self.assertIn(said, editor.stderr)
+
+    def test_event_streams_and_slow_clients_cannot_lock_the_others_out(self):
+        streams = []
+        try:
+            # Forty clients that send half a request and stall.
+            for _ in range(40):
+                s = socket.create_connection(("127.0.0.1", self.port), timeout=TIMEOUT)
+                streams.append(s)
+                s.sendall(b"GET /api/state HTTP/1.1\r\nHo")
+            statuses = []
+            for _ in range(64):
+                s = socket.create_connection(("127.0.0.1", self.port), timeout=TIMEOUT)
+                streams.append(s)
+                s.sendall(f"GET /api/events HTTP/1.1\r\nHost: 127.0.0.1:{self.port}\r\n\r\n".encode())
+            for s in streams[40:]:
+                statuses.append(int(s.recv(64).split(b" ", 2)[1]))
+            self.assertLessEqual(statuses.count(200), 16)
+            self.assertEqual(statuses.count(200) + statuses.count(503), 64)
+            # With every stream open that was let in, and the slow clients
+            # stalled, a probe is answered.
+            status, state = request(self.url + "api/state")
+            self.assertEqual(status, 200)
+            self.assertGreater(state["time"], 0)
+        finally:
+            for s in streams:
+                s.close()
+        # Closed streams give their places back (an idle stream finds its
+        # page gone at its next heartbeat, within 5 s).
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline:
+            with socket.create_connection(("127.0.0.1", self.port), timeout=TIMEOUT) as s:
+                s.sendall(f"GET /api/events HTTP/1.1\r\nHost: 127.0.0.1:{self.port}\r\n\r\n".encode())
+                if int(s.recv(64).split(b" ", 2)[1]) == 200:
+                    break
+            time.sleep(0.5)
+        else:
+            self.fail("no stream let in 30 s after the others closed")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
