@@ -27,7 +27,8 @@ PendingWrite gPending;
 // The home screen's main thread never waits for the file's lock: a write
 // that finds it taken (the preference editor holds it for a few
 // milliseconds) is tried again this much later, and one that failed (a full
-// disk) a little later still, until it lands.
+// disk, a lock file that cannot be opened) a little later still, until it
+// lands.
 constexpr int64_t kRetryAfterLockNanoseconds = 10000000;
 constexpr int64_t kRetryAfterFailureNanoseconds = 1000000000;
 
@@ -78,12 +79,16 @@ id preferencesToChange() {
 enum class WriteResult { Done, LockTaken, Failed };
 
 // One read-change-write of the pending changes, only under the file's lock
-// (taken without waiting). The whole dictionary read is written back, every
-// other key as it was read. A file that is there but holds no dictionary
-// is not the toggle's to write: the changes are given up.
+// (taken without waiting). A lock that another program holds is tried again
+// soon; one that cannot be had at all (a folder in the lock file's place,
+// no permission) is a write that failed. The whole dictionary read is
+// written back, every other key as it was read. A file that is there but
+// holds no dictionary is not the toggle's to write: the changes are given
+// up.
 WriteResult writePending() {
   platform::FileLock lock(QUELLINE_PREFS_PATH, 0);
-  if (!lock.held()) return WriteResult::LockTaken;
+  if (lock.answer() == platform::LockAnswer::Busy) return WriteResult::LockTaken;
+  if (!lock.held()) return WriteResult::Failed;
   id prefs = preferencesToChange();
   if (prefs != nil) {
     setKey(prefs, "enableTweakToggle", gPending.enableTweakToggle);

@@ -299,11 +299,13 @@ bool writePropertyListFile(id plist, std::string_view path, bool atomically) {
   std::string problem;
   bool ok = writeFile(plist, path, atomically, problem);
   trace::emit("write", {{"path", std::string(path)}, {"ok", ok}});
-  if (!ok) {
-    ++writeState().failed;
-    trace::emit("write-failed", {{"path", std::string(path)}, {"error", problem}});
-  }
+  if (!ok) recordFailedWrite(path, problem);
   return ok;
+}
+
+void recordFailedWrite(std::string_view path, const std::string& problem) {
+  ++writeState().failed;
+  trace::emit("write-failed", {{"path", std::string(path)}, {"error", problem}});
 }
 
 void setStorageFull(bool full) {
