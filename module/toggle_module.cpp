@@ -56,11 +56,11 @@ id iconGlyph(id, SEL) {
                                                                               nil);
 }
 
-void setKey(id prefs, const char* key, Change change) {
+void setKey(id prefs, quelline::LiveKey key, Change change) {
   using namespace platform;
   if (change == Change::None) return;
   NSMutableDictionary::setObject_forKey(prefs, NSNumber::numberWithBool(change == Change::On),
-                                        NSString::stringWithUTF8String(key));
+                                        quelline::nameOf(key));
 }
 
 // The preference file to change: what it holds, or a new empty dictionary
@@ -91,8 +91,8 @@ WriteResult writePending() {
   if (!lock.held()) return WriteResult::Failed;
   id prefs = preferencesToChange();
   if (prefs != nil) {
-    setKey(prefs, "enableTweakToggle", gPending.enableTweakToggle);
-    setKey(prefs, "toggleHasControl", gPending.toggleHasControl);
+    setKey(prefs, quelline::LiveKey::enableTweakToggle, gPending.enableTweakToggle);
+    setKey(prefs, quelline::LiveKey::toggleHasControl, gPending.toggleHasControl);
     if (!platform::NSMutableDictionary::writeToFile_atomically(prefs, NSSTR(QUELLINE_PREFS_PATH),
                                                                YES))
       return WriteResult::Failed;
@@ -134,7 +134,7 @@ void setSelected(id self, SEL, BOOL selected) {
   bool on = *selectedOf(self);
   Change change = on ? Change::On : Change::Off;
   // A plain read: writers replace the file whole, so it is never half done.
-  bool withIcons = quelline::readLiveBool(NSSTR("hideIconsWithToggle"));
+  bool withIcons = quelline::readLiveBool(quelline::LiveKey::hideIconsWithToggle);
   gPending.enableTweakToggle = change;
   flushPending();
   quelline::postEvent(on ? NSSTR(QUELLINE_EVENT_HIDE) : NSSTR(QUELLINE_EVENT_UNHIDE));
@@ -148,7 +148,7 @@ void setSelected(id self, SEL, BOOL selected) {
 // After a restart: a toggle that the file says is on turns itself on
 // again. Never turns it off.
 void checkState(id self, SEL) {
-  if (quelline::readLiveBool(NSSTR("enableTweakToggle")))
+  if (quelline::readLiveBool(quelline::LiveKey::enableTweakToggle))
     platform::msgSend<void>(self, platform::sel<"setSelected:">(), YES);
 }
 
