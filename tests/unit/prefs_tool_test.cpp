@@ -2,6 +2,7 @@
 // command, every refusal (and that a refusal changes nothing), corrupt files
 // left alone without --force, the lock, and a change that reaches a running
 // quelline-sim over the same device root.
+#include "files/file_lock.h"
 #include "files/preference_file.h"
 #include "prefs/domain.h"
 #include "run_program.h"
@@ -136,7 +137,8 @@ TEST_F(PrefsToolTest, ValuesOfTheWrongTypeAreRefusedAndChangeNothing) {
     EXPECT_TRUE(contains(run.err, "integer from 1 to 10")) << run;
   }
   EXPECT_EQ(bytes(kPrefs), before);
-  EXPECT_FALSE(fs::exists(host(kPrefs).string() + ".lock")) << "refused before the file is used";
+  EXPECT_FALSE(fs::exists(prefsfile::lockPathOf(host(kPrefs))))
+      << "refused before the file is used";
 }
 
 TEST_F(PrefsToolTest, CommandLinesThatAreWrongAreRefused) {
@@ -496,7 +498,7 @@ TEST_F(PrefsToolTest, AChangeWaitsForTheLockAndGivesUpWithoutWriting) {
   const std::string before = bytes(kPrefs);
   // Held as the toggle module holds it, for longer than the editor waits.
   int holder =
-      ::open((host(kPrefs).string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+      ::open(prefsfile::lockPathOf(host(kPrefs)).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   ASSERT_GE(holder, 0);
   ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
   const Outcome run = editor({"set", "useTimer", "true"});

@@ -4,6 +4,7 @@
 #include "files/preference_file.h"
 #include "home/home_process.h"
 #include "library_state.h"
+#include "platform/filelock.h"
 #include "services/trace.h"
 #include "temp_folder.h"
 
@@ -150,7 +151,7 @@ TEST(ToggleModule, ALockFileItMayNotOpenIsAFailedWrite) {
         std::fprintf(stderr, "%zu failed writes, %zu traced; expected 11\n", failed,
                      failures.size());
       } else if (error.find("Permission denied") == std::string::npos ||
-                 error.find(std::string(kPrefs) + ".lock") == std::string::npos) {
+                 error.find(std::string(kPrefs) + PLATFORM_LOCK_SUFFIX) == std::string::npos) {
         std::fprintf(stderr, "the reason: %s\n", error.c_str());
       } else if (fs::exists(path)) {
         std::fprintf(stderr, "written without the lock\n");
