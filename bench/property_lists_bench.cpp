@@ -1,8 +1,9 @@
 // Reading the preference file through the hardened reader, as the home
-// screen does on every reload and every live read: the 15 keys of the
-// settings, stored as XML (what the system writes) and as binary (what the
+// screen does on every reload and every live read: every key of the
+// settings (prefs/domain.h), stored as XML (what the system writes) and as binary (what the
 // device's own preferences service may leave).
 #include "bench_platform.h"
+#include "prefs/domain.h"
 #include "services/device_paths.h"
 #include "services/foundation.h"
 #include "services/property_lists.h"
@@ -16,27 +17,18 @@ namespace {
 constexpr const char* kXmlFile = "/var/mobile/Library/Preferences/com.example.xml.plist";
 constexpr const char* kBinaryFile = "/var/mobile/Library/Preferences/com.example.binary.plist";
 
-constexpr const char* kBooleans[] = {"hideAnimated",
-                                     "enableMuteSwitch",
-                                     "enableHideIcons",
-                                     "hideIconsWithSwitch",
-                                     "haptic",
-                                     "useTimer",
-                                     "disableSound",
-                                     "hideBanners",
-                                     "hideNCNotifications",
-                                     "touchToReveal",
-                                     "enableTweakToggle",
-                                     "toggleHasControl",
-                                     "hideIconsWithToggle"};
-
 // Writes both files with libplist; false when either could not be written.
 bool writeSettingsFiles() {
   plist_t dict = plist_new_dict();
-  for (const char* key : kBooleans)
-    plist_dict_set_item(dict, key, plist_new_bool(1));
-  plist_dict_set_item(dict, "timerTime", plist_new_uint(5));
-  plist_dict_set_item(dict, "numberOfTaps", plist_new_uint(2));
+  // Every key of the domain: each boolean true, each integer its default.
+#define QUELLINE_BENCH_KEY(name, type, fallback, minimum, maximum, reading, text)                  \
+  plist_dict_set_item(dict, #name, QUELLINE_BENCH_VALUE_##type(fallback));
+#define QUELLINE_BENCH_VALUE_Bool(fallback) plist_new_bool(1)
+#define QUELLINE_BENCH_VALUE_Int32(fallback) plist_new_uint(fallback)
+  QUELLINE_SETTINGS(QUELLINE_BENCH_KEY)
+#undef QUELLINE_BENCH_KEY
+#undef QUELLINE_BENCH_VALUE_Bool
+#undef QUELLINE_BENCH_VALUE_Int32
   bool ok = true;
   for (auto [path, binary] : {std::pair{kXmlFile, false}, std::pair{kBinaryFile, true}}) {
     char* bytes = nullptr;

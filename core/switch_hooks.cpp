@@ -18,13 +18,13 @@ IMP hostActivate;
 // back on.
 void replacedApplicationDidFinishLaunching(id self, SEL _cmd, id application) {
   platform::callSlot<void>(hostApplicationDidFinishLaunching, self, _cmd, application);
-  if (readLiveBool(NSSTR("enableTweakToggle"))) postEvent(NSSTR(QUELLINE_EVENT_CHECK_STATE));
+  if (readLiveBool(LiveKey::enableTweakToggle)) postEvent(NSSTR(QUELLINE_EVENT_CHECK_STATE));
 }
 
 // Silent switches quiet mode on; ring switches it off unless the Control
 // Center toggle holds it on. Every handler has run before the host mutes.
 void replacedSetRingerMuted(id self, SEL _cmd, BOOL muted) {
-  bool toggleOn = readLiveBool(NSSTR("enableTweakToggle"));
+  bool toggleOn = readLiveBool(LiveKey::enableTweakToggle);
   SharedFlags.ringerMuted = muted;
   if (Settings.enableMuteSwitch && muted) {
     postEvent(NSSTR(QUELLINE_EVENT_HIDE));

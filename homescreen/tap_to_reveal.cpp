@@ -44,7 +44,7 @@ void replacedTouchesBegan(id self, SEL _cmd, id touches, id event) {
 
 // Taps ask for the icons unless the toggle or the switch governs them.
 void homeHandleTaps(id, SEL, id) {
-  SharedFlags.toggleHasControlCached = readLiveBool(NSSTR("toggleHasControl"));
+  SharedFlags.toggleHasControlCached = readLiveBool(LiveKey::toggleHasControl);
   if (Settings.enableHideIcons && !SharedFlags.toggleHasControlCached &&
       !SharedFlags.iconsHiddenBySwitch)
     postEvent(NSSTR(QUELLINE_EVENT_HIDE_ICONS));

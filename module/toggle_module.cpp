@@ -27,7 +27,8 @@ PendingWrite gPending;
 // The home screen's main thread never waits for the file's lock: a write
 // that finds it taken (the preference editor holds it for a few
 // milliseconds) is tried again this much later, and one that failed (a full
-// disk) a little later still, until it lands.
+// disk, a lock file that cannot be opened) a little later still, until it
+// lands.
 constexpr int64_t kRetryAfterLockNanoseconds = 10000000;
 constexpr int64_t kRetryAfterFailureNanoseconds = 1000000000;
 
@@ -55,11 +56,11 @@ id iconGlyph(id, SEL) {
                                                                               nil);
 }
 
-void setKey(id prefs, const char* key, Change change) {
+void setKey(id prefs, quelline::LiveKey key, Change change) {
   using namespace platform;
   if (change == Change::None) return;
   NSMutableDictionary::setObject_forKey(prefs, NSNumber::numberWithBool(change == Change::On),
-                                        NSString::stringWithUTF8String(key));
+                                        quelline::nameOf(key));
 }
 
 // The preference file to change: what it holds, or a new empty dictionary
@@ -78,16 +79,20 @@ id preferencesToChange() {
 enum class WriteResult { Done, LockTaken, Failed };
 
 // One read-change-write of the pending changes, only under the file's lock
-// (taken without waiting). The whole dictionary read is written back, every
-// other key as it was read. A file that is there but holds no dictionary
-// is not the toggle's to write: the changes are given up.
+// (taken without waiting). A lock that another program holds is tried again
+// soon; one that cannot be had at all (a folder in the lock file's place,
+// no permission) is a write that failed. The whole dictionary read is
+// written back, every other key as it was read. A file that is there but
+// holds no dictionary is not the toggle's to write: the changes are given
+// up.
 WriteResult writePending() {
   platform::FileLock lock(QUELLINE_PREFS_PATH, 0);
-  if (!lock.held()) return WriteResult::LockTaken;
+  if (lock.answer() == platform::LockAnswer::Busy) return WriteResult::LockTaken;
+  if (!lock.held()) return WriteResult::Failed;
   id prefs = preferencesToChange();
   if (prefs != nil) {
-    setKey(prefs, "enableTweakToggle", gPending.enableTweakToggle);
-    setKey(prefs, "toggleHasControl", gPending.toggleHasControl);
+    setKey(prefs, quelline::LiveKey::enableTweakToggle, gPending.enableTweakToggle);
+    setKey(prefs, quelline::LiveKey::toggleHasControl, gPending.toggleHasControl);
     if (!platform::NSMutableDictionary::writeToFile_atomically(prefs, NSSTR(QUELLINE_PREFS_PATH),
                                                                YES))
       return WriteResult::Failed;
@@ -129,7 +134,7 @@ void setSelected(id self, SEL, BOOL selected) {
   bool on = *selectedOf(self);
   Change change = on ? Change::On : Change::Off;
   // A plain read: writers replace the file whole, so it is never half done.
-  bool withIcons = quelline::readLiveBool(NSSTR("hideIconsWithToggle"));
+  bool withIcons = quelline::readLiveBool(quelline::LiveKey::hideIconsWithToggle);
   gPending.enableTweakToggle = change;
   flushPending();
   quelline::postEvent(on ? NSSTR(QUELLINE_EVENT_HIDE) : NSSTR(QUELLINE_EVENT_UNHIDE));
@@ -143,7 +148,7 @@ void setSelected(id self, SEL, BOOL selected) {
 // After a restart: a toggle that the file says is on turns itself on
 // again. Never turns it off.
 void checkState(id self, SEL) {
-  if (quelline::readLiveBool(NSSTR("enableTweakToggle")))
+  if (quelline::readLiveBool(quelline::LiveKey::enableTweakToggle))
     platform::msgSend<void>(self, platform::sel<"setSelected:">(), YES);
 }
 

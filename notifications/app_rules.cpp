@@ -30,7 +30,7 @@ bool onBannerList(id bundleIdentifier) {
 // quiet mode on, whatever apps come and go.
 bool quietModeHeld() {
   if (Settings.enableMuteSwitch && SharedFlags.ringerMuted) return true;
-  return readLiveBool(NSSTR("enableTweakToggle"));
+  return readLiveBool(LiveKey::enableTweakToggle);
 }
 
 } // namespace

@@ -19,7 +19,7 @@ void replacedListViewDidLoad(id self, SEL _cmd) {
 // otherwise it fades when the user wants the animation. The flag is set as
 // the fade starts, so a notification arriving during it is already quiet.
 void listHide(id self, SEL) {
-  bool toggleOn = readLiveBool(NSSTR("enableTweakToggle"));
+  bool toggleOn = readLiveBool(LiveKey::enableTweakToggle);
   if (!Settings.hideNCNotifications) return;
   id view = platform::UIViewController::view(self);
   if (toggleOn || !Settings.hideAnimated)

@@ -73,3 +73,8 @@
 #define QUELLINE_IF_CACHED(reading, ...) QUELLINE_IF_CACHED_##reading(__VA_ARGS__)
 #define QUELLINE_IF_CACHED_Cached(...) __VA_ARGS__
 #define QUELLINE_IF_CACHED_Live(...)
+
+// QUELLINE_IF_LIVE(reading, ...): the same for a live key.
+#define QUELLINE_IF_LIVE(reading, ...) QUELLINE_IF_LIVE_##reading(__VA_ARGS__)
+#define QUELLINE_IF_LIVE_Cached(...)
+#define QUELLINE_IF_LIVE_Live(...) __VA_ARGS__

@@ -32,8 +32,18 @@ id readPreferenceFile() {
   return platform::NSMutableDictionary::dictionaryWithContentsOfFile(NSSTR(QUELLINE_PREFS_PATH));
 }
 
-bool readLiveBool(id key) {
-  return settingBool(readPreferenceFile(), key, false);
+id nameOf(LiveKey key) {
+  switch (key) {
+#define QUELLINE_LIVE_KEY_NAME(name, type, fallback, minimum, maximum, reading, text)              \
+  QUELLINE_IF_LIVE(reading, case LiveKey::name : return NSSTR(#name);)
+    QUELLINE_SETTINGS(QUELLINE_LIVE_KEY_NAME)
+#undef QUELLINE_LIVE_KEY_NAME
+  }
+  return nil;
+}
+
+bool readLiveBool(LiveKey key) {
+  return settingBool(readPreferenceFile(), nameOf(key), false);
 }
 
 } // namespace quelline

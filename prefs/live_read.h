@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/foundation.h"
+#include "prefs/domain.h"
 
 #include <stdint.h>
 
@@ -17,8 +18,19 @@ int32_t settingInt32(id source, id key, int32_t fallback);
 // The whole preference file, read now (nil when missing or unreadable).
 id readPreferenceFile();
 
+// The keys read live (domain.h), by their names there.
+enum class LiveKey : uint8_t {
+#define QUELLINE_LIVE_KEY(name, type, fallback, minimum, maximum, reading, text)                   \
+  QUELLINE_IF_LIVE(reading, name, )
+  QUELLINE_SETTINGS(QUELLINE_LIVE_KEY)
+#undef QUELLINE_LIVE_KEY
+};
+
+// The name of a live key, as the preference file holds it.
+id nameOf(LiveKey key);
+
 // The boolean under `key` in the preference file, read now; false when the
 // file or the key is missing.
-bool readLiveBool(id key);
+bool readLiveBool(LiveKey key);
 
 } // namespace quelline

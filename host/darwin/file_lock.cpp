@@ -1,5 +1,6 @@
-// The preference file's lock on the device: open(2) of "PATH.lock" and
-// flock(2), retried in short naps until the bound.
+// The preference file's lock on the device: open(2) of the path followed by
+// PLATFORM_LOCK_SUFFIX and flock(2), retried after short naps until they
+// add up to the bound.
 #include "platform/filelock.h"
 
 #include <stddef.h>
@@ -24,7 +25,9 @@ constexpr int kCloseOnExec = 0x01000000;
 constexpr int kLockExclusive = 2;
 constexpr int kLockNonBlocking = 4;
 constexpr int kInterrupted = 4;
+constexpr int kInvalidArgument = 22;
 constexpr int kWouldBlock = 35;
+constexpr int kNameTooLong = 63;
 constexpr size_t kPathMax = 1024;
 // A writer holds the lock for a few milliseconds.
 constexpr unsigned int kNapMicroseconds = 500;
@@ -33,24 +36,41 @@ constexpr unsigned int kNapMicroseconds = 500;
 
 extern "C" {
 
-int platform_lockFile(const char* path, double timeoutSeconds) {
-  if (path == nullptr) return -1;
-  constexpr char kSuffix[] = ".lock";
+int platform_lockFile(const char* path, double timeoutSeconds, int* error) {
+  int ignored = 0;
+  if (error == nullptr) error = &ignored;
+  *error = 0;
+  if (path == nullptr) {
+    *error = kInvalidArgument;
+    return -1;
+  }
+  constexpr char kSuffix[] = PLATFORM_LOCK_SUFFIX;
   char lockPath[kPathMax];
   size_t length = 0;
   for (; path[length] != '\0'; ++length) {
-    if (length + sizeof(kSuffix) >= kPathMax) return -1;
+    if (length + sizeof(kSuffix) >= kPathMax) {
+      *error = kNameTooLong;
+      return -1;
+    }
     lockPath[length] = path[length];
   }
   for (size_t i = 0; i < sizeof(kSuffix); ++i)
     lockPath[length + i] = kSuffix[i];
 
   int fd = open(lockPath, kReadWrite | kCreate | kCloseOnExec | kNoFollow, 0644);
-  if (fd < 0) return -1;
+  if (fd < 0) {
+    *error = *__error();
+    return -1;
+  }
+  // The wait is the sum of the naps taken, as the file library counts it.
   for (double waited = 0;; waited += kNapMicroseconds / 1e6) {
     if (flock(fd, kLockExclusive | kLockNonBlocking) == 0) return fd;
-    int error = *__error();
-    if ((error != kWouldBlock && error != kInterrupted) || waited >= timeoutSeconds) break;
+    int reason = *__error();
+    if (reason != kWouldBlock && reason != kInterrupted) {
+      *error = reason;
+      break;
+    }
+    if (waited >= timeoutSeconds) break;
     usleep(kNapMicroseconds);
   }
   close(fd);

@@ -3,6 +3,7 @@
 #include "files/file_error.h"
 #include "platform/filelock.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -15,6 +16,12 @@
 
 namespace prefsfile {
 
+namespace {
+
+std::atomic<size_t> gNapsTaken{0};
+
+} // namespace
+
 std::filesystem::path lockPathOf(const std::filesystem::path& path) {
   std::filesystem::path lock = path;
   lock += PLATFORM_LOCK_SUFFIX;
@@ -23,38 +30,42 @@ std::filesystem::path lockPathOf(const std::filesystem::path& path) {
 
 FileLock::FileLock(const std::filesystem::path& path, double timeoutSeconds) {
   if (path.empty()) {
+    error_ = EINVAL;
     problem_ = "no file name";
     return;
   }
   const std::filesystem::path lockPath = lockPathOf(path);
   int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
   if (fd < 0) {
+    error_ = errno;
     problem_ =
-        "cannot open its lock file " + inQuotes(lockPath.string()) + ": " + std::strerror(errno);
+        "cannot open its lock file " + inQuotes(lockPath.string()) + ": " + std::strerror(error_);
     return;
   }
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
-  for (;;) {
+  // The wait is the sum of the naps taken, as the device's lock counts it.
+  for (double waited = 0;; waited += kLockNapSeconds) {
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
       handle_ = fd;
+      answer_ = LockAnswer::Held;
       return;
     }
     const int error = errno;
     if (error != EWOULDBLOCK && error != EINTR) {
+      error_ = error;
       problem_ = "cannot lock " + inQuotes(lockPath.string()) + ": " + std::strerror(error);
       break;
     }
-    if (std::chrono::steady_clock::now() >= deadline) {
+    if (waited >= timeoutSeconds) {
       char seconds[32];
       std::snprintf(seconds, sizeof seconds, "%g", timeoutSeconds);
       problem_ = "waited " + std::string(seconds) + " s for its lock " +
                  inQuotes(lockPath.string()) +
                  ": another program (the Control Center toggle, or another editor) holds it";
-      timedOut_ = true;
+      answer_ = LockAnswer::Busy;
       break;
     }
-    // Short naps: a writer holds the lock for a few milliseconds.
-    std::this_thread::sleep_for(std::chrono::microseconds(500));
+    ++gNapsTaken;
+    std::this_thread::sleep_for(std::chrono::duration<double>(kLockNapSeconds));
   }
   ::close(fd);
 }
@@ -65,6 +76,10 @@ FileLock::~FileLock() {
 
 int FileLock::release() {
   return std::exchange(handle_, -1);
+}
+
+size_t lockNapsTaken() {
+  return gNapsTaken;
 }
 
 } // namespace prefsfile

@@ -613,10 +613,65 @@ bool propertyListXml(const void* tree, std::string& xml) {
   // Never write what the reader would refuse, or read as something else.
   if (text == nullptr || length == 0 || length > kMaxPropertyListBytes) return false;
   const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(text), length);
-  PlistTree back = parsePropertyListTree(bytes);
-  if (!back || !sameValue(const_cast<plist_t>(tree), back.get())) return false;
+  if (!readsBackAs(tree, bytes)) return false;
   xml.assign(text, length);
   return true;
+}
+
+PlistScalar scalarOf(const void* node) {
+  plist_t n = const_cast<plist_t>(node);
+  PlistScalar s;
+  if (n == nullptr) return s;
+  switch (plist_get_node_type(n)) {
+  case PLIST_BOOLEAN: {
+    uint8_t v = 0;
+    plist_get_bool_val(n, &v);
+    s.kind = PlistScalar::Kind::Boolean;
+    s.boolean = v != 0;
+    break;
+  }
+  case PLIST_UINT: {
+    uint64_t v = 0;
+    plist_get_uint_val(n, &v);
+    s.kind = PlistScalar::Kind::Integer;
+    s.integer = static_cast<int64_t>(v);
+    break;
+  }
+  case PLIST_REAL:
+    s.kind = PlistScalar::Kind::Real;
+    plist_get_real_val(n, &s.real);
+    break;
+  case PLIST_STRING: {
+    uint64_t length = 0;
+    const char* text = plist_get_string_ptr(n, &length);
+    s.kind = PlistScalar::Kind::String;
+    if (text != nullptr) s.bytes = std::string_view(text, static_cast<size_t>(length));
+    break;
+  }
+  case PLIST_DATA: {
+    uint64_t length = 0;
+    const char* data = plist_get_data_ptr(n, &length);
+    s.kind = PlistScalar::Kind::Data;
+    if (data != nullptr) s.bytes = std::string_view(data, static_cast<size_t>(length));
+    break;
+  }
+  case PLIST_DATE: {
+    int32_t seconds = 0;
+    int32_t microseconds = 0;
+    plist_get_date_val(n, &seconds, &microseconds);
+    s.kind = PlistScalar::Kind::Date;
+    s.real = seconds + microseconds / 1e6;
+    break;
+  }
+  default:
+    break;
+  }
+  return s;
+}
+
+bool readsBackAs(const void* tree, std::span<const uint8_t> bytes) {
+  PlistTree back = parsePropertyListTree(bytes);
+  return tree != nullptr && back && sameValue(const_cast<plist_t>(tree), back.get());
 }
 
 std::optional<FileError> readRegularFile(const fs::path& path, size_t limit,

@@ -21,6 +21,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace prefsfile {
@@ -94,6 +95,32 @@ PlistTree parsePropertyListTree(std::span<const uint8_t> bytes,
 // encode it or it would be larger than kMaxPropertyListBytes (the reader
 // would refuse it).
 bool propertyListXml(const void* tree, std::string& xml);
+
+// A value of a tree that is no container, as every reader takes it.
+struct PlistScalar {
+  enum class Kind { Boolean, Integer, Real, String, Data, Date, Other };
+  Kind kind = Kind::Other;
+  bool boolean = false;
+  // libplist 2.2.0 holds every integer as 64 bits and does not say whether
+  // it was written signed: negative numbers come as two's complement, and
+  // so do values above INT64_MAX (which the formats allow). The bits are
+  // kept, read as signed: 18446744073709551615 reads as -1.
+  int64_t integer = 0;
+  // A real; or a date's seconds since 2001 (32-bit seconds and the
+  // microseconds, as libplist 2.2.0 hands them out).
+  double real = 0;
+  // A string's UTF-8 or data's bytes, inside the node.
+  std::string_view bytes;
+};
+
+// The value of `node` (a plist_t); Kind::Other for a container or no node.
+PlistScalar scalarOf(const void* node);
+
+// Whether `bytes` read back (parsePropertyListTree) as the value of `tree`:
+// the same keys with the same values in any order, the same items in the
+// same order, equal scalars. Every write checks its bytes so before it
+// writes them.
+bool readsBackAs(const void* tree, std::span<const uint8_t> bytes);
 
 // --- Values as JSON, as the simulator shows them -------------------------------
 

@@ -211,26 +211,16 @@ std::optional<Kind> PreferenceFile::kind(std::string_view key) const {
 }
 
 std::optional<Value> PreferenceFile::value(std::string_view key) const {
-  plist_t node = impl_->item(key);
-  if (node == nullptr) return std::nullopt;
-  switch (plist_get_node_type(node)) {
-  case PLIST_BOOLEAN: {
-    uint8_t v = 0;
-    plist_get_bool_val(node, &v);
-    return Value(v != 0);
-  }
-  case PLIST_UINT: {
-    uint64_t v = 0;
-    plist_get_uint_val(node, &v);
-    return Value(static_cast<int64_t>(v));
-  }
-  case PLIST_REAL: {
-    double v = 0;
-    plist_get_real_val(node, &v);
-    return Value(v);
-  }
-  case PLIST_STRING:
-    return Value(stringOf(node));
+  const PlistScalar scalar = scalarOf(impl_->item(key));
+  switch (scalar.kind) {
+  case PlistScalar::Kind::Boolean:
+    return Value(scalar.boolean);
+  case PlistScalar::Kind::Integer:
+    return Value(scalar.integer);
+  case PlistScalar::Kind::Real:
+    return Value(scalar.real);
+  case PlistScalar::Kind::String:
+    return Value(std::string(scalar.bytes));
   default:
     return std::nullopt;
   }

@@ -11,6 +11,7 @@
 #   # expect-file: PATH REGEX      the device file PATH exists and matches REGEX
 #   # expect-file-not: PATH REGEX  the device file PATH does not match REGEX
 #   # expect-no-file: PATH         the device file PATH does not exist
+#   # make-folder: PATH            the device folder PATH is made before the run
 #   # args: OPTIONS                options given before `run` (once)
 #   # stdin: true                  the scenario is fed on standard input to `run -` (once)
 #   # cli: ARGUMENTS               the command line instead of `run FILE` (once; with
@@ -38,6 +39,7 @@ set(cli "")
 set(has_cli FALSE)
 set(use_stdin FALSE)
 set(checks_count 0)
+set(folders "")
 set(rest "${text}")
 while(NOT rest STREQUAL "")
   string(FIND "${rest}" "\n" newline)
@@ -70,12 +72,17 @@ while(NOT rest STREQUAL "")
     math(EXPR checks_count "${checks_count} + 1")
     set(check_kind_${checks_count} "${key}")
     set(check_value_${checks_count} "${value}")
+  elseif(key STREQUAL "make-folder")
+    list(APPEND folders "${value}")
   elseif(key STREQUAL "disabled")
     # Honoured at registration.
   endif()
 endwhile()
 
 file(REMOVE_RECURSE "${ROOT}")
+foreach(made IN LISTS folders)
+  file(MAKE_DIRECTORY "${ROOT}${made}")
+endforeach()
 if(has_cli)
   set(command "${SIM}" --root "${ROOT}" ${args} ${cli})
 elseif(use_stdin)

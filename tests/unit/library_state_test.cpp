@@ -1,6 +1,7 @@
 // What the simulator reads of the library it loaded, by the names the
 // library exports: its settings, its hook table and its events, and that
 // they agree with what the preference editor says of the domain.
+#include "core/hook_table.h"
 #include "domain.h"
 #include "library_state.h"
 #include "prefs/domain.h"
@@ -27,6 +28,13 @@ protected:
   }
   void TearDown() override { process_.reset(); }
 
+  // The rows of the library's hook table, as it exports their count.
+  size_t hookRows() const {
+    const auto* size =
+        static_cast<const uint32_t*>(process_->librarySymbol("QuellineHookTableSize"));
+    return size == nullptr ? 0 : *size;
+  }
+
   json state() const {
     json d = process_->dump();
     quelline::sim::addLibraryState(*process_, d);
@@ -42,14 +50,44 @@ TEST_F(LibraryStateTest, BootLoadsTheLibraryAndRestartStartsItAfresh) {
   EXPECT_TRUE(state()["settings"].is_null()) << "nothing loaded before boot";
   process_->boot({});
   json d = state();
-  EXPECT_EQ(d["hooks"].size(), 30u);
+  EXPECT_EQ(d["hooks"].size(), hookRows());
   EXPECT_EQ(d["posts"]["prefsReloaded"], 1);
   EXPECT_TRUE(d["file"].is_null());
   process_->wait(2);
   process_->restart();
   d = state();
   EXPECT_EQ(d["posts"]["prefsReloaded"], 1) << "a new process counts afresh";
-  EXPECT_EQ(d["hooks"].size(), 30u);
+  EXPECT_EQ(d["hooks"].size(), hookRows());
+}
+
+// Every row of the hook table meets the modeled home screen: its class is
+// there, a replaced method was the host's to replace (its implementation
+// was taken), an added one answers. A row for a class or method the host
+// does not model fails here until the host models it.
+TEST_F(LibraryStateTest, EveryHookRowIsFoundOnTheModeledHomeScreen) {
+  process_->boot({});
+  const auto* rows =
+      static_cast<const QuellineHookRow*>(process_->librarySymbol("QuellineHookTable"));
+  ASSERT_NE(rows, nullptr);
+  ASSERT_GT(hookRows(), 0u);
+  for (size_t i = 0; i < hookRows(); ++i) {
+    const QuellineHookRow& row = rows[i];
+    const std::string name = std::string(row.onMetaclass ? "+[" : "-[") + row.className + " " +
+                             row.selector + "] (row " + std::to_string(i) + ")";
+    Class cls = objc_getClass(row.className);
+    if (cls == nil) {
+      ADD_FAILURE() << name << ": no such class on the modeled home screen";
+      continue;
+    }
+    if (row.op == QuellineHookOp::Replace)
+      EXPECT_NE(*row.slot, nullptr) << name << ": the host has no such method to replace";
+    else
+      EXPECT_TRUE(class_respondsToSelector(
+          row.onMetaclass ? object_getClass(reinterpret_cast<id>(cls)) : cls,
+          sel_registerName(row.selector)))
+          << name << ": not added";
+  }
+  EXPECT_TRUE(state()["hooks"].is_array());
 }
 
 TEST_F(LibraryStateTest, VanillaBootHasNoLibrary) {

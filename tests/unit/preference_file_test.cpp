@@ -8,8 +8,10 @@
 
 #include "files/plist_files.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -22,8 +24,33 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+
+// When set, the next flock(2) of a file whose name holds this fails once as
+// if another writer held it. This program's flock stands in for the C
+// library's in the whole process (the file library's calls included), and
+// passes every other call through.
+std::atomic<const char*> gFailNextLockOf{nullptr};
+
+extern "C" int flock(int fd, int operation) noexcept {
+  using Flock = int (*)(int, int);
+  static const Flock real = reinterpret_cast<Flock>(::dlsym(RTLD_NEXT, "flock"));
+  if (const char* match = gFailNextLockOf.load()) {
+    char link[64];
+    char target[4096];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t n = ::readlink(link, target, sizeof target - 1);
+    if (n > 0 &&
+        std::string_view(target, static_cast<size_t>(n)).find(match) != std::string_view::npos) {
+      gFailNextLockOf = nullptr;
+      errno = EWOULDBLOCK;
+      return -1;
+    }
+  }
+  return real(fd, operation);
+}
 
 namespace {
 
@@ -513,8 +540,8 @@ TEST_F(PreferenceFileTest, EditLockedWaitsForTheLockAndGivesUpWithoutWriting) {
   }
   EXPECT_FALSE(called);
   const FileLock waited(path_, 0.05);
-  EXPECT_FALSE(waited.held());
-  EXPECT_TRUE(waited.timedOut());
+  EXPECT_EQ(waited.answer(), prefsfile::LockAnswer::Busy);
+  EXPECT_EQ(waited.error(), 0);
   EXPECT_NE(waited.problem().find("waited 0.05 s"), std::string::npos) << waited.problem();
   ::close(holder);
   EXPECT_EQ(readBytes(path_), before);
@@ -531,16 +558,76 @@ TEST_F(PreferenceFileTest, EditLockedWaitsForTheLockAndGivesUpWithoutWriting) {
   EXPECT_FALSE(fs::exists(folder_ / "none"));
 }
 
+// The descriptors open in this process.
+size_t openDescriptors() {
+  return static_cast<size_t>(std::distance(fs::directory_iterator("/proc/self/fd"), {}));
+}
+
+// A temporary file that another writer locked first is left to it and
+// another one made; the one given up leaves no descriptor open (the file
+// itself is the other writer's, or a stale one for a later write to sweep).
+TEST_F(PreferenceFileTest, ATemporaryFileWhoseLockFailsLeavesNoDescriptor) {
+  PreferenceFile file = PreferenceFile::load(path_);
+  file.set("count", int64_t{1});
+  file.save();
+  const size_t before = openDescriptors();
+  gFailNextLockOf = ".com.example.plist.";
+  file.set("count", int64_t{2});
+  file.save();
+  EXPECT_EQ(gFailNextLockOf.load(), nullptr) << "no temporary file's lock failed";
+  gFailNextLockOf = nullptr;
+  EXPECT_EQ(openDescriptors(), before);
+  EXPECT_EQ(PreferenceFile::load(path_).value("count"), Value(int64_t{2}));
+}
+
+// The lock file is made readable by all and writable by its owner only.
+TEST_F(PreferenceFileTest, TheLockFileIsMadeWithMode0644) {
+  const mode_t umaskBefore = ::umask(022);
+  {
+    const FileLock lock(path_, 0);
+    EXPECT_TRUE(lock.held());
+  }
+  ::umask(umaskBefore);
+  struct stat st {};
+  ASSERT_EQ(::stat(prefsfile::lockPathOf(path_).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
+}
+
 // A lock that cannot be had for a reason of the system's is no wait: the
-// message gives that reason, not another program.
+// message gives that reason, not another program. A lock file that the
+// user may not open is such a reason.
 TEST_F(PreferenceFileTest, ALockThatCannotBeMadeSaysWhyAtOnce) {
   fs::create_directory(prefsfile::lockPathOf(path_));
   const FileLock lock(path_, 5);
-  EXPECT_FALSE(lock.held());
-  EXPECT_FALSE(lock.timedOut());
+  EXPECT_EQ(lock.answer(), prefsfile::LockAnswer::Failed);
+  EXPECT_EQ(lock.error(), EISDIR);
   EXPECT_NE(lock.problem().find("Is a directory"), std::string::npos) << lock.problem();
   EXPECT_NE(lock.problem().find(prefsfile::lockPathOf(path_).string()), std::string::npos);
   EXPECT_EQ(lock.problem().find("another program"), std::string::npos) << lock.problem();
+
+  // Root's lock file, for another user: dropped to in a child process when
+  // this runs as root; else the user's own file, read-only.
+  const fs::path other = folder_ / "other.plist";
+  std::ofstream{prefsfile::lockPathOf(other)};
+  const bool asRoot = ::geteuid() == 0;
+  constexpr uid_t kNobody = 65534;
+  fs::permissions(folder_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                               fs::perms::others_read | fs::perms::others_exec);
+  if (!asRoot)
+    fs::permissions(prefsfile::lockPathOf(other),
+                    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (asRoot && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) ::_exit(10);
+    const FileLock denied(other, 5);
+    ::_exit(denied.answer() == prefsfile::LockAnswer::Failed && denied.error() == EACCES ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_NE(WEXITSTATUS(status), 10) << "cannot drop root's rights";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << "a lock file the user may not open is not a failure with EACCES";
 }
 
 } // namespace

@@ -2,7 +2,9 @@
 // command, every refusal (and that a refusal changes nothing), corrupt files
 // left alone without --force, the lock, and a change that reaches a running
 // quelline-sim over the same device root.
+#include "files/file_lock.h"
 #include "files/preference_file.h"
+#include "prefs/domain.h"
 #include "run_program.h"
 #include "temp_folder.h"
 
@@ -39,6 +41,21 @@ using prefsfile::Value;
 constexpr const char* kEditor = QUELLINE_BIN_DIR "/quelline-prefs";
 constexpr const char* kSimulator = QUELLINE_BIN_DIR "/quelline-sim";
 constexpr std::string_view kPrefs = "var/mobile/Library/Preferences/com.veltrasse.quelline.plist";
+
+// Every key of the domain, and whether it is read live, from its one
+// description.
+constexpr const char* kKeys[] = {
+#define QUELLINE_KEY_NAME(name, type, fallback, minimum, maximum, reading, text) #name,
+    QUELLINE_SETTINGS(QUELLINE_KEY_NAME)
+#undef QUELLINE_KEY_NAME
+};
+bool isLive(std::string_view key) {
+#define QUELLINE_KEY_LIVE(name, type, fallback, minimum, maximum, reading, text)                   \
+  if (key == #name) return QUELLINE_SETTING_LIVE_##reading;
+  QUELLINE_SETTINGS(QUELLINE_KEY_LIVE)
+#undef QUELLINE_KEY_LIVE
+  return false;
+}
 constexpr std::string_view kSilent =
     "var/mobile/Library/Preferences/com.veltrasse.quelline.silentApps.plist";
 constexpr std::string_view kBanner =
@@ -120,7 +137,8 @@ TEST_F(PrefsToolTest, ValuesOfTheWrongTypeAreRefusedAndChangeNothing) {
     EXPECT_TRUE(contains(run.err, "integer from 1 to 10")) << run;
   }
   EXPECT_EQ(bytes(kPrefs), before);
-  EXPECT_FALSE(fs::exists(host(kPrefs).string() + ".lock")) << "refused before the file is used";
+  EXPECT_FALSE(fs::exists(prefsfile::lockPathOf(host(kPrefs))))
+      << "refused before the file is used";
 }
 
 TEST_F(PrefsToolTest, CommandLinesThatAreWrongAreRefused) {
@@ -337,17 +355,14 @@ TEST_F(PrefsToolTest, GetAndListShowTheFileAndTheDefaults) {
   run = editor({"list"});
   ASSERT_EQ(run.status, 0) << run;
   EXPECT_TRUE(contains(run.out, (root_ / kPrefs).string())) << run;
-  for (const char* key : {"hideAnimated", "enableMuteSwitch", "enableHideIcons",
-                          "hideIconsWithSwitch", "haptic", "useTimer", "timerTime", "disableSound",
-                          "hideBanners", "hideNCNotifications", "touchToReveal", "numberOfTaps",
-                          "enableTweakToggle", "toggleHasControl", "hideIconsWithToggle"})
+  for (const char* key : kKeys)
     EXPECT_TRUE(contains(run.out, key)) << key;
   EXPECT_TRUE(contains(run.out, "someoneElse")) << run;
 
   run = editor({"list", "--json"});
   ASSERT_EQ(run.status, 0) << run;
   const json all = json::parse(run.out);
-  ASSERT_EQ(all["keys"].size(), 15u);
+  ASSERT_EQ(all["keys"].size(), std::size(kKeys));
   std::map<std::string, json> byKey;
   for (const json& e : all["keys"])
     byKey[e["key"]] = e;
@@ -357,9 +372,8 @@ TEST_F(PrefsToolTest, GetAndListShowTheFileAndTheDefaults) {
   EXPECT_EQ(byKey["hideAnimated"]["inFile"], false);
   EXPECT_EQ(byKey["hideAnimated"]["default"], true);
   EXPECT_EQ(byKey["numberOfTaps"]["storedType"], "string");
-  for (const char* live : {"enableTweakToggle", "toggleHasControl", "hideIconsWithToggle"})
-    EXPECT_EQ(byKey[live]["live"], true) << live;
-  EXPECT_EQ(byKey["haptic"]["live"], false);
+  for (const char* key : kKeys)
+    EXPECT_EQ(byKey[key]["live"], isLive(key)) << key;
   EXPECT_EQ(all["otherKeys"], json::array({"someoneElse"}));
   EXPECT_EQ(all["path"], "/" + std::string(kPrefs));
 }
@@ -491,7 +505,7 @@ TEST_F(PrefsToolTest, AChangeWaitsForTheLockAndGivesUpWithoutWriting) {
   const std::string before = bytes(kPrefs);
   // Held as the toggle module holds it, for longer than the editor waits.
   int holder =
-      ::open((host(kPrefs).string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+      ::open(prefsfile::lockPathOf(host(kPrefs)).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   ASSERT_GE(holder, 0);
   ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
   const Outcome run = editor({"set", "useTimer", "true"});
@@ -565,104 +579,21 @@ TEST_F(PrefsToolTest, AppListFilesKeepTheirOtherKeysAndRefuseWhatIsNoList) {
 // --- Two processes ---------------------------------------------------------------------------
 
 // `quelline-sim live` with pipes on its standard input and output.
-class LiveSimulator {
+class LiveSimulator : public RunningProgram {
 public:
-  LiveSimulator(const fs::path& root, const fs::path& errors) {
-    int in[2];
-    int out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<std::string> args{kSimulator, "--json", "--root", root.string(), "live"};
-    std::vector<char*> argv = pointers(args);
-    std::vector<std::string> env = environment({});
-    std::vector<char*> envp = pointers(env);
-    if (posix_spawn(&pid_, kSimulator, &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(in[0]);
-    ::close(out[1]);
-    input_ = in[1];
-    output_ = out[0];
-  }
-  ~LiveSimulator() {
-    closeInput();
-    if (output_ >= 0) ::close(output_);
-    if (pid_ > 0 && !finished_) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-
-  bool started() const { return pid_ > 0; }
-
-  bool send(const std::string& line) {
-    const std::string text = line + "\n";
-    return ::write(input_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  }
-
-  // The next line of output, waiting until `deadline`; nullopt at the end of
-  // the output or past the deadline.
-  std::optional<std::string> readLine(std::chrono::steady_clock::time_point deadline) {
-    for (;;) {
-      if (size_t newline = buffer_.find('\n'); newline != std::string::npos) {
-        std::string line = buffer_.substr(0, newline);
-        buffer_.erase(0, newline + 1);
-        return line;
-      }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return std::nullopt;
-      pollfd fd{output_, POLLIN, 0};
-      if (::poll(&fd, 1, static_cast<int>(left.count())) <= 0) continue;
-      char chunk[4096];
-      ssize_t n = ::read(output_, chunk, sizeof chunk);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return std::nullopt;
-      buffer_.append(chunk, static_cast<size_t>(n));
-    }
-  }
+  LiveSimulator(const fs::path& root, const fs::path& errors)
+      : RunningProgram(kSimulator, {"--json", "--root", root.string(), "live"}, {},
+                       errors.string()) {}
 
   // Asks for a dump and returns it; nullopt past the deadline.
-  std::optional<json> dump(std::chrono::steady_clock::time_point deadline) {
-    if (!send("dump")) return std::nullopt;
+  std::optional<json> dump(Clock::time_point deadline) {
+    if (!send("dump\n")) return std::nullopt;
     while (std::optional<std::string> line = readLine(deadline)) {
       json record = json::parse(*line, nullptr, false);
       if (record.is_object() && record.contains("dump")) return record["dump"];
     }
     return std::nullopt;
   }
-
-  void closeInput() {
-    if (input_ >= 0) ::close(input_);
-    input_ = -1;
-  }
-
-  // The exit status after the end of input, waiting until `deadline`; -1
-  // when it did not end by then.
-  int wait(std::chrono::steady_clock::time_point deadline) {
-    closeInput();
-    for (;;) {
-      int status = 0;
-      pid_t done = ::waitpid(pid_, &status, WNOHANG);
-      if (done == pid_) {
-        finished_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-      if (std::chrono::steady_clock::now() >= deadline) return -1;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-  }
-
-private:
-  pid_t pid_ = -1;
-  int input_ = -1;
-  int output_ = -1;
-  bool finished_ = false;
-  std::string buffer_;
 };
 
 // Names from a file or the command line that carry terminal control
@@ -737,7 +668,7 @@ TEST_F(PrefsToolTest, AChangeReachesARunningHomeScreenProcess) {
   const fs::path errors = root_ / "sim-stderr.txt";
   LiveSimulator sim(root_, errors);
   ASSERT_TRUE(sim.started());
-  ASSERT_TRUE(sim.send("boot"));
+  ASSERT_TRUE(sim.send("boot\n"));
   std::optional<json> state = sim.dump(Clock::now() + std::chrono::seconds(30));
   ASSERT_TRUE(state) << "no answer to dump after boot";
   ASSERT_EQ((*state)["settings"]["useTimer"], false);
@@ -758,7 +689,8 @@ TEST_F(PrefsToolTest, AChangeReachesARunningHomeScreenProcess) {
     if (!reached) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   EXPECT_TRUE(reached) << (state ? state->dump() : "no dump");
-  EXPECT_EQ(sim.wait(Clock::now() + std::chrono::seconds(10)), 0);
+  sim.closeInput();
+  EXPECT_EQ(sim.exitStatus(Clock::now() + std::chrono::seconds(10)), 0);
   std::ifstream in(errors);
   const std::string stderrText((std::istreambuf_iterator<char>(in)),
                                std::istreambuf_iterator<char>());

@@ -700,6 +700,28 @@ TEST_F(PropertyListTest, BinaryFilesThatExpandBeyondTheValueLimitAreNil) {
               testing::StartsWith("more than 262144 values at byte "));
 }
 
+// In XML every element but <plist> is a value, keys included: an array and
+// 2^18 - 1 booleans are the most a file may hold.
+TEST_F(PropertyListTest, XmlFilesBeyondTheValueLimitAreNil) {
+  auto arrayOf = [](size_t values) {
+    std::string xml = "<plist><array>";
+    for (size_t i = 1; i < values; ++i)
+      xml += "<true/>";
+    return xml + "</array></plist>";
+  };
+  const size_t limit = prefsfile::kMaxPropertyListValues;
+  ASSERT_EQ(limit, size_t{1} << 18);
+  const std::string atLimit = arrayOf(limit);
+  ASSERT_LE(atLimit.size(), prefsfile::kMaxPropertyListBytes) << "refused for values, not size";
+  EXPECT_EQ(refusalOf(atLimit), "");
+  EXPECT_TRUE(parse(atLimit));
+  const std::string overLimit = arrayOf(limit + 1);
+  // "<plist><array>" and 2^18 - 1 "<true/>" come first.
+  EXPECT_EQ(refusalOf(overLimit),
+            "more than 262144 values at byte " + std::to_string(14 + 7 * (limit - 1)));
+  EXPECT_FALSE(parse(overLimit));
+}
+
 TEST_F(PropertyListTest, NestingIsLimited) {
   const int limit = prefsfile::kMaxPropertyListDepth;
   EXPECT_TRUE(parse(nestedArraysXml(limit))) << "XML at the limit";
@@ -737,6 +759,13 @@ TEST_F(PropertyListTest, OnlyOpenContainersCountAsNesting) {
     manyEmpty += "<array/><dict/><array /><dict></dict>";
   manyEmpty += "</array></dict></plist>";
   EXPECT_TRUE(readBytes(manyEmpty));
+  // "<array/>" or "<array />" and nothing else: one with an attribute is no
+  // empty container.
+  for (const char* odd : {"<array x/>", "<dict a/>", "<array x=\"1\"/>"}) {
+    const std::string text = std::string("<plist><dict><key>a</key>") + odd + "</dict></plist>";
+    EXPECT_FALSE(readBytes(text)) << odd;
+    EXPECT_NE(refusalOf(text), "") << odd;
+  }
 
   std::string deepInComment = "<plist><dict><!-- ";
   for (int i = 0; i < 1000; ++i)

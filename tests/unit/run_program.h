@@ -3,13 +3,18 @@
 #pragma once
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <fcntl.h>
+#include <fstream>
+#include <optional>
 #include <ostream>
 #include <poll.h>
 #include <spawn.h>
 #include <string>
 #include <string_view>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -99,3 +104,133 @@ inline Outcome runProgram(const std::string& program, std::vector<std::string> a
     run.status = WEXITSTATUS(status);
   return run;
 }
+
+// A program of the project running as its own process while the test talks
+// to it: a pipe on its standard input and one on its standard output; its
+// standard error goes to the file `errors`. Killed at the end of the test
+// when it has not ended by then.
+class RunningProgram {
+public:
+  using Clock = std::chrono::steady_clock;
+
+  RunningProgram(const std::string& program, std::vector<std::string> args,
+                 const std::vector<std::string>& extraEnvironment = {},
+                 const std::string& errors = "/dev/null") {
+    int in[2];
+    int out[2];
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    args.insert(args.begin(), program);
+    std::vector<char*> argv = pointers(args);
+    std::vector<std::string> env = environment(extraEnvironment);
+    std::vector<char*> envp = pointers(env);
+    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
+      pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(in[0]);
+    ::close(out[1]);
+    input_ = in[1];
+    output_ = out[0];
+  }
+  ~RunningProgram() {
+    closeInput();
+    if (output_ >= 0) ::close(output_);
+    if (pid_ > 0 && !finished_) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  RunningProgram(const RunningProgram&) = delete;
+  RunningProgram& operator=(const RunningProgram&) = delete;
+
+  bool started() const { return pid_ > 0; }
+
+  // Writes `text` to its standard input; false when not all of it went.
+  bool send(const std::string& text) {
+    return ::write(input_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  }
+  void closeInput() {
+    if (input_ >= 0) ::close(input_);
+    input_ = -1;
+  }
+  void signal(int number) { ::kill(pid_, number); }
+
+  // Whether the program catches `number` (its handler is installed) before
+  // `deadline`: /proc's mask of caught signals says so.
+  bool awaitHandler(int number, Clock::time_point deadline) const {
+    while (Clock::now() < deadline) {
+      std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+      for (std::string line; std::getline(status, line);)
+        if (line.starts_with("SigCgt:") &&
+            ((std::stoull(line.substr(7), nullptr, 16) >> (number - 1)) & 1) != 0)
+          return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+  // The next line of output, waiting until `deadline`; nullopt at the end of
+  // the output or past the deadline.
+  std::optional<std::string> readLine(Clock::time_point deadline) {
+    for (;;) {
+      if (size_t newline = buffer_.find('\n'); newline != std::string::npos) {
+        std::string line = buffer_.substr(0, newline);
+        buffer_.erase(0, newline + 1);
+        return line;
+      }
+      if (!readMore(deadline)) return std::nullopt;
+    }
+  }
+
+  // Whether the output shows `text` before `deadline` (what it read stays
+  // to be read).
+  bool awaitOutput(std::string_view text, Clock::time_point deadline) {
+    while (buffer_.find(text) == std::string::npos)
+      if (!readMore(deadline)) return false;
+    return true;
+  }
+
+  // The exit status, waiting until `deadline`; -1 when it did not end by
+  // then.
+  int exitStatus(Clock::time_point deadline) {
+    for (;;) {
+      int status = 0;
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        finished_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      }
+      if (Clock::now() >= deadline) return -1;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+
+private:
+  // Reads what output there is, waiting until `deadline`; false at its end
+  // or past the deadline.
+  bool readMore(Clock::time_point deadline) {
+    for (;;) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) return false;
+      pollfd fd{output_, POLLIN, 0};
+      if (::poll(&fd, 1, static_cast<int>(left)) <= 0) continue;
+      char chunk[4096];
+      const ssize_t n = ::read(output_, chunk, sizeof chunk);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      buffer_.append(chunk, static_cast<size_t>(n));
+      return true;
+    }
+  }
+
+  pid_t pid_ = -1;
+  int input_ = -1;
+  int output_ = -1;
+  bool finished_ = false;
+  std::string buffer_;
+};

@@ -26,92 +26,10 @@ bool contains(const std::string& text, std::string_view part) {
 
 // quelline-sim with a pipe on its standard input and its standard output,
 // and its temporary folder (TMPDIR) of its own.
-class Simulator {
+class Simulator : public RunningProgram {
 public:
-  Simulator(std::vector<std::string> args, const fs::path& temporary) {
-    int in[2];
-    int out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    args.insert(args.begin(), kSimulator);
-    std::vector<char*> argv = pointers(args);
-    std::vector<std::string> env = environment({"TMPDIR=" + temporary.string()});
-    std::vector<char*> envp = pointers(env);
-    if (posix_spawn(&pid_, kSimulator, &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(in[0]);
-    ::close(out[1]);
-    input_ = in[1];
-    output_ = out[0];
-  }
-  ~Simulator() {
-    if (input_ >= 0) ::close(input_);
-    if (output_ >= 0) ::close(output_);
-    if (pid_ > 0 && !finished_) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-
-  bool started() const { return pid_ > 0; }
-  void send(const std::string& text) {
-    ASSERT_EQ(::write(input_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-  }
-  void signal(int number) { ::kill(pid_, number); }
-
-  // Whether the program catches `number` (its handler is installed) before
-  // `deadline`: /proc's mask of caught signals says so.
-  bool awaitHandler(int number, Clock::time_point deadline) const {
-    while (Clock::now() < deadline) {
-      std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
-      for (std::string line; std::getline(status, line);)
-        if (line.starts_with("SigCgt:") &&
-            ((std::stoull(line.substr(7), nullptr, 16) >> (number - 1)) & 1) != 0)
-          return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-  }
-
-  // Whether standard output shows `text` before `deadline`.
-  bool awaitOutput(std::string_view text, Clock::time_point deadline) {
-    while (!contains(output_text_, text)) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      if (left <= 0) return false;
-      pollfd fd{output_, POLLIN, 0};
-      if (::poll(&fd, 1, static_cast<int>(left)) <= 0) continue;
-      char chunk[4096];
-      const ssize_t n = ::read(output_, chunk, sizeof chunk);
-      if (n <= 0) return false;
-      output_text_.append(chunk, static_cast<size_t>(n));
-    }
-    return true;
-  }
-
-  // The exit status, or -1 when it did not end by `deadline`.
-  int exitStatus(Clock::time_point deadline) {
-    for (;;) {
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        finished_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-      if (Clock::now() >= deadline) return -1;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-  }
-
-private:
-  pid_t pid_ = -1;
-  int input_ = -1;
-  int output_ = -1;
-  bool finished_ = false;
-  std::string output_text_;
+  Simulator(std::vector<std::string> args, const fs::path& temporary)
+      : RunningProgram(kSimulator, std::move(args), {"TMPDIR=" + temporary.string()}) {}
 };
 
 bool isEmptyFolder(const fs::path& folder) {
@@ -122,7 +40,7 @@ TEST(SimulatorProcessTest, ASignalStopsALongWaitAndRemovesTheTemporaryRoot) {
   TempFolder temporary("quelline-sim-signal");
   Simulator sim({"live"}, temporary.path());
   ASSERT_TRUE(sim.started());
-  sim.send("boot\nwait 3600\n");
+  ASSERT_TRUE(sim.send("boot\nwait 3600\n"));
   ASSERT_TRUE(sim.awaitOutput("> wait 3600", Clock::now() + std::chrono::seconds(30)));
   EXPECT_FALSE(isEmptyFolder(temporary.path())) << "the device root is in TMPDIR";
   sim.signal(SIGINT);
@@ -134,7 +52,7 @@ TEST(SimulatorProcessTest, SigtermStopsARunThatWaitsForItsScenario) {
   TempFolder temporary("quelline-sim-signal");
   Simulator sim({"run", "-"}, temporary.path());
   ASSERT_TRUE(sim.started());
-  sim.send("boot\n"); // standard input stays open: the scenario has not ended
+  ASSERT_TRUE(sim.send("boot\n")); // standard input stays open: the scenario has not ended
   ASSERT_TRUE(sim.awaitHandler(SIGTERM, Clock::now() + std::chrono::seconds(30)));
   sim.signal(SIGTERM);
   EXPECT_EQ(sim.exitStatus(Clock::now() + std::chrono::seconds(10)), 143);

@@ -2,7 +2,8 @@
 // around a read-change-write so that two writers lose neither's change. It
 // is held on the companion file "PATH.lock" (the file itself is replaced by
 // every atomic write, so it cannot carry the lock). On the device: open(2)
-// and flock(2) with LOCK_EX | LOCK_NB, retried until the bound.
+// and flock(2) with LOCK_EX | LOCK_NB, retried after short naps until they
+// add up to the bound.
 #pragma once
 
 // The companion file's name: the path followed by this.
@@ -10,27 +11,40 @@
 
 extern "C" {
 // Takes the lock of the device path `path`, waiting at most
-// `timeoutSeconds`. A handle (>= 0) to give back, or -1 when the lock could
-// not be had in time.
-int platform_lockFile(const char* path, double timeoutSeconds);
+// `timeoutSeconds` (0: tried once, no wait). A handle (>= 0) to give back
+// when held; else -1, with `*error` set to 0 when another program held the
+// lock for the whole wait, or to the system's reason (an errno value) when
+// the companion file could not be made or locked. The stand-in counts a
+// lock that failed as a failed write of `path`, with its reason.
+int platform_lockFile(const char* path, double timeoutSeconds, int* error);
 void platform_unlockFile(int handle);
 }
 
 namespace platform {
 
-// Holds the lock for a scope; `held()` says whether it was had in time.
+// What taking the lock came to: held; busy (another program held it for the
+// whole wait); failed, for the system's reason.
+enum class LockAnswer { Held, Busy, Failed };
+
+// Holds the lock for a scope.
 class FileLock {
 public:
   FileLock(const char* path, double timeoutSeconds)
-      : handle_(platform_lockFile(path, timeoutSeconds)) {}
+      : handle_(platform_lockFile(path, timeoutSeconds, &error_)) {}
   ~FileLock() {
     if (handle_ >= 0) platform_unlockFile(handle_);
   }
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
+  LockAnswer answer() const {
+    return handle_ >= 0 ? LockAnswer::Held : error_ == 0 ? LockAnswer::Busy : LockAnswer::Failed;
+  }
   bool held() const { return handle_ >= 0; }
+  // The system's reason (an errno value) when the answer is Failed, else 0.
+  int error() const { return error_; }
 
 private:
+  int error_ = 0;
   int handle_;
 };
 

@@ -206,7 +206,6 @@ void HomeProcess::notify(const std::string& app, const std::optional<std::string
     }
 
     send<void>(o.soundController.get(), "playSoundForNotificationRequest:", request.get());
-    o.notifications.push_back(request);
     if (shortLook) {
       // The banner goes after its display time; its controller (and every
       // registration it made) with it.
@@ -243,8 +242,10 @@ void HomeProcess::overlay() {
   });
 }
 
+// The host keeps no requests in its list (nothing of the library reads
+// them): clearing is a host action with no state of its own to change.
 void HomeProcess::clearList() {
-  impl_->action([&] { objects().notifications.clear(); });
+  impl_->action([] {});
 }
 
 void HomeProcess::touch() {

@@ -45,7 +45,6 @@ struct HostObjects {
   Strong soundController;
   Strong pageView;
   std::map<std::string, Strong> applications; // by bundle identifier
-  std::vector<Strong> notifications;          // the requests in the list
   // Short-look controllers of the banners on screen, until each banner's
   // display time is over and the host lets go of it.
   std::map<uint64_t, Strong> banners;

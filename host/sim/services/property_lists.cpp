@@ -34,45 +34,27 @@ struct MallocFree {
 // `depth`: the containers that enclose the node. Only the top-level
 // dictionary is made mutable when asked.
 Strong toObject(plist_t node, int depth, bool mutableDictionary) {
+  using Kind = prefsfile::PlistScalar::Kind;
+  const prefsfile::PlistScalar scalar = prefsfile::scalarOf(node);
+  switch (scalar.kind) {
+  case Kind::Boolean:
+    return newBool(scalar.boolean);
+  case Kind::Integer:
+    return newInteger(scalar.integer);
+  case Kind::Real:
+    return newReal(scalar.real);
+  case Kind::String:
+    return newString(scalar.bytes);
+  case Kind::Data: {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(scalar.bytes.data());
+    return newData(std::vector<uint8_t>(bytes, bytes + scalar.bytes.size()));
+  }
+  case Kind::Date:
+    return newDate(scalar.real);
+  case Kind::Other:
+    break;
+  }
   switch (plist_get_node_type(node)) {
-  case PLIST_BOOLEAN: {
-    uint8_t v = 0;
-    plist_get_bool_val(node, &v);
-    return newBool(v != 0);
-  }
-  case PLIST_UINT: {
-    // libplist 2.2.0 holds every integer as 64 bits and does not say whether
-    // they were written signed: negative numbers come as two's complement,
-    // and so do values above INT64_MAX (which the formats allow). The bits
-    // are kept, read as signed: 18446744073709551615 reads as -1.
-    uint64_t v = 0;
-    plist_get_uint_val(node, &v);
-    return newInteger(static_cast<int64_t>(v));
-  }
-  case PLIST_REAL: {
-    double v = 0;
-    plist_get_real_val(node, &v);
-    return newReal(v);
-  }
-  case PLIST_STRING: {
-    uint64_t length = 0;
-    const char* text = plist_get_string_ptr(node, &length);
-    return newString(text == nullptr ? std::string_view() : std::string_view(text, length));
-  }
-  case PLIST_DATA: {
-    uint64_t length = 0;
-    const auto* bytes = reinterpret_cast<const uint8_t*>(plist_get_data_ptr(node, &length));
-    return newData(bytes == nullptr ? std::vector<uint8_t>()
-                                    : std::vector<uint8_t>(bytes, bytes + length));
-  }
-  case PLIST_DATE: {
-    // Seconds since 2001 as libplist 2.2.0 hands them out: 32-bit seconds
-    // and the microseconds.
-    int32_t seconds = 0;
-    int32_t microseconds = 0;
-    plist_get_date_val(node, &seconds, &microseconds);
-    return newDate(seconds + microseconds / 1e6);
-  }
   case PLIST_ARRAY: {
     if (depth >= kMaxPropertyListDepth) return {};
     std::vector<Strong> items;
@@ -299,11 +281,13 @@ bool writePropertyListFile(id plist, std::string_view path, bool atomically) {
   std::string problem;
   bool ok = writeFile(plist, path, atomically, problem);
   trace::emit("write", {{"path", std::string(path)}, {"ok", ok}});
-  if (!ok) {
-    ++writeState().failed;
-    trace::emit("write-failed", {{"path", std::string(path)}, {"error", problem}});
-  }
+  if (!ok) recordFailedWrite(path, problem);
   return ok;
+}
+
+void recordFailedWrite(std::string_view path, const std::string& problem) {
+  ++writeState().failed;
+  trace::emit("write-failed", {{"path", std::string(path)}, {"error", problem}});
 }
 
 void setStorageFull(bool full) {

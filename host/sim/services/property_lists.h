@@ -45,7 +45,11 @@ bool writePropertyListFile(id plist, std::string_view path, bool atomically);
 // The device's storage is full: every write of writePropertyListFile fails
 // ("No space left on device") until it is not.
 void setStorageFull(bool full);
-// Writes of writePropertyListFile that failed since the platform booted.
+// A write of the process that failed, for `problem` (one of
+// writePropertyListFile's, or a lock of the file that could not be had):
+// counted, and emitted as "write-failed".
+void recordFailedWrite(std::string_view path, const std::string& problem);
+// Writes of the process that failed since the platform booted.
 size_t failedWrites();
 
 // The device path of the preference file of `domain`,
