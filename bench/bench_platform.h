@@ -2,7 +2,7 @@
 // per process), over a temporary device root removed at exit.
 #pragma once
 
-#include "platform.h"
+#include "host/sim/platform_boot.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -2,10 +2,10 @@
 // send against a virtual call, a send through a contract wrapper that names
 // its class and selector, and a notification post to 1 and 100 observers. Ratios between these,
 // from one run, go to docs/performance.md.
-#include "bench_platform.h"
+#include "bench/bench_platform.h"
+#include "host/sim/runtime/runtime.h"
+#include "host/sim/services/foundation_values.h"
 #include "platform/foundation.h"
-#include "runtime/runtime.h"
-#include "services/foundation.h"
 
 #include <benchmark/benchmark.h>
 #include <filesystem>

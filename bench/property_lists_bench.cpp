@@ -2,11 +2,11 @@
 // screen does on every reload and every live read: every key of the
 // settings (prefs/domain.h), stored as XML (what the system writes) and as binary (what the
 // device's own preferences service may leave).
-#include "bench_platform.h"
+#include "bench/bench_platform.h"
+#include "host/sim/services/foundation_values.h"
+#include "host/sim/services/property_lists.h"
+#include "host/sim/services/root_folder.h"
 #include "prefs/domain.h"
-#include "services/device_paths.h"
-#include "services/foundation.h"
-#include "services/property_lists.h"
 
 #include <benchmark/benchmark.h>
 #include <fstream>

@@ -2,7 +2,7 @@
 # as a string_view NAME in namespace quelline::sim::web, so that a program
 # carries its pages with it. Called with -DOUT=... -DASSETS=N1=P1|N2=P2|...
 set(text "// Generated from sim/web by cmake/EmbedAssets.cmake: do not edit.\n")
-string(APPEND text "#include \"web_assets.h\"\n\nnamespace quelline::sim::web {\n")
+string(APPEND text "#include \"sim/web_assets.h\"\n\nnamespace quelline::sim::web {\n")
 string(REPLACE "|" ";" ASSETS "${ASSETS}")
 foreach(pair IN LISTS ASSETS)
   string(REPLACE "=" ";" parts "${pair}")

@@ -1,4 +1,4 @@
-#include "demo.h"
+#include "sim/demo.h"
 
 namespace quelline::sim {
 

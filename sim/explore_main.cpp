@@ -6,7 +6,7 @@
 //
 // Exit status: 0 every check held; 1 a check failed (its scenario is printed
 // on standard error and written to --out); 2 the command line is wrong.
-#include "explorer.h"
+#include "sim/explorer.h"
 
 #include <CLI/CLI.hpp>
 #include <cstdlib>

@@ -1,17 +1,17 @@
-#include "explorer.h"
+#include "sim/explorer.h"
 
-#include "home/host_classes.h"
-#include "output.h"
+#include "host/sim/home/host_classes.h"
+#include "host/sim/services/notification_center.h"
+#include "host/sim/services/run_loop.h"
+#include "host/sim/services/views.h"
 #include "platform/uikit.h"
 #include "prefs/domain.h"
 #include "prefs/events.h"
 #include "prefs/flags.h"
 #include "prefs/settings.h"
-#include "runner.h"
-#include "scenario.h"
-#include "services/notification_center.h"
-#include "services/run_loop.h"
-#include "services/views.h"
+#include "sim/output.h"
+#include "sim/runner.h"
+#include "sim/scenario.h"
 
 #include <algorithm>
 #include <chrono>

@@ -6,7 +6,7 @@
 // comes back as a scenario file that reproduces it with quelline-sim.
 #pragma once
 
-#include "home/home_process.h"
+#include "host/sim/home/home_process.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -1,16 +1,16 @@
-#include "library_state.h"
+#include "sim/library_state.h"
 
 #include "core/hook_table.h"
-#include "files/plist_files.h"
-#include "platform.h"
+#include "host/files/plist_files.h"
+#include "host/sim/platform_boot.h"
+#include "host/sim/services/foundation_values.h"
+#include "host/sim/services/notification_center.h"
+#include "host/sim/services/property_lists.h"
+#include "host/sim/services/timers.h"
 #include "platform/uikit.h"
 #include "prefs/events.h"
 #include "prefs/flags.h"
 #include "prefs/settings.h"
-#include "services/foundation.h"
-#include "services/notification_center.h"
-#include "services/property_lists.h"
-#include "services/timers.h"
 
 #include <string>
 #include <utility>

@@ -4,7 +4,7 @@
 // it posts and the preference file it reads.
 #pragma once
 
-#include "home/home_process.h"
+#include "host/sim/home/home_process.h"
 
 #include <nlohmann/json.hpp>
 

@@ -8,18 +8,18 @@
 // OPTIONS: --root DIR, --json, --brief, --vanilla; the demo and `run` write
 // an HTML report of the run with --html OUT.html. The device root is
 // --root, else $QUELLINE_ROOT, else a temporary folder removed at exit.
-#include "demo.h"
-#include "device_root.h"
-#include "files/plist_files.h"
-#include "output.h"
-#include "program_files.h"
-#include "record.h"
-#include "report.h"
-#include "runner.h"
-#include "serve.h"
-#include "services/trace.h"
-#include "session.h"
-#include "signals.h"
+#include "host/files/plist_files.h"
+#include "host/sim/services/trace.h"
+#include "sim/demo.h"
+#include "sim/output.h"
+#include "sim/record.h"
+#include "sim/report.h"
+#include "sim/runner.h"
+#include "sim/serve.h"
+#include "sim/session.h"
+#include "sim/signals.h"
+#include "tools/device_root.h"
+#include "tools/program_files.h"
 
 #include <CLI/CLI.hpp>
 #include <cerrno>

@@ -1,6 +1,6 @@
-#include "output.h"
+#include "sim/output.h"
 
-#include "files/shown_text.h"
+#include "host/files/shown_text.h"
 
 #include <cstdio>
 #include <sstream>

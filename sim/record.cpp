@@ -1,6 +1,6 @@
-#include "record.h"
+#include "sim/record.h"
 
-#include "session.h"
+#include "sim/session.h"
 
 #include <utility>
 

@@ -4,7 +4,7 @@
 // from it, and the live phone streams it to the browser as it grows.
 #pragma once
 
-#include "runner.h"
+#include "sim/runner.h"
 
 #include <functional>
 #include <mutex>

@@ -1,6 +1,6 @@
-#include "record_stream.h"
+#include "sim/record_stream.h"
 
-#include "output.h"
+#include "sim/output.h"
 
 #include <array>
 #include <string_view>

@@ -1,8 +1,8 @@
-#include "report.h"
+#include "sim/report.h"
 
-#include "files/plist_files.h"
-#include "output.h"
-#include "web_assets.h"
+#include "host/files/plist_files.h"
+#include "sim/output.h"
+#include "sim/web_assets.h"
 
 #include <span>
 

@@ -1,10 +1,10 @@
-#include "runner.h"
+#include "sim/runner.h"
 
-#include "files/device_paths.h"
-#include "library_state.h"
+#include "host/files/device_paths.h"
+#include "host/sim/services/darwin_notify.h"
+#include "host/sim/services/trace.h"
 #include "prefs/domain.h"
-#include "services/darwin_notify.h"
-#include "services/trace.h"
+#include "sim/library_state.h"
 
 #include <algorithm>
 #include <cmath>

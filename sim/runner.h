@@ -2,10 +2,10 @@
 // actions, the device's files, and expectations on the process's state.
 #pragma once
 
-#include "files/preference_file.h"
-#include "home/home_process.h"
-#include "output.h"
-#include "scenario.h"
+#include "host/files/preference_file.h"
+#include "host/sim/home/home_process.h"
+#include "sim/output.h"
+#include "sim/scenario.h"
 
 #include <filesystem>
 #include <stdexcept>

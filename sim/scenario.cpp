@@ -1,7 +1,7 @@
-#include "scenario.h"
+#include "sim/scenario.h"
 
-#include "files/shown_text.h"
-#include "home/host_classes.h"
+#include "host/files/shown_text.h"
+#include "host/sim/home/host_classes.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,8 +3,8 @@
 // ScenarioError naming the file, the line and what was expected.
 #pragma once
 
-#include "files/preference_value.h"
-#include "services/run_loop.h"
+#include "host/files/preference_value.h"
+#include "host/sim/services/run_loop.h"
 
 #include <nlohmann/json.hpp>
 #include <optional>

@@ -1,12 +1,12 @@
-#include "serve.h"
+#include "sim/serve.h"
 
-#include "domain.h"
-#include "output.h"
-#include "process_queue.h"
-#include "record_stream.h"
-#include "report.h"
-#include "session.h"
-#include "web_assets.h"
+#include "sim/output.h"
+#include "sim/process_queue.h"
+#include "sim/record_stream.h"
+#include "sim/report.h"
+#include "sim/session.h"
+#include "sim/web_assets.h"
+#include "tools/quelline_prefs/editor_domain.h"
 
 #include <arpa/inet.h>
 #include <atomic>

@@ -3,8 +3,8 @@
 // buttons that act on it, behind an HTTP server on the loopback address.
 #pragma once
 
-#include "record.h"
-#include "runner.h"
+#include "sim/record.h"
+#include "sim/runner.h"
 
 #include <filesystem>
 #include <string>

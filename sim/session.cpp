@@ -1,6 +1,6 @@
-#include "session.h"
+#include "sim/session.h"
 
-#include "signals.h"
+#include "sim/signals.h"
 
 #include <algorithm>
 #include <cerrno>

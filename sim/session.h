@@ -2,7 +2,7 @@
 // demo), or line by line at a prompt on a real clock.
 #pragma once
 
-#include "runner.h"
+#include "sim/runner.h"
 
 #include <filesystem>
 #include <string>

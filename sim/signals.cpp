@@ -1,6 +1,6 @@
-#include "signals.h"
+#include "sim/signals.h"
 
-#include "services/run_loop.h"
+#include "host/sim/services/run_loop.h"
 
 #include <csignal>
 

@@ -1,4 +1,4 @@
-#include "device_root.h"
+#include "tools/device_root.h"
 
 #include <cstdlib>
 #include <system_error>

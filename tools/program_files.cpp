@@ -1,4 +1,4 @@
-#include "program_files.h"
+#include "tools/program_files.h"
 
 #include <system_error>
 

@@ -10,7 +10,7 @@
 // "<!-- settings-doc: NAME -->" and "<!-- /settings-doc -->" (NAME one of
 // kLists). The rest of a FILE is written by hand and left as it is; a FILE
 // must hold at least one part.
-#include "domain.h"
+#include "tools/quelline_prefs/editor_domain.h"
 
 #include <fstream>
 #include <functional>

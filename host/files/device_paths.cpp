@@ -1,4 +1,4 @@
-#include "files/device_paths.h"
+#include "host/files/device_paths.h"
 
 namespace prefsfile {
 

@@ -1,4 +1,4 @@
-#include "files/file_error.h"
+#include "host/files/file_error.h"
 
 namespace prefsfile {
 

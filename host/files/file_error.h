@@ -3,7 +3,7 @@
 // editor, the simulator) chooses its exit status from the kind.
 #pragma once
 
-#include "files/shown_text.h"
+#include "host/files/shown_text.h"
 
 #include <filesystem>
 #include <stdexcept>

@@ -1,6 +1,6 @@
-#include "files/file_lock.h"
+#include "host/files/file_lock.h"
 
-#include "files/file_error.h"
+#include "host/files/file_error.h"
 #include "platform/filelock.h"
 
 #include <atomic>

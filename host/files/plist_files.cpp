@@ -1,6 +1,6 @@
 // Property-list bytes through libplist 2.2.0: XML and binary read, XML
 // written; and the files that hold them.
-#include "files/plist_files.h"
+#include "host/files/plist_files.h"
 
 #include <algorithm>
 #include <cctype>

@@ -11,7 +11,7 @@
 // buffer, follow a cycle or recurse without limit.
 #pragma once
 
-#include "files/file_error.h"
+#include "host/files/file_error.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,9 +2,9 @@
 // plist_files: XML and binary read, XML written. Integers are
 // libplist's 64-bit "uint" nodes holding the two's complement of the signed
 // value, which the XML writer prints signed.
-#include "files/preference_file.h"
+#include "host/files/preference_file.h"
 
-#include "files/file_lock.h"
+#include "host/files/file_lock.h"
 
 #include <algorithm>
 #include <cmath>

@@ -15,9 +15,9 @@
 // neither loses the other's change.
 #pragma once
 
-#include "files/file_error.h"
-#include "files/plist_files.h"
-#include "files/preference_value.h"
+#include "host/files/file_error.h"
+#include "host/files/plist_files.h"
+#include "host/files/preference_value.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "files/shown_text.h"
+#include "host/files/shown_text.h"
 
 #include <algorithm>
 #include <cstdio>

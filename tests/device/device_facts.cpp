@@ -14,8 +14,8 @@
 // both structures out the same way (LP64, a one-byte bool, natural
 // alignment), which the static assertions below hold to.
 #include "core/hook_table.h"
-#include "home/home_process.h"
-#include "home/host_classes.h"
+#include "host/sim/home/home_process.h"
+#include "host/sim/home/host_classes.h"
 #include "prefs/settings.h"
 
 #include <cstddef>

@@ -3,12 +3,12 @@
 // parse agree; the tree the editor edits and the objects the home screen
 // reads hold the same value; and what either writes back reads as the same
 // value again (load, save, load), or is refused before anything is written.
-#include "fuzz_check.h"
+#include "tests/fuzz/fuzz_check.h"
 
-#include "files/plist_files.h"
-#include "platform.h"
-#include "services/foundation.h"
-#include "services/property_lists.h"
+#include "host/files/plist_files.h"
+#include "host/sim/platform_boot.h"
+#include "host/sim/services/foundation_values.h"
+#include "host/sim/services/property_lists.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,9 +2,9 @@
 // or refuses with a ScenarioError naming the line, and nothing else; each
 // command's own text parses again to the same command; the values that a
 // run prints (literals, expected JSON) can be printed.
-#include "fuzz_check.h"
+#include "tests/fuzz/fuzz_check.h"
 
-#include "scenario.h"
+#include "sim/scenario.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,11 +1,11 @@
 // SparkAppList: a list holds a bundle identifier when the identifier's
 // preference file has, under the key, an array with that exact string.
-#include "platform_fixture.h"
+#include "tests/unit/platform_fixture.h"
 
+#include "host/sim/services/foundation_values.h"
+#include "host/sim/services/property_lists.h"
+#include "host/sim/services/root_folder.h"
 #include "platform/sparkapplist.h"
-#include "services/device_paths.h"
-#include "services/foundation.h"
-#include "services/property_lists.h"
 
 #include <fstream>
 #include <map>

@@ -2,9 +2,9 @@
 // change: the file is always the old one or the new one, never a mix and
 // never lost; a failed step is reported with exit status 3; what a killed
 // editor leaves behind is cleaned up by the next change.
-#include "files/preference_file.h"
-#include "run_program.h"
-#include "temp_folder.h"
+#include "host/files/preference_file.h"
+#include "tests/unit/run_program.h"
+#include "tests/unit/temp_folder.h"
 
 #include <algorithm>
 #include <chrono>

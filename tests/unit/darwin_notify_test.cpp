@@ -1,12 +1,12 @@
 // The Darwin notify center: delivery on the run loop and never inside the
 // post, only to registered names, endpoint housekeeping (stale sockets, long
 // roots, full queues), and posts between two real processes.
-#include "platform_fixture.h"
+#include "tests/unit/platform_fixture.h"
 
+#include "host/sim/services/darwin_notify.h"
+#include "host/sim/services/foundation_values.h"
+#include "host/sim/services/trace.h"
 #include "platform/corefoundation.h"
-#include "services/darwin_notify.h"
-#include "services/foundation.h"
-#include "services/trace.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,10 +1,10 @@
 // The device, sound and haptic services, the application, bundles, images
 // and colours.
-#include "platform_fixture.h"
+#include "tests/unit/platform_fixture.h"
 
+#include "host/sim/services/devices.h"
 #include "platform/audiotoolbox.h"
 #include "platform/uikit.h"
-#include "services/devices.h"
 
 #include <fstream>
 

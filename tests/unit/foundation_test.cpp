@@ -1,9 +1,9 @@
 // Foundation's value classes: the conversions that settings rely on, and
 // key-value coding.
-#include "platform_fixture.h"
+#include "tests/unit/platform_fixture.h"
 
+#include "host/sim/services/foundation_values.h"
 #include "platform/foundation.h"
-#include "services/foundation.h"
 
 #include <nlohmann/json.hpp>
 

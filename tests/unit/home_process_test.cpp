@@ -1,8 +1,8 @@
 // The modeled home-screen process: boot, restart, and what the dump shows
 // of them.
-#include "home/home_process.h"
-#include "library_state.h"
-#include "temp_folder.h"
+#include "host/sim/home/home_process.h"
+#include "sim/library_state.h"
+#include "tests/unit/temp_folder.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

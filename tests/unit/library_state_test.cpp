@@ -2,10 +2,10 @@
 // library exports: its settings, its hook table and its events, and that
 // they agree with what the preference editor says of the domain.
 #include "core/hook_table.h"
-#include "domain.h"
-#include "library_state.h"
 #include "prefs/domain.h"
-#include "temp_folder.h"
+#include "sim/library_state.h"
+#include "tests/unit/temp_folder.h"
+#include "tools/quelline_prefs/editor_domain.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // What the live phone's server holds and how it answers: the records it
 // keeps for its pages stay within their cap in bytes however much comes,
 // and a request that gives up on the process never has its command run.
-#include "process_queue.h"
-#include "record_stream.h"
+#include "sim/process_queue.h"
+#include "sim/record_stream.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,11 +1,11 @@
 // The in-process notification center: one registration per call, delivery
 // in registration order inside the post, weak observers.
-#include "platform_fixture.h"
+#include "tests/unit/platform_fixture.h"
 
+#include "host/sim/services/foundation_values.h"
+#include "host/sim/services/notification_center.h"
+#include "host/sim/services/trace.h"
 #include "platform/foundation.h"
-#include "services/foundation.h"
-#include "services/notification_center.h"
-#include "services/trace.h"
 
 #include <string>
 #include <vector>

@@ -1,10 +1,10 @@
 // A booted platform over a fresh device root, ended after each test.
 #pragma once
 
-#include "platform.h"
-#include "services/run_loop.h"
-#include "services/trace.h"
-#include "temp_folder.h"
+#include "host/sim/platform_boot.h"
+#include "host/sim/services/run_loop.h"
+#include "host/sim/services/trace.h"
+#include "tests/unit/temp_folder.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -2,11 +2,11 @@
 // are not dictionaries are never overwritten, a failed save leaves the old
 // file as it was, hostile files are as safe here as in the platform's own
 // reader, and edits under the lock wait for whoever holds it.
-#include "files/file_lock.h"
-#include "files/preference_file.h"
-#include "temp_folder.h"
+#include "host/files/file_lock.h"
+#include "host/files/preference_file.h"
+#include "tests/unit/temp_folder.h"
 
-#include "files/plist_files.h"
+#include "host/files/plist_files.h"
 
 #include <atomic>
 #include <csignal>

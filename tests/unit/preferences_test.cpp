@@ -1,12 +1,12 @@
 // CFPreferences over the preference files: the key list, the values and the
 // file agree after every edit, copies belong to the caller, and only the
 // current user on any host is stored. NSHomeDirectory() comes from the boot.
-#include "platform_fixture.h"
+#include "tests/unit/platform_fixture.h"
 
+#include "host/sim/services/foundation_values.h"
+#include "host/sim/services/property_lists.h"
+#include "host/sim/services/root_folder.h"
 #include "platform/foundation.h"
-#include "services/device_paths.h"
-#include "services/foundation.h"
-#include "services/property_lists.h"
 
 #include <fstream>
 #include <map>

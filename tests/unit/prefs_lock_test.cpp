@@ -4,9 +4,9 @@
 // library that quelline-prefs uses. Each reads the whole file, changes one
 // key and writes the whole file back, so without the lock one would write
 // over the other's change; with it, none is lost.
-#include "files/preference_file.h"
-#include "home/home_process.h"
-#include "temp_folder.h"
+#include "host/files/preference_file.h"
+#include "host/sim/home/home_process.h"
+#include "tests/unit/temp_folder.h"
 
 #include <chrono>
 #include <filesystem>

@@ -2,11 +2,11 @@
 // command, every refusal (and that a refusal changes nothing), corrupt files
 // left alone without --force, the lock, and a change that reaches a running
 // quelline-sim over the same device root.
-#include "files/file_lock.h"
-#include "files/preference_file.h"
+#include "host/files/file_lock.h"
+#include "host/files/preference_file.h"
 #include "prefs/domain.h"
-#include "run_program.h"
-#include "temp_folder.h"
+#include "tests/unit/run_program.h"
+#include "tests/unit/temp_folder.h"
 
 #include <cerrno>
 #include <chrono>

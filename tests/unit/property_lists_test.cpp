@@ -5,15 +5,15 @@
 // permission bits and replace nothing that is no regular file. The byte
 // checks and trees underneath (plist_files.h) work without a booted
 // platform, for the tools.
-#include "platform_fixture.h"
-#include "temp_folder.h"
+#include "tests/unit/platform_fixture.h"
+#include "tests/unit/temp_folder.h"
 
-#include "files/plist_files.h"
+#include "host/files/plist_files.h"
+#include "host/sim/services/foundation_values.h"
+#include "host/sim/services/property_lists.h"
+#include "host/sim/services/root_folder.h"
+#include "host/sim/services/trace.h"
 #include "platform/foundation.h"
-#include "services/device_paths.h"
-#include "services/foundation.h"
-#include "services/property_lists.h"
-#include "services/trace.h"
 
 #include <algorithm>
 #include <cinttypes>

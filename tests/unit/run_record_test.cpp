@@ -1,10 +1,10 @@
 // The run's records as the report and the live phone read them: a state
 // record holds what changed since the one before, so that the records grow
 // with the run's length, not with its square.
-#include "record.h"
-#include "runner.h"
-#include "scenario.h"
-#include "temp_folder.h"
+#include "sim/record.h"
+#include "sim/runner.h"
+#include "sim/scenario.h"
+#include "tests/unit/temp_folder.h"
 
 #include <filesystem>
 #include <fstream>

@@ -1,7 +1,7 @@
 // The object runtime: classes, selectors, lookup and its cache, hooking,
 // instance variables, reference counting and weak references.
-#include "platform_fixture.h"
-#include "runtime/runtime.h"
+#include "host/sim/runtime/runtime.h"
+#include "tests/unit/platform_fixture.h"
 
 #include "platform/foundation.h"
 

@@ -1,6 +1,6 @@
 // quelline-sim processes on one device root: several booting at once, and a
 // root where the process cannot make what it needs.
-#include "temp_folder.h"
+#include "tests/unit/temp_folder.h"
 
 #include <fcntl.h>
 #include <filesystem>

@@ -1,8 +1,8 @@
 // quelline-sim run as its own process: stopped by a signal, the device root
 // it takes from its options or its environment, and inputs that are no
 // scenario files.
-#include "run_program.h"
-#include "temp_folder.h"
+#include "tests/unit/run_program.h"
+#include "tests/unit/temp_folder.h"
 
 #include <chrono>
 #include <csignal>

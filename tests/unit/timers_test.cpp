@@ -1,11 +1,11 @@
 // NSTimer and -[NSObject performSelector:withObject:afterDelay:]: firing
 // order on the main run loop, the 0.1 ms floor, and who keeps what alive.
-#include "platform_fixture.h"
+#include "tests/unit/platform_fixture.h"
 
+#include "host/sim/runtime/runtime.h"
+#include "host/sim/services/timers.h"
 #include "platform/dispatch.h"
 #include "platform/foundation.h"
-#include "runtime/runtime.h"
-#include "services/timers.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,12 +1,12 @@
 // The toggle module as Control Center loads it: its class, encodings and
 // instance variable; what it does to the preference file's place on disk.
-#include "files/file_lock.h"
-#include "files/preference_file.h"
-#include "home/home_process.h"
-#include "library_state.h"
+#include "host/files/file_lock.h"
+#include "host/files/preference_file.h"
+#include "host/sim/home/home_process.h"
+#include "host/sim/services/trace.h"
 #include "platform/filelock.h"
-#include "services/trace.h"
-#include "temp_folder.h"
+#include "sim/library_state.h"
+#include "tests/unit/temp_folder.h"
 
 #include <atomic>
 #include <chrono>

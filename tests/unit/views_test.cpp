@@ -1,9 +1,9 @@
 // Views and their alpha animation, view controllers, tap recognizers.
-#include "platform_fixture.h"
+#include "tests/unit/platform_fixture.h"
 
+#include "host/sim/services/trace.h"
+#include "host/sim/services/views.h"
 #include "platform/uikit.h"
-#include "services/trace.h"
-#include "services/views.h"
 
 #include <vector>
 

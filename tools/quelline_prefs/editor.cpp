@@ -1,7 +1,7 @@
-#include "editor.h"
+#include "tools/quelline_prefs/editor.h"
 
-#include "files/device_paths.h"
-#include "services/darwin_notify.h"
+#include "host/files/device_paths.h"
+#include "host/sim/services/darwin_notify.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -4,8 +4,8 @@
 // followed by the cross-process reload notification.
 #pragma once
 
-#include "domain.h"
-#include "files/preference_file.h"
+#include "host/files/preference_file.h"
+#include "tools/quelline_prefs/editor_domain.h"
 
 #include <filesystem>
 #include <functional>

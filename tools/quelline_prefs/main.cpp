@@ -17,11 +17,11 @@
 // bundle identifier is refused (nothing is read or written); 3 a file could
 // not be read or written: a corrupt file without --force, the file's lock
 // not had within 5 s, a failed write. Nothing is changed then.
-#include "device_root.h"
-#include "domain.h"
-#include "editor.h"
-#include "files/shown_text.h"
-#include "program_files.h"
+#include "host/files/shown_text.h"
+#include "tools/device_root.h"
+#include "tools/program_files.h"
+#include "tools/quelline_prefs/editor.h"
+#include "tools/quelline_prefs/editor_domain.h"
 
 #include <CLI/CLI.hpp>
 #include <cstdlib>

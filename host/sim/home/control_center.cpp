@@ -1,12 +1,12 @@
-#include "home/control_center.h"
+#include "host/sim/home/control_center.h"
 
-#include "files/plist_files.h"
+#include "host/files/plist_files.h"
+#include "host/sim/services/devices.h"
+#include "host/sim/services/foundation_values.h"
+#include "host/sim/services/property_lists.h"
+#include "host/sim/services/root_folder.h"
+#include "host/sim/services/trace.h"
 #include "platform/uikit.h"
-#include "services/device_paths.h"
-#include "services/devices.h"
-#include "services/foundation.h"
-#include "services/property_lists.h"
-#include "services/trace.h"
 
 #include <algorithm>
 #include <cerrno>

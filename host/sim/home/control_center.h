@@ -3,7 +3,7 @@
 // by name, and drives the toggle as the user does.
 #pragma once
 
-#include "runtime/runtime.h"
+#include "host/sim/runtime/runtime.h"
 
 #include <filesystem>
 #include <nlohmann/json.hpp>

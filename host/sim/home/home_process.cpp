@@ -1,15 +1,15 @@
-#include "home/home_process.h"
+#include "host/sim/home/home_process.h"
 
-#include "home/control_center.h"
-#include "home/host_classes.h"
-#include "platform.h"
+#include "host/sim/home/control_center.h"
+#include "host/sim/home/host_classes.h"
+#include "host/sim/platform_boot.h"
+#include "host/sim/services/devices.h"
+#include "host/sim/services/foundation_values.h"
+#include "host/sim/services/property_lists.h"
+#include "host/sim/services/timers.h"
+#include "host/sim/services/trace.h"
+#include "host/sim/services/views.h"
 #include "platform/uikit.h"
-#include "services/devices.h"
-#include "services/foundation.h"
-#include "services/property_lists.h"
-#include "services/timers.h"
-#include "services/trace.h"
-#include "services/views.h"
 
 #include <dlfcn.h>
 #include <stdexcept>

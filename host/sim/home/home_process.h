@@ -5,7 +5,7 @@
 // leave due cross-process deliveries to the run loop.
 #pragma once
 
-#include "services/run_loop.h"
+#include "host/sim/services/run_loop.h"
 
 #include <filesystem>
 #include <functional>

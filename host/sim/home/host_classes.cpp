@@ -1,10 +1,10 @@
-#include "home/host_classes.h"
+#include "host/sim/home/host_classes.h"
 
+#include "host/sim/services/foundation_values.h"
+#include "host/sim/services/run_loop.h"
+#include "host/sim/services/trace.h"
+#include "host/sim/services/views.h"
 #include "platform/uikit.h"
-#include "services/foundation.h"
-#include "services/run_loop.h"
-#include "services/trace.h"
-#include "services/views.h"
 
 #include <stdexcept>
 

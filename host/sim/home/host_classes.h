@@ -3,7 +3,7 @@
 // user would see or hear.
 #pragma once
 
-#include "runtime/runtime.h"
+#include "host/sim/runtime/runtime.h"
 
 #include <functional>
 #include <map>

@@ -5,7 +5,7 @@
 // an empty slot, a collision) goes to the lookup in C, with every argument
 // register kept aside. Results travel in registers only: no send of the
 // contract returns a structure in memory.
-#include "runtime/runtime.h"
+#include "host/sim/runtime/runtime.h"
 
 #include <cstddef>
 

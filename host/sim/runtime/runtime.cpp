@@ -3,7 +3,7 @@
 // counting with weak references, autorelease pools, and CydiaSubstrate's
 // MSHookMessageEx. Single-threaded: everything runs on the main thread, as
 // the hooked code does on the device.
-#include "runtime.h"
+#include "host/sim/runtime/runtime.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -2,10 +2,10 @@
 // The lists live in /var/mobile/Library/Preferences/<identifier>.plist, each
 // under its key as an array of bundle identifiers; the file is read afresh
 // on every question, so an edit counts at once.
-#include "services/app_lists.h"
+#include "host/sim/services/app_lists.h"
 
-#include "services/foundation.h"
-#include "services/property_lists.h"
+#include "host/sim/services/foundation_values.h"
+#include "host/sim/services/property_lists.h"
 
 #include <string>
 

@@ -27,13 +27,13 @@
 // most kDrainBatch a pass), then runs the callbacks registered for each
 // name, in registration order. Each post is one delivery per registration:
 // nothing is coalesced.
-#include "services/darwin_notify.h"
+#include "host/sim/services/darwin_notify.h"
 
+#include "host/sim/services/foundation_values.h"
+#include "host/sim/services/root_folder.h"
+#include "host/sim/services/run_loop.h"
+#include "host/sim/services/trace.h"
 #include "platform/corefoundation.h"
-#include "services/device_paths.h"
-#include "services/foundation.h"
-#include "services/run_loop.h"
-#include "services/trace.h"
 
 #include <algorithm>
 #include <cerrno>

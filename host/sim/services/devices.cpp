@@ -1,10 +1,10 @@
-#include "services/devices.h"
+#include "host/sim/services/devices.h"
 
+#include "host/sim/services/foundation_values.h"
+#include "host/sim/services/root_folder.h"
+#include "host/sim/services/run_loop.h"
+#include "host/sim/services/trace.h"
 #include "platform/audiotoolbox.h"
-#include "services/device_paths.h"
-#include "services/foundation.h"
-#include "services/run_loop.h"
-#include "services/trace.h"
 
 #include <dlfcn.h>
 #include <filesystem>

@@ -3,7 +3,7 @@
 // the time, and emit it as "feedback" trace events.
 #pragma once
 
-#include "runtime/runtime.h"
+#include "host/sim/runtime/runtime.h"
 
 #include <array>
 #include <nlohmann/json.hpp>

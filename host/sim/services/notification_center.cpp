@@ -2,10 +2,10 @@
 // registration, duplicates included; a post reaches, in registration order,
 // the registrations present when it starts, once each, and only those whose
 // observer is still alive at the moment of its delivery.
-#include "services/notification_center.h"
+#include "host/sim/services/notification_center.h"
 
-#include "services/foundation.h"
-#include "services/trace.h"
+#include "host/sim/services/foundation_values.h"
+#include "host/sim/services/trace.h"
 
 #include <map>
 #include <memory>

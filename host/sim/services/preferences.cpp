@@ -3,12 +3,12 @@
 // reader, so key lists, values and the file always agree (there is no cache
 // to go stale, and synchronizing has nothing to do). Only the current user
 // on any host is stored, the one combination the device's apps use.
-#include "services/preferences.h"
+#include "host/sim/services/preferences.h"
 
+#include "host/sim/services/foundation_values.h"
+#include "host/sim/services/property_lists.h"
 #include "platform/corefoundation.h"
 #include "platform/foundation.h"
-#include "services/foundation.h"
-#include "services/property_lists.h"
 
 #include <map>
 #include <string>

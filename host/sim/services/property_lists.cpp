@@ -1,11 +1,11 @@
 // Property-list files as objects: libplist trees (from plist_files.cpp, which
 // checks the bytes before libplist sees them) turned into runtime objects and
 // back, and the NSDictionary methods that read and write them.
-#include "services/property_lists.h"
+#include "host/sim/services/property_lists.h"
 
-#include "services/device_paths.h"
-#include "services/foundation.h"
-#include "services/trace.h"
+#include "host/sim/services/foundation_values.h"
+#include "host/sim/services/root_folder.h"
+#include "host/sim/services/trace.h"
 
 #include <algorithm>
 #include <climits>

@@ -3,8 +3,8 @@
 // files themselves are plist_files.h's; this is the objects side on top.
 #pragma once
 
-#include "files/plist_files.h"
-#include "runtime/runtime.h"
+#include "host/files/plist_files.h"
+#include "host/sim/runtime/runtime.h"
 
 #include <cstddef>
 #include <cstdint>

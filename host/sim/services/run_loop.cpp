@@ -1,4 +1,4 @@
-#include "services/run_loop.h"
+#include "host/sim/services/run_loop.h"
 
 #include "platform/dispatch.h"
 #include "platform/objc.h"

@@ -8,10 +8,10 @@
 // userInfo are held by the firing itself, so the method may invalidate the
 // timer (or drop the last other reference to it) without pulling the
 // objects out from under its own feet.
-#include "services/timers.h"
+#include "host/sim/services/timers.h"
 
-#include "runtime/runtime.h"
-#include "services/run_loop.h"
+#include "host/sim/runtime/runtime.h"
+#include "host/sim/services/run_loop.h"
 
 #include <cmath>
 #include <utility>

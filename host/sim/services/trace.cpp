@@ -1,6 +1,6 @@
-#include "services/trace.h"
+#include "host/sim/services/trace.h"
 
-#include "services/run_loop.h"
+#include "host/sim/services/run_loop.h"
 
 namespace hostsim::trace {
 namespace {

@@ -1,9 +1,9 @@
-#include "services/views.h"
+#include "host/sim/services/views.h"
 
+#include "host/sim/services/foundation_values.h"
+#include "host/sim/services/run_loop.h"
+#include "host/sim/services/trace.h"
 #include "platform/uikit.h"
-#include "services/foundation.h"
-#include "services/run_loop.h"
-#include "services/trace.h"
 
 #include <algorithm>
 #include <cmath>

@@ -6,7 +6,7 @@
 // direct setAlpha: cancels it.
 #pragma once
 
-#include "runtime/runtime.h"
+#include "host/sim/runtime/runtime.h"
 
 #include <string>
 #include <vector>

@@ -1,9 +1,9 @@
 // NSObject and the Foundation value classes of the stand-in, with the
 // device's conversions (boolValue, integerValue, intValue) and key-value
 // coding as far as the logic uses it.
-#include "services/foundation.h"
+#include "host/sim/services/foundation_values.h"
 
-#include "files/plist_files.h"
+#include "host/files/plist_files.h"
 #include "platform/corefoundation.h"
 
 #include <cctype>

@@ -1,19 +1,19 @@
-#include "platform.h"
+#include "host/sim/platform_boot.h"
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "services/app_lists.h"
-#include "services/darwin_notify.h"
-#include "services/device_paths.h"
-#include "services/devices.h"
-#include "services/foundation.h"
-#include "services/notification_center.h"
-#include "services/preferences.h"
-#include "services/property_lists.h"
-#include "services/run_loop.h"
-#include "services/timers.h"
-#include "services/views.h"
+#include "host/sim/services/app_lists.h"
+#include "host/sim/services/darwin_notify.h"
+#include "host/sim/services/devices.h"
+#include "host/sim/services/foundation_values.h"
+#include "host/sim/services/notification_center.h"
+#include "host/sim/services/preferences.h"
+#include "host/sim/services/property_lists.h"
+#include "host/sim/services/root_folder.h"
+#include "host/sim/services/run_loop.h"
+#include "host/sim/services/timers.h"
+#include "host/sim/services/views.h"
 
 namespace hostsim {
 

@@ -2,8 +2,8 @@
 // classes, the services, the main run loop and the device root.
 #pragma once
 
+#include "host/sim/services/run_loop.h"
 #include "platform/objc.h"
-#include "services/run_loop.h"
 
 #include <filesystem>
 #include <string>

@@ -1,6 +1,6 @@
-#include "services/device_paths.h"
+#include "host/sim/services/root_folder.h"
 
-#include "files/device_paths.h"
+#include "host/files/device_paths.h"
 
 namespace hostsim {
 namespace {

@@ -2,10 +2,10 @@
 // the file library's lock (files/file_lock.h) on the mapped host path. A
 // lock that fails is a write of the process that failed: traced and counted
 // as one, with the system's reason.
-#include "files/file_lock.h"
+#include "host/files/file_lock.h"
+#include "host/sim/services/property_lists.h"
+#include "host/sim/services/root_folder.h"
 #include "platform/filelock.h"
-#include "services/device_paths.h"
-#include "services/property_lists.h"
 
 #include <cerrno>
 #include <cstring>

@@ -3,8 +3,8 @@
 // of the app lists, and the text a person types for a value.
 #pragma once
 
-#include "files/preference_file.h"
-#include "files/preference_value.h"
+#include "host/files/preference_file.h"
+#include "host/files/preference_value.h"
 #include "prefs/domain.h"
 
 #include <cstdint>

@@ -1,7 +1,7 @@
-#include "domain.h"
+#include "tools/quelline_prefs/editor_domain.h"
 
-#include "files/file_error.h"
-#include "services/foundation.h"
+#include "host/files/file_error.h"
+#include "host/sim/services/foundation_values.h"
 
 #include <array>
 #include <cctype>

@@ -3,7 +3,7 @@
 // side of them that the rest of the stand-in uses.
 #pragma once
 
-#include "runtime/runtime.h"
+#include "host/sim/runtime/runtime.h"
 
 #include <map>
 #include <nlohmann/json_fwd.hpp>
