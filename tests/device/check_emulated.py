@@ -352,7 +352,7 @@ def check_bundle(folder, out, args):
     out.check(m.uc.mem_read(toggle + offset, 1) == b"\x01", f"{path}: _selected is not set")
     steps = [e for e in since(m, mark) if e[0] in ("super", "open", "flock", "close",
                                                    "readFile", "writeFile", "post")]
-    lock = PREFS + ".lock"
+    lock = PREFS + deliverables.load_facts(args.facts)["files"]["lockSuffix"]
     on = {"hideIconsWithToggle": True, "timerTime": 7, "enableTweakToggle": True}
     locked = [("open", lock, 0x01000302, 0o644), ("flock", 3, 6), ("readFile", PREFS)]
     wanted = [("super", "CCUIToggleModule", "refreshState"), ("readFile", PREFS),

@@ -6,6 +6,7 @@
 //   settings   the fields of `Settings` in order: name, type ("?" a one-byte
 //              boolean, "i" a 32-bit integer), offset, size and the default
 //   hookRow    the offset of each field of a hook-table row, and its size
+//   files      the preference file's device path and its lock's suffix
 //   homeScreen the modeled home screen (booted without the deliverables over
 //              ROOT_FOLDER): each of its classes with its superclass and its
 //              own instance and class methods, superclasses included
@@ -16,6 +17,8 @@
 #include "core/hook_table.h"
 #include "host/sim/home/home_process.h"
 #include "host/sim/home/host_classes.h"
+#include "platform/filelock.h"
+#include "prefs/domain.h"
 #include "prefs/settings.h"
 
 #include <cstddef>
@@ -98,9 +101,11 @@ int main(int argc, char** argv) {
     std::cerr << "usage: device-facts ROOT_FOLDER" << std::endl;
     return 2;
   }
-  json facts = {{"settings", settingsLayout()},
-                {"hookRow", hookRowLayout()},
-                {"homeScreen", homeScreen(argv[1])}};
+  json facts = {
+      {"settings", settingsLayout()},
+      {"hookRow", hookRowLayout()},
+      {"files", {{"preferences", QUELLINE_PREFS_PATH}, {"lockSuffix", PLATFORM_LOCK_SUFFIX}}},
+      {"homeScreen", homeScreen(argv[1])}};
   std::cout << facts.dump(1) << std::endl;
   return 0;
 }
