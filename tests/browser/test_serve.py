@@ -1,21 +1,17 @@
 """quelline-sim serve: the live phone, driven in headless Chromium, with the
 server's own state dump and the preference editor beside it."""
 
-import json
 import os
-import re
-import shutil
-import signal
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
-import urllib.error
-import urllib.request
 
 sys.path.insert(0, os.path.dirname(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "serve"))
+import serve_process  # noqa: E402
 from browser import TIMEOUT, Browser  # noqa: E402
+from serve_process import Serve  # noqa: E402
 from selenium.webdriver.common.action_chains import ActionChains  # noqa: E402
 
 SIM = os.environ["QUELLINE_SIM"]
@@ -24,43 +20,21 @@ OUT = os.environ["QUELLINE_OUT"]
 
 
 def request(url, body=None, headers=None, method=None):
-    """(status, parsed JSON body) of one HTTP request."""
-    data = None if body is None else (body if isinstance(body, bytes) else json.dumps(body).encode())
-    req = urllib.request.Request(url, data=data, method=method, headers={
-        "Content-Type": "application/json", **(headers or {})})
-    try:
-        with urllib.request.urlopen(req, timeout=TIMEOUT) as res:
-            return res.status, json.loads(res.read() or b"null")
-    except urllib.error.HTTPError as e:
-        return e.code, json.loads(e.read() or b"null")
+    return serve_process.request(url, body, headers, method, timeout=TIMEOUT)
 
 
 class ServeTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         os.makedirs(OUT, exist_ok=True)
-        cls.root = tempfile.mkdtemp(prefix="quelline-serve-")
-        cls.server = subprocess.Popen([SIM, "serve", "--port", "0", "--root", cls.root],
-                                      stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-        line = cls.server.stderr.readline()
-        found = re.search(r"http://127\.0\.0\.1:(\d+)/", line)
-        if not found:
-            cls.server.kill()
-            raise AssertionError(f"serve did not say where it listens: {line!r}")
-        cls.url = found.group(0)
+        cls.serve = Serve(SIM, "quelline-serve-")
+        cls.root, cls.url, cls.server = cls.serve.root, cls.serve.url, cls.serve.process
         cls.browser = Browser()
 
     @classmethod
     def tearDownClass(cls):
         cls.browser.close()
-        cls.server.send_signal(signal.SIGTERM)
-        try:
-            status = cls.server.wait(timeout=TIMEOUT)
-        finally:
-            if cls.server.poll() is None:
-                cls.server.kill()
-            shutil.rmtree(cls.root, ignore_errors=True)
-        assert status == 0, f"serve exited {status} on SIGTERM"
+        cls.serve.stop(timeout=TIMEOUT)
 
     def state(self):
         status, body = request(self.url + "api/state")

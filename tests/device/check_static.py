@@ -20,17 +20,10 @@ import tarfile
 
 import deliverables
 import macho
-from deliverables import BUNDLE_PATH, FILTER_PATH, LIBRARY_PATH, MODULE_NAME
+from deliverables import (AUDIOTOOLBOX, BUNDLE_PATH, CCUIKIT, COREFOUNDATION, FILTER_PATH, FOUNDATION,
+                          LIBOBJC, LIBRARY_PATH, LIBSYSTEM, MODULE_NAME, SPARKAPPLIST, SUBSTRATE,
+                          UIKIT)
 
-LIBOBJC = "/usr/lib/libobjc.A.dylib"
-LIBSYSTEM = "/usr/lib/libSystem.B.dylib"
-COREFOUNDATION = "/System/Library/Frameworks/CoreFoundation.framework/CoreFoundation"
-FOUNDATION = "/System/Library/Frameworks/Foundation.framework/Foundation"
-UIKIT = "/System/Library/Frameworks/UIKit.framework/UIKit"
-AUDIOTOOLBOX = "/System/Library/Frameworks/AudioToolbox.framework/AudioToolbox"
-SUBSTRATE = "/Library/Frameworks/CydiaSubstrate.framework/CydiaSubstrate"
-CCUIKIT = "/System/Library/PrivateFrameworks/ControlCenterUIKit.framework/ControlCenterUIKit"
-SPARKAPPLIST = "/usr/lib/libsparkapplist.dylib"
 
 OBJC_COMMON = {"_class_addMethod", "_objc_getClass", "_objc_msgSend", "_object_getClass",
                "_sel_registerName"}

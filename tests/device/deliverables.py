@@ -18,6 +18,17 @@ FILTER_PATH = "/Library/MobileSubstrate/DynamicLibraries/Quelline.plist"
 BUNDLE_PATH = "/Library/ControlCenter/Bundles/QuellineModule.bundle"
 MODULE_NAME = "QuellineModule"
 
+# The install names of the libraries the deliverables link against.
+LIBOBJC = "/usr/lib/libobjc.A.dylib"
+LIBSYSTEM = "/usr/lib/libSystem.B.dylib"
+COREFOUNDATION = "/System/Library/Frameworks/CoreFoundation.framework/CoreFoundation"
+FOUNDATION = "/System/Library/Frameworks/Foundation.framework/Foundation"
+UIKIT = "/System/Library/Frameworks/UIKit.framework/UIKit"
+AUDIOTOOLBOX = "/System/Library/Frameworks/AudioToolbox.framework/AudioToolbox"
+SUBSTRATE = "/Library/Frameworks/CydiaSubstrate.framework/CydiaSubstrate"
+CCUIKIT = "/System/Library/PrivateFrameworks/ControlCenterUIKit.framework/ControlCenterUIKit"
+SPARKAPPLIST = "/usr/lib/libsparkapplist.dylib"
+
 
 def module_executable(bundle):
     """The toggle's executable in a bundle folder."""

@@ -8,18 +8,11 @@ it was asked in `machine.log`."""
 
 from unicorn import arm64_const as arm
 
+from deliverables import (AUDIOTOOLBOX, COREFOUNDATION, FOUNDATION, LIBOBJC, LIBSYSTEM,
+                          SPARKAPPLIST, SUBSTRATE)
 from emulator import X, EmulationError, Library, TailCall
 
 
-LIBOBJC = "/usr/lib/libobjc.A.dylib"
-LIBSYSTEM = "/usr/lib/libSystem.B.dylib"
-COREFOUNDATION = "/System/Library/Frameworks/CoreFoundation.framework/CoreFoundation"
-FOUNDATION = "/System/Library/Frameworks/Foundation.framework/Foundation"
-UIKIT = "/System/Library/Frameworks/UIKit.framework/UIKit"
-AUDIOTOOLBOX = "/System/Library/Frameworks/AudioToolbox.framework/AudioToolbox"
-SUBSTRATE = "/Library/Frameworks/CydiaSubstrate.framework/CydiaSubstrate"
-CCUIKIT = "/System/Library/PrivateFrameworks/ControlCenterUIKit.framework/ControlCenterUIKit"
-SPARKAPPLIST = "/usr/lib/libsparkapplist.dylib"
 
 
 def install(m):

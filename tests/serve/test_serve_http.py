@@ -1,18 +1,13 @@
 """quelline-sim serve over HTTP, without a browser: how it reads requests,
 what it answers, and that a few clients cannot lock the others out."""
 
-import json
 import os
-import re
-import shutil
-import signal
 import socket
 import subprocess
-import tempfile
 import time
 import unittest
-import urllib.error
-import urllib.request
+
+from serve_process import Serve, request
 
 SIM = os.environ["QUELLINE_SIM"]
 PREFS = os.environ["QUELLINE_PREFS"]
@@ -20,41 +15,15 @@ PREFS = os.environ["QUELLINE_PREFS"]
 TIMEOUT = 5
 
 
-def request(url, body=None, headers=None):
-    """(status, parsed JSON body) of one HTTP request."""
-    data = None if body is None else (body if isinstance(body, bytes) else json.dumps(body).encode())
-    req = urllib.request.Request(url, data=data, headers={"Content-Type": "application/json", **(headers or {})})
-    try:
-        with urllib.request.urlopen(req, timeout=TIMEOUT) as res:
-            return res.status, json.loads(res.read() or b"null")
-    except urllib.error.HTTPError as e:
-        return e.code, json.loads(e.read() or b"null")
-
-
 class ServeHttpTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.root = tempfile.mkdtemp(prefix="quelline-serve-http-")
-        cls.server = subprocess.Popen([SIM, "serve", "--port", "0", "--root", cls.root],
-                                      stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-        line = cls.server.stderr.readline()
-        found = re.search(r"http://127\.0\.0\.1:(\d+)/", line)
-        if not found:
-            cls.server.kill()
-            raise AssertionError(f"serve did not say where it listens: {line!r}")
-        cls.url = found.group(0)
-        cls.port = int(found.group(1))
+        cls.serve = Serve(SIM, "quelline-serve-http-")
+        cls.root, cls.url, cls.port = cls.serve.root, cls.serve.url, cls.serve.port
 
     @classmethod
     def tearDownClass(cls):
-        cls.server.send_signal(signal.SIGTERM)
-        try:
-            status = cls.server.wait(timeout=30)
-        finally:
-            if cls.server.poll() is None:
-                cls.server.kill()
-            shutil.rmtree(cls.root, ignore_errors=True)
-        assert status == 0, f"serve exited {status} on SIGTERM"
+        cls.serve.stop(timeout=30)
 
     def raw(self, head, body=b""):
         """The status of a request sent byte for byte, read to the end."""
