@@ -22,43 +22,49 @@
 #define QUELLINE_BANNER_APPS_KEY "bannerApps"
 
 // Every key, in the order the editor lists them:
-//   X(name, type, default, minimum, maximum, reading, description)
+//   X(name, type, default, minimum, maximum, reading, pane, label, description)
 // type: Bool (a one-byte boolean) or Int32 (a signed 32-bit integer);
 // default: the value of an absent key; minimum, maximum: the values the
 // editor accepts (the home screen reads whatever the file holds: a tap
 // count of 0 would never reveal the icons, a timer of 0 s would hide them
 // again at once); reading: Cached (a field of `Settings`, refreshed by
 // every reload) or Live (read from the file each time it is used, false
-// when absent); description: one line for people.
+// when absent); pane: where the settings pane shows the key, as (group of
+// QUELLINE_PANE_GROUPS, place in it from 1), or (Hidden, 0) for a key the
+// toggle writes; label: the pane's name for it; description: one line for
+// people.
 #define QUELLINE_SETTINGS(X)                                                                       \
-  X(hideAnimated, Bool, true, false, true, Cached,                                                 \
+  X(hideAnimated, Bool, true, false, true, Cached, (QuietMode, 3), "Fade the list",                \
     "fade the notification list out and in as the switch or a silent app turns quiet mode on "     \
     "and off; from the toggle it hides at once and only fades back in (off: both at once)")        \
-  X(enableMuteSwitch, Bool, true, false, true, Cached,                                             \
+  X(enableMuteSwitch, Bool, true, false, true, Cached, (QuietMode, 1), "Ring/silent switch",       \
     "the ring/silent switch turns quiet mode on and off")                                          \
-  X(enableHideIcons, Bool, false, false, true, Cached,                                             \
+  X(enableHideIcons, Bool, false, false, true, Cached, (Icons, 1), "Hide icons with taps",         \
     "the icons can be hidden: taps on the home screen hide and show them")                         \
-  X(hideIconsWithSwitch, Bool, false, false, true, Cached,                                         \
+  X(hideIconsWithSwitch, Bool, false, false, true, Cached, (Icons, 6), "Switch hides icons too",   \
     "the ring/silent switch also hides and shows the icons")                                       \
-  X(haptic, Bool, true, false, true, Cached, "a silenced notification gives a short haptic tap")   \
-  X(useTimer, Bool, false, false, true, Cached,                                                    \
+  X(haptic, Bool, true, false, true, Cached, (QuietMode, 6), "Haptic tap",                         \
+    "a silenced notification gives a short haptic tap")                                            \
+  X(useTimer, Bool, false, false, true, Cached, (Icons, 3), "Hide again after a while",            \
     "revealed icons hide again after timerTime seconds (off: taps flip them)")                     \
-  X(timerTime, Int32, 5, 1, 3600, Cached,                                                          \
+  X(timerTime, Int32, 5, 1, 3600, Cached, (Icons, 4), "Seconds before hiding",                     \
     "seconds that revealed icons stay before they hide again")                                     \
-  X(disableSound, Bool, true, false, true, Cached,                                                 \
+  X(disableSound, Bool, true, false, true, Cached, (QuietMode, 5), "Silence sounds",               \
     "notifications play no sound while quiet mode is on")                                          \
-  X(hideBanners, Bool, true, false, true, Cached, "no banners show while quiet mode is on")        \
-  X(hideNCNotifications, Bool, true, false, true, Cached,                                          \
-    "the notification list fades out while quiet mode is on")                                      \
-  X(touchToReveal, Bool, true, false, true, Cached,                                                \
+  X(hideBanners, Bool, true, false, true, Cached, (QuietMode, 4), "Hide banners",                  \
+    "no banners show while quiet mode is on")                                                      \
+  X(hideNCNotifications, Bool, true, false, true, Cached, (QuietMode, 2),                          \
+    "Hide the notification list", "the notification list fades out while quiet mode is on")        \
+  X(touchToReveal, Bool, true, false, true, Cached, (Icons, 5), "Touch brings icons back",         \
     "with the timer, a touch on the home screen brings the icons back")                            \
-  X(numberOfTaps, Int32, 2, 1, 10, Cached, "taps on the home screen that hide or show the icons")  \
-  X(enableTweakToggle, Bool, false, false, true, Live,                                             \
+  X(numberOfTaps, Int32, 2, 1, 10, Cached, (Icons, 2), "Taps",                                     \
+    "taps on the home screen that hide or show the icons")                                         \
+  X(enableTweakToggle, Bool, false, false, true, Live, (Hidden, 0), "Toggle on",                   \
     "the Control Center toggle is on (the toggle writes it)")                                      \
-  X(toggleHasControl, Bool, false, false, true, Live,                                              \
+  X(toggleHasControl, Bool, false, false, true, Live, (Hidden, 0), "Toggle governs icons",         \
     "the toggle, not the taps, governs the icons (the toggle writes it)")                          \
-  X(hideIconsWithToggle, Bool, false, false, true, Live,                                           \
-    "the Control Center toggle also hides and shows the icons")
+  X(hideIconsWithToggle, Bool, false, false, true, Live, (ControlCenter, 1),                       \
+    "Toggle hides icons too", "the Control Center toggle also hides and shows the icons")
 
 // The C type of a key's value.
 #define QUELLINE_SETTING_TYPE_Bool bool
@@ -78,3 +84,23 @@
 #define QUELLINE_IF_LIVE(reading, ...) QUELLINE_IF_LIVE_##reading(__VA_ARGS__)
 #define QUELLINE_IF_LIVE_Cached(...)
 #define QUELLINE_IF_LIVE_Live(...) __VA_ARGS__
+
+// The settings pane's groups, in the order it shows them:
+//   G(group, title, footer)
+// A group's rows are the keys that name it, by place; Apps holds the two
+// app lists instead.
+#define QUELLINE_PANE_GROUPS(G)                                                                    \
+  G(QuietMode, "Quiet mode",                                                                       \
+    "Quiet mode comes on with the ring/silent switch, the Control Center toggle or an app of "     \
+    "Silent apps in front. While it is on, these say what goes quiet.")                            \
+  G(ControlCenter, "Control Center", "The Control Center toggle can hide the icons too.")          \
+  G(Icons, "Icons",                                                                                \
+    "Taps on the home screen hide and show the icons; with a timer they come back for a while.")   \
+  G(Apps, "Apps",                                                                                  \
+    "Silent apps turn quiet mode on while in front; banner apps hide banners while in front.")
+
+// The group and the place of a key's pane column.
+#define QUELLINE_PANE_GROUP(pane) QUELLINE_PANE_FIRST pane
+#define QUELLINE_PANE_PLACE(pane) QUELLINE_PANE_SECOND pane
+#define QUELLINE_PANE_FIRST(group, place) group
+#define QUELLINE_PANE_SECOND(group, place) place

@@ -45,12 +45,12 @@ constexpr std::string_view kPrefs = "var/mobile/Library/Preferences/com.veltrass
 // Every key of the domain, and whether it is read live, from its one
 // description.
 constexpr const char* kKeys[] = {
-#define QUELLINE_KEY_NAME(name, type, fallback, minimum, maximum, reading, text) #name,
+#define QUELLINE_KEY_NAME(name, type, fallback, minimum, maximum, reading, pane, label, text) #name,
     QUELLINE_SETTINGS(QUELLINE_KEY_NAME)
 #undef QUELLINE_KEY_NAME
 };
 bool isLive(std::string_view key) {
-#define QUELLINE_KEY_LIVE(name, type, fallback, minimum, maximum, reading, text)                   \
+#define QUELLINE_KEY_LIVE(name, type, fallback, minimum, maximum, reading, pane, label, text)                   \
   if (key == #name) return QUELLINE_SETTING_LIVE_##reading;
   QUELLINE_SETTINGS(QUELLINE_KEY_LIVE)
 #undef QUELLINE_KEY_LIVE
