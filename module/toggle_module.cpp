@@ -7,6 +7,7 @@
 #include "platform/uikit.h"
 #include "prefs/events.h"
 #include "prefs/live_read.h"
+#include "prefs/quiet_hours.h"
 
 namespace {
 
@@ -137,7 +138,10 @@ void setSelected(id self, SEL, BOOL selected) {
   bool withIcons = quelline::readLiveBool(quelline::LiveKey::hideIconsWithToggle);
   gPending.enableTweakToggle = change;
   flushPending();
-  quelline::postEvent(on ? NSSTR(QUELLINE_EVENT_HIDE) : NSSTR(QUELLINE_EVENT_UNHIDE));
+  // Switched off inside quiet hours (the window as the file holds it, by
+  // local time now), quiet mode stays on.
+  if (on || !quelline::quietHoursHoldNow(quelline::readQuietHoursWindow()))
+    quelline::postEvent(on ? NSSTR(QUELLINE_EVENT_HIDE) : NSSTR(QUELLINE_EVENT_UNHIDE));
   if (!withIcons) return;
   gPending.toggleHasControl = change;
   flushPending();

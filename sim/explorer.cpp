@@ -14,6 +14,7 @@
 #include "sim/scenario.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -57,6 +58,9 @@ public:
   }
   uint64_t below(uint64_t n) { return next() % n; }
   template <class T, size_t N> const T& pick(const T (&items)[N]) { return items[below(N)]; }
+  template <class T, size_t N> const T& pick(const std::array<T, N>& items) {
+    return items[below(N)];
+  }
 
 private:
   uint64_t state_;
@@ -66,16 +70,40 @@ constexpr const char* kApps[] = {"com.example.mail", "com.example.game", "com.ex
 constexpr const char* kOnOff[] = {"true", "false"};
 
 // The keys the system reads, cached and live, with values of their type.
-enum class KeyType { Bool, Int32 };
+enum class KeyType { Bool, Int32, Minutes };
 struct Key {
   const char* name;
   KeyType type;
+  std::string_view group; // of the pane
 };
-constexpr Key kKeys[] = {
-#define QUELLINE_KEY(name, type, fallback, minimum, maximum, reading, pane, label, text) {#name, KeyType::type},
+#define QUELLINE_STRINGIFY(x) QUELLINE_STRINGIFY_(x)
+#define QUELLINE_STRINGIFY_(x) #x
+constexpr Key kAllKeys[] = {
+#define QUELLINE_KEY(name, type, fallback, minimum, maximum, reading, pane, label, text)           \
+  {#name, KeyType::type, QUELLINE_STRINGIFY(QUELLINE_PANE_GROUP(pane))},
     QUELLINE_SETTINGS(QUELLINE_KEY)
 #undef QUELLINE_KEY
 };
+// The schedule's keys are drawn only by the schedule's actions, so a
+// campaign without them draws what it drew before quiet hours existed.
+constexpr bool isScheduleKey(const Key& key) {
+  return key.group == "QuietHours";
+}
+constexpr size_t countKeys(bool schedule) {
+  size_t n = 0;
+  for (const Key& key : kAllKeys)
+    n += isScheduleKey(key) == schedule ? 1 : 0;
+  return n;
+}
+template <bool Schedule> constexpr auto keysOf() {
+  std::array<Key, countKeys(Schedule)> out{};
+  size_t i = 0;
+  for (const Key& key : kAllKeys)
+    if (isScheduleKey(key) == Schedule) out[i++] = key;
+  return out;
+}
+constexpr auto kKeys = keysOf<false>();
+constexpr auto kScheduleKeys = keysOf<true>();
 
 std::string valueFor(Random& r, const Key& key) {
   if (key.type == KeyType::Bool) return r.pick(kOnOff);

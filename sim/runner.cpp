@@ -3,6 +3,7 @@
 #include "host/files/device_paths.h"
 #include "host/sim/services/darwin_notify.h"
 #include "host/sim/services/trace.h"
+#include "host/sim/services/wall_clock.h"
 #include "prefs/domain.h"
 #include "sim/library_state.h"
 
@@ -281,6 +282,17 @@ void Runner::perform(const Command& command, const fs::path& base) {
     break;
   case Verb::DeviceStorage:
     process_.setStorageFull(command.flag);
+    break;
+  case Verb::DeviceClock: {
+    const std::string zone = process_.timeZone();
+    process_.setClock(hostsim::parseLocalTime(command.name, zone).value_or(0));
+    break;
+  }
+  case Verb::DeviceTimezone:
+    process_.setTimeZone(command.name);
+    break;
+  case Verb::DeviceSleep:
+    process_.sleep(command.seconds);
     break;
   case Verb::AllowWriteFailures:
     allowWriteFailures_ = true;

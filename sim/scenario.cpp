@@ -2,6 +2,7 @@
 
 #include "host/files/shown_text.h"
 #include "host/sim/home/host_classes.h"
+#include "host/sim/services/wall_clock.h"
 
 #include <algorithm>
 #include <cmath>
@@ -46,6 +47,12 @@ constexpr VerbInfo kVerbs[] = {
      "(N an integer)", true},
     {Verb::DeviceModel, "device model", "device model NAME", "", true},
     {Verb::DeviceStorage, "device storage", "device storage full|free", "", true},
+    {Verb::DeviceClock, "device clock", "device clock YYYY-MM-DDTHH:MM",
+     "(local time in the device's time zone)", true},
+    {Verb::DeviceTimezone, "device timezone", "device timezone NAME",
+     "(a zone of tzdata, such as Europe/Berlin)", true},
+    {Verb::DeviceSleep, "device sleep", "device sleep SECONDS", "(a decimal from 0 to 4000000000)",
+     false},
     {Verb::Post, "post", "post NAME", "", false},
     {Verb::Inspect, "inspect", "inspect CLASS", "", true},
     {Verb::Dump, "dump", "dump [PATH]", "", true},
@@ -413,15 +420,20 @@ private:
 
   Command wait() {
     usage_ = fullUsage(Verb::Wait);
-    json n = number(1, "a number of seconds");
+    command_.seconds = seconds(1);
+    return done(Verb::Wait, 2);
+  }
+
+  // A number of seconds that the clock can hold.
+  double seconds(size_t index) {
+    json n = number(index, "a number of seconds");
     const double seconds = n.get<double>();
     if (!std::isfinite(seconds) || seconds < 0)
-      bad(show(tokens_[1].text) + " is not a non-negative number of seconds");
+      bad(show(tokens_[index].text) + " is not a non-negative number of seconds");
     if (seconds > kMaxWaitSeconds)
-      bad(show(tokens_[1].text) + " seconds are more than the clock holds (" +
+      bad(show(tokens_[index].text) + " seconds are more than the clock holds (" +
           std::to_string(static_cast<uint64_t>(kMaxWaitSeconds)) + ")");
-    command_.seconds = seconds;
-    return done(Verb::Wait, 2);
+    return seconds;
   }
 
   // A value literal: true/false, an integer (64-bit), a decimal (real) or a
@@ -490,9 +502,28 @@ private:
 
   Command device() {
     usage_ = commandUsage("device");
-    const size_t which = keyword(1, {"feedback-level", "model", "storage"});
+    const size_t which =
+        keyword(1, {"feedback-level", "model", "storage", "clock", "timezone", "sleep"});
     const bool model = which == 1;
     label_ = "device " + tokens_[1].text;
+    if (which == 3) {
+      usage_ = fullUsage(Verb::DeviceClock);
+      command_.name = name(2, "local time");
+      if (!hostsim::parseLocalTime(command_.name, hostsim::kDefaultTimeZone))
+        bad(show(command_.name) + " is not a local time YYYY-MM-DDTHH:MM (1971 to 2099)");
+      return done(Verb::DeviceClock, 3);
+    }
+    if (which == 4) {
+      usage_ = fullUsage(Verb::DeviceTimezone);
+      command_.name = name(2, "time zone");
+      if (auto problem = hostsim::timeZoneProblem(command_.name)) bad(*problem);
+      return done(Verb::DeviceTimezone, 3);
+    }
+    if (which == 5) {
+      usage_ = fullUsage(Verb::DeviceSleep);
+      command_.seconds = seconds(2);
+      return done(Verb::DeviceSleep, 3);
+    }
     if (which == 2) {
       usage_ = fullUsage(Verb::DeviceStorage);
       command_.flag = choice(2, "full", "free");

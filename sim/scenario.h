@@ -78,6 +78,9 @@ enum class Verb {
   DeviceFeedbackLevel,
   DeviceModel,
   DeviceStorage,
+  DeviceClock,
+  DeviceTimezone,
+  DeviceSleep,
   Post,
   Inspect,
   Dump,
@@ -119,13 +122,14 @@ struct Command {
   // switch silent, toggle on, query … true, device storage full
   bool flag = false;
   // notify APP, open APP, suspend APP, apps … APP, post NAME, inspect CLASS,
-  // prefs … KEY, prefs copy FILE, device model NAME
+  // prefs … KEY, prefs copy FILE, device model NAME, device timezone NAME,
+  // device clock YYYY-MM-DDTHH:MM
   std::string name;
   // notify … sound NAME (nullopt: nosound)
   std::optional<std::string> sound;
   // tap N
   unsigned long taps = 0;
-  // wait SECONDS
+  // wait SECONDS, device sleep SECONDS
   double seconds = 0;
   // device feedback-level N | none
   std::optional<long> level;

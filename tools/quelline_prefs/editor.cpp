@@ -309,6 +309,8 @@ int Editor::set(const std::string& name, const std::string& text) {
       throw CommandError(kExitRefused, "set " + name + ": " + refusedValue(key, text, expected));
     bool already = false;
     change(kPreferencesPath, [&](PreferenceFile& file) {
+      if (auto clash = clashWithPartner(key, *value, file))
+        throw CommandError(kExitRefused, "set " + name + ": " + *clash + "; nothing was changed");
       already = file.kind(key.name) == kindOf(key.type) && file.value(key.name) == value;
       if (!already) file.set(key.name, *value);
       return !already;
