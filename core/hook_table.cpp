@@ -43,6 +43,7 @@ extern "C" QUELLINE_EXPORT const QuellineHookRow QuellineHookTable[] = {
     {"SpringBoard", false, "applicationDidFinishLaunching:", R,
      &routineOf<&replacedApplicationDidFinishLaunching>, &hostApplicationDidFinishLaunching,
      nullptr},
+    added<&quietHoursTimeChanged>("SpringBoard", "quietHoursTimeChanged", true),
     {"SBMediaController", false, "setRingerMuted:", R, &routineOf<&replacedSetRingerMuted>,
      &hostSetRingerMuted, nullptr},
     {"NCNotificationCombinedListViewController", false, "viewDidLoad", R,
@@ -90,7 +91,6 @@ extern "C" QUELLINE_EXPORT const QuellineHookRow QuellineHookTable[] = {
     added<&iconsMuteHideIcons>("SBRootFolderView", "muteHideIcons"),
     added<&iconsMuteUnhideIcons>("SBRootFolderView", "muteUnhideIcons"),
     added<&iconsCheckTimer>("SBRootFolderView", "checkTimer"),
-    added<&quietHoursTimeChanged>("SpringBoard", "quietHoursTimeChanged", true),
 };
 
 extern "C" QUELLINE_EXPORT const uint32_t QuellineHookTableSize =

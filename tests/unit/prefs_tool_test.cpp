@@ -50,7 +50,7 @@ constexpr const char* kKeys[] = {
 #undef QUELLINE_KEY_NAME
 };
 bool isLive(std::string_view key) {
-#define QUELLINE_KEY_LIVE(name, type, fallback, minimum, maximum, reading, pane, label, text)                   \
+#define QUELLINE_KEY_LIVE(name, type, fallback, minimum, maximum, reading, pane, label, text)      \
   if (key == #name) return QUELLINE_SETTING_LIVE_##reading;
   QUELLINE_SETTINGS(QUELLINE_KEY_LIVE)
 #undef QUELLINE_KEY_LIVE
@@ -139,6 +139,24 @@ TEST_F(PrefsToolTest, ValuesOfTheWrongTypeAreRefusedAndChangeNothing) {
   EXPECT_EQ(bytes(kPrefs), before);
   EXPECT_FALSE(fs::exists(prefsfile::lockPathOf(host(kPrefs))))
       << "refused before the file is used";
+}
+
+// Quiet hours need a start and an end that differ: against the stored
+// end, and against the default end when none is stored.
+TEST_F(PrefsToolTest, AQuietHoursStartEqualToTheEndIsRefusedWithTheReason) {
+  const std::string before = xmlDictionary("<key>quietHoursStart</key><integer>60</integer>");
+  put(kPrefs, before);
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"set", "quietHoursEnd", "60"}, {"set", "quietHoursStart", "420"}}) {
+    const Outcome run = editor(args);
+    SCOPED_TRACE(args[1]);
+    EXPECT_EQ(run.status, 2) << run;
+    EXPECT_TRUE(contains(run.err, "quiet hours need a start and an end that differ")) << run;
+    EXPECT_TRUE(run.out.empty()) << run;
+  }
+  EXPECT_EQ(bytes(kPrefs), before);
+  EXPECT_EQ(editor({"set", "quietHoursEnd", "61"}).status, 0);
+  EXPECT_EQ(prefs().value("quietHoursEnd"), prefsfile::Value(int64_t{61}));
 }
 
 TEST_F(PrefsToolTest, CommandLinesThatAreWrongAreRefused) {
