@@ -44,6 +44,7 @@ extern "C" QUELLINE_EXPORT const QuellineHookRow QuellineHookTable[] = {
      &routineOf<&replacedApplicationDidFinishLaunching>, &hostApplicationDidFinishLaunching,
      nullptr},
     added<&quietHoursTimeChanged>("SpringBoard", "quietHoursTimeChanged", true),
+    added<&quietHoursHold>("SpringBoard", "quietHoursHold", true),
     {"SBMediaController", false, "setRingerMuted:", R, &routineOf<&replacedSetRingerMuted>,
      &hostSetRingerMuted, nullptr},
     {"NCNotificationCombinedListViewController", false, "viewDidLoad", R,

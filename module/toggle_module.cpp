@@ -7,7 +7,6 @@
 #include "platform/uikit.h"
 #include "prefs/events.h"
 #include "prefs/live_read.h"
-#include "prefs/quiet_hours.h"
 
 namespace {
 
@@ -55,6 +54,18 @@ id iconGlyph(id, SEL) {
   id bundle = platform_bundleForAddress(&gToggleBase);
   return platform::UIImage::imageNamed_inBundle_compatibleWithTraitCollection(NSSTR("Icon"), bundle,
                                                                               nil);
+}
+
+// Whether the library's quiet hours hold quiet mode now: it adds the class
+// method +[SpringBoard quietHoursHold]; without the library (or on a home
+// screen without the class) nothing holds.
+bool quietHoursHold() {
+  Class springBoard = objc_getClass("SpringBoard");
+  SEL hold = platform::sel<"quietHoursHold">();
+  if (springBoard == nil ||
+      class_getInstanceMethod(object_getClass(as_id(springBoard)), hold) == nullptr)
+    return false;
+  return platform::msgSend<BOOL>(as_id(springBoard), hold);
 }
 
 void setKey(id prefs, quelline::LiveKey key, Change change) {
@@ -138,9 +149,8 @@ void setSelected(id self, SEL, BOOL selected) {
   bool withIcons = quelline::readLiveBool(quelline::LiveKey::hideIconsWithToggle);
   gPending.enableTweakToggle = change;
   flushPending();
-  // Switched off inside quiet hours (the window as the file holds it, by
-  // local time now), quiet mode stays on.
-  if (on || !quelline::quietHoursHoldNow(quelline::readQuietHoursWindow()))
+  // Switched off while quiet hours hold, quiet mode stays on.
+  if (on || !quietHoursHold())
     quelline::postEvent(on ? NSSTR(QUELLINE_EVENT_HIDE) : NSSTR(QUELLINE_EVENT_UNHIDE));
   if (!withIcons) return;
   gPending.toggleHasControl = change;

@@ -2,7 +2,7 @@
 // process, in this process on the virtual clock (see explorer.h).
 //
 //   quelline-actions [--seed N] [--actions N] [--seconds S] [--episode-actions N]
-//                    [--episode E] [--work DIR] [--out FILE]
+//                    [--episode E] [--work DIR] [--out FILE] [--schedule]
 //
 // Exit status: 0 every check held; 1 a check failed (its scenario is printed
 // on standard error and written to --out); 2 the command line is wrong.
@@ -45,6 +45,8 @@ int main(int argc, char** argv) {
                  "actions per episode, each on a fresh device root (default 500)")
       ->check(CLI::Range(uint64_t{1}, uint64_t{1000000}));
   app.add_flag("--profile", options.profile, "print the processor time of each kind of line");
+  app.add_flag("--schedule", options.schedule,
+               "also draw quiet hours, their times, the clock, the time zone and sleep");
   CLI::Option* only = app.add_option("--episode", episode, "run only this episode (from 0)");
   app.add_option("--work", work, "folder for the episodes' device roots (default /dev/shm)");
   app.add_option("--out", out, "write the scenario of a failure to this file");

@@ -64,10 +64,11 @@ MODULE = {
     "imports": {
         LIBOBJC: OBJC_COMMON | {"_objc_allocateClassPair", "_objc_registerClassPair",
                                 "_class_addIvar", "_class_getInstanceVariable",
-                                "_ivar_getOffset", "_objc_msgSendSuper"},
+                                "_ivar_getOffset", "_objc_msgSendSuper", "_object_getClass",
+                                "_class_getInstanceMethod"},
         LIBSYSTEM: {"dyld_stub_binder", "_open", "_flock", "_close", "_usleep", "___error",
                     "_dladdr", "___stack_chk_fail", "___stack_chk_guard", "__dispatch_main_q",
-                    "_dispatch_after_f", "_dispatch_time", "_time", "_localtime_r"},
+                    "_dispatch_after_f", "_dispatch_time"},
         COREFOUNDATION: {"___CFConstantStringClassReference"},
     },
     "exports": set(),

@@ -230,9 +230,10 @@ def install(m):
         return calendar.timegm((year + 1900, mon + 1, mday, hour, mins, sec))
 
     def walltime():
-        base = m.clock * 10**9 if m.arg(0) == 0 else None
-        if base is None:
-            raise EmulationError("dispatch_walltime with a timespec is not modeled")
+        base = m.clock * 10**9
+        if m.arg(0):
+            seconds, nanoseconds = struct.unpack("<qq", m.uc.mem_read(m.arg(0), 16))
+            base = seconds * 10**9 + nanoseconds
         delta = struct.unpack("<q", struct.pack("<Q", m.arg(1)))[0]
         return -(base + delta)
 

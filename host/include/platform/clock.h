@@ -20,6 +20,12 @@ struct tm {
   char* tm_zone;
 };
 
+// A moment to the nanosecond, as dispatch_walltime takes it.
+struct timespec {
+  time_t tv_sec;
+  long tv_nsec;
+};
+
 extern "C" {
 // The wall clock, in seconds since 1970-01-01 00:00 UTC.
 time_t time(time_t* tloc);
