@@ -110,8 +110,9 @@ const Phone = (() => {
       this.ringer = []; // {t, muted} at each change
       this.toggle = [];
       this.front = [];
+      this.hours = []; // {t, value}: whether quiet hours hold
       const cur = { state: clone(base.state) || {}, front: base.front === undefined ? null : base.front };
-      const seen = { muted: undefined, selected: undefined, front: undefined };
+      const seen = { muted: undefined, selected: undefined, front: undefined, hours: undefined };
       const note = (list, key, t, value) => {
         if (seen[key] === value) return;
         seen[key] = value;
@@ -129,6 +130,7 @@ const Phone = (() => {
         note(this.ringer, 'muted', r.t, s.ringer ? (s.ringer.muted === undefined ? null : s.ringer.muted) : null);
         note(this.toggle, 'selected', r.t, s.module ? (s.module.selected === undefined ? null : s.module.selected) : null);
         note(this.front, 'front', r.t, cur.front);
+        note(this.hours, 'hours', r.t, s.quietHours ? s.quietHours.hold === true : null);
         const count = s.realerts ? s.realerts.count : 0;
         if (count > realerts) this.realertAt.set(i, s.realerts.last);
         realerts = count;
@@ -381,6 +383,7 @@ const Phone = (() => {
     { id: 'switch', group: 'causes', label: 'Ring/silent switch', h: 20 },
     { id: 'toggle', group: 'causes', label: 'Control Center toggle', h: 20 },
     { id: 'front', group: 'causes', label: 'App in front', h: 20 },
+    { id: 'hours', group: 'causes', label: 'Quiet hours', h: 20 },
     { id: 'prefs', group: 'causes', label: 'Preference file', h: 20 },
     { id: 'list', group: 'effects', label: 'Notification list (alpha)', h: 56, curve: true },
     { id: 'icons', group: 'effects', label: 'Home-screen icons (alpha)', h: 56, curve: true },
@@ -628,6 +631,11 @@ const Phone = (() => {
     lane_front(g, x, y, h, t0, t1) {
       const segs = this.model.steps(this.model.front, t1);
       this.stepLane(g, y, h, segs, (v) => (v ? 'front' : null), (v) => v);
+    }
+
+    lane_hours(g, x, y, h, t0, t1) {
+      const segs = this.model.steps(this.model.hours, t1);
+      this.stepLane(g, y, h, segs, (v) => (v === true ? 'hours-held' : null), () => 'held');
     }
 
     lane_prefs(g, x, y, h) {

@@ -157,6 +157,12 @@ TEST_F(PrefsToolTest, AQuietHoursStartEqualToTheEndIsRefusedWithTheReason) {
   EXPECT_EQ(bytes(kPrefs), before);
   EXPECT_EQ(editor({"set", "quietHoursEnd", "61"}).status, 0);
   EXPECT_EQ(prefs().value("quietHoursEnd"), prefsfile::Value(int64_t{61}));
+  // A reset to a default equal to the other end.
+  EXPECT_EQ(editor({"set", "quietHoursStart", "420"}).status, 0);
+  const Outcome reset = editor({"reset", "quietHoursEnd"});
+  EXPECT_EQ(reset.status, 2) << reset;
+  EXPECT_TRUE(contains(reset.err, "quiet hours need a start and an end that differ")) << reset;
+  EXPECT_EQ(prefs().value("quietHoursEnd"), prefsfile::Value(int64_t{61}));
 }
 
 TEST_F(PrefsToolTest, CommandLinesThatAreWrongAreRefused) {

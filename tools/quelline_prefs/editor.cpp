@@ -328,7 +328,11 @@ int Editor::reset(const std::string& name) {
   return run([&] {
     const KeyInfo& key = requireKey(name);
     bool removed = false;
-    change(kPreferencesPath, [&](PreferenceFile& file) { return removed = file.remove(key.name); });
+    change(kPreferencesPath, [&](PreferenceFile& file) {
+      if (auto clash = clashWithPartner(key, defaultValue(key), file))
+        throw CommandError(kExitRefused, "reset " + name + ": " + *clash + "; nothing was changed");
+      return removed = file.remove(key.name);
+    });
     if (options_.json) {
       out_ << jsonLine(
                   json{{"key", name}, {"value", toJson(defaultValue(key))}, {"changed", removed}})
