@@ -1,0 +1,164 @@
+// quelline-settings-app: the Settings app with the Quelline pane, as a
+// modeled process in an OS process of its own (the stand-in has one
+// runtime per address space, and the home screen's is quelline-sim's).
+// quelline-sim starts it and drives it through its standard input and
+// output, one JSON object a line (sim/settings_app.h):
+//
+//   it says     {"ready":true} once booted, or {"failed":MESSAGE} and exits 3
+//   it reads    {"op":"open"} | {"op":"set","key":K,"value":V}
+//               | {"op":"apps","list":"silent"|"banner","action":"add"|"remove","app":A}
+//               | {"op":"storage","full":B} | {"op":"show"}
+//   it answers  {"event":{…}} for each trace event, then
+//               {"reply":{"outcome":"applied"|"refused"|"failed"|null,
+//                         "message":TEXT,"pane":STATE}}
+//               or {"reply":{"error":MESSAGE}} for a request it cannot read
+//
+// It ends when its input closes.
+#include "host/sim/services/trace.h"
+#include "host/sim/settings/settings_process.h"
+#include "sim/settings_app.h"
+#include "tools/program_files.h"
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+#include <string>
+
+namespace {
+
+using json = nlohmann::json;
+using hostsim::settings::AppEdit;
+using hostsim::settings::AppList;
+using hostsim::settings::Outcome;
+using hostsim::settings::SettingsProcess;
+namespace op = quelline::sim::settingsapp;
+
+void say(const nlohmann::ordered_json& message) {
+  std::cout << message.dump(-1, ' ', false, json::error_handler_t::replace) << '\n';
+}
+
+// What the pane shows, keyed for scenarios: every control by its key (the
+// app-list rows by the list's key), with the groups as drawn.
+json paneState(const SettingsProcess& process) {
+  json state{{"open", process.isOpen()}, {"alerts", process.alerts()}};
+  if (!process.isOpen()) return state;
+  json shown = process.rows();
+  json controls = json::object();
+  for (const json& group : shown.value("groups", json::array()))
+    for (const json& row : group.value("rows", json::array())) {
+      std::string key;
+      if (row.contains("key") && row["key"].is_string())
+        key = row["key"].get<std::string>();
+      else if (row.contains("list") && row["list"].is_string())
+        key = row["list"].get<std::string>() + "Apps";
+      if (!key.empty())
+        controls[key] = {{"value", row.value("value", json())},
+                         {"enabled", row.value("enabled", false)}};
+    }
+  state["title"] = shown.value("title", json());
+  state["groups"] = shown.value("groups", json::array());
+  state["controls"] = std::move(controls);
+  return state;
+}
+
+// The event that says what a person's action came to.
+void report(const Outcome& outcome, nlohmann::ordered_json fields) {
+  switch (outcome.kind) {
+  case Outcome::Kind::Applied:
+    break;
+  case Outcome::Kind::Refused:
+    fields["reason"] = outcome.message;
+    hostsim::trace::emit("pane-refused", std::move(fields));
+    return;
+  case Outcome::Kind::Failed:
+    fields["alert"] = outcome.message;
+    hostsim::trace::emit("pane-alert", std::move(fields));
+    return;
+  }
+}
+
+json handle(SettingsProcess& process, const json& request) {
+  const std::string name = request.value("op", std::string());
+  std::optional<Outcome> outcome;
+  if (name == op::kOpen) {
+    process.open();
+    hostsim::trace::emit("pane-open");
+  } else if (name == op::kSet) {
+    const std::string key = request.value("key", std::string());
+    const json value = request.value("value", json());
+    outcome = process.set(key, value);
+    if (outcome->kind == Outcome::Kind::Applied)
+      hostsim::trace::emit("pane-set", {{"key", key}, {"value", value}});
+    else
+      report(*outcome, {{"key", key}, {"value", value}});
+  } else if (name == op::kApps) {
+    const std::string list = request.value("list", std::string());
+    const std::string action = request.value("action", std::string());
+    const std::string app = request.value("app", std::string());
+    outcome = process.apps(list == "banner" ? AppList::Banner : AppList::Silent,
+                           action == "remove" ? AppEdit::Remove : AppEdit::Add, app);
+    nlohmann::ordered_json fields{{"list", list}, {"action", action}, {"app", app}};
+    if (outcome->kind == Outcome::Kind::Applied)
+      hostsim::trace::emit("pane-apps", std::move(fields));
+    else
+      report(*outcome, std::move(fields));
+  } else if (name == op::kStorage) {
+    process.setStorageFull(request.value("full", false));
+  } else if (name != op::kShow) {
+    return {{"error", "unknown request \"" + name + "\""}};
+  }
+  // Cross-process posts that reached it, and what they set off.
+  process.runDue();
+  json reply{{"outcome", outcome ? json(hostsim::settings::kindName(outcome->kind)) : json()},
+             {"message", outcome ? outcome->message : std::string()},
+             {"pane", paneState(process)}};
+  return reply;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"The Settings app with the Quelline pane, as a modeled process of its own; "
+               "quelline-sim runs it and talks to it in JSON lines on standard input and output.",
+               "quelline-settings-app"};
+  std::string root;
+  app.add_option("--root", root, "the device root folder, shared with the home screen")
+      ->required()
+      ->check(CLI::ExistingDirectory);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : 2;
+  }
+  hostsim::trace::setSink([](const hostsim::trace::Event& e) { say({{"event", e}}); });
+  const std::filesystem::path folder = quelline::programfiles::programFolder();
+  SettingsProcess process(root, hostsim::ClockMode::Virtual,
+                          {folder / "QuellinePrefs.bundle", folder / "Quelline.plist"});
+  try {
+    process.boot();
+  } catch (const std::exception& e) {
+    say({{"failed", e.what()}});
+    std::cout.flush();
+    return 3;
+  }
+  say({{"ready", true}});
+  std::cout.flush();
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    const json request = json::parse(line, nullptr, false);
+    json reply;
+    if (!request.is_object()) {
+      reply = {{"error", "a request is one JSON object a line, not " + line}};
+    } else {
+      try {
+        reply = handle(process, request);
+      } catch (const std::exception& e) {
+        reply = {{"error", e.what()}};
+      }
+    }
+    say({{"reply", reply}});
+    std::cout.flush();
+  }
+  process.end();
+  hostsim::trace::setSink(nullptr);
+  return 0;
+}
