@@ -103,8 +103,14 @@ void SettingsApp::stop() {
 void SettingsApp::ended(const std::string& doing) {
   int status = 0;
   std::string how = "it did not answer within " + std::to_string(kReplySeconds) + " s";
-  if (pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == pid_) {
-    pid_ = -1;
+  // A process whose output closed is about to end: its status says why.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  bool exited = false;
+  while (pid_ > 0 && !exited && std::chrono::steady_clock::now() < deadline) {
+    exited = ::waitpid(pid_, &status, WNOHANG) == pid_;
+    if (!exited) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  if (exited) {
     if (WIFEXITED(status))
       how = "it exited with status " + std::to_string(WEXITSTATUS(status));
     else if (WIFSIGNALED(status))
@@ -112,8 +118,8 @@ void SettingsApp::ended(const std::string& doing) {
   } else if (pid_ > 0) {
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, &status, 0);
-    pid_ = -1;
   }
+  pid_ = -1;
   if (socket_ >= 0) ::close(socket_);
   socket_ = -1;
   throw SettingsAppFailure("the Settings process failed while " + doing + ": " + how +
