@@ -131,8 +131,9 @@ int main(int argc, char** argv) {
   }
   hostsim::trace::setSink([](const hostsim::trace::Event& e) { say({{"event", e}}); });
   const std::filesystem::path folder = quelline::programfiles::programFolder();
-  SettingsProcess process(root, hostsim::ClockMode::Virtual,
-                          {folder / "QuellinePrefs.bundle", folder / "PreferenceLoader" / "Quelline.plist"});
+  SettingsProcess process(
+      root, hostsim::ClockMode::Virtual,
+      {folder / "QuellinePrefs.bundle", folder / "PreferenceLoader" / "Quelline.plist"});
   try {
     process.boot();
   } catch (const std::exception& e) {

@@ -44,8 +44,7 @@ TEST(SettingsAppTest, AProcessThatEndsIsAFailureOfTheCommandSaidWithHowItEnded) 
       runner.run(*open, root);
       FAIL() << "settings open ran with a Settings process that had ended";
     } catch (const SimulatorFailure& e) {
-      EXPECT_NE(std::string(e.what()).find("exited with status 4"), std::string::npos)
-          << e.what();
+      EXPECT_NE(std::string(e.what()).find("exited with status 4"), std::string::npos) << e.what();
     }
     // Nothing of the pane is shown.
     EXPECT_TRUE(runner.state()["pane"].is_null());
