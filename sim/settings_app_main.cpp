@@ -20,8 +20,11 @@
 #include "tools/program_files.h"
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <iostream>
+#include <poll.h>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -31,6 +34,9 @@ using hostsim::settings::AppList;
 using hostsim::settings::Outcome;
 using hostsim::settings::SettingsProcess;
 namespace op = quelline::sim::settingsapp;
+
+// How often the run loop runs while no request comes.
+constexpr int kIdleMilliseconds = 10;
 
 void say(const nlohmann::ordered_json& message) {
   std::cout << message.dump(-1, ' ', false, json::error_handler_t::replace) << '\n';
@@ -114,6 +120,30 @@ json handle(SettingsProcess& process, const json& request) {
   return reply;
 }
 
+// The next request line, running the process's due work while none has
+// come; false once the input closed.
+bool nextLine(SettingsProcess& process, std::string& pending, std::string& line) {
+  for (;;) {
+    if (const size_t newline = pending.find('\n'); newline != std::string::npos) {
+      line = pending.substr(0, newline);
+      pending.erase(0, newline + 1);
+      return true;
+    }
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    const int ready = ::poll(&input, 1, kIdleMilliseconds);
+    if (ready < 0 && errno != EINTR) return false;
+    if (ready <= 0) {
+      process.runDue();
+      continue;
+    }
+    char chunk[65536];
+    const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    pending.append(chunk, static_cast<size_t>(n));
+  }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -143,8 +173,12 @@ int main(int argc, char** argv) {
   }
   say({{"ready", true}});
   std::cout.flush();
+  // Between requests its main run loop runs, as a process's does: posts
+  // from other processes are drained as they come, and never fill its
+  // queue while the simulator is busy elsewhere.
+  std::string pending;
   std::string line;
-  while (std::getline(std::cin, line)) {
+  while (nextLine(process, pending, line)) {
     const json request = json::parse(line, nullptr, false);
     json reply;
     if (!request.is_object()) {
