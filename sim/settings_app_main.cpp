@@ -42,8 +42,9 @@ void say(const nlohmann::ordered_json& message) {
   std::cout << message.dump(-1, ' ', false, json::error_handler_t::replace) << '\n';
 }
 
-// What the pane shows, keyed for scenarios: every control by its key (the
-// app-list rows by the list's key), with the groups as drawn.
+// What the pane shows, keyed for scenarios: every control by its key (a
+// link row by its identifier: silentApps, bannerApps), with the groups as
+// drawn.
 json paneState(const SettingsProcess& process) {
   json state{{"open", process.isOpen()}, {"alerts", process.alerts()}};
   if (!process.isOpen()) return state;
@@ -54,8 +55,8 @@ json paneState(const SettingsProcess& process) {
       std::string key;
       if (row.contains("key") && row["key"].is_string())
         key = row["key"].get<std::string>();
-      else if (row.contains("list") && row["list"].is_string())
-        key = row["list"].get<std::string>() + "Apps";
+      else if (row.contains("id") && row["id"].is_string())
+        key = row["id"].get<std::string>();
       if (!key.empty())
         controls[key] = {{"value", row.value("value", json())},
                          {"enabled", row.value("enabled", false)}};

@@ -936,7 +936,7 @@ const Phone = (() => {
       for (const row of group.rows || []) {
         const line = document.createElement('div');
         line.className = `pane-row${row.enabled ? '' : ' disabled'}`;
-        line.dataset.key = row.key || `${row.list}Apps`;
+        line.dataset.key = row.key || row.id;
         const label = document.createElement('label');
         label.textContent = row.label;
         line.appendChild(label);
