@@ -18,7 +18,8 @@ prefs="$bin/quelline-prefs"
 sim="$bin/quelline-sim"
 keys=(timerTime numberOfTaps haptic disableSound hideBanners touchToReveal hideAnimated
   hideNCNotifications hideIconsWithSwitch useTimer enableHideIcons)
-# The pane's own key: its switch, flipped once a round.
+# The pane's own key: its switch, flipped once a round (first off: on is
+# its default, and a switch already in place writes nothing).
 pane_key=enableMuteSwitch
 if ((writers < 1 || writers > ${#keys[@]})); then
   echo "WRITERS must be 1 to ${#keys[@]}" >&2
@@ -66,7 +67,7 @@ toggles=$((rounds * 5))
     if ((t % 2)); then echo "toggle off"; else echo "toggle on"; fi
     if ((t % 5 == 0)); then
       [[ -n $pane_last ]] && echo "expect file.$pane_key $pane_last"
-      pane_last=$( (((t / 5) % 2)) && echo false || echo true)
+      pane_last=$( (((t / 5) % 2)) && echo true || echo false)
       echo "settings set $pane_key $pane_last"
     fi
     echo "wait 0.02"
