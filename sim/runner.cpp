@@ -406,25 +406,22 @@ void Runner::settings(const Command& command) {
     }
     if (storageFull_) askSettings(command, {{"op", settingsapp::kStorage}, {"full", true}});
   }
+  // A person reaches the pane's controls by opening it.
+  if (command.verb != Verb::SettingsOpen && !(pane_.is_object() && pane_.value("open", false)))
+    throw ScenarioError(command.where, "\"" + verbName(command.verb) +
+                                           "\": the Quelline pane is not open; expected settings "
+                                           "open first, as a person taps Quelline in Settings");
   json request;
   switch (command.verb) {
   case Verb::SettingsOpen:
     request = {{"op", settingsapp::kOpen}};
     break;
   case Verb::SettingsSet:
-    if (!pane_.is_object() || !pane_.value("open", false))
-      throw ScenarioError(command.where,
-                          "\"settings set\": the Quelline pane is not open; expected settings "
-                          "open first, as a person taps Quelline in Settings");
     request = {{"op", settingsapp::kSet},
                {"key", command.name},
                {"value", std::visit([](const auto& v) { return json(v); }, command.value)}};
     break;
   default:
-    if (!pane_.is_object() || !pane_.value("open", false))
-      throw ScenarioError(command.where,
-                          "\"settings apps\": the Quelline pane is not open; expected settings "
-                          "open first, as a person taps Quelline in Settings");
     request = {{"op", settingsapp::kApps},
                {"list", command.list == AppList::Silent ? "silent" : "banner"},
                {"action", command.flag ? "add" : "remove"},

@@ -30,7 +30,6 @@ inline constexpr const char* kOpen = "open";       // {}
 inline constexpr const char* kSet = "set";         // {"key", "value"}
 inline constexpr const char* kApps = "apps";       // {"list", "action", "app"}
 inline constexpr const char* kStorage = "storage"; // {"full"}
-inline constexpr const char* kShow = "show";       // {}: what the pane shows, nothing done
 } // namespace settingsapp
 
 class SettingsApp {

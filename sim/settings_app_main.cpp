@@ -7,7 +7,7 @@
 //   it says     {"ready":true} once booted, or {"failed":MESSAGE} and exits 3
 //   it reads    {"op":"open"} | {"op":"set","key":K,"value":V}
 //               | {"op":"apps","list":"silent"|"banner","action":"add"|"remove","app":A}
-//               | {"op":"storage","full":B} | {"op":"show"}
+//               | {"op":"storage","full":B}
 //   it answers  {"event":{…}} for each trace event, then
 //               {"reply":{"outcome":"applied"|"refused"|"failed"|null,
 //                         "message":TEXT,"pane":STATE}}
@@ -67,11 +67,13 @@ json paneState(const SettingsProcess& process) {
   return state;
 }
 
-// The event that says what a person's action came to.
-void report(const Outcome& outcome, nlohmann::ordered_json fields) {
+// The event that says what a person's action came to: `applied` when the
+// pane did it, else the refusal or the alert.
+void report(const Outcome& outcome, const char* applied, nlohmann::ordered_json fields) {
   switch (outcome.kind) {
   case Outcome::Kind::Applied:
-    break;
+    hostsim::trace::emit(applied, std::move(fields));
+    return;
   case Outcome::Kind::Refused:
     fields["reason"] = outcome.message;
     hostsim::trace::emit("pane-refused", std::move(fields));
@@ -93,24 +95,17 @@ json handle(SettingsProcess& process, const json& request) {
     const std::string key = request.value("key", std::string());
     const json value = request.value("value", json());
     outcome = process.set(key, value);
-    if (outcome->kind == Outcome::Kind::Applied)
-      hostsim::trace::emit("pane-set", {{"key", key}, {"value", value}});
-    else
-      report(*outcome, {{"key", key}, {"value", value}});
+    report(*outcome, "pane-set", {{"key", key}, {"value", value}});
   } else if (name == op::kApps) {
     const std::string list = request.value("list", std::string());
     const std::string action = request.value("action", std::string());
     const std::string app = request.value("app", std::string());
     outcome = process.apps(list == "banner" ? AppList::Banner : AppList::Silent,
                            action == "remove" ? AppEdit::Remove : AppEdit::Add, app);
-    nlohmann::ordered_json fields{{"list", list}, {"action", action}, {"app", app}};
-    if (outcome->kind == Outcome::Kind::Applied)
-      hostsim::trace::emit("pane-apps", std::move(fields));
-    else
-      report(*outcome, std::move(fields));
+    report(*outcome, "pane-apps", {{"list", list}, {"action", action}, {"app", app}});
   } else if (name == op::kStorage) {
     process.setStorageFull(request.value("full", false));
-  } else if (name != op::kShow) {
+  } else {
     return {{"error", "unknown request \"" + name + "\""}};
   }
   // Cross-process posts that reached it, and what they set off.
