@@ -964,6 +964,12 @@ const Phone = (() => {
           input.addEventListener('input', () => (shown.textContent = input.value));
           input.addEventListener('change', () => act(`settings set ${row.key} ${input.value}`));
           line.append(input, shown);
+        } else if (row.cell !== 'link') {
+          // A control this page does not draw: its value, as text.
+          const shown = document.createElement('span');
+          shown.className = 'pane-value';
+          shown.textContent = JSON.stringify(row.value);
+          line.appendChild(shown);
         } else {
           // An app-list row: the editor is pushed; here, an app is checked
           // or unchecked in it.
