@@ -43,6 +43,9 @@ constexpr VerbInfo kVerbs[] = {
     {Verb::PrefsCopy, "prefs copy", "prefs copy FILE", "", true},
     {Verb::AppsAdd, "apps add", "apps add|remove silent|banner APP", "", true},
     {Verb::AppsRemove, "apps remove", "apps add|remove silent|banner APP", "", true},
+    {Verb::SettingsOpen, "settings open", "settings open", "", true},
+    {Verb::SettingsSet, "settings set", "settings set KEY VALUE", "", true},
+    {Verb::SettingsApps, "settings apps", "settings apps silent|banner add|remove APP", "", true},
     {Verb::DeviceFeedbackLevel, "device feedback-level", "device feedback-level N|none",
      "(N an integer)", true},
     {Verb::DeviceModel, "device model", "device model NAME", "", true},
@@ -287,6 +290,8 @@ public:
       return prefs();
     case Verb::AppsAdd:
       return apps();
+    case Verb::SettingsOpen:
+      return settings();
     case Verb::DeviceFeedbackLevel:
       return device();
     case Verb::Dump:
@@ -498,6 +503,29 @@ private:
     command_.list = choice(2, "silent", "banner") ? AppList::Silent : AppList::Banner;
     command_.name = name(3, "app (a bundle identifier)");
     return done(add ? Verb::AppsAdd : Verb::AppsRemove, 4);
+  }
+
+  // What a person does in the Settings app's Quelline pane.
+  Command settings() {
+    usage_ = commandUsage("settings");
+    static constexpr Verb kSettingsVerbs[] = {Verb::SettingsOpen, Verb::SettingsSet,
+                                              Verb::SettingsApps};
+    const Verb verb = kSettingsVerbs[keyword(1, {"open", "set", "apps"})];
+    label_ = "settings " + tokens_[1].text;
+    usage_ = fullUsage(verb);
+    switch (verb) {
+    case Verb::SettingsSet:
+      command_.name = name(2, "key");
+      command_.value = value(3);
+      return done(verb, 4);
+    case Verb::SettingsApps:
+      command_.list = choice(2, "silent", "banner") ? AppList::Silent : AppList::Banner;
+      command_.flag = choice(3, "add", "remove");
+      command_.name = name(4, "app (a bundle identifier)");
+      return done(verb, 5);
+    default: // open
+      return done(verb, 2);
+    }
   }
 
   Command device() {

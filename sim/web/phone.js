@@ -640,8 +640,10 @@ const Phone = (() => {
 
     lane_prefs(g, x, y, h) {
       const m = this.model;
-      const items = m.within(m.events, this.t0, this.t1).filter((e) => e.event === 'write' || (e.event === 'post' && shortName(e.name) === 'prefsReloaded'));
+      const items = m.within(m.events, this.t0, this.t1).filter((e) => e.event === 'write' || e.event === 'pane-alert' || e.event === 'pane-refused' || (e.event === 'post' && shortName(e.name) === 'prefsReloaded'));
       this.marks(g, y, h, items, (e) => {
+        if (e.event === 'pane-alert') return ['pane-alert', 'square', '!', `${fmt(e.t)} s: the Settings pane showed an alert: ${e.alert}`];
+        if (e.event === 'pane-refused') return ['pane-refused', 'circle', '', `${fmt(e.t)} s: the Settings pane refused ${e.key || e.list}: ${e.reason}`];
         if (e.event === 'write') {
           const name = String(e.path).split('/').pop();
           return [`write${e.ok ? '' : ' failed'}`, 'square', '', `${fmt(e.t)} s: ${name} written${e.ok ? '' : ' (failed)'}`];
@@ -899,6 +901,146 @@ const Phone = (() => {
     container.replaceChildren(table);
   }
 
+  // The Settings app's Quelline pane at `t`, as it showed after its last
+  // command: its groups, each row's control and whether it can be used, the
+  // footers, and the last alert. `act(command)`, when given (the live
+  // phone), makes the controls usable: each change is a settings command,
+  // carried out by the Settings process.
+  function drawPane(container, model, t, act) {
+    const s = model.stateAt(t);
+    const pane = s && s.state ? s.state.pane : null;
+    const box = document.createElement('div');
+    box.className = 'pane';
+    const note = (text) => {
+      const p = document.createElement('p');
+      p.className = 'hint';
+      p.textContent = text;
+      box.appendChild(p);
+    };
+    if (!pane || !pane.open) {
+      note(pane ? 'The Settings app runs; the Quelline pane is not open.' : 'The Settings app has not been opened.');
+      if (act) {
+        const open = document.createElement('button');
+        open.type = 'button';
+        open.id = 'pane-open';
+        open.textContent = 'Open Settings → Quelline';
+        open.addEventListener('click', () => act('settings open'));
+        box.appendChild(open);
+      }
+      container.replaceChildren(box);
+      return;
+    }
+    const head = document.createElement('h4');
+    head.textContent = pane.title || 'Quelline';
+    box.appendChild(head);
+    for (const group of pane.groups || []) {
+      const section = document.createElement('fieldset');
+      section.className = 'pane-group';
+      if (group.title) {
+        const legend = document.createElement('legend');
+        legend.textContent = group.title;
+        section.appendChild(legend);
+      }
+      for (const row of group.rows || []) {
+        const line = document.createElement('div');
+        line.className = `pane-row${row.enabled ? '' : ' disabled'}`;
+        line.dataset.key = row.key || row.id;
+        const label = document.createElement('label');
+        label.textContent = row.label;
+        line.appendChild(label);
+        const usable = Boolean(act && row.enabled);
+        if (row.cell === 'switch') {
+          const input = document.createElement('input');
+          input.type = 'checkbox';
+          input.checked = row.value === true;
+          input.disabled = !usable;
+          input.setAttribute('aria-label', row.label);
+          input.addEventListener('change', () => act(`settings set ${row.key} ${input.checked}`));
+          label.prepend(input);
+        } else if (row.cell === 'slider') {
+          const input = document.createElement('input');
+          input.type = 'range';
+          input.min = String(row.min);
+          input.max = String(row.max);
+          input.step = '1';
+          input.value = String(row.value);
+          input.disabled = !usable;
+          input.setAttribute('aria-label', row.label);
+          const shown = document.createElement('span');
+          shown.className = 'pane-value';
+          shown.textContent = String(row.value);
+          input.addEventListener('input', () => (shown.textContent = input.value));
+          input.addEventListener('change', () => act(`settings set ${row.key} ${input.value}`));
+          line.append(input, shown);
+        } else if (row.cell === 'choice') {
+          // A list of choices (a clock time: the day's times every 15
+          // minutes); picking one sets the key.
+          const select = document.createElement('select');
+          for (const choice of row.choices || []) {
+            const option = document.createElement('option');
+            option.value = String(choice.value);
+            option.textContent = typeof choice.title === 'string' ? choice.title : String(choice.value);
+            select.appendChild(option);
+          }
+          select.value = String(row.value);
+          select.disabled = !usable;
+          select.setAttribute('aria-label', row.label);
+          select.addEventListener('change', () => act(`settings set ${row.key} ${select.value}`));
+          line.appendChild(select);
+        } else if (row.cell !== 'link') {
+          // A control this page does not draw: its value, as text.
+          const shown = document.createElement('span');
+          shown.className = 'pane-value';
+          shown.textContent = JSON.stringify(row.value);
+          line.appendChild(shown);
+        } else {
+          // An app-list row: the editor is pushed; here, an app is checked
+          // or unchecked in it.
+          const mark = document.createElement('span');
+          mark.className = 'pane-link';
+          mark.textContent = '›';
+          line.appendChild(mark);
+          if (usable) {
+            const form = document.createElement('form');
+            const app = document.createElement('input');
+            app.size = 16;
+            app.value = 'com.example.game';
+            app.setAttribute('aria-label', `bundle identifier for ${row.label}`);
+            const add = document.createElement('button');
+            add.textContent = 'check';
+            const remove = document.createElement('button');
+            remove.textContent = 'uncheck';
+            form.append(app, add, remove);
+            form.addEventListener('submit', (ev) => {
+              ev.preventDefault();
+              const action = ev.submitter === remove ? 'remove' : 'add';
+              act(`settings apps ${row.list} ${action} ${JSON.stringify(app.value.trim())}`);
+            });
+            line.appendChild(form);
+          }
+        }
+        section.appendChild(line);
+      }
+      if (group.footer) {
+        const footer = document.createElement('p');
+        footer.className = 'pane-footer';
+        footer.textContent = group.footer;
+        section.appendChild(footer);
+      }
+      box.appendChild(section);
+    }
+    const alerts = pane.alerts || [];
+    if (alerts.length) {
+      const last = alerts[alerts.length - 1];
+      const alert = document.createElement('div');
+      alert.className = 'pane-alert';
+      alert.setAttribute('role', 'alert');
+      alert.textContent = `${last.title ? `${last.title}: ` : ''}${last.message}`;
+      box.appendChild(alert);
+    }
+    container.replaceChildren(box);
+  }
+
   function drawVerdict(container, data) {
     container.replaceChildren();
     const v = data.verdict;
@@ -930,5 +1072,5 @@ const Phone = (() => {
     }
   }
 
-  return { Model, Timeline, drawPhone, drawSettings, drawVerdict, fmt, fold };
+  return { Model, Timeline, drawPhone, drawSettings, drawPane, drawVerdict, fmt, fold };
 })();
