@@ -25,10 +25,12 @@ bool writeSettingsFiles() {
   plist_dict_set_item(dict, #name, QUELLINE_BENCH_VALUE_##type(fallback));
 #define QUELLINE_BENCH_VALUE_Bool(fallback) plist_new_bool(1)
 #define QUELLINE_BENCH_VALUE_Int32(fallback) plist_new_uint(fallback)
+#define QUELLINE_BENCH_VALUE_Minutes(fallback) plist_new_uint(fallback)
   QUELLINE_SETTINGS(QUELLINE_BENCH_KEY)
 #undef QUELLINE_BENCH_KEY
 #undef QUELLINE_BENCH_VALUE_Bool
 #undef QUELLINE_BENCH_VALUE_Int32
+#undef QUELLINE_BENCH_VALUE_Minutes
   bool ok = true;
   for (auto [path, binary] : {std::pair{kXmlFile, false}, std::pair{kBinaryFile, true}}) {
     char* bytes = nullptr;

@@ -7,11 +7,12 @@
 
 namespace {
 
-// Settings first, then the reload subscription.
+// Settings first, then the reload subscription. Each reload evaluates quiet
+// hours again.
 [[gnu::constructor(101)]] void quellineLoadSettings() {
   quelline::loadPrefs();
   CFNotificationCenterAddObserver(CFNotificationCenterGetDarwinNotifyCenter(), nullptr,
-                                  &quelline::loadPrefs, CFSTR(QUELLINE_RELOAD_PREFS), nullptr,
+                                  &quelline::reloadSettings, CFSTR(QUELLINE_RELOAD_PREFS), nullptr,
                                   CFNotificationSuspensionBehaviorDeliverImmediately);
 }
 
@@ -20,6 +21,8 @@ namespace {
 [[gnu::constructor(102)]] void quellineInstallHooks() {
   quelline::installHookTable();
   quelline::observeBannerEvents();
+  quelline::observeTimeChanges();
+  quelline::evaluateQuietHours();
 }
 
 } // namespace

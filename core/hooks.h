@@ -3,7 +3,7 @@
 // service; null until then).
 #pragma once
 
-#include "platform/objc.h"
+#include "platform/corefoundation.h"
 
 namespace quelline {
 
@@ -41,11 +41,27 @@ void replacedPlaySoundForNotificationRequest(id self, SEL _cmd, id request);
 BOOL replacedCanTurnOnDisplay(id self, SEL _cmd);
 unsigned long long replacedRealertCount(id self, SEL _cmd);
 
+// Quiet hours: evaluated at load, at every reload (reloadSettings, the
+// cross-process notification's callback), when the clock or the zone
+// changes (the class method that the table adds to SpringBoard, registered
+// at load by observeTimeChanges) and at each boundary.
+void evaluateQuietHours();
+void reloadSettings(CFNotificationCenterRef center, void* observer, CFNotificationName name,
+                    const void* object, CFDictionaryRef userInfo);
+void observeTimeChanges();
+void quietHoursTimeChanged(id self, SEL _cmd);
+// +[SpringBoard quietHoursHold], which the table adds: whether quiet hours
+// hold quiet mode now. The toggle, in its own image, asks it.
+BOOL quietHoursHold(id self, SEL _cmd);
+
 // Per-app rules.
 extern IMP hostSetOverlay;
 extern IMP hostSaveSuspendSnapshot;
 void replacedSetOverlay(id self, SEL _cmd, id overlay, BOOL animated);
 void replacedSaveSuspendSnapshot(id self, SEL _cmd, id snapshot, id sceneHandle);
+// Whether the switch (on silent, with enableMuteSwitch), the toggle or an
+// app of the silent list in front holds quiet mode on.
+bool quietModeHeldOutsideQuietHours();
 
 // Tap to reveal, on the home-screen view.
 extern IMP hostDidMoveToWindow;

@@ -15,14 +15,16 @@ IMP hostSetRingerMuted;
 IMP hostActivate;
 
 // Once the host has launched, a toggle left on in the file turns itself
-// back on.
+// back on, and quiet hours that hold since the load hide what has loaded.
 void replacedApplicationDidFinishLaunching(id self, SEL _cmd, id application) {
   platform::callSlot<void>(hostApplicationDidFinishLaunching, self, _cmd, application);
   if (readLiveBool(LiveKey::enableTweakToggle)) postEvent(NSSTR(QUELLINE_EVENT_CHECK_STATE));
+  if (SharedFlags.quietHoursHold) postEvent(NSSTR(QUELLINE_EVENT_HIDE));
 }
 
 // Silent switches quiet mode on; ring switches it off unless the Control
-// Center toggle holds it on. Every handler has run before the host mutes.
+// Center toggle or quiet hours hold it on (the icons follow the switch
+// whatever holds quiet mode). Every handler has run before the host mutes.
 void replacedSetRingerMuted(id self, SEL _cmd, BOOL muted) {
   bool toggleOn = readLiveBool(LiveKey::enableTweakToggle);
   SharedFlags.ringerMuted = muted;
@@ -33,7 +35,7 @@ void replacedSetRingerMuted(id self, SEL _cmd, BOOL muted) {
       SharedFlags.iconsHiddenBySwitch = true;
     }
   } else if (Settings.enableMuteSwitch && !toggleOn) {
-    postEvent(NSSTR(QUELLINE_EVENT_UNHIDE));
+    if (!SharedFlags.quietHoursHold) postEvent(NSSTR(QUELLINE_EVENT_UNHIDE));
     if (Settings.hideIconsWithSwitch) {
       postEvent(NSSTR(QUELLINE_EVENT_MUTE_UNHIDE_ICONS));
       SharedFlags.iconsHiddenBySwitch = false;

@@ -26,26 +26,39 @@ bool onBannerList(id bundleIdentifier) {
       NSSTR(QUELLINE_BANNER_APPS_LIST), NSSTR(QUELLINE_BANNER_APPS_KEY), bundleIdentifier);
 }
 
-// Whether the switch (on silent, with enableMuteSwitch) or the toggle holds
-// quiet mode on, whatever apps come and go.
+// Whether the switch (on silent, with enableMuteSwitch), the toggle or quiet
+// hours hold quiet mode on, whatever apps come and go.
 bool quietModeHeld() {
   if (Settings.enableMuteSwitch && SharedFlags.ringerMuted) return true;
+  if (SharedFlags.quietHoursHold) return true;
   return readLiveBool(LiveKey::enableTweakToggle);
+}
+
+id frontBundleIdentifier() {
+  using namespace platform;
+  id front = UIApplication::_accessibilityFrontMostApplication(UIApplication::sharedApplication());
+  return NSObject::valueForKey(front, NSSTR("_bundleIdentifier"));
 }
 
 } // namespace
 
+bool quietModeHeldOutsideQuietHours() {
+  if (Settings.enableMuteSwitch && SharedFlags.ringerMuted) return true;
+  if (readLiveBool(LiveKey::enableTweakToggle)) return true;
+  id front = frontBundleIdentifier();
+  return front != nil && onSilentList(front);
+}
+
 void replacedSetOverlay(id self, SEL _cmd, id overlay, BOOL animated) {
   using namespace platform;
-  id front = UIApplication::_accessibilityFrontMostApplication(UIApplication::sharedApplication());
-  id bundleIdentifier = NSObject::valueForKey(front, NSSTR("_bundleIdentifier"));
+  id bundleIdentifier = frontBundleIdentifier();
   if (onSilentList(bundleIdentifier)) postEvent(NSSTR(QUELLINE_EVENT_HIDE));
   if (onBannerList(bundleIdentifier)) postEvent(NSSTR(QUELLINE_EVENT_HIDE_BANNER));
   callSlot<void>(hostSetOverlay, self, _cmd, overlay, animated);
 }
 
 // The app leaves: its rules end, but a silent app never ends a quiet mode
-// that the switch or the toggle holds. The host still saves the app's
+// that the switch, the toggle or quiet hours hold. The host still saves the app's
 // snapshot afterwards: the switcher's picture of the app is the user's.
 void replacedSaveSuspendSnapshot(id self, SEL _cmd, id snapshot, id sceneHandle) {
   SEL bundleIdentifier = platform::sel<"bundleIdentifier">();

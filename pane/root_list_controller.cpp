@@ -39,15 +39,33 @@ struct PaneKey {
   int32_t fallback;
   int32_t minimum;
   int32_t maximum;
+  int32_t step; // a clock time is chosen in steps of minutes
 };
 
 #define QUELLINE_PANE_IS_BOOL_Bool true
 #define QUELLINE_PANE_IS_BOOL_Int32 false
+#define QUELLINE_PANE_IS_BOOL_Minutes false
+#define QUELLINE_PANE_STEP_Bool 1
+#define QUELLINE_PANE_STEP_Int32 1
+#define QUELLINE_PANE_STEP_Minutes QUELLINE_PANE_TIME_STEP
 constexpr PaneKey kKeys[] = {
 #define QUELLINE_PANE_KEY(name, type, fallback, minimum, maximum, reading, pane, label, text)      \
-  {#name, QUELLINE_PANE_IS_BOOL_##type, fallback, minimum, maximum},
+  {#name, QUELLINE_PANE_IS_BOOL_##type, fallback, minimum, maximum, QUELLINE_PANE_STEP_##type},
     QUELLINE_SETTINGS(QUELLINE_PANE_KEY)
 #undef QUELLINE_PANE_KEY
+};
+
+// Pairs of keys that may not be equal (a quiet-hours start and end), and
+// why: the pane refuses a change that would make them so.
+struct DifferentKeys {
+  const char* first;
+  const char* second;
+  const char* reason;
+};
+constexpr DifferentKeys kDifferentKeys[] = {
+#define QUELLINE_PANE_DIFFERENT(first, second, reason) {#first, #second, reason},
+    QUELLINE_DIFFERENT_KEYS(QUELLINE_PANE_DIFFERENT)
+#undef QUELLINE_PANE_DIFFERENT
 };
 
 struct AppListRow {
@@ -168,11 +186,37 @@ id readPreferenceValue(id, SEL, id specifier) {
   return NSNumber::numberWithInteger(quelline::settingInt32(prefs, name, key->fallback));
 }
 
-// A slider gives any real number: the nearest whole one within the range.
+// A slider gives any real number: the nearest whole one within the range
+// (for a clock time, the nearest step within it).
 int32_t wholeInRange(double value, const PaneKey& key) {
+  const int32_t last = key.maximum - (key.maximum - key.minimum) % key.step;
   if (!(value >= key.minimum)) return key.minimum; // NaN too
-  if (value >= key.maximum) return key.maximum;
-  return static_cast<int32_t>(value + 0.5);
+  if (value >= last) return last;
+  const double steps = (value - key.minimum) / key.step;
+  return key.minimum + static_cast<int32_t>(steps + 0.5) * key.step;
+}
+
+const PaneKey* findKey(const char* name) {
+  for (const PaneKey& key : kKeys)
+    if (sameText(key.name, name)) return &key;
+  return nullptr;
+}
+
+// Why `key` may not take `value` beside what `prefs` holds (its partner of
+// kDifferentKeys holds the same), or nil.
+id clashWithPartner(const PaneKey& key, int32_t value, id prefs) {
+  for (const DifferentKeys& pair : kDifferentKeys) {
+    const char* partner = sameText(key.name, pair.first)    ? pair.second
+                          : sameText(key.name, pair.second) ? pair.first
+                                                            : nullptr;
+    const PaneKey* other = partner != nullptr ? findKey(partner) : nullptr;
+    if (other == nullptr) continue;
+    id name = platform::NSString::stringWithUTF8String(other->name);
+    if (quelline::settingInt32(prefs, name, other->fallback) != value) continue;
+    return platform::NSString::stringByAppendingString(
+        platform::NSString::stringWithUTF8String(pair.reason), NSSTR("; nothing was changed."));
+  }
+  return nil;
 }
 
 void showAlert(id self, id message) {
@@ -205,6 +249,9 @@ id storeValue(const PaneKey& key, id value) {
   case State::Ready:
     break;
   }
+  if (!key.isBool)
+    if (id clash = clashWithPartner(key, NSNumber::intValue(value), change.preferences()))
+      return clash;
   NSMutableDictionary::setObject_forKey(change.preferences(), value,
                                         NSString::stringWithUTF8String(key.name));
   id error = nil;

@@ -23,7 +23,8 @@
 
 // Every key, in the order the editor lists them:
 //   X(name, type, default, minimum, maximum, reading, pane, label, description)
-// type: Bool (a one-byte boolean) or Int32 (a signed 32-bit integer);
+// type: Bool (a one-byte boolean), Int32 (a signed 32-bit integer) or
+// Minutes (a clock time: minutes after local midnight, an Int32 in the file);
 // default: the value of an absent key; minimum, maximum: the values the
 // editor accepts (the home screen reads whatever the file holds: a tap
 // count of 0 would never reveal the icons, a timer of 0 s would hide them
@@ -64,11 +65,25 @@
   X(toggleHasControl, Bool, false, false, true, Live, (Hidden, 0), "Toggle governs icons",         \
     "the toggle, not the taps, governs the icons (the toggle writes it)")                          \
   X(hideIconsWithToggle, Bool, false, false, true, Live, (ControlCenter, 1),                       \
-    "Toggle hides icons too", "the Control Center toggle also hides and shows the icons")
+    "Toggle hides icons too", "the Control Center toggle also hides and shows the icons")          \
+  X(quietHours, Bool, false, false, true, Cached, (QuietHours, 1), "Quiet hours",                  \
+    "quiet mode comes on every day from quietHoursStart to quietHoursEnd (local time)")            \
+  X(quietHoursStart, Minutes, 1320, 0, 1439, Cached, (QuietHours, 2), "From",                      \
+    "the daily start of quiet hours, in minutes after local midnight (1320: 22:00)")               \
+  X(quietHoursEnd, Minutes, 420, 0, 1439, Cached, (QuietHours, 3), "To",                           \
+    "the daily end of quiet hours, in minutes after local midnight (420: 07:00); before the "      \
+    "start, the window crosses midnight")
 
 // The C type of a key's value.
 #define QUELLINE_SETTING_TYPE_Bool bool
 #define QUELLINE_SETTING_TYPE_Int32 int32_t
+#define QUELLINE_SETTING_TYPE_Minutes int32_t
+
+// Pairs of keys that may not hold the same value, and why:
+//   D(first, second, reason)
+// The editor and the pane refuse a change that would make them equal.
+#define QUELLINE_DIFFERENT_KEYS(D)                                                                 \
+  D(quietHoursStart, quietHoursEnd, "quiet hours need a start and an end that differ")
 
 // Whether a key is read live.
 #define QUELLINE_SETTING_LIVE_Cached false
@@ -96,6 +111,9 @@
   G(ControlCenter, "Control Center", "The Control Center toggle can hide the icons too.")          \
   G(Icons, "Icons",                                                                                \
     "Taps on the home screen hide and show the icons; with a timer they come back for a while.")   \
+  G(QuietHours, "Quiet hours",                                                                     \
+    "Quiet mode comes on every day from the start to the end time; a window may cross midnight. "  \
+    "Leaving it ends quiet mode unless the switch, the toggle or a silent app holds it.")          \
   G(Apps, "Apps",                                                                                  \
     "Silent apps turn quiet mode on while in front; banner apps hide banners while in front.")
 
@@ -113,6 +131,9 @@
 #define QUELLINE_PANE_APP_LIST_ACTION "showAppList:"
 // The package that holds the app-list editor, named where it is missing.
 #define QUELLINE_APP_LIST_PACKAGE "libSparkAppList (com.spark.libsparkapplist)"
+
+// The pane offers a clock time (Minutes) in steps of this many minutes.
+#define QUELLINE_PANE_TIME_STEP 15
 
 // The group and the place of a key's pane column.
 #define QUELLINE_PANE_GROUP(pane) QUELLINE_PANE_FIRST pane

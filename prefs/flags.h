@@ -16,6 +16,7 @@ struct QuellineSharedFlags {
   bool onTodayPage;            // the host's last recorded answer
   bool iconsFaded;             // a toggle-mode fade-out has run its 0.6 s
   bool ringerMuted;            // the ringer, as setRingerMuted: last said
+  bool quietHoursHold;         // quiet hours hold quiet mode on
 };
 
 extern "C" {
@@ -24,4 +25,7 @@ extern QuellineSharedFlags SharedFlags;
 // retained object each, released when replaced.
 extern id tapRecognizer;
 extern id timer;
+// The wall-clock second (since the epoch) of the next start or end of quiet
+// hours that a timer waits for; 0 when none.
+extern int64_t quietHoursBoundary;
 }

@@ -16,6 +16,7 @@ packages=(
   fonts-dejavu-core                 # a font for the pages Chromium draws
   lld                               # ld64.lld: links the device's Mach-O files
   python3 python3-unicorn           # the device checks; runs their arm64 code
+  tzdata                            # the modeled device's time zones
 )
 
 missing=()

@@ -2,7 +2,7 @@
 // process, in this process on the virtual clock (see explorer.h).
 //
 //   quelline-actions [--seed N] [--actions N] [--seconds S] [--episode-actions N]
-//                    [--episode E] [--work DIR] [--out FILE]
+//                    [--episode E] [--work DIR] [--out FILE] [--schedule] [--lines]
 //
 // Exit status: 0 every check held; 1 a check failed (its scenario is printed
 // on standard error and written to --out); 2 the command line is wrong.
@@ -45,9 +45,15 @@ int main(int argc, char** argv) {
                  "actions per episode, each on a fresh device root (default 500)")
       ->check(CLI::Range(uint64_t{1}, uint64_t{1000000}));
   app.add_flag("--profile", options.profile, "print the processor time of each kind of line");
+  app.add_flag("--schedule", options.schedule,
+               "also draw quiet hours, their times, the clock, the time zone and sleep");
   CLI::Option* only = app.add_option("--episode", episode, "run only this episode (from 0)");
   app.add_option("--work", work, "folder for the episodes' device roots (default /dev/shm)");
   app.add_option("--out", out, "write the scenario of a failure to this file");
+  bool lines = false;
+  app.add_flag("--lines", lines,
+               "print the lines of the episodes (--episode E, or those --actions would run) "
+               "as a scenario, one episode after another, instead of running them");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -55,6 +61,19 @@ int main(int argc, char** argv) {
   }
   if (options.seconds > 0 && app.count("--actions") == 0) options.actions = UINT64_MAX;
   if (only->count() > 0) options.onlyEpisode = episode;
+  if (lines) {
+    uint64_t first = options.onlyEpisode.value_or(0);
+    uint64_t episodes = options.onlyEpisode ? 1
+                                            : (options.actions + options.episodeActions - 1) /
+                                                  options.episodeActions;
+    for (uint64_t e = first; e < first + episodes; ++e) {
+      std::cout << "# episode " << e << "\n";
+      for (const std::string& line :
+           quelline::sim::episodeLines(options.seed, e, options.episodeActions, options.schedule))
+        std::cout << line << "\n";
+    }
+    return 0;
+  }
 
   std::error_code ec;
   fs::path folder = fs::read_symlink("/proc/self/exe", ec).parent_path();

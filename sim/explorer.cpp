@@ -4,6 +4,7 @@
 #include "host/sim/services/notification_center.h"
 #include "host/sim/services/run_loop.h"
 #include "host/sim/services/views.h"
+#include "host/sim/services/wall_clock.h"
 #include "platform/uikit.h"
 #include "prefs/domain.h"
 #include "prefs/events.h"
@@ -14,6 +15,7 @@
 #include "sim/scenario.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -57,6 +59,9 @@ public:
   }
   uint64_t below(uint64_t n) { return next() % n; }
   template <class T, size_t N> const T& pick(const T (&items)[N]) { return items[below(N)]; }
+  template <class T, size_t N> const T& pick(const std::array<T, N>& items) {
+    return items[below(N)];
+  }
 
 private:
   uint64_t state_;
@@ -66,17 +71,40 @@ constexpr const char* kApps[] = {"com.example.mail", "com.example.game", "com.ex
 constexpr const char* kOnOff[] = {"true", "false"};
 
 // The keys the system reads, cached and live, with values of their type.
-enum class KeyType { Bool, Int32 };
+enum class KeyType { Bool, Int32, Minutes };
 struct Key {
   const char* name;
   KeyType type;
+  std::string_view group; // of the pane
 };
-constexpr Key kKeys[] = {
+#define QUELLINE_STRINGIFY(x) QUELLINE_STRINGIFY_(x)
+#define QUELLINE_STRINGIFY_(x) #x
+constexpr Key kAllKeys[] = {
 #define QUELLINE_KEY(name, type, fallback, minimum, maximum, reading, pane, label, text)           \
-  {#name, KeyType::type},
+  {#name, KeyType::type, QUELLINE_STRINGIFY(QUELLINE_PANE_GROUP(pane))},
     QUELLINE_SETTINGS(QUELLINE_KEY)
 #undef QUELLINE_KEY
 };
+// The schedule's keys are drawn only by the schedule's actions, so a
+// campaign without them draws what it drew before quiet hours existed.
+constexpr bool isScheduleKey(const Key& key) {
+  return key.group == "QuietHours";
+}
+constexpr size_t countKeys(bool schedule) {
+  size_t n = 0;
+  for (const Key& key : kAllKeys)
+    n += isScheduleKey(key) == schedule ? 1 : 0;
+  return n;
+}
+template <bool Schedule> constexpr auto keysOf() {
+  std::array<Key, countKeys(Schedule)> out{};
+  size_t i = 0;
+  for (const Key& key : kAllKeys)
+    if (isScheduleKey(key) == Schedule) out[i++] = key;
+  return out;
+}
+constexpr auto kKeys = keysOf<false>();
+constexpr auto kScheduleKeys = keysOf<true>();
 
 std::string valueFor(Random& r, const Key& key) {
   if (key.type == KeyType::Bool) return r.pick(kOnOff);
@@ -150,6 +178,38 @@ std::string drawAction(Random& r, bool& corrupt) {
   return "wait 0.7";
 }
 
+// One of the schedule's actions: quiet hours on or off, a start or an end
+// in 15-minute steps, the clock set (days of the daylight-saving changes
+// among them), the zone changed, the device asleep, long waits.
+std::string drawScheduleAction(Random& r, bool& corrupt) {
+  static constexpr const char* kDays[] = {"2025-01-06", "2025-03-29", "2025-03-30",
+                                          "2025-10-25", "2025-10-26", "2025-06-30"};
+  static constexpr const char* kZones[] = {"UTC", "Europe/Berlin", "America/New_York",
+                                           "Asia/Kolkata", "Australia/Lord_Howe"};
+  auto two = [](uint64_t n) { return (n < 10 ? "0" : "") + std::to_string(n); };
+  auto keyOf = [&r](KeyType type) {
+    const Key* key = nullptr;
+    do
+      key = &r.pick(kScheduleKeys);
+    while (key->type != type);
+    return std::string(key->name);
+  };
+  const uint64_t roll = r.below(100);
+  if (roll < 40 && corrupt) { // edits are refused until the file is deleted
+    corrupt = false;
+    return "prefs delete";
+  }
+  if (roll < 20) return "prefs set " + keyOf(KeyType::Bool) + " " + (r.below(4) ? "true" : "false");
+  if (roll < 40)
+    return "prefs set " + keyOf(KeyType::Minutes) + " " + std::to_string(15 * r.below(96));
+  if (roll < 60)
+    return std::string("device clock ") + r.pick(kDays) + "T" + two(r.below(24)) + ":" +
+           two(15 * r.below(4) + r.below(2));
+  if (roll < 70) return std::string("device timezone ") + r.pick(kZones);
+  if (roll < 80) return "device sleep " + std::to_string(60 * (1 + r.below(720)));
+  return "wait " + std::to_string(60 * (10 + r.below(240)));
+}
+
 // --- Watching the process ------------------------------------------------------
 
 constexpr const char* kReloaded = QUELLINE_EVENT_PREFS_RELOADED;
@@ -180,6 +240,10 @@ public:
     bannerRule_ = false;
     bannersShown_ = bannersHidden_ = 0;
     hideWhenNew_ = false;
+    hoursHeld_ = false;
+    hoursBoundary_ = 0;
+    listHidden_ = false;
+    unHides_ = 0;
   }
 
   // Follows what a command did to the file's live icon key, to the banner
@@ -283,6 +347,8 @@ public:
     bannersHidden_ = r.bannersHidden;
     hideWhenNew_ = bannerRule_ || (settings_->hideBanners && flags_->notificationsHidden);
 
+    if (auto v = checkQuietHours(line, list)) return v;
+
     id icons = o.rootFolderView.get();
     if (icons != nullptr) {
       const bool settled = !hostsim::alphaAnimating(icons);
@@ -304,6 +370,52 @@ public:
 private:
   static std::string number(double v) { return jsonText(nlohmann::json(v)); }
 
+  // Whether quiet hours hold now, as the settings and the device's local
+  // time (floored to the second, as time() gives it) say: worked out here
+  // on its own, not with the library's code.
+  bool windowHoldsNow() const {
+    auto minuteOfDay = [](int32_t v) { return ((v % 1440) + 1440) % 1440; };
+    const int32_t start = minuteOfDay(settings_->quietHoursStart);
+    const int32_t end = minuteOfDay(settings_->quietHoursEnd);
+    if (!settings_->quietHours || start == end) return false;
+    const std::time_t now = static_cast<std::time_t>(std::floor(hostsim::wallClock()));
+    std::tm local{};
+    localtime_r(&now, &local);
+    const int32_t minute = local.tm_hour * 60 + local.tm_min;
+    return start < end ? minute >= start && minute < end : minute >= start || minute < end;
+  }
+
+  // Quiet hours hold exactly while the window does; entering it turns quiet
+  // mode on (the list hides, with hideNCNotifications); while it holds, no
+  // route posts unHide and the list stays hidden.
+  std::optional<Violation> checkQuietHours(size_t line, id list) {
+    const bool window = windowHoldsNow();
+    const bool held = flags_->quietHoursHold;
+    const auto* boundary =
+        static_cast<const int64_t*>(process_.librarySymbol("quietHoursBoundary"));
+    const int64_t next = boundary != nullptr ? *boundary : 0;
+    const size_t unHides = hostsim::postCount(QUELLINE_EVENT_UNHIDE);
+    const bool stillHeld = hoursHeld_ && held && next == hoursBoundary_;
+    std::optional<Violation> v;
+    if (held != window)
+      v = Violation{line, "flags.quietHoursHold", window ? "true" : "false",
+                    std::string("quiet hours ") + (held ? "hold" : "do not hold") +
+                        " although the local time is " + (window ? "inside" : "outside") +
+                        " the window"};
+    else if (stillHeld && unHides > unHides_)
+      v = Violation{line, "posts.unHide", std::to_string(unHides_),
+                    "unHide was posted while quiet hours held"};
+    else if (list != nullptr && held && settings_->hideNCNotifications &&
+             !flags_->notificationsHidden && (!hoursHeld_ || (stillHeld && listHidden_)))
+      v = Violation{line, "flags.notificationsHidden", "true",
+                    "quiet hours hold but the list is not hidden"};
+    hoursHeld_ = held;
+    hoursBoundary_ = next;
+    unHides_ = unHides;
+    listHidden_ = flags_->notificationsHidden;
+    return v;
+  }
+
   const hostsim::home::HomeProcess& process_;
   QuellineSettings* settings_ = nullptr;
   QuellineSharedFlags* flags_ = nullptr;
@@ -316,6 +428,12 @@ private:
   int bannersShown_ = 0;             // the host's counts at the last check
   int bannersHidden_ = 0;
   bool hideWhenNew_ = false; // whether a banner coming now must be hidden
+  // Quiet hours at the last check: held, the boundary waited for, the list
+  // hidden, and unHide posts so far.
+  bool hoursHeld_ = false;
+  int64_t hoursBoundary_ = 0;
+  bool listHidden_ = false;
+  size_t unHides_ = 0;
 };
 
 // --- The episode being run, for a crash report ---------------------------------
@@ -484,12 +602,14 @@ std::string scenarioOf(const std::vector<std::string>& lines, const EpisodeRun& 
 
 } // namespace
 
-std::vector<std::string> episodeLines(uint64_t seed, uint64_t episode, uint64_t count) {
+std::vector<std::string> episodeLines(uint64_t seed, uint64_t episode, uint64_t count,
+                                      bool schedule) {
   Random r(mix(seed) ^ mix(episode + 1));
   std::vector<std::string> lines{"boot"};
   bool corrupt = false;
   for (uint64_t i = 0; i < count; ++i)
-    lines.push_back(drawAction(r, corrupt));
+    lines.push_back(schedule && r.below(1000) < 200 ? drawScheduleAction(r, corrupt)
+                                                    : drawAction(r, corrupt));
   return lines;
 }
 
@@ -505,7 +625,7 @@ ExploreResult explore(const ExploreOptions& options) {
     if (result.actions >= options.actions || (options.seconds > 0 && elapsed >= options.seconds))
       break;
     const std::vector<std::string> lines =
-        episodeLines(options.seed, episode, options.episodeActions);
+        episodeLines(options.seed, episode, options.episodeActions, options.schedule);
     gCrash.text.clear();
     gCrash.ends.clear();
     for (const std::string& line : lines) {

@@ -28,6 +28,10 @@ struct ExploreOptions {
   std::optional<uint64_t> onlyEpisode;
   std::filesystem::path workFolder; // episode roots are made and removed here
   bool profile = false;             // measure the processor time of each kind of line
+  // Also draw the schedule's actions: quiet hours and their times, the
+  // clock, the zone, sleep and long waits (without, the draws are those of a
+  // system without quiet hours).
+  bool schedule = false;
   hostsim::home::Deliverables deliverables;
 };
 
@@ -51,6 +55,8 @@ struct ExploreResult {
 ExploreResult explore(const ExploreOptions& options);
 
 // The lines of episode `episode` of `seed`, `count` actions after its boot.
-std::vector<std::string> episodeLines(uint64_t seed, uint64_t episode, uint64_t count);
+// With `schedule`, the schedule's actions are drawn too.
+std::vector<std::string> episodeLines(uint64_t seed, uint64_t episode, uint64_t count,
+                                      bool schedule = false);
 
 } // namespace quelline::sim

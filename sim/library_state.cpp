@@ -7,6 +7,7 @@
 #include "host/sim/services/notification_center.h"
 #include "host/sim/services/property_lists.h"
 #include "host/sim/services/timers.h"
+#include "host/sim/services/wall_clock.h"
 #include "platform/uikit.h"
 #include "prefs/events.h"
 #include "prefs/flags.h"
@@ -44,7 +45,8 @@ json flagsJson(const QuellineSharedFlags* f) {
           {"pullDownSearchVisible", f->pullDownSearchVisible},
           {"onTodayPage", f->onTodayPage},
           {"iconsFaded", f->iconsFaded},
-          {"ringerMuted", f->ringerMuted}};
+          {"ringerMuted", f->ringerMuted},
+          {"quietHoursHold", f->quietHoursHold}};
 }
 
 json hooksJson(const HomeProcess& process) {
@@ -87,6 +89,14 @@ void addLibraryState(const HomeProcess& process, json& state, HomeProcess::Detai
         {"held", timer != nullptr},
         {"live", timer != nullptr && platform::NSTimer::isValid(timer)},
         {"fireAt", timer != nullptr ? json(hostsim::timerFireTime(timer)) : json(nullptr)}};
+    const auto* boundary = symbol<const int64_t>(process, "quietHoursBoundary");
+    const auto* flags = symbol<const QuellineSharedFlags>(process, "SharedFlags");
+    state["quietHours"] = {
+        {"hold", flags != nullptr ? json(flags->quietHoursHold) : json(nullptr)},
+        {"nextBoundary",
+         boundary != nullptr && *boundary != 0
+             ? json(hostsim::localTimeText(static_cast<double>(*boundary), hostsim::timeZone()))
+             : json(nullptr)}};
     id tap = heldObject(process, "tapRecognizer");
     state["tapRecognizer"] = {
         {"taps", tap != nullptr ? json(platform::UITapGestureRecognizer::numberOfTapsRequired(tap))

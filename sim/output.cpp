@@ -52,9 +52,9 @@ std::string jsonText(const ordered_json& value, int indent) {
 }
 
 bool perceivable(const std::string& kind) {
-  static constexpr std::string_view kPerceived[] = {"alpha", "banner",   "banner-gone",
-                                                    "sound", "feedback", "wake",
-                                                    "hud",   "redraw",   "bundle-error"};
+  static constexpr std::string_view kPerceived[] = {
+      "alpha", "banner", "banner-gone", "sound",        "feedback",
+      "wake",  "hud",    "redraw",      "bundle-error", "pane-alert"};
   for (std::string_view perceived : kPerceived)
     if (kind == perceived) return true;
   return false;

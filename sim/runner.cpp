@@ -3,6 +3,7 @@
 #include "host/files/device_paths.h"
 #include "host/sim/services/darwin_notify.h"
 #include "host/sim/services/trace.h"
+#include "host/sim/services/wall_clock.h"
 #include "prefs/domain.h"
 #include "sim/library_state.h"
 
@@ -120,6 +121,7 @@ fs::path Runner::hostPath(std::string_view devicePath) const {
 json Runner::state(hostsim::home::HomeProcess::Detail detail) const {
   json state = process_.dump(detail);
   addLibraryState(process_, state, detail);
+  state["pane"] = pane_;
   return state;
 }
 
@@ -136,9 +138,10 @@ void Runner::run(const Command& command, const fs::path& base) {
   runDue();
   const Location& where = command.where;
   if (!process_.booted() && !verbInfo(command.verb).beforeBoot)
-    throw ScenarioError(where, std::string("\"") + verbName(command.verb) +
-                                   "\" before boot; expected boot first (only prefs, apps, allow, "
-                                   "device, dump, inspect and expect may come before it)");
+    throw ScenarioError(where,
+                        std::string("\"") + verbName(command.verb) +
+                            "\" before boot; expected boot first (only prefs, apps, settings, "
+                            "allow, device, dump, inspect and expect may come before it)");
   output_.command(now(), command.text, where.file, where.line);
   if (observer_ != nullptr) observer_->commandStarted(command, now());
   const size_t failedBefore = failedWrites();
@@ -281,6 +284,25 @@ void Runner::perform(const Command& command, const fs::path& base) {
     break;
   case Verb::DeviceStorage:
     process_.setStorageFull(command.flag);
+    storageFull_ = command.flag;
+    // The storage is the device's: the Settings app's writes fail too.
+    if (settingsApp_) askSettings(command, {{"op", settingsapp::kStorage}, {"full", command.flag}});
+    break;
+  case Verb::SettingsOpen:
+  case Verb::SettingsSet:
+  case Verb::SettingsApps:
+    settings(command);
+    break;
+  case Verb::DeviceClock: {
+    const std::string zone = process_.timeZone();
+    process_.setClock(hostsim::parseLocalTime(command.name, zone).value_or(0));
+    break;
+  }
+  case Verb::DeviceTimezone:
+    process_.setTimeZone(command.name);
+    break;
+  case Verb::DeviceSleep:
+    process_.sleep(command.seconds);
     break;
   case Verb::AllowWriteFailures:
     allowWriteFailures_ = true;
@@ -366,6 +388,64 @@ void Runner::editAppList(const Command& command) {
     throw SimulatorFailure(command.where, verbName(command.verb) + std::string(": ") + e.what());
   }
   if (written) emitWrite(devicePath, true);
+}
+
+json Runner::askSettings(const Command& command, const json& request) {
+  json reply;
+  try {
+    reply = settingsApp_->request(request);
+  } catch (const SettingsAppFailure& e) {
+    // The next settings command starts the app again.
+    settingsApp_.reset();
+    pane_ = nullptr;
+    throw SimulatorFailure(command.where, verbName(command.verb) + ": " + e.what());
+  }
+  if (reply.contains("error"))
+    throw SimulatorFailure(command.where, verbName(command.verb) + ": the Settings app failed: " +
+                                              reply["error"].get<std::string>());
+  if (reply.contains("pane")) pane_ = reply["pane"];
+  return reply;
+}
+
+void Runner::settings(const Command& command) {
+  if (!settingsApp_) {
+    const fs::path program =
+        options_.settingsApp.empty() ? settingsAppProgram() : options_.settingsApp;
+    try {
+      settingsApp_ = std::make_unique<SettingsApp>(program, options_.root);
+    } catch (const SettingsAppFailure& e) {
+      throw SimulatorFailure(command.where, verbName(command.verb) + ": " + e.what());
+    }
+    if (storageFull_) askSettings(command, {{"op", settingsapp::kStorage}, {"full", true}});
+  }
+  // A person reaches the pane's controls by opening it.
+  if (command.verb != Verb::SettingsOpen && !(pane_.is_object() && pane_.value("open", false)))
+    throw ScenarioError(command.where, "\"" + verbName(command.verb) +
+                                           "\": the Quelline pane is not open; expected settings "
+                                           "open first, as a person taps Quelline in Settings");
+  json request;
+  switch (command.verb) {
+  case Verb::SettingsOpen:
+    request = {{"op", settingsapp::kOpen}};
+    break;
+  case Verb::SettingsSet:
+    request = {{"op", settingsapp::kSet},
+               {"key", command.name},
+               {"value", std::visit([](const auto& v) { return json(v); }, command.value)}};
+    break;
+  default:
+    request = {{"op", settingsapp::kApps},
+               {"list", command.list == AppList::Silent ? "silent" : "banner"},
+               {"action", command.flag ? "add" : "remove"},
+               {"app", command.name}};
+    break;
+  }
+  const json reply = askSettings(command, request);
+  // A value the control cannot give is the scenario's mistake; a write
+  // the system refused is the pane's to show (its alert), not an error.
+  if (reply.value("outcome", json()) == "refused")
+    throw ScenarioError(command.where, "\"" + verbName(command.verb) +
+                                           "\": " + reply.value("message", std::string()));
 }
 
 void Runner::postReload() {

@@ -6,6 +6,7 @@
 #include "host/sim/home/home_process.h"
 #include "sim/output.h"
 #include "sim/scenario.h"
+#include "sim/settings_app.h"
 
 #include <filesystem>
 #include <stdexcept>
@@ -32,6 +33,9 @@ struct RunnerOptions {
   hostsim::ClockMode clock = hostsim::ClockMode::Virtual;
   hostsim::home::Deliverables deliverables;
   bool vanilla = false; // boot without the deliverables
+  // The Settings app's program (quelline-settings-app); empty: the one
+  // beside the running executable.
+  std::filesystem::path settingsApp;
 };
 
 // Sees the run as it goes: each command before and after it runs (with
@@ -91,6 +95,10 @@ private:
   void editPreferences(const Command& command);
   void replacePreferences(const Command& command, std::span<const uint8_t> bytes);
   void editAppList(const Command& command);
+  // settings open/set/apps: what a person does in the Settings app, which
+  // starts on the first of them.
+  void settings(const Command& command);
+  nlohmann::json askSettings(const Command& command, const nlohmann::json& request);
   void postReload();
   void expect(const Command& command);
   // --vanilla: says once that the toggle a command works is not there.
@@ -105,6 +113,11 @@ private:
   bool allowWriteFailures_ = false;
   int held_ = 0;
   bool toggleNoted_ = false;
+  bool storageFull_ = false;
+  // The Settings app, once a settings command started it; it ends with the
+  // run. What its pane showed after its last command (null before).
+  std::unique_ptr<SettingsApp> settingsApp_;
+  nlohmann::json pane_;
 };
 
 } // namespace quelline::sim

@@ -2,6 +2,7 @@
 
 #include "host/files/shown_text.h"
 #include "host/sim/home/host_classes.h"
+#include "host/sim/services/wall_clock.h"
 
 #include <algorithm>
 #include <cmath>
@@ -42,10 +43,19 @@ constexpr VerbInfo kVerbs[] = {
     {Verb::PrefsCopy, "prefs copy", "prefs copy FILE", "", true},
     {Verb::AppsAdd, "apps add", "apps add|remove silent|banner APP", "", true},
     {Verb::AppsRemove, "apps remove", "apps add|remove silent|banner APP", "", true},
+    {Verb::SettingsOpen, "settings open", "settings open", "", true},
+    {Verb::SettingsSet, "settings set", "settings set KEY VALUE", "", true},
+    {Verb::SettingsApps, "settings apps", "settings apps silent|banner add|remove APP", "", true},
     {Verb::DeviceFeedbackLevel, "device feedback-level", "device feedback-level N|none",
      "(N an integer)", true},
     {Verb::DeviceModel, "device model", "device model NAME", "", true},
     {Verb::DeviceStorage, "device storage", "device storage full|free", "", true},
+    {Verb::DeviceClock, "device clock", "device clock YYYY-MM-DDTHH:MM",
+     "(local time in the device's time zone)", true},
+    {Verb::DeviceTimezone, "device timezone", "device timezone NAME",
+     "(a zone of tzdata, such as Europe/Berlin)", true},
+    {Verb::DeviceSleep, "device sleep", "device sleep SECONDS", "(a decimal from 0 to 4000000000)",
+     false},
     {Verb::Post, "post", "post NAME", "", false},
     {Verb::Inspect, "inspect", "inspect CLASS", "", true},
     {Verb::Dump, "dump", "dump [PATH]", "", true},
@@ -280,6 +290,8 @@ public:
       return prefs();
     case Verb::AppsAdd:
       return apps();
+    case Verb::SettingsOpen:
+      return settings();
     case Verb::DeviceFeedbackLevel:
       return device();
     case Verb::Dump:
@@ -413,15 +425,20 @@ private:
 
   Command wait() {
     usage_ = fullUsage(Verb::Wait);
-    json n = number(1, "a number of seconds");
+    command_.seconds = seconds(1);
+    return done(Verb::Wait, 2);
+  }
+
+  // A number of seconds that the clock can hold.
+  double seconds(size_t index) {
+    json n = number(index, "a number of seconds");
     const double seconds = n.get<double>();
     if (!std::isfinite(seconds) || seconds < 0)
-      bad(show(tokens_[1].text) + " is not a non-negative number of seconds");
+      bad(show(tokens_[index].text) + " is not a non-negative number of seconds");
     if (seconds > kMaxWaitSeconds)
-      bad(show(tokens_[1].text) + " seconds are more than the clock holds (" +
+      bad(show(tokens_[index].text) + " seconds are more than the clock holds (" +
           std::to_string(static_cast<uint64_t>(kMaxWaitSeconds)) + ")");
-    command_.seconds = seconds;
-    return done(Verb::Wait, 2);
+    return seconds;
   }
 
   // A value literal: true/false, an integer (64-bit), a decimal (real) or a
@@ -488,11 +505,53 @@ private:
     return done(add ? Verb::AppsAdd : Verb::AppsRemove, 4);
   }
 
+  // What a person does in the Settings app's Quelline pane.
+  Command settings() {
+    usage_ = commandUsage("settings");
+    static constexpr Verb kSettingsVerbs[] = {Verb::SettingsOpen, Verb::SettingsSet,
+                                              Verb::SettingsApps};
+    const Verb verb = kSettingsVerbs[keyword(1, {"open", "set", "apps"})];
+    label_ = "settings " + tokens_[1].text;
+    usage_ = fullUsage(verb);
+    switch (verb) {
+    case Verb::SettingsSet:
+      command_.name = name(2, "key");
+      command_.value = value(3);
+      return done(verb, 4);
+    case Verb::SettingsApps:
+      command_.list = choice(2, "silent", "banner") ? AppList::Silent : AppList::Banner;
+      command_.flag = choice(3, "add", "remove");
+      command_.name = name(4, "app (a bundle identifier)");
+      return done(verb, 5);
+    default: // open
+      return done(verb, 2);
+    }
+  }
+
   Command device() {
     usage_ = commandUsage("device");
-    const size_t which = keyword(1, {"feedback-level", "model", "storage"});
+    const size_t which =
+        keyword(1, {"feedback-level", "model", "storage", "clock", "timezone", "sleep"});
     const bool model = which == 1;
     label_ = "device " + tokens_[1].text;
+    if (which == 3) {
+      usage_ = fullUsage(Verb::DeviceClock);
+      command_.name = name(2, "local time");
+      if (!hostsim::parseLocalTime(command_.name, hostsim::kDefaultTimeZone))
+        bad(show(command_.name) + " is not a local time YYYY-MM-DDTHH:MM (1971 to 2099)");
+      return done(Verb::DeviceClock, 3);
+    }
+    if (which == 4) {
+      usage_ = fullUsage(Verb::DeviceTimezone);
+      command_.name = name(2, "time zone");
+      if (auto problem = hostsim::timeZoneProblem(command_.name)) bad(*problem);
+      return done(Verb::DeviceTimezone, 3);
+    }
+    if (which == 5) {
+      usage_ = fullUsage(Verb::DeviceSleep);
+      command_.seconds = seconds(2);
+      return done(Verb::DeviceSleep, 3);
+    }
     if (which == 2) {
       usage_ = fullUsage(Verb::DeviceStorage);
       command_.flag = choice(2, "full", "free");

@@ -75,9 +75,15 @@ enum class Verb {
   PrefsCopy,
   AppsAdd,
   AppsRemove,
+  SettingsOpen,
+  SettingsSet,
+  SettingsApps,
   DeviceFeedbackLevel,
   DeviceModel,
   DeviceStorage,
+  DeviceClock,
+  DeviceTimezone,
+  DeviceSleep,
   Post,
   Inspect,
   Dump,
@@ -116,22 +122,24 @@ struct Command {
   // boot
   std::set<std::string> without;
   bool ccLazy = false;
-  // switch silent, toggle on, query … true, device storage full
+  // switch silent, toggle on, query … true, device storage full, settings
+  // apps … add
   bool flag = false;
   // notify APP, open APP, suspend APP, apps … APP, post NAME, inspect CLASS,
-  // prefs … KEY, prefs copy FILE, device model NAME
+  // prefs … KEY, prefs copy FILE, device model NAME, device timezone NAME,
+  // device clock YYYY-MM-DDTHH:MM, settings set KEY, settings apps … APP
   std::string name;
   // notify … sound NAME (nullopt: nosound)
   std::optional<std::string> sound;
   // tap N
   unsigned long taps = 0;
-  // wait SECONDS
+  // wait SECONDS, device sleep SECONDS
   double seconds = 0;
   // device feedback-level N | none
   std::optional<long> level;
-  // prefs set/write KEY VALUE
+  // prefs set/write KEY VALUE, settings set KEY VALUE
   prefsfile::Value value;
-  // apps add/remove LIST APP
+  // apps add/remove LIST APP, settings apps LIST add|remove APP (flag: add)
   AppList list = AppList::Silent;
   // expect PATH VALUE: the path's parts, the value (absent: `absent`)
   std::vector<std::string> path;

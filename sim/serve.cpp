@@ -460,6 +460,17 @@ int Server::run() {
       return kExitSimulatorFailure;
     }
   }
+  // The Settings app beside it, with the Quelline pane open: the page's
+  // settings panel is what the pane shows. A page works without it.
+  {
+    const auto open = parseLine("settings open", Location{"<serve>", 0});
+    try {
+      runner_.run(*open, root_);
+    } catch (const std::exception& e) {
+      std::cerr << "serve: the Settings app did not start (the page has no pane): " << e.what()
+                << std::endl;
+    }
+  }
   const std::string shown = host.find(':') != std::string::npos ? "[" + host + "]" : host;
   std::cerr << "serving the live phone at http://" << shown << ":" << port_ << "/ (device root "
             << root_.string() << "); Ctrl-C stops" << std::endl;

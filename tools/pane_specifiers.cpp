@@ -13,6 +13,9 @@
 //   PSSwitchCell  a boolean key;
 //   PSSliderCell  an integer key, with `min`, `max` and `showValue` (the pane
 //                 rounds and clamps what the slider gives);
+//   PSLinkListCell a clock time (Minutes), with `detail` PSListItemsController
+//                 and the day's times every 15 minutes as `validValues`
+//                 (minutes after midnight) and `validTitles` ("22:00");
 //   PSLinkCell    an app-list row: `id` (the row), `label`, and `action`, the
 //                 pane's method that pushes the app-list editor.
 // A key's row has `id` and `key` (its name), `label`, `default` and
@@ -21,6 +24,7 @@
 #include "prefs/domain.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -53,9 +57,10 @@ constexpr GroupInfo kGroups[] = {
 #undef QUELLINE_GROUP_INFO
 };
 
-enum class Control { Switch, Slider };
+enum class Control { Switch, Slider, Time };
 #define QUELLINE_PANE_CONTROL_Bool Control::Switch
 #define QUELLINE_PANE_CONTROL_Int32 Control::Slider
+#define QUELLINE_PANE_CONTROL_Minutes Control::Time
 
 struct KeyRow {
   std::string_view name;
@@ -106,15 +111,38 @@ plist_t groupItem(const GroupInfo& group) {
   return item;
 }
 
+// A clock time: a list of the day's times in steps of QUELLINE_PANE_TIME_STEP
+// minutes within the key's range, shown as "22:00"; the value stored is
+// the minutes after midnight.
+void timeChoices(plist_t item, const KeyRow& key) {
+  set(item, "detail", "PSListItemsController");
+  plist_t values = plist_new_array();
+  plist_t titles = plist_new_array();
+  for (int32_t m = key.minimum; m <= key.maximum; m += QUELLINE_PANE_TIME_STEP) {
+    char title[8];
+    std::snprintf(title, sizeof title, "%02d:%02d", m / 60 % 100, m % 60);
+    plist_array_append_item(values, plist_new_uint(static_cast<uint64_t>(m)));
+    plist_array_append_item(titles, plist_new_string(title));
+  }
+  plist_dict_set_item(item, "validValues", values);
+  plist_dict_set_item(item, "validTitles", titles);
+}
+
 plist_t keyItem(const KeyRow& key) {
   plist_t item = plist_new_dict();
-  set(item, "cell", key.control == Control::Switch ? "PSSwitchCell" : "PSSliderCell");
+  set(item, "cell",
+      key.control == Control::Switch   ? "PSSwitchCell"
+      : key.control == Control::Slider ? "PSSliderCell"
+                                       : "PSLinkListCell");
   set(item, "id", key.name);
   set(item, "key", key.name);
   set(item, "label", key.label);
   set(item, "defaults", QUELLINE_DOMAIN);
   if (key.control == Control::Switch) {
     plist_dict_set_item(item, "default", plist_new_bool(key.fallback != 0));
+  } else if (key.control == Control::Time) {
+    plist_dict_set_item(item, "default", plist_new_uint(static_cast<uint64_t>(key.fallback)));
+    timeChoices(item, key);
   } else {
     plist_dict_set_item(item, "default", plist_new_uint(static_cast<uint64_t>(key.fallback)));
     plist_dict_set_item(item, "min", plist_new_uint(static_cast<uint64_t>(key.minimum)));

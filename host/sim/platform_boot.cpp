@@ -25,6 +25,7 @@ void bootPlatform(const PlatformOptions& options) {
   setDeviceRoot(options.root);
   registerFoundationClasses();
   startRunLoop(options.clock);
+  startWallClock(options.wallClock, options.timeZone);
   registerPropertyLists();
   registerTimers();
   registerPreferences(options.home);
@@ -48,6 +49,7 @@ void shutdownPlatform(bool reclaimLeftovers) {
   resetNotificationCenter();
   resetPreferences();
   resetAppLists();
+  stopWallClock();
   stopRunLoop();
   resetFoundation();
   if (reclaimLeftovers) reclaimObjects();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "host/sim/services/run_loop.h"
+#include "host/sim/services/wall_clock.h"
 #include "platform/objc.h"
 
 #include <filesystem>
@@ -14,6 +15,9 @@ struct PlatformOptions {
   std::filesystem::path root; // the device root; must exist
   ClockMode clock = ClockMode::Virtual;
   std::string home = "/var/mobile"; // NSHomeDirectory()
+  // The device's wall clock at the run loop's time 0, and its time zone.
+  double wallClock = kDefaultWallClock;
+  std::string timeZone = kDefaultTimeZone;
 };
 
 // Registers every platform class and starts the services. One process at a

@@ -236,6 +236,8 @@
     if (shown !== lastSettings) {
       lastSettings = shown;
       Phone.drawSettings($('settings'), model, t);
+      // Edits go through the Settings process, as a person's in the app.
+      Phone.drawPane($('pane'), model, t, run);
     }
     timeline.setCursor(t);
     requestAnimationFrame(frame);

@@ -110,8 +110,9 @@ const Phone = (() => {
       this.ringer = []; // {t, muted} at each change
       this.toggle = [];
       this.front = [];
+      this.hours = []; // {t, value}: whether quiet hours hold
       const cur = { state: clone(base.state) || {}, front: base.front === undefined ? null : base.front };
-      const seen = { muted: undefined, selected: undefined, front: undefined };
+      const seen = { muted: undefined, selected: undefined, front: undefined, hours: undefined };
       const note = (list, key, t, value) => {
         if (seen[key] === value) return;
         seen[key] = value;
@@ -129,6 +130,7 @@ const Phone = (() => {
         note(this.ringer, 'muted', r.t, s.ringer ? (s.ringer.muted === undefined ? null : s.ringer.muted) : null);
         note(this.toggle, 'selected', r.t, s.module ? (s.module.selected === undefined ? null : s.module.selected) : null);
         note(this.front, 'front', r.t, cur.front);
+        note(this.hours, 'hours', r.t, s.quietHours ? s.quietHours.hold === true : null);
         const count = s.realerts ? s.realerts.count : 0;
         if (count > realerts) this.realertAt.set(i, s.realerts.last);
         realerts = count;
@@ -381,6 +383,7 @@ const Phone = (() => {
     { id: 'switch', group: 'causes', label: 'Ring/silent switch', h: 20 },
     { id: 'toggle', group: 'causes', label: 'Control Center toggle', h: 20 },
     { id: 'front', group: 'causes', label: 'App in front', h: 20 },
+    { id: 'hours', group: 'causes', label: 'Quiet hours', h: 20 },
     { id: 'prefs', group: 'causes', label: 'Preference file', h: 20 },
     { id: 'list', group: 'effects', label: 'Notification list (alpha)', h: 56, curve: true },
     { id: 'icons', group: 'effects', label: 'Home-screen icons (alpha)', h: 56, curve: true },
@@ -630,10 +633,17 @@ const Phone = (() => {
       this.stepLane(g, y, h, segs, (v) => (v ? 'front' : null), (v) => v);
     }
 
+    lane_hours(g, x, y, h, t0, t1) {
+      const segs = this.model.steps(this.model.hours, t1);
+      this.stepLane(g, y, h, segs, (v) => (v === true ? 'hours-held' : null), () => 'held');
+    }
+
     lane_prefs(g, x, y, h) {
       const m = this.model;
-      const items = m.within(m.events, this.t0, this.t1).filter((e) => e.event === 'write' || (e.event === 'post' && shortName(e.name) === 'prefsReloaded'));
+      const items = m.within(m.events, this.t0, this.t1).filter((e) => e.event === 'write' || e.event === 'pane-alert' || e.event === 'pane-refused' || (e.event === 'post' && shortName(e.name) === 'prefsReloaded'));
       this.marks(g, y, h, items, (e) => {
+        if (e.event === 'pane-alert') return ['pane-alert', 'square', '!', `${fmt(e.t)} s: the Settings pane showed an alert: ${e.alert}`];
+        if (e.event === 'pane-refused') return ['pane-refused', 'circle', '', `${fmt(e.t)} s: the Settings pane refused ${e.key || e.list}: ${e.reason}`];
         if (e.event === 'write') {
           const name = String(e.path).split('/').pop();
           return [`write${e.ok ? '' : ' failed'}`, 'square', '', `${fmt(e.t)} s: ${name} written${e.ok ? '' : ' (failed)'}`];
@@ -891,6 +901,146 @@ const Phone = (() => {
     container.replaceChildren(table);
   }
 
+  // The Settings app's Quelline pane at `t`, as it showed after its last
+  // command: its groups, each row's control and whether it can be used, the
+  // footers, and the last alert. `act(command)`, when given (the live
+  // phone), makes the controls usable: each change is a settings command,
+  // carried out by the Settings process.
+  function drawPane(container, model, t, act) {
+    const s = model.stateAt(t);
+    const pane = s && s.state ? s.state.pane : null;
+    const box = document.createElement('div');
+    box.className = 'pane';
+    const note = (text) => {
+      const p = document.createElement('p');
+      p.className = 'hint';
+      p.textContent = text;
+      box.appendChild(p);
+    };
+    if (!pane || !pane.open) {
+      note(pane ? 'The Settings app runs; the Quelline pane is not open.' : 'The Settings app has not been opened.');
+      if (act) {
+        const open = document.createElement('button');
+        open.type = 'button';
+        open.id = 'pane-open';
+        open.textContent = 'Open Settings → Quelline';
+        open.addEventListener('click', () => act('settings open'));
+        box.appendChild(open);
+      }
+      container.replaceChildren(box);
+      return;
+    }
+    const head = document.createElement('h4');
+    head.textContent = pane.title || 'Quelline';
+    box.appendChild(head);
+    for (const group of pane.groups || []) {
+      const section = document.createElement('fieldset');
+      section.className = 'pane-group';
+      if (group.title) {
+        const legend = document.createElement('legend');
+        legend.textContent = group.title;
+        section.appendChild(legend);
+      }
+      for (const row of group.rows || []) {
+        const line = document.createElement('div');
+        line.className = `pane-row${row.enabled ? '' : ' disabled'}`;
+        line.dataset.key = row.key || row.id;
+        const label = document.createElement('label');
+        label.textContent = row.label;
+        line.appendChild(label);
+        const usable = Boolean(act && row.enabled);
+        if (row.cell === 'switch') {
+          const input = document.createElement('input');
+          input.type = 'checkbox';
+          input.checked = row.value === true;
+          input.disabled = !usable;
+          input.setAttribute('aria-label', row.label);
+          input.addEventListener('change', () => act(`settings set ${row.key} ${input.checked}`));
+          label.prepend(input);
+        } else if (row.cell === 'slider') {
+          const input = document.createElement('input');
+          input.type = 'range';
+          input.min = String(row.min);
+          input.max = String(row.max);
+          input.step = '1';
+          input.value = String(row.value);
+          input.disabled = !usable;
+          input.setAttribute('aria-label', row.label);
+          const shown = document.createElement('span');
+          shown.className = 'pane-value';
+          shown.textContent = String(row.value);
+          input.addEventListener('input', () => (shown.textContent = input.value));
+          input.addEventListener('change', () => act(`settings set ${row.key} ${input.value}`));
+          line.append(input, shown);
+        } else if (row.cell === 'choice') {
+          // A list of choices (a clock time: the day's times every 15
+          // minutes); picking one sets the key.
+          const select = document.createElement('select');
+          for (const choice of row.choices || []) {
+            const option = document.createElement('option');
+            option.value = String(choice.value);
+            option.textContent = typeof choice.title === 'string' ? choice.title : String(choice.value);
+            select.appendChild(option);
+          }
+          select.value = String(row.value);
+          select.disabled = !usable;
+          select.setAttribute('aria-label', row.label);
+          select.addEventListener('change', () => act(`settings set ${row.key} ${select.value}`));
+          line.appendChild(select);
+        } else if (row.cell !== 'link') {
+          // A control this page does not draw: its value, as text.
+          const shown = document.createElement('span');
+          shown.className = 'pane-value';
+          shown.textContent = JSON.stringify(row.value);
+          line.appendChild(shown);
+        } else {
+          // An app-list row: the editor is pushed; here, an app is checked
+          // or unchecked in it.
+          const mark = document.createElement('span');
+          mark.className = 'pane-link';
+          mark.textContent = '›';
+          line.appendChild(mark);
+          if (usable) {
+            const form = document.createElement('form');
+            const app = document.createElement('input');
+            app.size = 16;
+            app.value = 'com.example.game';
+            app.setAttribute('aria-label', `bundle identifier for ${row.label}`);
+            const add = document.createElement('button');
+            add.textContent = 'check';
+            const remove = document.createElement('button');
+            remove.textContent = 'uncheck';
+            form.append(app, add, remove);
+            form.addEventListener('submit', (ev) => {
+              ev.preventDefault();
+              const action = ev.submitter === remove ? 'remove' : 'add';
+              act(`settings apps ${row.list} ${action} ${JSON.stringify(app.value.trim())}`);
+            });
+            line.appendChild(form);
+          }
+        }
+        section.appendChild(line);
+      }
+      if (group.footer) {
+        const footer = document.createElement('p');
+        footer.className = 'pane-footer';
+        footer.textContent = group.footer;
+        section.appendChild(footer);
+      }
+      box.appendChild(section);
+    }
+    const alerts = pane.alerts || [];
+    if (alerts.length) {
+      const last = alerts[alerts.length - 1];
+      const alert = document.createElement('div');
+      alert.className = 'pane-alert';
+      alert.setAttribute('role', 'alert');
+      alert.textContent = `${last.title ? `${last.title}: ` : ''}${last.message}`;
+      box.appendChild(alert);
+    }
+    container.replaceChildren(box);
+  }
+
   function drawVerdict(container, data) {
     container.replaceChildren();
     const v = data.verdict;
@@ -922,5 +1072,5 @@ const Phone = (() => {
     }
   }
 
-  return { Model, Timeline, drawPhone, drawSettings, drawVerdict, fmt, fold };
+  return { Model, Timeline, drawPhone, drawSettings, drawPane, drawVerdict, fmt, fold };
 })();

@@ -23,6 +23,7 @@
     document.getElementById('phone-time').textContent = Phone.fmt(t);
     Phone.drawPhone(document.getElementById('phone'), model, t);
     Phone.drawSettings(document.getElementById('settings'), model, t);
+    Phone.drawPane(document.getElementById('pane'), model, t);
     timeline.setCursor(t);
   };
   timeline.onPick = (t) => {

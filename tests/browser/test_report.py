@@ -14,7 +14,7 @@ SOURCE = os.environ["QUELLINE_SOURCE"]
 OUT = os.environ["QUELLINE_OUT"]
 DATA = os.path.join(os.path.dirname(__file__), "data")
 
-LANES = ["commands", "switch", "toggle", "front", "prefs", "list", "icons", "banners",
+LANES = ["commands", "switch", "toggle", "front", "hours", "prefs", "list", "icons", "banners",
          "sounds", "hud", "wakes", "realerts", "events"]
 
 # Times of the rendered timeline: the x of a point back to seconds.

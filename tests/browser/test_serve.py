@@ -184,6 +184,42 @@ class ServeTest(unittest.TestCase):
         self.assertTrue(self.state()["settings"]["hideBanners"])
         self.assertEqual(b.script_errors(), [])
 
+    def test_2b_the_settings_pane_works_through_the_settings_process(self):
+        b = self.browser
+        b.open(self.url)
+        # serve opened the pane in the Settings app: the page draws what it
+        # shows, groups and footers included.
+        b.wait_for("return document.querySelector('#pane .pane-row[data-key=\"haptic\"] input')",
+                   "the pane's haptic switch")
+        pane = self.state()["pane"]
+        self.assertTrue(pane["open"])
+        self.assertEqual([r["key"] for g in pane["groups"] for r in g["rows"] if r["cell"] == "link"],
+                         [None, None])
+        try:
+            b.viewport(390, 1400)
+            b.run("document.getElementById('pane').scrollIntoView()")
+            os.makedirs(os.path.join(OUT, "screenshots"), exist_ok=True)
+            with open(os.path.join(OUT, "screenshots", "settings-pane.png"), "wb") as f:
+                f.write(b.driver.find_element("id", "pane").screenshot_as_png)
+        finally:
+            b.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+        # Its switch is flipped by the Settings process: the file changes,
+        # the home screen rereads its settings.
+        shown = pane["controls"]["haptic"]["value"]
+        b.driver.find_element("css selector", '#pane .pane-row[data-key="haptic"] input').click()
+        deadline = time.monotonic() + TIMEOUT
+        while self.state()["settings"]["haptic"] == shown and time.monotonic() < deadline:
+            time.sleep(0.05)
+        state = self.state()
+        self.assertEqual(state["file"]["haptic"], not shown)
+        self.assertEqual(state["settings"]["haptic"], not shown)
+        self.assertEqual(state["pane"]["controls"]["haptic"]["value"], not shown)
+        status, body = request(self.url + "api/records")
+        self.assertEqual(status, 200)
+        self.assertTrue(any(e["event"] == "pane-set" and e.get("process") == "Settings"
+                            for e in body["record"]["events"]))
+        self.assertEqual(b.script_errors(), [])
+
     def files(self):
         """Every file under the device root, with its size and time."""
         out = {}

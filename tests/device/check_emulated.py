@@ -137,7 +137,7 @@ def check_library(path, out, args):
     posts = [e[1] for e in first if e[0] == "post"]
     out.check(posts == [EVENT + "prefsReloaded"], f"{path}: the first initialiser posts {posts}")
     observe = [e for e in first if e[0] == "darwinObserve"]
-    load_prefs = lib.local("loadPrefs")
+    load_prefs = lib.local("reloadSettings")
     out.check(len(observe) == 1 and observe[0][1:] == (0, load_prefs,
                                                        EVENT.rstrip("/") + "/ReloadPrefs", 0, 4),
               f"{path}: reload subscription {observe}")
@@ -157,17 +157,22 @@ def check_library(path, out, args):
     out.check(rows == wanted_rows, f"{path}: hook table installed as {rows}, "
                                    f"expected {wanted_rows}")
     lookups = [e[1] for e in since(m, mark, "getClass")]
-    # The table's classes, then the short-look class, which observes the
-    # banner-app events itself.
-    wanted = list(dict.fromkeys(c.replace(" (meta)", "") for c, _, _, _ in table))
-    wanted.append("NCNotificationShortLookViewController")
+    # Consecutive rows of one class share one lookup.
+    classes = [c.replace(" (meta)", "") for c, _, _, _ in table]
+    wanted = [c for k, c in enumerate(classes) if k == 0 or classes[k - 1] != c]
+    # The table's classes, the short-look class, then SpringBoard, which
+    # observes the significant time changes for quiet hours.
+    wanted += ["NCNotificationShortLookViewController", "SpringBoard"]
     out.check(lookups == wanted, f"{path}: classes looked up as {lookups}")
     short_look = m.class_named("NCNotificationShortLookViewController").address
+    springboard = m.class_named("SpringBoard").address
     observed = [e[1:] for e in since(m, mark, "observe")]
     out.check(observed == [(short_look, "hideBanner", EVENT + "hideBanner"),
-                           (short_look, "unHideBanner", EVENT + "unHideBanner")],
+                           (short_look, "unHideBanner", EVENT + "unHideBanner"),
+                           (springboard, "quietHoursTimeChanged",
+                            "UIApplicationSignificantTimeChangeNotification")],
               f"{path}: the second initialiser registers {observed}, expected the short-look "
-              "class for hideBanner and unHideBanner")
+              "class for hideBanner and unHideBanner, and SpringBoard for time changes")
     slots = [e[3] for e in since(m, mark, "hook")]
     replaced = [slot for _, _, _, slot in table if slot is not None]
     out.check(slots == replaced and len(set(slots)) == len(slots) and
@@ -229,6 +234,62 @@ def check_library(path, out, args):
               f"{path}: a settings reload posts {since(m, mark, 'post')}")
 
     check_missing_rows(path, out, args, facts, table)
+    check_quiet_hours(path, out, args, methods)
+
+
+def check_quiet_hours(path, out, args, methods):
+    """Quiet hours from 22:00 to 07:00 (UTC here), loaded at 21:59:30: one
+    wall-clock timer waits for 22:00 on the main queue; when it fires, quiet
+    mode comes on (hide) and the next timer waits for 07:00. A significant
+    time change into the window, evaluated at once, schedules anew."""
+    m = machine(args, files={PREFS: {}})
+    m.preferences = {"quietHours": True, "quietHoursStart": 1320, "quietHoursEnd": 420}
+    start = 1736200800  # 2025-01-06T22:00 UTC
+    m.clock = start - 30
+    lib = load_library(path, out, m)
+    try:
+        for init in lib.initialisers():
+            m.call(init)
+    except EmulationError as error:
+        out.check(False, f"{path}: loading with quiet hours on: {error}")
+        return
+    timers = since(m, 0, "dispatch_after")
+    posts = [e[1] for e in since(m, 0, "post")]
+    if not out.check(len(timers) == 1 and timers[0][1:3] == ((-start * 10**9) % 2**64, True),
+                     f"{path}: at 21:59:30 the timers scheduled are {timers}, expected one on "
+                     f"the main queue at the wall-clock time of 22:00"):
+        return
+    out.check(EVENT + "hide" not in posts, f"{path}: outside the window the library posts {posts}")
+    boundary = lib.address("_quietHoursBoundary")
+    out.check(m.read_u64(boundary) == start,
+              f"{path}: quietHoursBoundary is {m.read_u64(boundary)}, expected {start}")
+
+    # The timer fires at 22:00: hide, and the next timer for 07:00.
+    m.clock = start
+    mark = len(m.log)
+    _, when, _, context, work = timers[0]
+    m.call(work, context)
+    posts = [e[1] for e in since(m, mark, "post")]
+    out.check(posts == [EVENT + "hide"], f"{path}: at 22:00 the timer posts {posts}, expected hide")
+    timers = since(m, mark, "dispatch_after")
+    end = start + 9 * 3600
+    out.check([t[1] for t in timers] == [(-end * 10**9) % 2**64],
+              f"{path}: after 22:00 the timers scheduled are {timers}, expected one at 07:00")
+
+    # A time change back to 21:00 ends the window; the time-change method
+    # replaces the timer, and the one it replaced does nothing.
+    m.clock = start - 3600
+    mark = len(m.log)
+    springboard = m.class_named("SpringBoard").address
+    m.call(methods[("SpringBoard (meta)", "quietHoursTimeChanged")], springboard,
+           m.selector("quietHoursTimeChanged"))
+    posts = [e[1] for e in since(m, mark, "post")]
+    out.check(posts == [EVENT + "unHide"],
+              f"{path}: a time change out of the window posts {posts}, expected unHide")
+    mark = len(m.log)
+    m.call(timers[0][4], timers[0][3])
+    out.check(not since(m, mark, "post", "dispatch_after"),
+              f"{path}: a replaced timer still acts: {since(m, mark)}")
 
 
 def check_notification(path, out, m, methods):

@@ -6,10 +6,14 @@ AudioToolbox and CydiaSubstrate services the code uses. Each records what
 it was asked in `machine.log`."""
 
 
+import calendar
+import struct
+import time
+
 from unicorn import arm64_const as arm
 
 from deliverables import (AUDIOTOOLBOX, COREFOUNDATION, FOUNDATION, LIBOBJC, LIBSYSTEM,
-                          SPARKAPPLIST, SUBSTRATE)
+                          SPARKAPPLIST, SUBSTRATE, UIKIT)
 from emulator import X, EmulationError, Library, TailCall
 
 
@@ -204,6 +208,35 @@ def install(m):
                 return 1
         return 0
 
+    # The wall clock (m.clock, seconds since the epoch) in UTC: time,
+    # localtime_r into libSystem's struct tm (nine ints, the offset from UTC
+    # at byte 40, the zone's name at 48), mktime with fields carried over,
+    # and wall-clock dispatch times encoded as libdispatch does (negated).
+    def time_now():
+        if m.arg(0):
+            m.write_u64(m.arg(0), m.clock)
+        return m.clock
+
+    def localtime():
+        t = time.gmtime(struct.unpack("<q", m.uc.mem_read(m.arg(0), 8))[0])
+        fields = (t.tm_sec, t.tm_min, t.tm_hour, t.tm_mday, t.tm_mon - 1, t.tm_year - 1900,
+                  (t.tm_wday + 1) % 7, t.tm_yday - 1, 0)
+        m.uc.mem_write(m.arg(1), struct.pack("<9i4xqQ", *fields, 0, 0))
+        return m.arg(1)
+
+    def make_time():
+        sec, mins, hour, mday, mon, year = struct.unpack("<6i", m.uc.mem_read(m.arg(0), 24))
+        log(("mktime", year + 1900, mon + 1, mday, hour, mins, sec))
+        return calendar.timegm((year + 1900, mon + 1, mday, hour, mins, sec))
+
+    def walltime():
+        base = m.clock * 10**9
+        if m.arg(0):
+            seconds, nanoseconds = struct.unpack("<qq", m.uc.mem_read(m.arg(0), 16))
+            base = seconds * 10**9 + nanoseconds
+        delta = struct.unpack("<q", struct.pack("<Q", m.arg(1)))[0]
+        return -(base + delta)
+
     def stack_check_failed():
         raise EmulationError("the stack protector found a smashed frame")
 
@@ -246,6 +279,10 @@ def install(m):
         "___stack_chk_fail": stack_check_failed,
         "_dispatch_time": lambda: m.arg(0) + m.arg(1) + 1,
         "_dispatch_after_f": dispatch_after,
+        "_dispatch_walltime": walltime,
+        "_time": time_now,
+        "_localtime_r": localtime,
+        "_mktime": make_time,
         "_open": open_file,
         "_flock": lambda: log(("flock", m.arg(0), m.arg(1))) or 0,
         "_close": lambda: log(("close", m.arg(0))) or 0,
@@ -279,9 +316,13 @@ def install(m):
             library=COREFOUNDATION)
     m.datum("_kCFPreferencesAnyHost", value=m.string("kCFPreferencesAnyHost"),
             library=COREFOUNDATION)
+    m.datum("_UIApplicationSignificantTimeChangeNotification",
+            value=m.string("UIApplicationSignificantTimeChangeNotification"), library=UIKIT)
+    m.clock = 1736164800  # 2025-01-06T12:00 UTC
     m.default_center = center
     # An iPhone whose feedback support level is 2 (haptics).
     m.device = m.new_object("UIDevice", model="iPhone", values={"_feedbackSupportLevel": 2})
+    m.application = m.new_object("UIApplication")
 
 
 def _python(m, address):
@@ -368,6 +409,9 @@ METHODS = {
     ("NSObject", "release"): lambda m, _: None,
     ("NSObject", "valueForKey:"): lambda m, r: m.value(m.objects[r].values[m.text(m.arg(2))]),
     ("+UIDevice", "currentDevice"): lambda m, _: m.device,
+    # The home screen itself in front: no app.
+    ("+UIApplication", "sharedApplication"): lambda m, _: m.application,
+    ("UIApplication", "_accessibilityFrontMostApplication"): lambda m, _: 0,
     ("UIDevice", "model"): lambda m, r: m.string(m.objects[r].model),
     ("+UINotificationFeedbackGenerator", "new"): lambda m, _: m.new_object(
         "UINotificationFeedbackGenerator"),

@@ -141,6 +141,30 @@ TEST_F(PrefsToolTest, ValuesOfTheWrongTypeAreRefusedAndChangeNothing) {
       << "refused before the file is used";
 }
 
+// Quiet hours need a start and an end that differ: against the stored
+// end, and against the default end when none is stored.
+TEST_F(PrefsToolTest, AQuietHoursStartEqualToTheEndIsRefusedWithTheReason) {
+  const std::string before = xmlDictionary("<key>quietHoursStart</key><integer>60</integer>");
+  put(kPrefs, before);
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"set", "quietHoursEnd", "60"}, {"set", "quietHoursStart", "420"}}) {
+    const Outcome run = editor(args);
+    SCOPED_TRACE(args[1]);
+    EXPECT_EQ(run.status, 2) << run;
+    EXPECT_TRUE(contains(run.err, "quiet hours need a start and an end that differ")) << run;
+    EXPECT_TRUE(run.out.empty()) << run;
+  }
+  EXPECT_EQ(bytes(kPrefs), before);
+  EXPECT_EQ(editor({"set", "quietHoursEnd", "61"}).status, 0);
+  EXPECT_EQ(prefs().value("quietHoursEnd"), prefsfile::Value(int64_t{61}));
+  // A reset to a default equal to the other end.
+  EXPECT_EQ(editor({"set", "quietHoursStart", "420"}).status, 0);
+  const Outcome reset = editor({"reset", "quietHoursEnd"});
+  EXPECT_EQ(reset.status, 2) << reset;
+  EXPECT_TRUE(contains(reset.err, "quiet hours need a start and an end that differ")) << reset;
+  EXPECT_EQ(prefs().value("quietHoursEnd"), prefsfile::Value(int64_t{61}));
+}
+
 TEST_F(PrefsToolTest, CommandLinesThatAreWrongAreRefused) {
   put(kPrefs, xmlDictionary("<key>timerTime</key><integer>9</integer>"));
   const std::string before = bytes(kPrefs);

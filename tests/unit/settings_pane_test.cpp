@@ -37,6 +37,7 @@ hostsim::settings::Deliverables built() {
 struct DomainKey {
   std::string name;
   bool isBool;
+  bool isTime; // a clock time, offered as a list of times
   int64_t fallback;
   int64_t minimum;
   int64_t maximum;
@@ -49,10 +50,15 @@ struct DomainKey {
 #define QUELLINE_TEST_TEXT_(x) #x
 #define QUELLINE_TEST_IS_BOOL_Bool true
 #define QUELLINE_TEST_IS_BOOL_Int32 false
+#define QUELLINE_TEST_IS_BOOL_Minutes false
+#define QUELLINE_TEST_IS_TIME_Bool false
+#define QUELLINE_TEST_IS_TIME_Int32 false
+#define QUELLINE_TEST_IS_TIME_Minutes true
 const std::vector<DomainKey> kDomain = {
 #define QUELLINE_TEST_KEY(name, type, fallback, minimum, maximum, reading, pane, label, text)      \
   {#name,                                                                                          \
    QUELLINE_TEST_IS_BOOL_##type,                                                                   \
+   QUELLINE_TEST_IS_TIME_##type,                                                                   \
    fallback,                                                                                       \
    minimum,                                                                                        \
    maximum,                                                                                        \
@@ -162,6 +168,26 @@ TEST_F(SettingsPane, ShowsTheDomainAndWritesEveryKeyWithinItsRangeOnly) {
       EXPECT_EQ(process.set(key.name, 1).kind, Outcome::Kind::Refused);
       continue;
     }
+    if (key.isTime) {
+      // The day's times every 15 minutes, as "22:00"; none other.
+      EXPECT_EQ(row["cell"], "choice");
+      EXPECT_EQ(row["value"], key.fallback);
+      ASSERT_EQ(row["choices"].size(), 96u);
+      EXPECT_EQ(row["choices"][88], json({{"value", 1320}, {"title", "22:00"}}));
+      EXPECT_EQ(row["choices"][95], json({{"value", 1425}, {"title", "23:45"}}));
+      for (int64_t value : {int64_t{1425}, key.fallback}) {
+        EXPECT_EQ(process.set(key.name, value).kind, Outcome::Kind::Applied);
+        EXPECT_EQ(stored(key.name), prefsfile::Value(value));
+        ++changes;
+      }
+      for (double outside : {7.0, 1439.0, -15.0}) {
+        const Outcome refused = process.set(key.name, outside);
+        EXPECT_EQ(refused.kind, Outcome::Kind::Refused);
+        EXPECT_NE(refused.message.find("23:45"), std::string::npos) << refused.message;
+      }
+      EXPECT_EQ(stored(key.name), prefsfile::Value(key.fallback));
+      continue;
+    }
     EXPECT_EQ(row["cell"], "slider");
     EXPECT_EQ(row["value"], key.fallback);
     EXPECT_EQ(row["min"], key.minimum);
@@ -265,6 +291,27 @@ TEST_F(SettingsPane, FailedWriteShowsTheReasonAndTheControlGoesBack) {
   EXPECT_EQ(bytesOf(prefs()), before);
   EXPECT_EQ(process.alerts().size(), 1u);
   EXPECT_EQ(reloadPosts(), 0u);
+}
+
+// Quiet hours need a start and an end that differ: the pane refuses a time
+// equal to the other end's with the reason, the row goes back and nothing
+// is written.
+TEST_F(SettingsPane, QuietHoursStartEqualToTheEndIsRefusedWithTheReason) {
+  writePrefs("<plist><dict><key>quietHoursEnd</key><integer>60</integer></dict></plist>");
+  const std::string before = bytesOf(prefs());
+  process.boot();
+  process.open();
+  const Outcome refused = process.set("quietHoursStart", 60);
+  EXPECT_EQ(refused.kind, Outcome::Kind::Failed);
+  EXPECT_NE(refused.message.find("quiet hours need a start and an end that differ"),
+            std::string::npos)
+      << refused.message;
+  EXPECT_EQ(rowsByKey().at("quietHoursStart")["value"], 1320);
+  EXPECT_EQ(bytesOf(prefs()), before);
+  EXPECT_EQ(reloadPosts(), 0u);
+  // Against the default end when the file holds none.
+  EXPECT_EQ(process.set("quietHoursEnd", 1320).kind, Outcome::Kind::Failed);
+  EXPECT_EQ(process.set("quietHoursStart", 75).kind, Outcome::Kind::Applied);
 }
 
 // While another program holds the file's lock past the pane's wait, the

@@ -309,6 +309,8 @@ int Editor::set(const std::string& name, const std::string& text) {
       throw CommandError(kExitRefused, "set " + name + ": " + refusedValue(key, text, expected));
     bool already = false;
     change(kPreferencesPath, [&](PreferenceFile& file) {
+      if (auto clash = clashWithPartner(key, *value, file))
+        throw CommandError(kExitRefused, "set " + name + ": " + *clash + "; nothing was changed");
       already = file.kind(key.name) == kindOf(key.type) && file.value(key.name) == value;
       if (!already) file.set(key.name, *value);
       return !already;
@@ -326,7 +328,11 @@ int Editor::reset(const std::string& name) {
   return run([&] {
     const KeyInfo& key = requireKey(name);
     bool removed = false;
-    change(kPreferencesPath, [&](PreferenceFile& file) { return removed = file.remove(key.name); });
+    change(kPreferencesPath, [&](PreferenceFile& file) {
+      if (auto clash = clashWithPartner(key, defaultValue(key), file))
+        throw CommandError(kExitRefused, "reset " + name + ": " + *clash + "; nothing was changed");
+      return removed = file.remove(key.name);
+    });
     if (options_.json) {
       out_ << jsonLine(
                   json{{"key", name}, {"value", toJson(defaultValue(key))}, {"changed", removed}})

@@ -13,6 +13,7 @@ namespace {
 
 #define QUELLINE_KEY_TYPE_Bool KeyType::Boolean
 #define QUELLINE_KEY_TYPE_Int32 KeyType::Integer
+#define QUELLINE_KEY_TYPE_Minutes KeyType::Integer
 #define QUELLINE_KEY_INFO(name, type, fallback, minimum, maximum, reading, pane, label, text)      \
   KeyInfo{                                                                                         \
       #name,  QUELLINE_KEY_TYPE_##type, fallback, QUELLINE_SETTING_LIVE_##reading, text, minimum,  \
@@ -104,6 +105,29 @@ std::optional<prefsfile::Value> parseValue(const KeyInfo& key, std::string_view 
 
 std::string refusedValue(const KeyInfo& key, std::string_view text, const std::string& expected) {
   return prefsfile::inQuotes(text) + " is refused; " + std::string(key.name) + " takes " + expected;
+}
+
+std::optional<std::string> clashWithPartner(const KeyInfo& key, const prefsfile::Value& value,
+                                            const prefsfile::PreferenceFile& file) {
+  struct Pair {
+    std::string_view first, second, reason;
+  };
+#define QUELLINE_KEY_PAIR(first, second, reason) Pair{#first, #second, reason},
+  constexpr Pair kPairs[] = {QUELLINE_DIFFERENT_KEYS(QUELLINE_KEY_PAIR)};
+#undef QUELLINE_KEY_PAIR
+  for (const Pair& pair : kPairs) {
+    std::string_view partner;
+    if (key.name == pair.first) partner = pair.second;
+    if (key.name == pair.second) partner = pair.first;
+    const KeyInfo* other = partner.empty() ? nullptr : findKey(partner);
+    if (other == nullptr || effectiveValue(*other, file) != value) continue;
+    const std::string shown = std::holds_alternative<int64_t>(value)
+                                  ? std::to_string(std::get<int64_t>(value))
+                                  : std::string("that value");
+    return std::string(key.name) + " " + shown + " equals " + std::string(partner) + "; " +
+           std::string(pair.reason);
+  }
+  return std::nullopt;
 }
 
 prefsfile::Value defaultValue(const KeyInfo& key) {

@@ -66,6 +66,13 @@ std::optional<prefsfile::Value> parseValue(const KeyInfo& key, std::string_view 
 // editor and the live phone's settings panel say the same.
 std::string refusedValue(const KeyInfo& key, std::string_view text, const std::string& expected);
 
+// Why `key` may not take `value` in this file although the value is its
+// type's (domain.h's pairs of keys that may not be equal): "quietHoursStart
+// 420 equals quietHoursEnd; quiet hours need a start and an end that
+// differ"; nullopt when it may.
+std::optional<std::string> clashWithPartner(const KeyInfo& key, const prefsfile::Value& value,
+                                            const prefsfile::PreferenceFile& file);
+
 // The default as a value of the key's type.
 prefsfile::Value defaultValue(const KeyInfo& key);
 

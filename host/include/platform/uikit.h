@@ -18,6 +18,10 @@ extern "C" {
 void UIView_animateWithDuration_delay_options_animations_completion(
     double duration, double delay, NSUInteger options, void (*animations)(void* context),
     void* context, void (*completion)(void* context, BOOL finished));
+
+// Posted on the default notification center when the clock or the time zone
+// changes, or daylight-saving time begins or ends.
+extern id const UIApplicationSignificantTimeChangeNotification;
 }
 
 namespace platform {

@@ -43,6 +43,9 @@ struct HomeProcess::Impl {
   // home-screen process.
   bool switchSilent = false;
   bool storageFull = false;
+  // The device's wall clock at the next boot's time 0, and its zone.
+  double wallClock = kDefaultWallClock;
+  std::string timeZone = kDefaultTimeZone;
   void* library = nullptr; // the handle of the loaded library
   std::function<void()> atEnd;
   ControlCenter controlCenter;
@@ -77,7 +80,7 @@ void HomeProcess::boot(const BootOptions& options) {
   if (p.booted) throw std::logic_error("the process is already booted");
   p.options = options;
   std::filesystem::create_directories(p.root / "var/mobile/Library/Preferences");
-  bootPlatform({p.root, p.clock});
+  bootPlatform({p.root, p.clock, "/var/mobile", p.wallClock, p.timeZone});
   p.booted = true;
   setFeedbackSupportLevel(p.feedbackLevel);
   setDeviceModel(p.model);
@@ -113,7 +116,8 @@ void HomeProcess::shutdown() {
     resetHostClasses();
   });
   // What the process held at its end (a ringer display still pending, say)
-  // goes with it.
+  // goes with it. The device's clock goes on from where it is.
+  p.wallClock = wallClock();
   shutdownPlatform(true);
   p.controlCenter.close();
   p.closeLibrary();
@@ -149,6 +153,33 @@ void HomeProcess::setModel(const std::string& model) {
 void HomeProcess::setStorageFull(bool full) {
   impl_->storageFull = full;
   if (impl_->booted) hostsim::setStorageFull(full);
+}
+
+void HomeProcess::setClock(double seconds) {
+  if (!impl_->booted) {
+    impl_->wallClock = seconds;
+    return;
+  }
+  impl_->action([&] { hostsim::setWallClock(seconds); });
+}
+
+void HomeProcess::setTimeZone(const std::string& zone) {
+  impl_->timeZone = zone;
+  if (!impl_->booted) return;
+  impl_->action([&] { hostsim::setTimeZone(zone); });
+}
+
+const std::string& HomeProcess::timeZone() const {
+  return impl_->timeZone;
+}
+
+void HomeProcess::sleep(double seconds) {
+  if (!impl_->booted) {
+    impl_->wallClock += seconds;
+    return;
+  }
+  sleepDevice(seconds);
+  mainRunLoop().runDue();
 }
 
 size_t HomeProcess::failedWrites() const {
@@ -333,6 +364,10 @@ nlohmann::json HomeProcess::dump(Detail detail) const {
   const Impl& p = *impl_;
   nlohmann::json d = nlohmann::json::object();
   d["time"] = now();
+  {
+    const double wall = p.booted ? wallClock() : p.wallClock;
+    d["clock"] = {{"local", localTimeText(wall, p.timeZone)}, {"zone", p.timeZone}};
+  }
 
   if (!p.booted) return d;
 

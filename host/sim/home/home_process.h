@@ -61,6 +61,15 @@ public:
   // The device's storage is full: the process's writes of property-list
   // files fail.
   void setStorageFull(bool full);
+  // The device's wall clock (seconds since the epoch) and time zone (a
+  // name of tzdata, checked by the caller): each a significant time change
+  // while booted. Both outlive the process.
+  void setClock(double seconds);
+  void setTimeZone(const std::string& zone);
+  const std::string& timeZone() const;
+  // The device sleeps for `seconds`: the wall clock moves on, the process's
+  // clock does not; work due by the wall clock then runs.
+  void sleep(double seconds);
   // Writes of property-list files that the process failed since it started.
   size_t failedWrites() const;
 

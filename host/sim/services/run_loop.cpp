@@ -1,5 +1,6 @@
 #include "host/sim/services/run_loop.h"
 
+#include "host/sim/services/wall_clock.h"
 #include "platform/dispatch.h"
 #include "platform/objc.h"
 
@@ -193,6 +194,10 @@ dispatch_queue_s _dispatch_main_q{"com.apple.main-thread"};
 // A dispatch time is the clock's nanoseconds, offset by one so that no real
 // time equals DISPATCH_TIME_NOW (0).
 dispatch_time_t dispatch_time(dispatch_time_t when, int64_t delta) {
+  if (static_cast<int64_t>(when) < 0) { // a wall-clock time stays one
+    int64_t ns = -static_cast<int64_t>(when) + delta;
+    return static_cast<dispatch_time_t>(-(ns < 2 ? 2 : ns));
+  }
   double base = when == DISPATCH_TIME_NOW ? hostsim::mainRunLoop().now()
                                           : static_cast<double>(when - 1) / 1e9;
   double at = base + static_cast<double>(delta) / 1e9;
@@ -205,6 +210,11 @@ void dispatch_after_f(dispatch_time_t when, dispatch_queue_t queue, void* contex
   if (queue != dispatch_get_main_queue() || work == nullptr) {
     std::fprintf(stderr, "dispatch_after_f: only the main queue exists in this process\n");
     std::abort();
+  }
+  if (static_cast<int64_t>(when) < 0) {
+    hostsim::scheduleAtWallClock(static_cast<double>(-static_cast<int64_t>(when)) / 1e9,
+                                 [work, context] { work(context); });
+    return;
   }
   double at = when == DISPATCH_TIME_NOW ? hostsim::mainRunLoop().now()
                                         : static_cast<double>(when - 1) / 1e9;

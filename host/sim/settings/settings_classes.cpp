@@ -151,7 +151,7 @@ void PSListController_reloadSpecifiers(id self, SEL) {
 
 void drawRow(id controller, id specifier) {
   SpecifierState& s = state<SpecifierState>(specifier);
-  if (s.cell != "PSSwitchCell" && s.cell != "PSSliderCell") return;
+  if (s.cell != "PSSwitchCell" && s.cell != "PSSliderCell" && s.cell != "PSLinkListCell") return;
   Strong target = s.target.lock();
   id value = target ? send<id>(target.get(), "readPreferenceValue:", specifier) : nullptr;
   state<ListState>(controller).shown[specifier] = Strong(value);

@@ -52,6 +52,25 @@ double propertyNumber(id specifier, const char* key, double fallback) {
   return value != nullptr && isNumber(value) ? platform::NSNumber::doubleValue(value) : fallback;
 }
 
+// A list row's choices: {"value", "title"} for each of its validValues and
+// validTitles, in order.
+nlohmann::json choicesOf(id specifier) {
+  nlohmann::json out = nlohmann::json::array();
+  id values = specifierProperty(specifier, "validValues");
+  id titles = specifierProperty(specifier, "validTitles");
+  if (values == nullptr) return out;
+  const unsigned long count = platform::NSArray::count(values);
+  const unsigned long named = titles != nullptr ? platform::NSArray::count(titles) : 0;
+  for (unsigned long i = 0; i < count; ++i) {
+    id value = platform::NSArray::objectAtIndex(values, i);
+    out.push_back(
+        {{"value", numberJson(platform::NSNumber::doubleValue(value))},
+         {"title", i < named ? nlohmann::json(stringOf(platform::NSArray::objectAtIndex(titles, i)))
+                             : nlohmann::json()}});
+  }
+  return out;
+}
+
 } // namespace
 
 const char* kindName(Outcome::Kind kind) {
@@ -284,6 +303,12 @@ nlohmann::json SettingsProcess::rows() const {
                 : nlohmann::json();
         row["min"] = numberJson(minimum);
         row["max"] = numberJson(maximum);
+      } else if (cell == "PSLinkListCell") {
+        // A list of choices: the row shows the chosen one's title.
+        row["cell"] = "choice";
+        row["value"] = shown != nullptr ? numberJson(platform::NSNumber::doubleValue(shown))
+                                        : nlohmann::json();
+        row["choices"] = choicesOf(specifier);
       } else {
         row["cell"] = cell == "PSLinkCell" ? "link" : cell;
         row["value"] = nullptr;
@@ -304,7 +329,7 @@ Outcome SettingsProcess::set(const std::string& key, const nlohmann::json& value
   return p.action([&]() -> Outcome {
     id row = p.rowFor(key);
     const std::string cell = row != nullptr ? specifierCell(row) : "";
-    if (cell != "PSSwitchCell" && cell != "PSSliderCell")
+    if (cell != "PSSwitchCell" && cell != "PSSliderCell" && cell != "PSLinkListCell")
       return refused("the pane has no control for " + key);
     if (!specifierEnabled(row)) return refused(key + " is disabled in the pane");
     id shown = shownValue(p.controller.get(), row);
@@ -315,6 +340,22 @@ Outcome SettingsProcess::set(const std::string& key, const nlohmann::json& value
       if (shown != nullptr && static_cast<bool>(platform::NSNumber::boolValue(shown)) == on)
         return {Outcome::Kind::Applied, ""}; // the switch is there already
       given = newBool(on);
+    } else if (cell == "PSLinkListCell") {
+      // The list offers its values and nothing else; a person picks one.
+      const nlohmann::json choices = choicesOf(row);
+      for (const nlohmann::json& choice : choices)
+        if (value.is_number() && choice["value"] == numberJson(value.get<double>()))
+          given = newInteger(choice["value"].get<int64_t>());
+      if (!given) {
+        auto text = [](const nlohmann::json& c) {
+          return c["value"].dump() +
+                 (c["title"].is_string() ? " (" + c["title"].get<std::string>() + ")" : "");
+        };
+        return refused(key + " is a list of " + std::to_string(choices.size()) + " choices, " +
+                       (choices.empty() ? std::string("none")
+                                        : text(choices.front()) + " to " + text(choices.back())) +
+                       "; it has no " + value.dump());
+      }
     } else {
       const double minimum = propertyNumber(row, "min", 0);
       const double maximum = propertyNumber(row, "max", 1);

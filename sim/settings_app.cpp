@@ -1,0 +1,186 @@
+#include "sim/settings_app.h"
+
+#include "host/sim/services/trace.h"
+#include "tools/program_files.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace quelline::sim {
+namespace {
+
+using json = nlohmann::json;
+
+// A line longer than this is no answer of the Settings process.
+constexpr size_t kMaxLineBytes = size_t{16} << 20;
+// How long the process may take to end once its input closed.
+constexpr auto kEndWait = std::chrono::seconds(5);
+
+std::string reason(int error) {
+  return std::strerror(error);
+}
+
+} // namespace
+
+std::filesystem::path settingsAppProgram() {
+  return programfiles::programFolder() / "quelline-settings-app";
+}
+
+SettingsApp::SettingsApp(const std::filesystem::path& program, const std::filesystem::path& root) {
+  int ends[2];
+  // A socket rather than two pipes: a write to a process that ended fails
+  // with EPIPE (MSG_NOSIGNAL) instead of raising SIGPIPE here.
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+    throw SettingsAppFailure("cannot start the Settings process: " + reason(errno));
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, ends[1], STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
+  // Nothing else of this process (the home screen's notify socket, the
+  // report's file) is the Settings process's.
+  posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+  std::string programText = program.string();
+  std::string rootText = root.string();
+  char rootOption[] = "--root";
+  char* argv[] = {programText.data(), rootOption, rootText.data(), nullptr};
+  pid_t pid = -1;
+  const int spawned = ::posix_spawn(&pid, programText.c_str(), &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(ends[1]);
+  if (spawned != 0) {
+    ::close(ends[0]);
+    throw SettingsAppFailure("cannot start the Settings process " + programText + ": " +
+                             reason(spawned));
+  }
+  pid_ = pid;
+  socket_ = ends[0];
+  // The first line says the process booted.
+  const std::optional<std::string> line = readLine();
+  if (!line) ended("starting");
+  const json hello = json::parse(*line, nullptr, false);
+  if (hello.is_object() && hello.contains("ready")) return;
+  stop();
+  if (hello.is_object() && hello.contains("failed") && hello["failed"].is_string())
+    throw SettingsAppFailure("the Settings app did not start: " +
+                             hello["failed"].get<std::string>());
+  throw SettingsAppFailure("the Settings app did not start: it said " + *line);
+}
+
+SettingsApp::~SettingsApp() {
+  stop();
+}
+
+void SettingsApp::stop() {
+  if (socket_ >= 0) ::close(socket_);
+  socket_ = -1;
+  if (pid_ <= 0) return;
+  // Its input closed, the process ends by itself; one that does not is
+  // killed.
+  const auto deadline = std::chrono::steady_clock::now() + kEndWait;
+  int status = 0;
+  while (::waitpid(pid_, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  pid_ = -1;
+}
+
+void SettingsApp::ended(const std::string& doing) {
+  int status = 0;
+  std::string how = "it did not answer within " + std::to_string(kReplySeconds) + " s";
+  // A process whose output closed is about to end: its status says why.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  bool exited = false;
+  while (pid_ > 0 && !exited && std::chrono::steady_clock::now() < deadline) {
+    exited = ::waitpid(pid_, &status, WNOHANG) == pid_;
+    if (!exited) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  if (exited) {
+    if (WIFEXITED(status))
+      how = "it exited with status " + std::to_string(WEXITSTATUS(status));
+    else if (WIFSIGNALED(status))
+      how = std::string("it was killed by signal ") + ::strsignal(WTERMSIG(status));
+  } else if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, &status, 0);
+  }
+  pid_ = -1;
+  if (socket_ >= 0) ::close(socket_);
+  socket_ = -1;
+  throw SettingsAppFailure("the Settings process failed while " + doing + ": " + how +
+                           " (its messages are on standard error)");
+}
+
+std::optional<std::string> SettingsApp::readLine() {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kReplySeconds);
+  for (;;) {
+    if (const size_t newline = buffer_.find('\n'); newline != std::string::npos) {
+      std::string line = buffer_.substr(0, newline);
+      buffer_.erase(0, newline + 1);
+      return line;
+    }
+    if (socket_ < 0 || buffer_.size() > kMaxLineBytes) return std::nullopt;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return std::nullopt;
+    pollfd input{socket_, POLLIN, 0};
+    const int ready = ::poll(&input, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) return std::nullopt; // a stop was asked for
+    if (ready <= 0) continue;
+    char chunk[65536];
+    const ssize_t n = ::recv(socket_, chunk, sizeof chunk, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return std::nullopt;
+    buffer_.append(chunk, static_cast<size_t>(n));
+  }
+}
+
+json SettingsApp::request(const json& request) {
+  const std::string doing = "doing \"" + request.value("op", std::string()) + "\"";
+  if (socket_ < 0) ended(doing);
+  const std::string line = request.dump() + "\n";
+  for (size_t sent = 0; sent < line.size();) {
+    const ssize_t n = ::send(socket_, line.data() + sent, line.size() - sent, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) ended(doing);
+    sent += static_cast<size_t>(n);
+  }
+  for (;;) {
+    const std::optional<std::string> answer = readLine();
+    if (!answer) ended(doing);
+    // In the order the process wrote them: an event's fields keep theirs.
+    nlohmann::ordered_json message = nlohmann::ordered_json::parse(*answer, nullptr, false);
+    if (message.is_discarded() || !message.is_object())
+      throw SettingsAppFailure("the Settings process answered " + *answer +
+                               "; expected one JSON object a line");
+    if (auto reply = message.find("reply"); reply != message.end()) return json(*reply);
+    auto event = message.find("event");
+    if (event == message.end() || !event->is_object() || !event->contains("event") ||
+        !(*event)["event"].is_string())
+      throw SettingsAppFailure("the Settings process answered " + *answer +
+                               "; expected {\"event\":…} or {\"reply\":…}");
+    // Its events join this trace at this process's time.
+    hostsim::trace::Event fields = hostsim::trace::Event::object();
+    for (auto& [key, value] : event->items())
+      if (key != "t" && key != "event") fields[key] = value;
+    fields["process"] = "Settings";
+    hostsim::trace::emit((*event)["event"].get<std::string>().c_str(), std::move(fields));
+  }
+}
+
+} // namespace quelline::sim
