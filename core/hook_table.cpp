@@ -91,7 +91,6 @@ extern "C" QUELLINE_EXPORT const QuellineHookRow QuellineHookTable[] = {
     added<&iconsMuteUnhideIcons>("SBRootFolderView", "muteUnhideIcons"),
     added<&iconsCheckTimer>("SBRootFolderView", "checkTimer"),
     added<&quietHoursTimeChanged>("SpringBoard", "quietHoursTimeChanged", true),
-    added<&quietHoursHold>("SpringBoard", "quietHoursHold", true),
 };
 
 extern "C" QUELLINE_EXPORT const uint32_t QuellineHookTableSize =

@@ -50,9 +50,6 @@ void reloadSettings(CFNotificationCenterRef center, void* observer, CFNotificati
                     const void* object, CFDictionaryRef userInfo);
 void observeTimeChanges();
 void quietHoursTimeChanged(id self, SEL _cmd);
-// +[SpringBoard quietHoursHold], which the table adds: whether quiet hours
-// hold quiet mode now. The toggle, in its own image, asks it.
-BOOL quietHoursHold(id self, SEL _cmd);
 
 // Per-app rules.
 extern IMP hostSetOverlay;

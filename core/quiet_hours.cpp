@@ -113,8 +113,4 @@ void quietHoursTimeChanged(id, SEL) {
   evaluateQuietHours();
 }
 
-BOOL quietHoursHold(id, SEL) {
-  return SharedFlags.quietHoursHold;
-}
-
 } // namespace quelline

@@ -56,18 +56,6 @@ id iconGlyph(id, SEL) {
                                                                               nil);
 }
 
-// Whether the library's quiet hours hold quiet mode now: it adds the class
-// method +[SpringBoard quietHoursHold]; without the library (or on a home
-// screen without the class) nothing holds.
-bool quietHoursHold() {
-  Class springBoard = objc_getClass("SpringBoard");
-  SEL hold = platform::sel<"quietHoursHold">();
-  if (springBoard == nil ||
-      class_getInstanceMethod(object_getClass(as_id(springBoard)), hold) == nullptr)
-    return false;
-  return platform::msgSend<BOOL>(as_id(springBoard), hold);
-}
-
 void setKey(id prefs, quelline::LiveKey key, Change change) {
   using namespace platform;
   if (change == Change::None) return;
@@ -140,9 +128,7 @@ void setSelected(id self, SEL, BOOL selected) {
   bool withIcons = quelline::readLiveBool(quelline::LiveKey::hideIconsWithToggle);
   gPending.enableTweakToggle = change;
   flushPending();
-  // Switched off while quiet hours hold, quiet mode stays on.
-  if (on || !quietHoursHold())
-    quelline::postEvent(on ? NSSTR(QUELLINE_EVENT_HIDE) : NSSTR(QUELLINE_EVENT_UNHIDE));
+  quelline::postEvent(on ? NSSTR(QUELLINE_EVENT_HIDE) : NSSTR(QUELLINE_EVENT_UNHIDE));
   if (!withIcons) return;
   gPending.toggleHasControl = change;
   flushPending();

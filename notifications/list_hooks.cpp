@@ -29,8 +29,11 @@ void listHide(id self, SEL) {
   SharedFlags.notificationsHidden = true;
 }
 
-// Quiet mode off: the list comes back, whatever hid it.
+// Quiet mode off: the list comes back, whatever hid it, unless quiet hours
+// hold quiet mode on. The library's own routes do not ask while they hold;
+// the toggle, in its own image, knows nothing of them and still asks.
 void listUnhide(id self, SEL) {
+  if (SharedFlags.quietHoursHold) return;
   id view = platform::UIViewController::view(self);
   if (Settings.hideAnimated)
     fadeAlpha(view, true);

@@ -243,7 +243,6 @@ public:
     hoursHeld_ = false;
     hoursBoundary_ = 0;
     listHidden_ = false;
-    unHides_ = 0;
   }
 
   // Follows what a command did to the file's live icon key, to the banner
@@ -387,14 +386,13 @@ private:
 
   // Quiet hours hold exactly while the window does; entering it turns quiet
   // mode on (the list hides, with hideNCNotifications); while it holds, no
-  // route posts unHide and the list stays hidden.
+  // route shows the list again.
   std::optional<Violation> checkQuietHours(size_t line, id list) {
     const bool window = windowHoldsNow();
     const bool held = flags_->quietHoursHold;
     const auto* boundary =
         static_cast<const int64_t*>(process_.librarySymbol("quietHoursBoundary"));
     const int64_t next = boundary != nullptr ? *boundary : 0;
-    const size_t unHides = hostsim::postCount(QUELLINE_EVENT_UNHIDE);
     const bool stillHeld = hoursHeld_ && held && next == hoursBoundary_;
     std::optional<Violation> v;
     if (held != window)
@@ -402,16 +400,12 @@ private:
                     std::string("quiet hours ") + (held ? "hold" : "do not hold") +
                         " although the local time is " + (window ? "inside" : "outside") +
                         " the window"};
-    else if (stillHeld && unHides > unHides_)
-      v = Violation{line, "posts.unHide", std::to_string(unHides_),
-                    "unHide was posted while quiet hours held"};
     else if (list != nullptr && held && settings_->hideNCNotifications &&
              !flags_->notificationsHidden && (!hoursHeld_ || (stillHeld && listHidden_)))
       v = Violation{line, "flags.notificationsHidden", "true",
                     "quiet hours hold but the list is not hidden"};
     hoursHeld_ = held;
     hoursBoundary_ = next;
-    unHides_ = unHides;
     listHidden_ = flags_->notificationsHidden;
     return v;
   }
@@ -433,7 +427,6 @@ private:
   bool hoursHeld_ = false;
   int64_t hoursBoundary_ = 0;
   bool listHidden_ = false;
-  size_t unHides_ = 0;
 };
 
 // --- The episode being run, for a crash report ---------------------------------
