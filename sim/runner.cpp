@@ -393,7 +393,14 @@ void Runner::editAppList(const Command& command) {
 json Runner::askSettings(const Command& command, const json& request) {
   json reply;
   try {
-    reply = settingsApp_->request(request);
+    // On the real clock the home screen's run loop goes on while the
+    // Settings app works (it may wait seconds for the file's lock), so that
+    // posts keep reaching it. On the virtual clock what is delivered waits
+    // for the next command, so that a run's trace comes out the same each
+    // time.
+    std::function<void()> homeGoesOn;
+    if (options_.clock == hostsim::ClockMode::Real) homeGoesOn = [this] { runDue(); };
+    reply = settingsApp_->request(request, homeGoesOn);
   } catch (const SettingsAppFailure& e) {
     // The next settings command starts the app again.
     settingsApp_.reset();

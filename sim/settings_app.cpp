@@ -3,6 +3,7 @@
 #include "host/sim/services/trace.h"
 #include "tools/program_files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -24,6 +25,8 @@ using json = nlohmann::json;
 
 // A line longer than this is no answer of the Settings process.
 constexpr size_t kMaxLineBytes = size_t{16} << 20;
+// How often a caller that waits for an answer gets to run its own work.
+constexpr int kIdleSliceMilliseconds = 10;
 // How long the process may take to end once its input closed.
 constexpr auto kEndWait = std::chrono::seconds(5);
 
@@ -126,7 +129,7 @@ void SettingsApp::ended(const std::string& doing) {
                            " (its messages are on standard error)");
 }
 
-std::optional<std::string> SettingsApp::readLine() {
+std::optional<std::string> SettingsApp::readLine(const std::function<void()>& idle) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kReplySeconds);
   for (;;) {
     if (const size_t newline = buffer_.find('\n'); newline != std::string::npos) {
@@ -139,9 +142,14 @@ std::optional<std::string> SettingsApp::readLine() {
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return std::nullopt;
     pollfd input{socket_, POLLIN, 0};
-    const int ready = ::poll(&input, 1, static_cast<int>(left.count()));
+    const int slice = idle ? std::min<int>(kIdleSliceMilliseconds, static_cast<int>(left.count()))
+                           : static_cast<int>(left.count());
+    const int ready = ::poll(&input, 1, slice);
     if (ready < 0 && errno == EINTR) return std::nullopt; // a stop was asked for
-    if (ready <= 0) continue;
+    if (ready <= 0) {
+      if (idle) idle();
+      continue;
+    }
     char chunk[65536];
     const ssize_t n = ::recv(socket_, chunk, sizeof chunk, 0);
     if (n < 0 && errno == EINTR) continue;
@@ -150,7 +158,7 @@ std::optional<std::string> SettingsApp::readLine() {
   }
 }
 
-json SettingsApp::request(const json& request) {
+json SettingsApp::request(const json& request, const std::function<void()>& idle) {
   const std::string doing = "doing \"" + request.value("op", std::string()) + "\"";
   if (socket_ < 0) ended(doing);
   const std::string line = request.dump() + "\n";
@@ -161,7 +169,7 @@ json SettingsApp::request(const json& request) {
     sent += static_cast<size_t>(n);
   }
   for (;;) {
-    const std::optional<std::string> answer = readLine();
+    const std::optional<std::string> answer = readLine(idle);
     if (!answer) ended(doing);
     // In the order the process wrote them: an event's fields keep theirs.
     nlohmann::ordered_json message = nlohmann::ordered_json::parse(*answer, nullptr, false);

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <stdexcept>
@@ -44,15 +45,17 @@ public:
 
   // Sends one request ({"op": …, …}) and returns its reply. The events the
   // process emitted meanwhile go to this process's trace, each with
-  // "process":"Settings" added. Throws SettingsAppFailure when the process
-  // ended or did not answer within kReplySeconds.
-  nlohmann::json request(const nlohmann::json& request);
+  // "process":"Settings" added. While it waits, `idle` (if any) runs every
+  // few milliseconds: the caller's own process goes on meanwhile, as two
+  // processes do. Throws SettingsAppFailure when the process ended or did
+  // not answer within kReplySeconds.
+  nlohmann::json request(const nlohmann::json& request, const std::function<void()>& idle = {});
 
   // How long a reply may take: the pane may wait 5 s for the file's lock.
   static constexpr int kReplySeconds = 30;
 
 private:
-  std::optional<std::string> readLine();
+  std::optional<std::string> readLine(const std::function<void()>& idle = {});
   // Closes its input and waits for it to end (kills it after a while).
   void stop();
   [[noreturn]] void ended(const std::string& doing);
