@@ -99,6 +99,21 @@
   G(Apps, "Apps",                                                                                  \
     "Silent apps turn quiet mode on while in front; banner apps hide banners while in front.")
 
+// The pane's title, as Settings' list and the pane's navigation bar show it.
+#define QUELLINE_PANE_TITLE "Quelline"
+
+// The rows of the Apps group, each opening the app-list editor on one list:
+//   L(row, label, list, key)
+// row: the row's identifier in the pane; list, key: the list's identifier
+// and the key of its array, as the editor stores them.
+#define QUELLINE_PANE_APP_LISTS(L)                                                                 \
+  L(silentApps, "Silent apps", QUELLINE_SILENT_APPS_LIST, QUELLINE_SILENT_APPS_KEY)                \
+  L(bannerApps, "Banner apps", QUELLINE_BANNER_APPS_LIST, QUELLINE_BANNER_APPS_KEY)
+// The pane's method that an app-list row calls with its specifier.
+#define QUELLINE_PANE_APP_LIST_ACTION "showAppList:"
+// The package that holds the app-list editor, named where it is missing.
+#define QUELLINE_APP_LIST_PACKAGE "libSparkAppList (com.spark.libsparkapplist)"
+
 // The group and the place of a key's pane column.
 #define QUELLINE_PANE_GROUP(pane) QUELLINE_PANE_FIRST pane
 #define QUELLINE_PANE_PLACE(pane) QUELLINE_PANE_SECOND pane
