@@ -16,9 +16,12 @@ in quiet mode; the toggle's class, its setSelected: with the lock, the
 writes and the posts, and its icon from its own bundle. The instructions
 each step runs are counted and held to a budget.
 
+The settings pane (--pane) runs inside a modeled Settings app: see
+emulated_pane.py.
+
   check_emulated.py --facts device-facts.json --versions versions.txt
                     [--library Quelline.dylib] [--bundle QuellineModule.bundle]
-                    [--costs]
+                    [--pane QuellinePrefs.bundle] [--costs]
 
 Prints every finding (and, with --costs, the instruction counts) and exits
 1 when there is any finding."""
@@ -27,6 +30,7 @@ import plistlib
 import struct
 
 import deliverables
+import emulated_pane
 from deliverables import BUNDLE_PATH, LIBRARY_PATH
 from emulator import EmulationError, Machine
 
@@ -396,7 +400,8 @@ def check_costs(out, args):
 
 if __name__ == "__main__":
     deliverables.main(__doc__, [("--library", emulated(check_library)),
-                                ("--bundle", emulated(check_bundle))],
+                                ("--bundle", emulated(check_bundle)),
+                                ("--pane", emulated(emulated_pane.check_pane))],
                       options=[("--facts", "the build's facts (device-facts)"),
                                ("--versions", "the libraries' versions (stubs/versions.txt)"),
                                ("--costs", "print the instruction counts?")],
