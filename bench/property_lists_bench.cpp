@@ -21,7 +21,7 @@ constexpr const char* kBinaryFile = "/var/mobile/Library/Preferences/com.example
 bool writeSettingsFiles() {
   plist_t dict = plist_new_dict();
   // Every key of the domain: each boolean true, each integer its default.
-#define QUELLINE_BENCH_KEY(name, type, fallback, minimum, maximum, reading, pane, label, text)                  \
+#define QUELLINE_BENCH_KEY(name, type, fallback, minimum, maximum, reading, pane, label, text)     \
   plist_dict_set_item(dict, #name, QUELLINE_BENCH_VALUE_##type(fallback));
 #define QUELLINE_BENCH_VALUE_Bool(fallback) plist_new_bool(1)
 #define QUELLINE_BENCH_VALUE_Int32(fallback) plist_new_uint(fallback)

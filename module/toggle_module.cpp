@@ -3,10 +3,10 @@
 // `_selected` byte and the changes still to be written; the preference file
 // is its memory across restarts.
 #include "platform/dispatch.h"
-#include "platform/filelock.h"
 #include "platform/uikit.h"
 #include "prefs/events.h"
 #include "prefs/live_read.h"
+#include "prefs/preference_change.h"
 
 namespace {
 
@@ -63,39 +63,30 @@ void setKey(id prefs, quelline::LiveKey key, Change change) {
                                         quelline::nameOf(key));
 }
 
-// The preference file to change: what it holds, or a new empty dictionary
-// when there is no file yet (the toggle's state is then its first content).
-// nil for a file that exists but cannot be read or holds no dictionary: it
-// is the user's, and is never overwritten.
-id preferencesToChange() {
-  using namespace platform;
-  id prefs = quelline::readPreferenceFile();
-  if (prefs != nil) return prefs;
-  if (NSFileManager::fileExistsAtPath(NSFileManager::defaultManager(), NSSTR(QUELLINE_PREFS_PATH)))
-    return nil;
-  return NSMutableDictionary::dictionary();
-}
-
 enum class WriteResult { Done, LockTaken, Failed };
 
 // One read-change-write of the pending changes, only under the file's lock
 // (taken without waiting). A lock that another program holds is tried again
 // soon; one that cannot be had at all (a folder in the lock file's place,
 // no permission) is a write that failed. The whole dictionary read is
-// written back, every other key as it was read. A file that is there but
-// holds no dictionary is not the toggle's to write: the changes are given
-// up.
+// written back, every other key as it was read; a missing file is created.
+// A file that is there but holds no dictionary is not the toggle's to
+// write: the changes are given up.
 WriteResult writePending() {
-  platform::FileLock lock(QUELLINE_PREFS_PATH, 0);
-  if (lock.answer() == platform::LockAnswer::Busy) return WriteResult::LockTaken;
-  if (!lock.held()) return WriteResult::Failed;
-  id prefs = preferencesToChange();
-  if (prefs != nil) {
-    setKey(prefs, quelline::LiveKey::enableTweakToggle, gPending.enableTweakToggle);
-    setKey(prefs, quelline::LiveKey::toggleHasControl, gPending.toggleHasControl);
-    if (!platform::NSMutableDictionary::writeToFile_atomically(prefs, NSSTR(QUELLINE_PREFS_PATH),
-                                                               YES))
-      return WriteResult::Failed;
+  using State = quelline::PreferenceChange::State;
+  quelline::PreferenceChange change(0);
+  switch (change.state()) {
+  case State::Busy:
+    return WriteResult::LockTaken;
+  case State::LockFailed:
+    return WriteResult::Failed;
+  case State::NotDictionary:
+    break;
+  case State::Ready:
+    setKey(change.preferences(), quelline::LiveKey::enableTweakToggle, gPending.enableTweakToggle);
+    setKey(change.preferences(), quelline::LiveKey::toggleHasControl, gPending.toggleHasControl);
+    if (!change.write()) return WriteResult::Failed;
+    break;
   }
   gPending.enableTweakToggle = Change::None;
   gPending.toggleHasControl = Change::None;

@@ -34,7 +34,7 @@ id readPreferenceFile() {
 
 id nameOf(LiveKey key) {
   switch (key) {
-#define QUELLINE_LIVE_KEY_NAME(name, type, fallback, minimum, maximum, reading, pane, label, text)              \
+#define QUELLINE_LIVE_KEY_NAME(name, type, fallback, minimum, maximum, reading, pane, label, text) \
   QUELLINE_IF_LIVE(reading, case LiveKey::name : return NSSTR(#name);)
     QUELLINE_SETTINGS(QUELLINE_LIVE_KEY_NAME)
 #undef QUELLINE_LIVE_KEY_NAME

@@ -20,7 +20,7 @@ id readPreferenceFile();
 
 // The keys read live (domain.h), by their names there.
 enum class LiveKey : uint8_t {
-#define QUELLINE_LIVE_KEY(name, type, fallback, minimum, maximum, reading, pane, label, text)                   \
+#define QUELLINE_LIVE_KEY(name, type, fallback, minimum, maximum, reading, pane, label, text)      \
   QUELLINE_IF_LIVE(reading, name, )
   QUELLINE_SETTINGS(QUELLINE_LIVE_KEY)
 #undef QUELLINE_LIVE_KEY

@@ -31,7 +31,7 @@ void loadPrefs(CFNotificationCenterRef, void*, CFNotificationName, const void*, 
   }
 
   // Every field on every load: a key that went away returns to its default.
-#define QUELLINE_LOAD_SETTING(name, type, fallback, minimum, maximum, reading, pane, label, text)               \
+#define QUELLINE_LOAD_SETTING(name, type, fallback, minimum, maximum, reading, pane, label, text)  \
   QUELLINE_IF_CACHED(reading, Settings.name = setting##type(source, NSSTR(#name), fallback);)
   QUELLINE_SETTINGS(QUELLINE_LOAD_SETTING)
 #undef QUELLINE_LOAD_SETTING

@@ -9,7 +9,8 @@
 
 // One field per cached key of the domain (domain.h), in its order.
 struct QuellineSettings {
-#define QUELLINE_SETTINGS_FIELD(name, type, fallback, minimum, maximum, reading, pane, label, text)             \
+#define QUELLINE_SETTINGS_FIELD(name, type, fallback, minimum, maximum, reading, pane, label,      \
+                                text)                                                              \
   QUELLINE_IF_CACHED(reading, QUELLINE_SETTING_TYPE_##type name;)
   QUELLINE_SETTINGS(QUELLINE_SETTINGS_FIELD)
 #undef QUELLINE_SETTINGS_FIELD

@@ -72,7 +72,8 @@ struct Key {
   KeyType type;
 };
 constexpr Key kKeys[] = {
-#define QUELLINE_KEY(name, type, fallback, minimum, maximum, reading, pane, label, text) {#name, KeyType::type},
+#define QUELLINE_KEY(name, type, fallback, minimum, maximum, reading, pane, label, text)           \
+  {#name, KeyType::type},
     QUELLINE_SETTINGS(QUELLINE_KEY)
 #undef QUELLINE_KEY
 };

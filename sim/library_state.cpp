@@ -28,7 +28,7 @@ template <class T> T* symbol(const HomeProcess& process, const char* name) {
 json settingsJson(const QuellineSettings* s) {
   if (s == nullptr) return nullptr;
   json out = json::object();
-#define QUELLINE_DUMP_SETTING(name, type, fallback, minimum, maximum, reading, pane, label, text)               \
+#define QUELLINE_DUMP_SETTING(name, type, fallback, minimum, maximum, reading, pane, label, text)  \
   QUELLINE_IF_CACHED(reading, out[#name] = s->name;)
   QUELLINE_SETTINGS(QUELLINE_DUMP_SETTING)
 #undef QUELLINE_DUMP_SETTING

@@ -43,7 +43,7 @@ template <> const char* typeCode<int32_t>() {
 
 json settingsLayout() {
   json fields = json::array();
-#define QUELLINE_FACTS_FIELD(name, type, fallback, minimum, maximum, reading, pane, label, text)                \
+#define QUELLINE_FACTS_FIELD(name, type, fallback, minimum, maximum, reading, pane, label, text)   \
   QUELLINE_IF_CACHED(                                                                              \
       reading,                                                                                     \
       fields.push_back({{"name", #name},                                                           \

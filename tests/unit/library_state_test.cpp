@@ -103,7 +103,7 @@ TEST_F(LibraryStateTest, VanillaBootHasNoLibrary) {
 TEST_F(LibraryStateTest, TheDumpListsEveryKeyOfTheSettings) {
   process_->boot({});
   std::set<std::string> cached;
-#define CACHED_KEY(name, type, fallback, minimum, maximum, reading, pane, label, text)                          \
+#define CACHED_KEY(name, type, fallback, minimum, maximum, reading, pane, label, text)             \
   QUELLINE_IF_CACHED(reading, cached.insert(#name);)
   QUELLINE_SETTINGS(CACHED_KEY)
 #undef CACHED_KEY

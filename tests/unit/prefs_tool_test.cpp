@@ -50,7 +50,7 @@ constexpr const char* kKeys[] = {
 #undef QUELLINE_KEY_NAME
 };
 bool isLive(std::string_view key) {
-#define QUELLINE_KEY_LIVE(name, type, fallback, minimum, maximum, reading, pane, label, text)                   \
+#define QUELLINE_KEY_LIVE(name, type, fallback, minimum, maximum, reading, pane, label, text)      \
   if (key == #name) return QUELLINE_SETTING_LIVE_##reading;
   QUELLINE_SETTINGS(QUELLINE_KEY_LIVE)
 #undef QUELLINE_KEY_LIVE

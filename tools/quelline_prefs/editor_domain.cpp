@@ -13,7 +13,7 @@ namespace {
 
 #define QUELLINE_KEY_TYPE_Bool KeyType::Boolean
 #define QUELLINE_KEY_TYPE_Int32 KeyType::Integer
-#define QUELLINE_KEY_INFO(name, type, fallback, minimum, maximum, reading, pane, label, text)                   \
+#define QUELLINE_KEY_INFO(name, type, fallback, minimum, maximum, reading, pane, label, text)      \
   KeyInfo{                                                                                         \
       #name,  QUELLINE_KEY_TYPE_##type, fallback, QUELLINE_SETTING_LIVE_##reading, text, minimum,  \
       maximum},

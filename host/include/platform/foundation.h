@@ -66,6 +66,9 @@ inline const char* UTF8String(id string) {
 inline id stringWithUTF8String(const char* text) {
   return msgSend<id>(cls<"NSString">(), sel<"stringWithUTF8String:">(), text);
 }
+inline id stringByAppendingString(id string, id other) {
+  return msgSend<id>(string, sel<"stringByAppendingString:">(), other);
+}
 } // namespace NSString
 
 namespace NSNumber {
@@ -81,7 +84,22 @@ inline long integerValue(id number) {
 inline int intValue(id number) {
   return msgSend<int>(number, sel<"intValue">());
 }
+inline double doubleValue(id number) {
+  return msgSend<double>(number, sel<"doubleValue">());
+}
+inline id numberWithInteger(long value) {
+  return msgSend<id>(cls<"NSNumber">(), sel<"numberWithInteger:">(), value);
+}
 } // namespace NSNumber
+
+namespace NSArray {
+inline unsigned long count(id array) {
+  return msgSend<unsigned long>(array, sel<"count">());
+}
+inline id objectAtIndex(id array, unsigned long index) {
+  return msgSend<id>(array, sel<"objectAtIndex:">(), index);
+}
+} // namespace NSArray
 
 namespace NSDictionary {
 inline id objectForKey(id dictionary, id key) {
@@ -105,6 +123,45 @@ inline BOOL writeToFile_atomically(id dictionary, id path, BOOL atomically) {
   return msgSend<BOOL>(dictionary, sel<"writeToFile:atomically:">(), path, atomically);
 }
 } // namespace NSMutableDictionary
+
+// A property list as bytes, and bytes written to a file, each with the
+// system's reason when it fails.
+enum : unsigned long { NSPropertyListXMLFormat_v1_0 = 100 };
+enum : unsigned long { NSDataWritingAtomic = 1 };
+
+namespace NSPropertyListSerialization {
+// The property list as data in `format` (autoreleased); nil with *error set
+// (an autoreleased NSError) when it holds what no property list can.
+inline id dataWithPropertyList_format_options_error(id plist, unsigned long format,
+                                                    unsigned long options, id* error) {
+  return msgSend<id>(cls<"NSPropertyListSerialization">(),
+                     sel<"dataWithPropertyList:format:options:error:">(), plist, format, options,
+                     error);
+}
+} // namespace NSPropertyListSerialization
+
+namespace NSData {
+// Writes the bytes to `path`; with NSDataWritingAtomic to a temporary file
+// beside it, then renamed over it. NO with *error set (an autoreleased
+// NSError saying why) when it failed; the old file is then as it was.
+inline BOOL writeToFile_options_error(id data, id path, unsigned long options, id* error) {
+  return msgSend<BOOL>(data, sel<"writeToFile:options:error:">(), path, options, error);
+}
+} // namespace NSData
+
+namespace NSError {
+// An error of `domain` with `code` (autoreleased). For the system's errno
+// values the domain is the platform's NSPOSIXErrorDomain, whose value is the
+// string "NSPOSIXErrorDomain".
+inline id errorWithDomain_code_userInfo(id domain, long code, id userInfo) {
+  return msgSend<id>(cls<"NSError">(), sel<"errorWithDomain:code:userInfo:">(), domain, code,
+                     userInfo);
+}
+// What went wrong, in words for the user.
+inline id localizedDescription(id error) {
+  return msgSend<id>(error, sel<"localizedDescription">());
+}
+} // namespace NSError
 
 namespace NSFileManager {
 inline id defaultManager() {

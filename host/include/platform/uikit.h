@@ -53,7 +53,45 @@ namespace UIViewController {
 inline id view(id controller) {
   return msgSend<id>(controller, sel<"view">());
 }
+// The navigation controller whose stack holds the controller, or nil.
+inline id navigationController(id controller) {
+  return msgSend<id>(controller, sel<"navigationController">());
+}
+// Presents `presented` modally (an alert); no completion (nil block).
+inline void presentViewController_animated_completion(id controller, id presented, BOOL animated,
+                                                      void* completion) {
+  msgSend<void>(controller, sel<"presentViewController:animated:completion:">(), presented,
+                animated, completion);
+}
 } // namespace UIViewController
+
+namespace UINavigationController {
+inline void pushViewController_animated(id navigation, id controller, BOOL animated) {
+  msgSend<void>(navigation, sel<"pushViewController:animated:">(), controller, animated);
+}
+} // namespace UINavigationController
+
+enum : NSInteger { UIAlertControllerStyleAlert = 1 };
+enum : NSInteger { UIAlertActionStyleDefault = 0 };
+
+namespace UIAlertController {
+inline id alertControllerWithTitle_message_preferredStyle(id title, id message, NSInteger style) {
+  return msgSend<id>(cls<"UIAlertController">(),
+                     sel<"alertControllerWithTitle:message:preferredStyle:">(), title, message,
+                     style);
+}
+inline void addAction(id alert, id action) {
+  msgSend<void>(alert, sel<"addAction:">(), action);
+}
+} // namespace UIAlertController
+
+namespace UIAlertAction {
+// An action that only dismisses the alert: no handler (nil block).
+inline id actionWithTitle_style_handler(id title, NSInteger style, void* handler) {
+  return msgSend<id>(cls<"UIAlertAction">(), sel<"actionWithTitle:style:handler:">(), title, style,
+                     handler);
+}
+} // namespace UIAlertAction
 
 namespace UITapGestureRecognizer {
 // Owned by the caller (alloc/init).
