@@ -86,13 +86,16 @@ PANE = {
                (PREFERENCES, False)],
     "imports": {
         LIBOBJC: OBJC_COMMON | {"_objc_allocateClassPair", "_objc_registerClassPair",
-                                "_objc_msgSendSuper"},
+                                "_class_getInstanceVariable", "_ivar_getOffset", "_objc_retain",
+                                "_objc_release"},
         LIBSYSTEM: {"dyld_stub_binder", "_open", "_flock", "_close", "_usleep", "___error",
-                    "_dladdr", "___stack_chk_fail", "___stack_chk_guard", "_notify_post"},
-        COREFOUNDATION: {"___CFConstantStringClassReference"},
+                    "_dladdr", "___stack_chk_fail", "___stack_chk_guard"},
+        COREFOUNDATION: {"___CFConstantStringClassReference",
+                         "_CFNotificationCenterGetDarwinNotifyCenter",
+                         "_CFNotificationCenterPostNotification"},
     },
     "exports": set(),
-    "initialisers": ["registerQuellinePrefs"],
+    "initialisers": ["registerRootListController"],
 }
 
 def check_signature(image, out):
@@ -138,6 +141,9 @@ def check_image(path, expected, out, args):
               f"{name}: install name {image.install_name}")
     libraries = [(d.name, d.weak) for d in image.dylibs]
     out.check(libraries == expected["dylibs"], f"{name}: libraries {libraries}")
+    for library, _ in expected["dylibs"]:
+        out.check(library in [d.name for d in image.dylibs],
+                  f"{name}: no load command of {library}: dyld would not load it first")
 
     # No load command requires more than the phone provides: dyld refuses
     # a library whose compatibility version is below the one required.

@@ -10,17 +10,22 @@ come from Root.plist of the pane's own bundle; a value is read from the
 preference file (a missing key gives its default); a change takes the lock
 (open with mode 0644, flock), reads the file, writes the whole dictionary
 back atomically with the new value of the row's type and every other key as
-it was, and only then posts ReloadPrefs; a missing file is created by the
-first change; a file that holds no dictionary is never written and every
-control is disabled; nothing goes through cfprefsd; the app-list rows push
-libsparkapplist's editor, and are disabled without that library."""
+it was, and only then posts ReloadPrefs to the Darwin notify center; a
+missing file is created by the
+first change; a file that holds no dictionary is never written, every
+control is disabled and a footer says why; a failed write shows the
+system's reason and leaves the file; nothing goes through cfprefsd; the
+app-list rows push libsparkapplist's editor, and are disabled without that
+library, with a footer naming its package."""
 
 import plistlib
 
 import deliverables
+import fake_settings
 from deliverables import PANE_PATH, SPARKAPPLIST
 from emulator import EmulationError, Machine
-from fake_settings import APP_LIST_EDITOR, check_no_cfprefs, settings_home
+from fake_settings import (APP_LIST_EDITOR, check_no_cfprefs, install_settings, settings_home,
+                           shown_specifiers)
 
 PREFS = "/var/mobile/Library/Preferences/com.veltrasse.quelline.plist"
 RELOAD = "com.veltrasse.quelline/ReloadPrefs"
@@ -44,7 +49,8 @@ class Pane:
             m.libraries[SPARKAPPLIST].classes.add(APP_LIST_EDITOR)
         else:
             del m.libraries[SPARKAPPLIST]
-        m.bundle_answers, m.bundle_folders, m.shown_specifiers = {}, {PANE_PATH: folder}, {}
+        install_settings(m)
+        m.bundle_folders[PANE_PATH] = folder
         self.m = m
         with open(deliverables.info_plist(folder), "rb") as f:
             self.info = plistlib.load(f)
@@ -68,14 +74,11 @@ class Pane:
         bundle = self.send(self.controller, "bundle")
         m.bundle_answers[self.controller] = m.objects[bundle].path if bundle in m.objects else None
         self.mark = len(m.log)
-        specifiers = self.send(self.controller, "specifiers")
-        array = m.objects.get(specifiers)
+        self.returned = self.send(self.controller, "specifiers")
         self.rows = {}
-        if array is not None:
-            m.shown_specifiers[self.controller] = array.items
-            for specifier in array.items:
-                properties = m.objects[specifier].properties
-                self.rows[properties.get("id") or properties.get("label")] = specifier
+        for specifier in shown_specifiers(m, self.controller):
+            properties = m.objects[specifier].properties
+            self.rows[properties.get("id") or properties.get("label")] = specifier
 
     def send(self, receiver, selector, *args, doubles=()):
         m = self.m
@@ -111,8 +114,12 @@ def check_pane(folder, out, args):
               f"{m.bundle_answers.get(pane.controller)})")
     with open(f"{folder}/Root.plist", "rb") as f:
         items = plistlib.load(f)["items"]
+    ivar = m.read_u64(pane.controller + fake_settings.SPECIFIERS_OFFSET)
+    out.check(pane.returned != 0 and ivar == pane.returned,
+              f"{folder}: -specifiers returns {pane.returned:#x} but leaves _specifiers "
+              f"{ivar:#x}: Settings shows the rows of _specifiers")
     if not out.check(len(pane.rows) == len(items),
-                     f"{folder}: -specifiers gives {len(pane.rows)} rows, Root.plist holds "
+                     f"{folder}: Settings shows {len(pane.rows)} rows, Root.plist holds "
                      f"{len(items)}"):
         return
 
@@ -123,19 +130,26 @@ def check_pane(folder, out, args):
               "absent: its default, on)")
 
     # A slider moved to 6.6 stores the whole number 7 under the lock,
-    # atomically, every other key kept, then posts the reload.
+    # atomically, every other key kept, then posts the reload (through the
+    # Darwin notify center: notify_post underneath).
     steps = [e for e in pane.set("numberOfTaps", 6.6)
              if e[0] in ("open", "flock", "close", "readFile", "writeData", "writeFile",
-                         "notify_post")]
+                         "darwinPost")]
     changed = dict(stored, numberOfTaps=7)
     opened = [e for e in steps if e[0] == "open"]
     out.check(opened and opened[0][1] == lock and opened[0][3] == 0o644,
               f"{folder}: the lock file is opened as {opened}, not {lock} with mode 0644")
     wanted = [("flock", 3, 6), ("readFile", PREFS), ("writeData", PREFS, changed, 1),
-              ("close", 3), ("notify_post", RELOAD)]
+              ("close", 3), ("darwinPost", True, RELOAD)]
     out.check(steps[1:] == wanted,
               f"{folder}: moving numberOfTaps to 6.6 does {steps[1:]}, expected the lock, the "
               f"read, an atomic write of {changed}, the unlock and then {RELOAD}")
+    posts = [e for e in steps if e[0] == "darwinPost"]
+    out.check(posts == [("darwinPost", True, RELOAD)],
+              f"{folder}: a change posts {posts}, not {RELOAD} to the Darwin notify center")
+    out.check(all(e[3] == 1 for e in steps if e[0] == "writeData"),
+              f"{folder}: the file is written in place, not atomically (NSDataWritingAtomic): "
+              f"{[e for e in steps if e[0] == 'writeData']}")
     written = m.files.get(PREFS, {}).get("numberOfTaps")
     out.check(type(written) is int, f"{folder}: numberOfTaps is written as {written!r}, not "
                                     "an integer")
@@ -146,6 +160,7 @@ def check_pane(folder, out, args):
 
     check_missing_file(folder, out, args)
     check_not_dictionary(folder, out, args)
+    check_failed_write(folder, out, args)
     check_app_lists(folder, out, args)
 
 
@@ -153,8 +168,9 @@ def check_missing_file(folder, out, args):
     pane = Pane(folder, args, {})
     out.check(pane.read("hideBanners") == 1, f"{folder}: without a file hideBanners reads "
                                              f"{pane.read('hideBanners')}, not its default")
-    steps = [e for e in pane.set("hideBanners", False) if e[0] in ("writeData", "notify_post")]
-    out.check(steps == [("writeData", PREFS, {"hideBanners": False}, 1), ("notify_post", RELOAD)],
+    steps = [e for e in pane.set("hideBanners", False) if e[0] in ("writeData", "darwinPost")]
+    out.check(steps == [("writeData", PREFS, {"hideBanners": False}, 1),
+                        ("darwinPost", True, RELOAD)],
               f"{folder}: the first change without a file does {steps}, not create it")
 
 
@@ -169,9 +185,34 @@ def check_not_dictionary(folder, out, args):
               f"{folder}: with a file that holds no dictionary the controls {enabled} stay "
               "enabled")
     steps = [e for e in pane.set("hideBanners", False)
-             if e[0] in ("writeData", "writeFile", "notify_post")]
+             if e[0] in ("writeData", "writeFile", "darwinPost")]
     out.check(not steps and pane.m.files[PREFS] == ["not", "a", "dictionary"],
               f"{folder}: a file that holds no dictionary is written over: {steps}")
+    footer = pane.m.objects[next(iter(pane.rows.values()))].properties.get("footerText", "")
+    out.check(isinstance(footer, str) and PREFS in footer,
+              f"{folder}: with a file that holds no dictionary the first footer is {footer!r}, "
+              "not a word about the file")
+
+
+def check_failed_write(folder, out, args):
+    """The device's storage is full: the user reads the system's reason, the
+    old file stays, nothing is posted, and the row shows the stored value
+    again."""
+    reason = "No space left on device"
+    pane = Pane(folder, args, {PREFS: {"hideBanners": True}})
+    pane.m.write_error = reason
+    steps = pane.set("hideBanners", False)
+    alerts = [pane.m.objects[e[2]] for e in steps if e[0] == "present"]
+    out.check(len(alerts) == 1 and reason in (alerts[0].message or ""),
+              f"{folder}: a failed write shows {[(a.title, a.message) for a in alerts]}, not an "
+              f"alert with the system's reason ({reason})")
+    posts = [e for e in steps if e[0] == "darwinPost"]
+    out.check(not posts and pane.m.files[PREFS] == {"hideBanners": True},
+              f"{folder}: a failed write posts {posts} or changes the file to "
+              f"{pane.m.files[PREFS]}")
+    out.check(("reloadSpecifier", "hideBanners") in steps,
+              f"{folder}: after a failed write the switch is not shown again with the stored "
+              "value (no -reloadSpecifier:)")
 
 
 def check_app_lists(folder, out, args):
@@ -192,3 +233,7 @@ def check_app_lists(folder, out, args):
     pane = Pane(folder, args, {PREFS: {}}, app_lists=False)
     enabled = [row for row in APP_LISTS if pane.enabled(row)]
     out.check(not enabled, f"{folder}: without libsparkapplist the rows {enabled} stay enabled")
+    footer = pane.m.objects[pane.rows["Apps"]].properties.get("footerText", "")
+    out.check(isinstance(footer, str) and "com.spark.libsparkapplist" in footer,
+              f"{folder}: without libsparkapplist the Apps footer is {footer!r}, naming no "
+              "package to install")

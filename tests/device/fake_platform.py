@@ -252,7 +252,6 @@ def install(m):
         "_usleep": lambda: 0,
         "___error": lambda: errno,
         "_dladdr": dladdr,
-        "_notify_post": lambda: log(("notify_post", cstr(0))) or 0,
     }
     core_foundation = {
         "_CFRelease": lambda: None,
@@ -261,6 +260,8 @@ def install(m):
         "_CFPreferencesCopyMultiple": copy_multiple,
         "_CFNotificationCenterGetDarwinNotifyCenter": lambda: darwin_center,
         "_CFNotificationCenterAddObserver": darwin_observe,
+        "_CFNotificationCenterPostNotification": lambda: log((
+            "darwinPost", m.arg(0) == darwin_center, m.text(m.arg(1)))),
     }
     libraries = {
         LIBOBJC: objc,
@@ -415,6 +416,7 @@ METHODS = {
     ("NSNotificationCenter", "postNotificationName:object:userInfo:"): lambda m, _: m.log.append(
         ("post", m.text(m.arg(2)), m.arg(3), m.arg(4))),
     ("+NSString", "stringWithUTF8String:"): lambda m, _: m.string(m.read_cstring(m.arg(2))),
+    ("NSString", "UTF8String"): lambda m, r: m.cstring(m.text(r)),
     ("NSString", "isEqualToString:"): lambda m, r: int(m.text(r) == m.text(m.arg(2))),
     ("NSString", "stringByDeletingLastPathComponent"): lambda m, r: m.string(
         m.text(r).rsplit("/", 1)[0] or "/"),

@@ -14,6 +14,9 @@ the pane expects:
   `-setPreferenceValue:specifier:`, not replaced, go through the
   preferences daemon (cfprefsd), which the pane must never do: both are
   recorded, and the checks fail on them;
+- the rows Settings shows, and those `-specifierForID:` searches, are the
+  controller's `_specifiers` instance variable, not what `-specifiers`
+  returned (a subclass's `-specifiers` must store them there);
 - `-[PSSpecifier propertyForKey:]` answers what the plist entry gave, and
   the `enabled` property, once set, says whether the row can be used."""
 
@@ -41,10 +44,30 @@ MAIN_BUNDLE = "/Applications/Preferences.app"
 APP_LIST_EDITOR = "SparkAppListTableViewController"
 
 
+# Where PSListController keeps its rows (an id, after UIViewController's
+# instance variables).
+SPECIFIERS_OFFSET = 0x3A8
+
+
 def settings_home():
     """The model of the Settings process for emulator.Machine."""
     return {name: dict(cls, methods=[], classMethods=[]) for name, cls in
             SETTINGS_CLASSES.items()}
+
+
+def install_settings(m):
+    """Settings' classes in machine `m` (made with settings_home()):
+    PSListController with its `_specifiers`."""
+    controller = m.class_named("PSListController")
+    controller.ivars["_specifiers"] = (SPECIFIERS_OFFSET, m.alloc(16))
+    controller.instance_size = SPECIFIERS_OFFSET + 8
+    m.bundle_answers, m.bundle_folders = {}, {}
+
+
+def shown_specifiers(m, controller):
+    """The rows Settings shows: the controller's `_specifiers`."""
+    array = m.read_u64(controller + SPECIFIERS_OFFSET)
+    return m.objects[array].items if array in m.objects else []
 
 
 def _load_specifiers(m, receiver):
@@ -93,8 +116,12 @@ def _set_property(m, receiver):
     value = m.arg(2)
     obj = m.objects.get(value)
     kind = obj.kind if obj else None
-    stored = _python(m, value) if kind in ("NSNumber", "NSString", "NSMutableDictionary",
-                                           "NSArray") else Handle(value)
+    if kind in ("NSNumber", "NSString", "NSMutableDictionary", "NSArray"):
+        stored = _python(m, value)
+    elif obj is None and value and m.read_u64(value) == m.data["___CFConstantStringClassReference"]:
+        stored = m.text(value)  # a string laid out at build time
+    else:
+        stored = Handle(value)
     m.objects[receiver].properties[key] = stored
     m.log.append(("setProperty", m.objects[receiver].properties.get("id"), key,
                   stored if not isinstance(stored, Handle) else "object"))
@@ -102,7 +129,7 @@ def _set_property(m, receiver):
 
 def _specifier_for_id(m, receiver):
     wanted = m.text(m.arg(2))
-    for specifier in m.shown_specifiers.get(receiver, []):
+    for specifier in shown_specifiers(m, receiver):
         if m.objects[specifier].properties.get("id") == wanted:
             return specifier
     return 0
