@@ -218,6 +218,15 @@ def png_size(path):
 PANE_ICONS = {"icon.png": (29, 29), "icon@2x.png": (58, 58), "icon@3x.png": (87, 87)}
 # The keys the toggle owns: never a row of the pane.
 TOGGLE_KEYS = {"enableTweakToggle", "toggleHasControl"}
+# The rows that open libsparkapplist's editor, by id.
+APP_LIST_ROWS = ("silentApps", "bannerApps")
+# The cell types a specifier plist may name (PSCellType's names, as
+# iphonedevwiki's "Preferences specifier plist" lists them, as
+# +[PSTableCell cellTypeFromString:] reads them).
+SPECIFIER_CELLS = {"PSGroupCell", "PSLinkCell", "PSLinkListCell", "PSListItemCell",
+                   "PSTitleValueCell", "PSSliderCell", "PSSwitchCell", "PSStaticTextCell",
+                   "PSEditTextCell", "PSSegmentCell", "PSGiantIconCell", "PSGiantCell",
+                   "PSSecureEditTextCell", "PSButtonCell", "PSEditTextViewCell", "PSSpinnerCell"}
 DOMAIN = "com.veltrasse.quelline"
 
 
@@ -248,9 +257,10 @@ def check_pane(folder, out, args):
 
 def check_specifiers(path, out):
     """The specifier plist that -loadSpecifiersFromPlistName:target: reads:
-    a title and a list of items, each a cell Settings knows; every control
-    stores a key of the domain with its default; the toggle's keys are not
-    shown; the two app lists are link cells with an action."""
+    a title and a list of items, each a cell Settings knows; every row of a
+    key has its default, label and the domain; a slider's range holds its
+    default; the toggle's keys are not shown; the two app lists are link
+    cells with an action."""
     try:
         with open(path, "rb") as f:
             plist = plistlib.load(f)
@@ -262,27 +272,28 @@ def check_specifiers(path, out):
                      f"{path}: no title and items"):
         return
     out.check(items[0].get("cell") == "PSGroupCell", f"{path}: the first item is no group")
-    cells = {"PSGroupCell", "PSSwitchCell", "PSSliderCell", "PSLinkCell"}
-    links = 0
+    rows = {}
     for item in items:
         cell, key, label = item.get("cell"), item.get("key"), item.get("label")
-        out.check(cell in cells, f"{path}: {label!r} has cell {cell!r}")
-        if cell in ("PSSwitchCell", "PSSliderCell"):
+        out.check(cell in SPECIFIER_CELLS, f"{path}: {label!r} has cell {cell!r}, which "
+                                           "Settings does not know")
+        rows[item.get("id")] = item
+        if key is not None:
             out.check(isinstance(key, str) and item.get("defaults") == DOMAIN and
                       "default" in item and isinstance(label, str),
-                      f"{path}: the control {key!r} lacks its key, default, defaults "
-                      f"({DOMAIN}) or label")
+                      f"{path}: the control {key!r} lacks its default, defaults ({DOMAIN}) or "
+                      "label")
             out.check(key not in TOGGLE_KEYS, f"{path}: {key} is the toggle's and shown")
         if cell == "PSSliderCell":
             low, high = item.get("min"), item.get("max")
             out.check(isinstance(low, (int, float)) and isinstance(high, (int, float)) and
                       low <= item.get("default", low - 1) <= high,
                       f"{path}: the slider {key!r} has no range around its default")
-        if cell == "PSLinkCell":
-            links += 1
-            out.check(isinstance(item.get("action"), str),
-                      f"{path}: the link {label!r} has no action")
-    out.check(links == 2, f"{path}: {links} link rows, expected the two app lists")
+    for row in APP_LIST_ROWS:
+        item = rows.get(row, {})
+        out.check(item.get("cell") == "PSLinkCell" and isinstance(item.get("action"), str),
+                  f"{path}: the app-list row {row!r} is {item or 'missing'}, not a PSLinkCell "
+                  "with an action")
 
 
 def check_entry(path, out, _args=None):
