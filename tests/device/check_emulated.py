@@ -388,14 +388,15 @@ def emulated(check):
 
 
 def check_costs(out, args):
-    for name, budget in BUDGET.items():
-        if name in COSTS:
-            out.check(COSTS[name] <= budget, f"{name}: {COSTS[name]} instructions, over the "
-                                             f"budget of {budget}")
-    if args.costs:
-        for name, budget in BUDGET.items():
-            if name in COSTS:
-                print(f"{name:34} {COSTS[name]:7} instructions (budget {budget})")
+    for budgets, costs in ((BUDGET, COSTS), (emulated_pane.BUDGET, emulated_pane.COSTS)):
+        for name, budget in budgets.items():
+            if name in costs:
+                out.check(costs[name] <= budget, f"{name}: {costs[name]} instructions, over the "
+                                                 f"budget of {budget}")
+        if args.costs:
+            for name, budget in budgets.items():
+                if name in costs:
+                    print(f"{name:34} {costs[name]:7} instructions (budget {budget})")
 
 
 if __name__ == "__main__":

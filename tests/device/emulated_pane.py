@@ -35,6 +35,15 @@ APP_LISTS = {"silentApps": ("com.veltrasse.quelline.silentApps", "silentApps"),
              "bannerApps": ("com.veltrasse.quelline.bannerApps", "bannerApps")}
 
 
+# Instructions of the pane's own code (the platform's calls not counted),
+# held to about twice today's count as the library's are (check_emulated.py):
+# the pane opened (-bundle, -specifiers with the rows marked), and one change
+# (the lock, the read, the write, the post, the row shown again). Both run on
+# Settings' main thread.
+BUDGET = {"settings pane opened": 1_000, "settings pane change": 2_000}
+COSTS = {}
+
+
 def since(m, mark, *kinds):
     return [e for e in m.log[mark:] if not kinds or e[0] in kinds]
 
@@ -56,6 +65,7 @@ class Pane:
             self.info = plistlib.load(f)
         name = self.info.get("CFBundleExecutable")
         image = m.load(f"{folder}/{name}", f"{PANE_PATH}/{name}", PANE_BASE)
+        m.count_instructions(image)
         self.dropped = list(m.dropped)
         for init in image.initialisers():
             m.call(init)
@@ -68,6 +78,7 @@ class Pane:
         if parent is None or parent.name != "PSListController":
             raise EmulationError(f"{principal} is a subclass of "
                                  f"{parent.name if parent else None}, not PSListController")
+        before = m.executed
         self.controller = self.send(self.send(cls.address, "alloc"), "init")
         m.navigation = m.new_object("UINavigationController")
         # What -bundle answers, as -loadSpecifiersFromPlistName:target: asks it.
@@ -75,6 +86,7 @@ class Pane:
         m.bundle_answers[self.controller] = m.objects[bundle].path if bundle in m.objects else None
         self.mark = len(m.log)
         self.returned = self.send(self.controller, "specifiers")
+        self.opening = m.executed - before
         self.rows = {}
         for specifier in shown_specifiers(m, self.controller):
             properties = m.objects[specifier].properties
@@ -91,9 +103,10 @@ class Pane:
 
     def set(self, key, value):
         m = self.m
-        mark = len(m.log)
+        mark, before = len(m.log), m.executed
         self.send(self.controller, "setPreferenceValue:specifier:", m.value(value),
                   self.rows[key])
+        self.change = m.executed - before
         return since(m, mark)
 
     def enabled(self, key):
@@ -150,6 +163,8 @@ def check_pane(folder, out, args):
     out.check(all(e[3] == 1 for e in steps if e[0] == "writeData"),
               f"{folder}: the file is written in place, not atomically (NSDataWritingAtomic): "
               f"{[e for e in steps if e[0] == 'writeData']}")
+    COSTS["settings pane opened"] = pane.opening
+    COSTS["settings pane change"] = pane.change
     written = m.files.get(PREFS, {}).get("numberOfTaps")
     out.check(type(written) is int, f"{folder}: numberOfTaps is written as {written!r}, not "
                                     "an integer")
