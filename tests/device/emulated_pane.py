@@ -24,6 +24,7 @@ import deliverables
 import fake_settings
 from deliverables import PANE_PATH, SPARKAPPLIST
 from emulator import EmulationError, Machine
+from fake_platform import _python
 from fake_settings import (APP_LIST_EDITOR, check_no_cfprefs, install_settings, settings_home,
                            shown_specifiers)
 
@@ -98,7 +99,6 @@ class Pane:
                       doubles=doubles)
 
     def read(self, key):
-        from fake_platform import _python
         return _python(self.m, self.send(self.controller, "readPreferenceValue:", self.rows[key]))
 
     def set(self, key, value):

@@ -157,7 +157,6 @@ METHODS.update({
     ("PSSpecifier", "setProperty:forKey:"): _set_property,
     ("PSSpecifier", "identifier"): lambda m, r: m.string(
         m.objects[r].properties.get("id") or m.objects[r].properties.get("label", "")),
-    ("NSBundle", "bundlePath"): lambda m, r: m.string(m.objects[r].path),
     (APP_LIST_EDITOR, "initWithIdentifier:andKey:"): _init_editor,
 })
 
