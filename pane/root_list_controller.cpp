@@ -232,10 +232,17 @@ void setPreferenceValue(id self, SEL, id value, id specifier) {
     return;
   }
   showAlert(self, problem);
-  if (fileUnusable())
-    PSListController::reloadSpecifiers(self);
-  else
+  if (!fileUnusable()) {
     PSListController::reloadSpecifier(self, specifier);
+    return;
+  }
+  // The file turned bad while the pane was open: the rows are made again,
+  // disabled. Forgotten here first, whether or not the platform's reload
+  // forgets them itself.
+  id* slot = specifiersSlot(self);
+  objc_release(*slot);
+  *slot = nil;
+  PSListController::reloadSpecifiers(self);
 }
 
 // An app-list row: libsparkapplist's editor of that list, pushed. The

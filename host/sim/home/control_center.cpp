@@ -1,6 +1,6 @@
 #include "host/sim/home/control_center.h"
 
-#include "host/files/plist_files.h"
+#include "host/sim/package_install.h"
 #include "host/sim/services/devices.h"
 #include "host/sim/services/foundation_values.h"
 #include "host/sim/services/property_lists.h"
@@ -9,12 +9,7 @@
 #include "platform/uikit.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <stdexcept>
 
 namespace hostsim::home {
@@ -23,36 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kBundlesFolder = "/Library/ControlCenter/Bundles";
-// A bundle holds its executable and a few resources.
-constexpr size_t kMaxBundleFileBytes = size_t{256} << 20;
-
-// Whether folder `b` holds the same files as folder `a`, byte for byte.
-bool sameFiles(const fs::path& a, const fs::path& b) {
-  std::error_code ec;
-  if (!fs::is_directory(b, ec)) return false;
-  size_t entries = 0;
-  for (auto it = fs::recursive_directory_iterator(a, ec); !ec && it != fs::end(it);
-       it.increment(ec)) {
-    ++entries;
-    const fs::path other = b / fs::relative(it->path(), a, ec);
-    if (it->is_directory(ec)) {
-      if (!fs::is_directory(other, ec)) return false;
-      continue;
-    }
-    std::vector<uint8_t> mine;
-    std::vector<uint8_t> theirs;
-    if (prefsfile::readRegularFile(it->path(), kMaxBundleFileBytes, mine) ||
-        prefsfile::readRegularFile(other, kMaxBundleFileBytes, theirs) || mine != theirs)
-      return false;
-  }
-  if (ec) return false;
-  size_t theirs = 0;
-  for (auto it = fs::recursive_directory_iterator(b, ec); !ec && it != fs::end(it);
-       it.increment(ec))
-    ++theirs;
-  return !ec && theirs == entries;
-}
-
 std::string infoString(id info, const char* key) {
   return stringOf(platform::NSDictionary::objectForKey(info, newString(key).get()));
 }
@@ -60,39 +25,7 @@ std::string infoString(id info, const char* key) {
 } // namespace
 
 void ControlCenter::install(const fs::path& builtBundle) {
-  std::error_code ec;
-  if (builtBundle.empty() || !fs::is_directory(builtBundle, ec)) return;
-  const fs::path target = hostPath(kBundlesFolder) / builtBundle.filename();
-  fs::create_directories(target.parent_path());
-  // Processes of one root boot at the same time: the bundle is copied
-  // beside its place and renamed into it, so that every process sees a
-  // whole bundle, the old or the new, never a half-copied or missing one.
-  if (sameFiles(builtBundle, target)) return;
-  std::string staging =
-      (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-  if (::mkdtemp(staging.data()) == nullptr)
-    throw std::runtime_error("cannot install " + builtBundle.filename().string() +
-                             ": cannot make a folder in " + target.parent_path().string() + ": " +
-                             std::strerror(errno));
-  auto discard = [&] { fs::remove_all(staging, ec); };
-  fs::copy(builtBundle, staging, fs::copy_options::recursive, ec);
-  if (ec) {
-    discard();
-    throw std::runtime_error("cannot install " + builtBundle.filename().string() + " in " +
-                             staging + ": " + ec.message());
-  }
-  if (::rename(staging.c_str(), target.c_str()) == 0) return;
-  // There is a bundle in place: the same one, put there meanwhile by
-  // another process, stays; another one is swapped with ours at once.
-  if (sameFiles(builtBundle, target) ||
-      ::renameat2(AT_FDCWD, staging.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) {
-    discard();
-    return;
-  }
-  const int error = errno;
-  discard();
-  throw std::runtime_error("cannot install " + builtBundle.filename().string() + " as " +
-                           target.string() + ": " + std::strerror(error));
+  installBuilt(builtBundle, kBundlesFolder);
 }
 
 void ControlCenter::start(bool lazy) {

@@ -21,6 +21,7 @@ struct DeviceServices {
   Strong application;
   Weak frontmost;
   std::map<std::string, Strong> bundles; // by device path
+  std::string mainBundle = "/System/Library/CoreServices/SpringBoard.app";
 };
 
 DeviceServices*& services() {
@@ -95,8 +96,6 @@ struct ColorState {
   std::array<double, 4> rgba{};
 };
 
-constexpr const char* kMainBundlePath = "/System/Library/CoreServices/SpringBoard.app";
-
 id bundleAt(const std::string& devicePath) {
   auto& slot = services()->bundles[devicePath];
   if (!slot) {
@@ -109,10 +108,10 @@ id bundleAt(const std::string& devicePath) {
 // Every class of this process is made at run time, and no image holds such
 // a class: the answer is the main bundle, as on the device.
 id NSBundle_bundleForClass(id, SEL, Class) {
-  return bundleAt(kMainBundlePath);
+  return bundleAt(services()->mainBundle);
 }
 id NSBundle_mainBundle(id, SEL) {
-  return bundleAt(kMainBundlePath);
+  return bundleAt(services()->mainBundle);
 }
 id NSBundle_bundlePath(id self, SEL) {
   return autoreleased(newString(state<BundleState>(self).path));
@@ -123,7 +122,7 @@ id NSBundle_bundlePath(id self, SEL) {
 id UIImage_imageNamed(id, SEL, id name, id bundle, id) {
   std::string text = stringOf(name);
   if (text.empty() || text.find('/') != std::string::npos) return nullptr;
-  std::string folder = bundle ? state<BundleState>(bundle).path : kMainBundlePath;
+  std::string folder = bundle ? state<BundleState>(bundle).path : services()->mainBundle;
   for (const char* suffix : {"", ".png", "@2x.png", "@3x.png"}) {
     std::error_code ec;
     std::filesystem::path file = hostPath(folder) / (text + suffix);
@@ -182,6 +181,9 @@ void resetDeviceServices() {
   services() = nullptr;
 }
 
+void setMainBundlePath(std::string devicePath) {
+  services()->mainBundle = std::move(devicePath);
+}
 void setDeviceModel(std::string model) {
   services()->model = std::move(model);
 }

@@ -17,6 +17,10 @@ void resetDeviceServices();
 
 // What UIDevice reports: `model`, and `_feedbackSupportLevel` (none: nil).
 void setDeviceModel(std::string model);
+// The device path of the process's main bundle (+[NSBundle mainBundle], and
+// bundleForClass: of every class made at run time); the home screen's
+// SpringBoard.app unless the process says otherwise.
+void setMainBundlePath(std::string devicePath);
 void setFeedbackSupportLevel(std::optional<long> level);
 
 // Everything played so far: {"t","kind":"haptic","id":TYPE,"prepared":BOOL}

@@ -179,6 +179,15 @@ BOOL NSString_isEqualToString(id self, SEL, id other) {
 BOOL NSString_isEqual(id self, SEL, id other) {
   return self == other || NSString_isEqualToString(self, nullptr, other);
 }
+// A nil or non-string argument stops the process, as the device's
+// exception would.
+id NSString_stringByAppendingString(id self, SEL, id other) {
+  if (!isString(other)) {
+    std::fprintf(stderr, "-[NSString stringByAppendingString:]: nil argument\n");
+    std::abort();
+  }
+  return autoreleased(newString(state<StringState>(self).value + state<StringState>(other).value));
+}
 
 // Leading white space, an optional sign, then digits; saturates like the
 // device's scanner.
@@ -308,6 +317,27 @@ void NSMutableDictionary_removeObjectForKey(id self, SEL, id key) {
   if (key != nullptr && isString(key)) state<DictionaryState>(self).entries.erase(stringOf(key));
 }
 
+// --- NSError ----------------------------------------------------------------
+
+// +[NSError errorWithDomain:code:userInfo:]: the user info is not kept; a
+// POSIX error describes itself with the system's words for its code.
+id NSError_errorWithDomainCodeUserInfo(id, SEL, id domain, long code, id) {
+  const std::string name = stringOf(domain);
+  std::string description = "The operation couldn’t be completed.";
+  if (name == "NSPOSIXErrorDomain")
+    description += std::string(" ") + std::strerror(static_cast<int>(code));
+  return autoreleased(newError(name, code, description));
+}
+id NSError_domain(id self, SEL) {
+  return autoreleased(newString(state<ErrorState>(self).domain));
+}
+long NSError_code(id self, SEL) {
+  return state<ErrorState>(self).code;
+}
+id NSError_localizedDescription(id self, SEL) {
+  return autoreleased(newString(state<ErrorState>(self).description));
+}
+
 // --- NSData, NSDate -------------------------------------------------------
 
 unsigned long NSData_length(id self, SEL) {
@@ -345,6 +375,7 @@ void registerFoundationClasses() {
   addMethod(string, "length", NSString_length);
   addMethod(string, "isEqualToString:", NSString_isEqualToString);
   addMethod(string, "isEqual:", NSString_isEqual);
+  addMethod(string, "stringByAppendingString:", NSString_stringByAppendingString);
   addMethod(string, "boolValue", NSString_boolValue);
   addMethod(string, "integerValue", NSString_integerValue);
   addMethod(string, "intValue", NSString_intValue);
@@ -376,6 +407,11 @@ void registerFoundationClasses() {
 
   Class data = defineClass<DataState>("NSData", object);
   addMethod(data, "length", NSData_length);
+  Class error = defineClass<ErrorState>("NSError", object);
+  addClassMethod(error, "errorWithDomain:code:userInfo:", NSError_errorWithDomainCodeUserInfo);
+  addMethod(error, "domain", NSError_domain);
+  addMethod(error, "code", NSError_code);
+  addMethod(error, "localizedDescription", NSError_localizedDescription);
   Class date = defineClass<DateState>("NSDate", object);
   addMethod(date, "timeIntervalSinceReferenceDate", NSDate_timeIntervalSinceReferenceDate);
 }
@@ -411,6 +447,11 @@ Strong newArray(std::vector<Strong> items) {
   Strong a = instance(ArrayState::cls);
   state<ArrayState>(a.get()).items = std::move(items);
   return a;
+}
+Strong newError(std::string domain, long code, std::string description) {
+  Strong e = instance(ErrorState::cls);
+  state<ErrorState>(e.get()) = {std::move(domain), code, std::move(description)};
+  return e;
 }
 Strong newDictionary(std::map<std::string, Strong> entries, bool mutableDictionary) {
   Strong d =

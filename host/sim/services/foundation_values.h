@@ -1,5 +1,5 @@
 // The stand-in's Foundation value classes (NSObject, NSString, NSNumber,
-// NSArray, NSDictionary, NSMutableDictionary, NSData, NSDate) and the C++
+// NSArray, NSDictionary, NSMutableDictionary, NSData, NSDate, NSError) and the C++
 // side of them that the rest of the stand-in uses.
 #pragma once
 
@@ -41,6 +41,13 @@ struct DataState {
   std::vector<uint8_t> bytes;
 };
 
+struct ErrorState {
+  inline static Class cls = nullptr;
+  std::string domain;
+  long code = 0;
+  std::string description; // what localizedDescription answers
+};
+
 struct DateState {
   inline static Class cls = nullptr;
   double sinceReferenceDate = 0; // seconds since 2001-01-01 00:00:00 UTC
@@ -60,6 +67,9 @@ Strong newArray(std::vector<Strong> items);
 Strong newDictionary(std::map<std::string, Strong> entries, bool mutableDictionary);
 Strong newData(std::vector<uint8_t> bytes);
 Strong newDate(double sinceReferenceDate);
+// An NSError of `domain` and `code` whose localizedDescription is
+// `description`.
+Strong newError(std::string domain, long code, std::string description);
 
 bool isString(id obj);
 bool isNumber(id obj);

@@ -172,32 +172,59 @@ WriteState& writeState() {
   return state;
 }
 
-bool writeFile(id plist, std::string_view devicePath, bool atomically, std::string& problem) {
+// Why a write failed, and whether for want of space.
+struct WriteProblem {
+  std::string text;
+  bool noSpace = false;
+};
+
+bool writeBytes(std::span<const uint8_t> data, std::string_view devicePath, bool atomically,
+                WriteProblem& problem) {
   const fs::path target = hostPath(devicePath);
   if (target.empty() || !target.has_filename()) {
-    problem = "no device path";
+    problem.text = "no device path";
     return false;
   }
+  if (writeState().storageFull) {
+    problem = {"No space left on device", true};
+    return false;
+  }
+  if (!atomically) {
+    if (prefsfile::writeFileInPlace(target, data)) return true;
+    problem.text = "cannot write in place";
+    return false;
+  }
+  if (std::optional<prefsfile::FileError> error = prefsfile::writeFileAtomically(target, data)) {
+    problem.text = error->detail();
+    return false;
+  }
+  return true;
+}
+
+std::span<const uint8_t> bytesOf(const std::string& text) {
+  return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
+
+bool writeFile(id plist, std::string_view devicePath, bool atomically, std::string& problem) {
   std::string xml;
   if (!encodePropertyList(plist, xml)) {
     problem = "no property list";
     return false;
   }
-  if (writeState().storageFull) {
-    problem = "No space left on device";
-    return false;
-  }
-  const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(xml.data()), xml.size());
-  if (!atomically) {
-    if (prefsfile::writeFileInPlace(target, data)) return true;
-    problem = "cannot write in place";
-    return false;
-  }
-  if (std::optional<prefsfile::FileError> error = prefsfile::writeFileAtomically(target, data)) {
-    problem = error->detail();
-    return false;
-  }
-  return true;
+  WriteProblem why;
+  const bool ok = writeBytes(bytesOf(xml), devicePath, atomically, why);
+  problem = why.text;
+  return ok;
+}
+
+// Foundation's error codes for files (NSCocoaErrorDomain).
+constexpr long kFileWriteUnknownError = 512;
+constexpr long kFileWriteOutOfSpaceError = 640;
+constexpr long kPropertyListWriteInvalidError = 3851;
+
+void setError(id* error, long code, std::string description) {
+  if (error != nullptr)
+    *error = autoreleased(newError("NSCocoaErrorDomain", code, std::move(description)));
 }
 
 // --- Methods ---------------------------------------------------------------------
@@ -230,6 +257,42 @@ BOOL NSDictionary_writeToFileAtomically(id self, SEL, id path, BOOL atomically) 
   return writePropertyListFile(self, stringOf(path), atomically);
 }
 
+// +[NSPropertyListSerialization dataWithPropertyList:format:options:error:]:
+// XML whatever the format asked (the stand-in writes no other), or nil with
+// the error when the value holds what no property list can.
+id NSPropertyListSerialization_dataWithPropertyList(id, SEL, id plist, unsigned long, unsigned long,
+                                                    id* error) {
+  std::string xml;
+  if (!encodePropertyList(plist, xml)) {
+    setError(error, kPropertyListWriteInvalidError,
+             "The data couldn’t be written because it isn’t in the correct format.");
+    return nullptr;
+  }
+  const std::span<const uint8_t> bytes = bytesOf(xml);
+  return autoreleased(newData(std::vector<uint8_t>(bytes.begin(), bytes.end())));
+}
+
+// -[NSData writeToFile:options:error:]: option 1 (NSDataWritingAtomic)
+// writes a temporary file and renames it over the file. Emits "write", and
+// "write-failed" with the reason when it fails; the error then says why, in
+// the words of the device's Foundation for a full disk.
+BOOL NSData_writeToFileOptionsError(id self, SEL, id path, unsigned long options, id* error) {
+  const std::string devicePath = stringOf(path);
+  WriteProblem why;
+  const bool ok = writeBytes(state<DataState>(self).bytes, devicePath, (options & 1) != 0, why);
+  trace::emit("write", {{"path", devicePath}, {"ok", ok}});
+  if (ok) return YES;
+  recordFailedWrite(devicePath, why.text);
+  const std::string name = fs::path(devicePath).filename().string();
+  if (why.noSpace)
+    setError(error, kFileWriteOutOfSpaceError,
+             "The file “" + name + "” couldn’t be saved because there isn’t enough space.");
+  else
+    setError(error, kFileWriteUnknownError,
+             "The file “" + name + "” couldn’t be saved: " + why.text + ".");
+  return NO;
+}
+
 // +[NSFileManager defaultManager]: the process's file manager. It holds no
 // state of its own, so any instance serves.
 id NSFileManager_defaultManager(id self, SEL) {
@@ -253,6 +316,10 @@ void registerPropertyLists() {
   addClassMethod(dictionary,
                  "dictionaryWithContentsOfFile:", NSDictionary_dictionaryWithContentsOfFile);
   addMethod(dictionary, "writeToFile:atomically:", NSDictionary_writeToFileAtomically);
+  addMethod(objc_getClass("NSData"), "writeToFile:options:error:", NSData_writeToFileOptionsError);
+  Class serialization = defineClass("NSPropertyListSerialization", objc_getClass("NSObject"));
+  addClassMethod(serialization, "dataWithPropertyList:format:options:error:",
+                 NSPropertyListSerialization_dataWithPropertyList);
   Class fileManager = defineClass("NSFileManager", objc_getClass("NSObject"));
   addClassMethod(fileManager, "defaultManager", NSFileManager_defaultManager);
   addMethod(fileManager, "fileExistsAtPath:", NSFileManager_fileExistsAtPath);

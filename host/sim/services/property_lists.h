@@ -16,8 +16,11 @@ namespace hostsim {
 
 // +[NSDictionary dictionaryWithContentsOfFile:],
 // +[NSMutableDictionary dictionaryWithContentsOfFile:],
-// -[NSDictionary writeToFile:atomically:], and +[NSFileManager
-// defaultManager] with -fileExistsAtPath:.
+// -[NSDictionary writeToFile:atomically:],
+// +[NSPropertyListSerialization dataWithPropertyList:format:options:error:],
+// -[NSData writeToFile:options:error:] (the error says why: the device's
+// words for a full disk), and +[NSFileManager defaultManager] with
+// -fileExistsAtPath:.
 void registerPropertyLists();
 
 // The property list in `bytes` (XML or binary) as objects, or nil when it is

@@ -32,6 +32,25 @@ struct ViewState {
 struct ViewControllerState {
   inline static Class cls = nullptr;
   Strong view;
+  Weak navigation;  // the navigation controller whose stack holds it
+  Strong presented; // what it presents modally (an alert)
+};
+
+struct NavigationState {
+  inline static Class cls = nullptr;
+  std::vector<Strong> stack; // bottom first
+};
+
+struct AlertState {
+  inline static Class cls = nullptr;
+  std::string title;
+  std::string message;
+  std::vector<Strong> actions;
+};
+
+struct AlertActionState {
+  inline static Class cls = nullptr;
+  std::string title;
 };
 
 struct RecognizerState {
@@ -153,6 +172,69 @@ BOOL UIViewController_isViewLoaded(id self, SEL) {
 }
 void UIViewController_loadView(id, SEL) {}
 void UIViewController_viewDidLoad(id, SEL) {}
+id UIViewController_navigationController(id self, SEL) {
+  Strong navigation = state<ViewControllerState>(self).navigation.lock();
+  return navigation.get(); // the stack's owner outlives the controllers on it
+}
+// A controller presents one thing at a time: while it presents, another
+// presentation is refused (UIKit logs it and shows nothing).
+void UIViewController_presentViewController(id self, SEL, id presented, BOOL, void*) {
+  ViewControllerState& c = state<ViewControllerState>(self);
+  if (presented == nullptr || c.presented) return;
+  c.presented = Strong(presented);
+}
+id UIViewController_presentedViewController(id self, SEL) {
+  return state<ViewControllerState>(self).presented.get();
+}
+void UIViewController_dismissViewController(id self, SEL, BOOL, void*) {
+  state<ViewControllerState>(self).presented = Strong();
+}
+
+id UINavigationController_initWithRootViewController(id self, SEL, id root) {
+  if (root != nullptr)
+    send<void>(self, "pushViewController:animated:", root, static_cast<BOOL>(NO));
+  return self;
+}
+void UINavigationController_push(id self, SEL, id controller, BOOL) {
+  if (controller == nullptr) return;
+  state<NavigationState>(self).stack.emplace_back(controller);
+  state<ViewControllerState>(controller).navigation = Weak(self);
+}
+id UINavigationController_pop(id self, SEL, BOOL) {
+  auto& stack = state<NavigationState>(self).stack;
+  if (stack.size() < 2) return nullptr;
+  Strong top = stack.back();
+  stack.pop_back();
+  state<ViewControllerState>(top.get()).navigation = Weak();
+  return autoreleased(top);
+}
+id UINavigationController_topViewController(id self, SEL) {
+  const auto& stack = state<NavigationState>(self).stack;
+  return stack.empty() ? nullptr : stack.back().get();
+}
+
+id UIAlertController_alertController(id self, SEL, id title, id message, NSInteger) {
+  Strong alert = Strong::adopt(send<id>(send<id>(self, "alloc"), "init"));
+  AlertState& a = state<AlertState>(alert.get());
+  a.title = stringOf(title);
+  a.message = stringOf(message);
+  return autoreleased(alert);
+}
+void UIAlertController_addAction(id self, SEL, id action) {
+  if (action != nullptr) state<AlertState>(self).actions.emplace_back(action);
+}
+id UIAlertController_title(id self, SEL) {
+  return autoreleased(newString(state<AlertState>(self).title));
+}
+id UIAlertController_message(id self, SEL) {
+  return autoreleased(newString(state<AlertState>(self).message));
+}
+// The handler (a block) is not kept: the stand-in's alerts only dismiss.
+id UIAlertAction_action(id self, SEL, id title, NSInteger, void*) {
+  Strong action = Strong::adopt(send<id>(send<id>(self, "alloc"), "init"));
+  state<AlertActionState>(action.get()).title = stringOf(title);
+  return autoreleased(action);
+}
 
 id UITapGestureRecognizer_initWithTarget(id self, SEL, id target, SEL action) {
   RecognizerState& r = state<RecognizerState>(self);
@@ -191,6 +273,27 @@ void registerViews() {
   addMethod(controller, "isViewLoaded", UIViewController_isViewLoaded);
   addMethod(controller, "loadView", UIViewController_loadView);
   addMethod(controller, "viewDidLoad", UIViewController_viewDidLoad);
+  addMethod(controller, "navigationController", UIViewController_navigationController);
+  addMethod(controller,
+            "presentViewController:animated:completion:", UIViewController_presentViewController);
+  addMethod(controller, "presentedViewController", UIViewController_presentedViewController);
+  addMethod(controller,
+            "dismissViewControllerAnimated:completion:", UIViewController_dismissViewController);
+  defineClass("UITableViewController", controller);
+  Class navigation = defineClass<NavigationState>("UINavigationController", controller);
+  addMethod(navigation,
+            "initWithRootViewController:", UINavigationController_initWithRootViewController);
+  addMethod(navigation, "pushViewController:animated:", UINavigationController_push);
+  addMethod(navigation, "popViewControllerAnimated:", UINavigationController_pop);
+  addMethod(navigation, "topViewController", UINavigationController_topViewController);
+  Class alert = defineClass<AlertState>("UIAlertController", controller);
+  addClassMethod(
+      alert, "alertControllerWithTitle:message:preferredStyle:", UIAlertController_alertController);
+  addMethod(alert, "addAction:", UIAlertController_addAction);
+  addMethod(alert, "title", UIAlertController_title);
+  addMethod(alert, "message", UIAlertController_message);
+  Class alertAction = defineClass<AlertActionState>("UIAlertAction", object);
+  addClassMethod(alertAction, "actionWithTitle:style:handler:", UIAlertAction_action);
 
   Class gesture = defineClass<RecognizerState>("UIGestureRecognizer", object);
   addMethod(gesture, "initWithTarget:action:", UITapGestureRecognizer_initWithTarget);
@@ -222,6 +325,19 @@ std::vector<id> gestureRecognizersOf(id view) {
   for (const Strong& r : state<ViewState>(view).recognizers)
     out.push_back(r.get());
   return out;
+}
+
+std::vector<id> navigationStack(id navigation) {
+  std::vector<id> out;
+  for (const Strong& c : state<NavigationState>(navigation).stack)
+    out.push_back(c.get());
+  return out;
+}
+
+std::optional<AlertText> alertText(id controller) {
+  if (controller == nullptr || !isKindOf(controller, AlertState::cls)) return std::nullopt;
+  const AlertState& a = state<AlertState>(controller);
+  return AlertText{a.title, a.message};
 }
 
 void recognizeTaps(id view, unsigned long taps) {

@@ -1,4 +1,5 @@
-// Views, view controllers, the alpha animation and tap gesture recognizers.
+// Views, view controllers (with navigation controllers and alerts), the alpha
+// animation and tap gesture recognizers.
 //
 // A view has a model alpha (what `alpha` answers: the target of the latest
 // change, at once) and a visible alpha (what the screen shows at a moment of
@@ -8,6 +9,7 @@
 
 #include "host/sim/runtime/runtime.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,16 @@ bool alphaAnimating(id view);
 
 // The recognizers the view holds, in the order they were added.
 std::vector<id> gestureRecognizersOf(id view);
+
+// The controllers on a UINavigationController's stack, bottom first.
+std::vector<id> navigationStack(id navigation);
+
+// The title and message of a UIAlertController; nothing for another object.
+struct AlertText {
+  std::string title;
+  std::string message;
+};
+std::optional<AlertText> alertText(id controller);
 
 // N quick taps on the view: every tap recognizer on it whose required
 // number of taps equals N calls its action.

@@ -91,15 +91,19 @@ public:
   //   {"title": T, "groups": [{"title": T, "footer": F or null, "rows": [ROW...]}]}
   // ROW: {"key": K or null, "label": L, "cell": "switch"|"slider"|"link",
   //       "value": V or null, "enabled": B, and for a slider "min", "max";
-  //       for a link "list": "silent"|"banner"}.
+  //       for a link "id" (the row's identifier) and, for an app-list row,
+  //       "list": "silent"|"banner"}. A group's footer is what the pane set
+  //       last (it may say why its rows are disabled).
   // `value` is what the control shows (read through the pane's
   // readPreferenceValue:), a boolean or an integer.
   nlohmann::json rows() const;
 
   // A person sets the control of KEY to VALUE (a JSON boolean for a switch,
-  // a number for a slider: the control rounds it to a whole number; a
-  // value outside the slider's range cannot be given). The pane must be
-  // open.
+  // a number for a slider, which hands the pane that number: the pane
+  // stores the nearest whole one; a value outside the slider's range
+  // cannot be given). A switch already in that position is left alone
+  // (applied, nothing written). The pane must be open (else
+  // std::logic_error).
   Outcome set(const std::string& key, const nlohmann::json& value);
 
   // A person opens the app-list row of LIST (the pane pushes the editor)

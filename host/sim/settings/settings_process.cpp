@@ -1,0 +1,389 @@
+#include "host/sim/settings/settings_process.h"
+
+#include "host/sim/package_install.h"
+#include "host/sim/platform_boot.h"
+#include "host/sim/services/app_lists.h"
+#include "host/sim/services/devices.h"
+#include "host/sim/services/foundation_values.h"
+#include "host/sim/services/property_lists.h"
+#include "host/sim/services/root_folder.h"
+#include "host/sim/services/views.h"
+#include "host/sim/settings/settings_classes.h"
+#include "platform/uikit.h"
+
+#include <algorithm>
+#include <cmath>
+#include <dlfcn.h>
+#include <stdexcept>
+
+namespace hostsim::settings {
+namespace {
+
+constexpr const char* kLoaderEntries = "/Library/PreferenceLoader/Preferences";
+constexpr const char* kPreferenceBundles = "/Library/PreferenceBundles";
+constexpr const char* kSettingsApp = "/Applications/Preferences.app";
+
+// The pane's app-list rows by their identifiers in its plist.
+struct AppListRow {
+  AppList list;
+  const char* row;
+  const char* name;
+};
+constexpr AppListRow kAppListRows[] = {{AppList::Silent, "silentApps", "silent"},
+                                       {AppList::Banner, "bannerApps", "banner"}};
+
+std::string entryString(id dictionary, const char* key) {
+  return stringOf(platform::NSDictionary::objectForKey(dictionary, newString(key).get()));
+}
+
+Outcome refused(std::string why) {
+  return {Outcome::Kind::Refused, std::move(why)};
+}
+
+// A number as JSON: an integer when it is whole.
+nlohmann::json numberJson(double value) {
+  if (std::isfinite(value) && value == std::floor(value) && std::fabs(value) < 9e15)
+    return static_cast<int64_t>(value);
+  return value;
+}
+
+double propertyNumber(id specifier, const char* key, double fallback) {
+  id value = specifierProperty(specifier, key);
+  return value != nullptr && isNumber(value) ? platform::NSNumber::doubleValue(value) : fallback;
+}
+
+} // namespace
+
+const char* kindName(Outcome::Kind kind) {
+  switch (kind) {
+  case Outcome::Kind::Applied:
+    return "applied";
+  case Outcome::Kind::Refused:
+    return "refused";
+  case Outcome::Kind::Failed:
+    return "failed";
+  }
+  return "";
+}
+
+struct SettingsProcess::Impl {
+  Impl(std::filesystem::path r, ClockMode c, Deliverables d)
+      : root(std::move(r)), clock(c), deliverables(std::move(d)) {}
+
+  std::filesystem::path root;
+  ClockMode clock;
+  Deliverables deliverables;
+  bool booted = false;
+  bool storageFull = false;
+  void* pane = nullptr; // the handle of the loaded pane bundle
+  std::string principal;
+  Strong navigation;
+  Strong controller; // the pane's root controller, while open
+  nlohmann::json alerts = nlohmann::json::array();
+
+  template <class F> auto action(F&& body) {
+    if (!booted) throw std::logic_error("the Settings process is not booted");
+    void* pool = objc_autoreleasePoolPush();
+    auto result = body();
+    objc_autoreleasePoolPop(pool);
+    return result;
+  }
+
+  // PreferenceLoader: the entry put in place and read, its bundle put in
+  // place and loaded (the principal class is made when the row is tapped).
+  void loadPane() {
+    installBuilt(deliverables.loaderEntry, kLoaderEntries);
+    installBuilt(deliverables.paneBundle, kPreferenceBundles);
+    const std::string entryPath =
+        std::string(kLoaderEntries) + "/" + deliverables.loaderEntry.filename().string();
+    Strong file = readDictionaryFile(entryPath, false);
+    id entry =
+        file ? platform::NSDictionary::objectForKey(file.get(), newString("entry").get()) : nullptr;
+    if (entry == nullptr || !isDictionary(entry))
+      throw std::runtime_error("PreferenceLoader: " + entryPath + " holds no entry dictionary");
+    const std::string bundleName = entryString(entry, "bundle");
+    id isController = platform::NSDictionary::objectForKey(entry, newString("isController").get());
+    if (bundleName.empty() || bundleName.find('/') != std::string::npos)
+      throw std::runtime_error("PreferenceLoader: the entry " + entryPath + " names no bundle");
+    if (isController == nullptr || !platform::NSNumber::boolValue(isController))
+      throw std::runtime_error("PreferenceLoader: the entry " + entryPath +
+                               " does not say isController");
+    const std::string bundle = std::string(kPreferenceBundles) + "/" + bundleName + ".bundle";
+    Strong info = readDictionaryFile(bundle + "/Info.plist", false);
+    if (!info) throw std::runtime_error("PreferenceLoader: " + bundle + " has no Info.plist");
+    const std::string executable = entryString(info.get(), "CFBundleExecutable");
+    principal = entryString(info.get(), "NSPrincipalClass");
+    if (executable.empty() || executable.find('/') != std::string::npos || principal.empty())
+      throw std::runtime_error("PreferenceLoader: " + bundle +
+                               "/Info.plist names no executable or principal class");
+    const std::filesystem::path file_ = hostPath(bundle) / executable;
+    pane = dlopen(file_.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (pane == nullptr)
+      throw std::runtime_error("PreferenceLoader: cannot load " + bundle + "/" + executable + ": " +
+                               dlerror());
+    if (objc_getClass(principal.c_str()) == nullptr)
+      throw std::runtime_error("PreferenceLoader: " + bundle + " made no class " + principal);
+  }
+
+  // An alert that a controller on the stack presents is read, recorded,
+  // and dismissed (the person taps OK). The text of the last, or "".
+  std::string takeAlerts() {
+    std::string last;
+    if (!navigation) return last;
+    for (id shown : navigationStack(navigation.get())) {
+      id presented = send<id>(shown, "presentedViewController");
+      std::optional<AlertText> alert = alertText(presented);
+      if (!alert) continue;
+      alerts.push_back({{"title", alert->title}, {"message", alert->message}});
+      last = alert->message;
+      send<void>(shown, "dismissViewControllerAnimated:completion:", static_cast<BOOL>(YES),
+                 static_cast<void*>(nullptr));
+    }
+    return last;
+  }
+
+  // Back to Settings' own list.
+  void popToRoot() {
+    while (navigationStack(navigation.get()).size() > 1)
+      send<id>(navigation.get(), "popViewControllerAnimated:", static_cast<BOOL>(NO));
+    controller = Strong();
+  }
+
+  id rowFor(const std::string& key) {
+    for (id specifier : specifiersOf(controller.get())) {
+      id name = specifierProperty(specifier, "key");
+      if (name != nullptr && stringOf(name) == key) return specifier;
+    }
+    return nullptr;
+  }
+
+  id rowWithIdentifier(const std::string& identifier) {
+    for (id specifier : specifiersOf(controller.get()))
+      if (specifierIdentifier(specifier) == identifier) return specifier;
+    return nullptr;
+  }
+};
+
+SettingsProcess::SettingsProcess(std::filesystem::path root, ClockMode clock,
+                                 Deliverables deliverables)
+    : impl_(new Impl(std::move(root), clock, std::move(deliverables))) {}
+
+SettingsProcess::~SettingsProcess() {
+  end();
+}
+
+void SettingsProcess::boot(const BootOptions& options) {
+  Impl& p = *impl_;
+  if (p.booted) throw std::logic_error("the Settings process is already booted");
+  std::filesystem::create_directories(p.root / "var/mobile/Library/Preferences");
+  bootPlatform({p.root, p.clock});
+  p.booted = true;
+  p.alerts = nlohmann::json::array();
+  setMainBundlePath(kSettingsApp);
+  hostsim::setStorageFull(p.storageFull);
+  try {
+    withPool([&] {
+      defineSettingsClasses(options.without);
+      p.loadPane();
+      // Settings' own list, at the bottom of its navigation stack.
+      Strong list = Strong::adopt(
+          send<id>(send<id>(as_id(objc_getClass("PSListController")), "alloc"), "init"));
+      p.navigation =
+          Strong::adopt(send<id>(send<id>(as_id(objc_getClass("UINavigationController")), "alloc"),
+                                 "initWithRootViewController:", list.get()));
+    });
+  } catch (...) {
+    end();
+    throw;
+  }
+}
+
+void SettingsProcess::end() {
+  Impl& p = *impl_;
+  if (!p.booted) return;
+  withPool([&] {
+    p.controller = Strong();
+    p.navigation = Strong();
+    resetSettingsClasses();
+  });
+  shutdownPlatform(true);
+  if (p.pane != nullptr) dlclose(p.pane);
+  p.pane = nullptr;
+  p.booted = false;
+}
+
+bool SettingsProcess::booted() const {
+  return impl_->booted;
+}
+
+const std::filesystem::path& SettingsProcess::root() const {
+  return impl_->root;
+}
+
+void SettingsProcess::setStorageFull(bool full) {
+  impl_->storageFull = full;
+  if (impl_->booted) hostsim::setStorageFull(full);
+}
+
+size_t SettingsProcess::failedWrites() const {
+  return impl_->booted ? hostsim::failedWrites() : 0;
+}
+
+void SettingsProcess::open() {
+  Impl& p = *impl_;
+  p.action([&] {
+    p.popToRoot();
+    Class cls = objc_getClass(p.principal.c_str());
+    p.controller = Strong::adopt(send<id>(send<id>(as_id(cls), "alloc"), "init"));
+    send<void>(p.navigation.get(), "pushViewController:animated:", p.controller.get(),
+               static_cast<BOOL>(YES));
+    drawTable(p.controller.get());
+    p.takeAlerts();
+    return 0;
+  });
+}
+
+bool SettingsProcess::isOpen() const {
+  return static_cast<bool>(impl_->controller);
+}
+
+nlohmann::json SettingsProcess::rows() const {
+  Impl& p = *impl_;
+  if (!p.booted || !p.controller) return nullptr;
+  return p.action([&] {
+    id pane = p.controller.get();
+    nlohmann::json groups = nlohmann::json::array();
+    for (id specifier : specifiersOf(pane)) {
+      const std::string cell = specifierCell(specifier);
+      if (cell == "PSGroupCell" || groups.empty()) {
+        id footer = specifierProperty(specifier, "footerText");
+        groups.push_back(
+            {{"title", cell == "PSGroupCell" ? nlohmann::json(specifierLabel(specifier))
+                                             : nlohmann::json(nullptr)},
+             {"footer", footer != nullptr ? nlohmann::json(stringOf(footer)) : nlohmann::json()},
+             {"rows", nlohmann::json::array()}});
+        if (cell == "PSGroupCell") continue;
+      }
+      id key = specifierProperty(specifier, "key");
+      nlohmann::json row = {{"key", key != nullptr ? nlohmann::json(stringOf(key)) : nullptr},
+                            {"label", specifierLabel(specifier)}};
+      id shown = shownValue(pane, specifier);
+      if (cell == "PSSwitchCell") {
+        row["cell"] = "switch";
+        row["value"] = shown != nullptr
+                           ? nlohmann::json(static_cast<bool>(platform::NSNumber::boolValue(shown)))
+                           : nlohmann::json();
+      } else if (cell == "PSSliderCell") {
+        const double minimum = propertyNumber(specifier, "min", 0);
+        const double maximum = propertyNumber(specifier, "max", 1);
+        row["cell"] = "slider";
+        // A slider shows its value within its range.
+        row["value"] =
+            shown != nullptr
+                ? numberJson(std::clamp(platform::NSNumber::doubleValue(shown), minimum, maximum))
+                : nlohmann::json();
+        row["min"] = numberJson(minimum);
+        row["max"] = numberJson(maximum);
+      } else {
+        row["cell"] = cell == "PSLinkCell" ? "link" : cell;
+        row["value"] = nullptr;
+        row["id"] = specifierIdentifier(specifier);
+        for (const AppListRow& list : kAppListRows)
+          if (specifierIdentifier(specifier) == list.row) row["list"] = list.name;
+      }
+      row["enabled"] = specifierEnabled(specifier);
+      groups.back()["rows"].push_back(std::move(row));
+    }
+    return nlohmann::json{{"title", listTitle(pane)}, {"groups", std::move(groups)}};
+  });
+}
+
+Outcome SettingsProcess::set(const std::string& key, const nlohmann::json& value) {
+  Impl& p = *impl_;
+  if (!p.controller) throw std::logic_error("the pane is not open");
+  return p.action([&]() -> Outcome {
+    id row = p.rowFor(key);
+    const std::string cell = row != nullptr ? specifierCell(row) : "";
+    if (cell != "PSSwitchCell" && cell != "PSSliderCell")
+      return refused("the pane has no control for " + key);
+    if (!specifierEnabled(row)) return refused(key + " is disabled in the pane");
+    id shown = shownValue(p.controller.get(), row);
+    Strong given;
+    if (cell == "PSSwitchCell") {
+      if (!value.is_boolean()) return refused(key + " is a switch: it is on (true) or off (false)");
+      const bool on = value.get<bool>();
+      if (shown != nullptr && static_cast<bool>(platform::NSNumber::boolValue(shown)) == on)
+        return {Outcome::Kind::Applied, ""}; // the switch is there already
+      given = newBool(on);
+    } else {
+      const double minimum = propertyNumber(row, "min", 0);
+      const double maximum = propertyNumber(row, "max", 1);
+      const std::string range = numberJson(minimum).dump() + " to " + numberJson(maximum).dump();
+      if (!value.is_number()) return refused(key + " is a slider: it takes a number from " + range);
+      const double wanted = value.get<double>();
+      if (!(wanted >= minimum && wanted <= maximum))
+        return refused(key + "'s slider goes from " + range + ", not to " + value.dump());
+      given = newReal(wanted);
+    }
+    changeControl(p.controller.get(), row, given.get());
+    std::string alert = p.takeAlerts();
+    if (!alert.empty()) return {Outcome::Kind::Failed, alert};
+    return {Outcome::Kind::Applied, ""};
+  });
+}
+
+Outcome SettingsProcess::apps(AppList list, AppEdit edit, const std::string& app) {
+  Impl& p = *impl_;
+  if (!p.controller) throw std::logic_error("the pane is not open");
+  return p.action([&]() -> Outcome {
+    const char* identifier = list == AppList::Silent ? "silentApps" : "bannerApps";
+    for (const AppListRow& row : kAppListRows)
+      if (row.list == list) identifier = row.row;
+    id row = p.rowWithIdentifier(identifier);
+    if (row == nullptr) return refused(std::string("the pane has no ") + identifier + " row");
+    if (!specifierEnabled(row)) {
+      std::string why = specifierLabel(row) + " is disabled in the pane";
+      return refused(why);
+    }
+    if (app.empty()) return refused("no app named");
+    tapRow(row);
+    std::string alert = p.takeAlerts();
+    if (!alert.empty()) return {Outcome::Kind::Failed, alert};
+    id top = send<id>(p.navigation.get(), "topViewController");
+    std::optional<EditedList> edited = editedList(top);
+    if (!edited) return refused(specifierLabel(row) + " opened no app-list editor");
+    std::optional<std::string> problem =
+        editAppList(edited->identifier, edited->key, app, edit == AppEdit::Add);
+    // The person goes back to the pane.
+    send<id>(p.navigation.get(), "popViewControllerAnimated:", static_cast<BOOL>(YES));
+    if (problem) return {Outcome::Kind::Failed, *problem};
+    return {Outcome::Kind::Applied, ""};
+  });
+}
+
+nlohmann::json SettingsProcess::alerts() const {
+  return impl_->alerts;
+}
+
+nlohmann::json SettingsProcess::navigation() const {
+  Impl& p = *impl_;
+  nlohmann::json out = nlohmann::json::array();
+  if (!p.booted || !p.navigation) return out;
+  for (id controller : navigationStack(p.navigation.get()))
+    out.push_back(class_getName(object_getClass(controller)));
+  return out;
+}
+
+void SettingsProcess::wait(double seconds) {
+  if (impl_->booted) mainRunLoop().runFor(seconds);
+}
+
+void SettingsProcess::runDue() {
+  if (impl_->booted) mainRunLoop().runDue();
+}
+
+double SettingsProcess::now() const {
+  return impl_->booted ? mainRunLoop().now() : 0.0;
+}
+
+} // namespace hostsim::settings

@@ -1,0 +1,318 @@
+// The settings pane as the modeled Settings app loads it (PreferenceLoader,
+// the bundle, Root.plist): what it shows for the domain's keys, what a
+// person can set with each control, and what it does with the preference
+// file in each of the file's states.
+#include "host/files/file_lock.h"
+#include "host/files/preference_file.h"
+#include "host/sim/services/trace.h"
+#include "host/sim/settings/settings_process.h"
+#include "prefs/domain.h"
+#include "tests/unit/temp_folder.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using hostsim::settings::AppEdit;
+using hostsim::settings::AppList;
+using hostsim::settings::Outcome;
+using hostsim::settings::SettingsProcess;
+using json = nlohmann::json;
+
+const char* const kPrefs = "var/mobile/Library/Preferences/" QUELLINE_DOMAIN ".plist";
+
+hostsim::settings::Deliverables built() {
+  return {QUELLINE_BIN_DIR "/QuellinePrefs.bundle",
+          QUELLINE_BIN_DIR "/PreferenceLoader/Quelline.plist"};
+}
+
+// Each key of the domain as the pane should show it.
+struct DomainKey {
+  std::string name;
+  bool isBool;
+  int64_t fallback;
+  int64_t minimum;
+  int64_t maximum;
+  std::string group;
+  int place;
+  std::string label;
+};
+
+#define QUELLINE_TEST_TEXT(x) QUELLINE_TEST_TEXT_(x)
+#define QUELLINE_TEST_TEXT_(x) #x
+#define QUELLINE_TEST_IS_BOOL_Bool true
+#define QUELLINE_TEST_IS_BOOL_Int32 false
+const std::vector<DomainKey> kDomain = {
+#define QUELLINE_TEST_KEY(name, type, fallback, minimum, maximum, reading, pane, label, text)      \
+  {#name,                                                                                          \
+   QUELLINE_TEST_IS_BOOL_##type,                                                                   \
+   fallback,                                                                                       \
+   minimum,                                                                                        \
+   maximum,                                                                                        \
+   QUELLINE_TEST_TEXT(QUELLINE_PANE_GROUP(pane)),                                                  \
+   QUELLINE_PANE_PLACE(pane),                                                                      \
+   label},
+    QUELLINE_SETTINGS(QUELLINE_TEST_KEY)
+#undef QUELLINE_TEST_KEY
+};
+
+const std::vector<std::pair<std::string, std::string>> kGroups = {
+#define QUELLINE_TEST_GROUP(group, title, footer) {#group, title},
+    QUELLINE_PANE_GROUPS(QUELLINE_TEST_GROUP)
+#undef QUELLINE_TEST_GROUP
+};
+
+std::string bytesOf(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class SettingsPane : public ::testing::Test {
+protected:
+  void SetUp() override {
+    hostsim::trace::setSink([this](const hostsim::trace::Event& e) { trace.push_back(e); });
+  }
+  void TearDown() override {
+    process.end();
+    hostsim::trace::setSink({});
+  }
+
+  fs::path prefs() const { return root.path() / kPrefs; }
+  void writePrefs(const std::string& bytes) {
+    fs::create_directories(prefs().parent_path());
+    std::ofstream(prefs(), std::ios::binary) << bytes;
+  }
+  std::optional<prefsfile::Value> stored(const std::string& key) const {
+    return prefsfile::PreferenceFile::load(prefs()).value(key);
+  }
+  // The pane's rows by key (the app-list rows by their list).
+  std::map<std::string, json> rowsByKey() const {
+    std::map<std::string, json> out;
+    const json shown = process.rows();
+    for (const json& group : shown["groups"])
+      for (const json& row : group["rows"])
+        out[row["key"].is_string() ? row["key"].get<std::string>()
+                                   : row["list"].get<std::string>()] = row;
+    return out;
+  }
+  size_t reloadPosts() const {
+    size_t posts = 0;
+    for (const auto& e : trace)
+      if (e["event"] == "darwin" && e["name"] == QUELLINE_RELOAD_PREFS) ++posts;
+    return posts;
+  }
+
+  TempFolder root{"quelline-pane"};
+  SettingsProcess process{root.path(), hostsim::ClockMode::Virtual, built()};
+  std::vector<hostsim::trace::Event> trace;
+};
+
+// The pane shows every key of the domain but the toggle's own, in its group
+// at its place with its label, as the domain says; each switch takes both
+// values, each slider every value of its range (rounded to a whole number)
+// and none outside it. Every change lands in the file and is announced.
+TEST_F(SettingsPane, ShowsTheDomainAndWritesEveryKeyWithinItsRangeOnly) {
+  process.boot();
+  process.open();
+  const json shown = process.rows();
+  EXPECT_EQ(shown["title"], QUELLINE_PANE_TITLE);
+  ASSERT_EQ(shown["groups"].size(), kGroups.size());
+  for (size_t g = 0; g < kGroups.size(); ++g) {
+    const json& group = shown["groups"][g];
+    EXPECT_EQ(group["title"], kGroups[g].second);
+    std::vector<const DomainKey*> expected;
+    for (const DomainKey& key : kDomain)
+      if (key.group == kGroups[g].first) expected.push_back(&key);
+    std::sort(expected.begin(), expected.end(),
+              [](auto* a, auto* b) { return a->place < b->place; });
+    std::vector<std::string> keys;
+    for (const json& row : group["rows"])
+      if (row["key"].is_string()) keys.push_back(row["key"]);
+    ASSERT_EQ(keys.size(), expected.size()) << kGroups[g].first;
+    for (size_t i = 0; i < keys.size(); ++i)
+      EXPECT_EQ(keys[i], expected[i]->name);
+  }
+
+  size_t changes = 0;
+  const auto rows = rowsByKey();
+  for (const DomainKey& key : kDomain) {
+    SCOPED_TRACE(key.name);
+    if (key.group == "Hidden") {
+      EXPECT_FALSE(rows.contains(key.name));
+      continue;
+    }
+    const json& row = rows.at(key.name);
+    EXPECT_EQ(row["label"], key.label);
+    EXPECT_TRUE(row["enabled"]);
+    if (key.isBool) {
+      EXPECT_EQ(row["cell"], "switch");
+      EXPECT_EQ(row["value"], key.fallback != 0);
+      for (bool value : {key.fallback == 0, key.fallback != 0}) {
+        EXPECT_EQ(process.set(key.name, value).kind, Outcome::Kind::Applied);
+        EXPECT_EQ(stored(key.name), prefsfile::Value(value));
+        ++changes;
+      }
+      EXPECT_EQ(process.set(key.name, 1).kind, Outcome::Kind::Refused);
+      continue;
+    }
+    EXPECT_EQ(row["cell"], "slider");
+    EXPECT_EQ(row["value"], key.fallback);
+    EXPECT_EQ(row["min"], key.minimum);
+    EXPECT_EQ(row["max"], key.maximum);
+    for (int64_t value : {key.maximum, key.minimum}) {
+      EXPECT_EQ(process.set(key.name, value).kind, Outcome::Kind::Applied);
+      EXPECT_EQ(stored(key.name), prefsfile::Value(value));
+      ++changes;
+    }
+    // The slider stops anywhere; the pane stores the nearest whole number.
+    EXPECT_EQ(process.set(key.name, key.minimum + 0.6).kind, Outcome::Kind::Applied);
+    EXPECT_EQ(stored(key.name), prefsfile::Value(key.minimum + 1));
+    EXPECT_EQ(rowsByKey().at(key.name)["value"], key.minimum + 1);
+    ++changes;
+    for (double outside : {double(key.minimum) - 1, double(key.maximum) + 0.5}) {
+      const Outcome refused = process.set(key.name, outside);
+      EXPECT_EQ(refused.kind, Outcome::Kind::Refused);
+      EXPECT_NE(refused.message.find(std::to_string(key.maximum)), std::string::npos)
+          << refused.message;
+    }
+    EXPECT_EQ(stored(key.name), prefsfile::Value(key.minimum + 1));
+  }
+  EXPECT_EQ(reloadPosts(), changes);
+}
+
+// No file: the defaults show, and the first change makes the file, 0644
+// whatever the umask, holding that change alone.
+TEST_F(SettingsPane, MissingFileShowsDefaultsAndTheFirstChangeCreatesIt) {
+  process.boot();
+  process.open();
+  EXPECT_EQ(rowsByKey().at("timerTime")["value"], 5);
+  const mode_t umaskBefore = ::umask(077);
+  const Outcome set = process.set("useTimer", true);
+  ::umask(umaskBefore);
+  ASSERT_EQ(set.kind, Outcome::Kind::Applied);
+  struct stat st {};
+  ASSERT_EQ(::stat(prefs().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
+  EXPECT_EQ(prefsfile::PreferenceFile::load(prefs()).keys(), std::vector<std::string>{"useTimer"});
+}
+
+// Another writer's keys (the toggle's, written straight to the file while
+// the pane is open) survive a change made in the pane: the pane reads the
+// file under the lock when it writes, not a copy from when it opened, as
+// the preferences daemon would.
+TEST_F(SettingsPane, ChangesLandBesideKeysWrittenMeanwhile) {
+  process.boot();
+  process.open();
+  ASSERT_EQ(process.set("hideBanners", false).kind, Outcome::Kind::Applied);
+  prefsfile::editLocked(prefs(), 5, [](prefsfile::PreferenceFile& file) {
+    file.set("enableTweakToggle", true);
+    return true;
+  });
+  ASSERT_EQ(process.set("haptic", false).kind, Outcome::Kind::Applied);
+  EXPECT_EQ(stored("enableTweakToggle"), prefsfile::Value(true));
+  EXPECT_EQ(stored("hideBanners"), prefsfile::Value(false));
+}
+
+// A file that is there but holds no dictionary is the user's: every control
+// is disabled with a footer saying why, nothing the person does writes it,
+// and one that turns bad while the pane is open is refused with an alert.
+TEST_F(SettingsPane, FileThatHoldsNoDictionaryIsNeverWritten) {
+  const std::string corrupt = "<plist><array><integer>1</integer></array></plist>";
+  writePrefs(corrupt);
+  process.boot();
+  process.open();
+  json shown = process.rows();
+  EXPECT_NE(shown["groups"][0]["footer"].get<std::string>().find("cannot be read"),
+            std::string::npos);
+  for (const auto& [key, row] : rowsByKey())
+    if (row["key"].is_string()) {
+      EXPECT_FALSE(row["enabled"]) << key;
+    }
+  EXPECT_EQ(process.set("hideBanners", false).kind, Outcome::Kind::Refused);
+  EXPECT_EQ(bytesOf(prefs()), corrupt);
+
+  fs::remove(prefs());
+  process.open();
+  ASSERT_TRUE(rowsByKey().at("haptic")["enabled"]);
+  writePrefs(corrupt);
+  const Outcome failed = process.set("haptic", false);
+  EXPECT_EQ(failed.kind, Outcome::Kind::Failed);
+  EXPECT_NE(failed.message.find("left as it is"), std::string::npos) << failed.message;
+  EXPECT_EQ(bytesOf(prefs()), corrupt);
+  EXPECT_FALSE(rowsByKey().at("haptic")["enabled"]);
+  EXPECT_EQ(reloadPosts(), 0u);
+}
+
+// A write that fails (the device's storage is full) shows the system's
+// reason; the switch goes back to what the file holds, which is unchanged.
+TEST_F(SettingsPane, FailedWriteShowsTheReasonAndTheControlGoesBack) {
+  writePrefs("<plist><dict><key>hideBanners</key><true/></dict></plist>");
+  const std::string before = bytesOf(prefs());
+  process.boot();
+  process.open();
+  process.setStorageFull(true);
+  const Outcome failed = process.set("hideBanners", false);
+  EXPECT_EQ(failed.kind, Outcome::Kind::Failed);
+  EXPECT_NE(failed.message.find("enough space"), std::string::npos) << failed.message;
+  EXPECT_EQ(rowsByKey().at("hideBanners")["value"], true);
+  EXPECT_EQ(bytesOf(prefs()), before);
+  EXPECT_EQ(process.alerts().size(), 1u);
+  EXPECT_EQ(reloadPosts(), 0u);
+}
+
+// While another program holds the file's lock past the pane's wait, the
+// change is refused with an alert and nothing is written.
+TEST_F(SettingsPane, BusyLockIsReportedAndNothingWritten) {
+  process.boot();
+  process.open();
+  const prefsfile::FileLock lock(prefs(), 0);
+  ASSERT_TRUE(lock.held());
+  const Outcome failed = process.set("haptic", false);
+  EXPECT_EQ(failed.kind, Outcome::Kind::Failed);
+  EXPECT_NE(failed.message.find("Another program"), std::string::npos) << failed.message;
+  EXPECT_FALSE(fs::exists(prefs()));
+  EXPECT_EQ(rowsByKey().at("haptic")["value"], true);
+}
+
+// The app-list rows push libsparkapplist's editor, which stores the list in
+// its own file; back in the pane, nothing else changed.
+TEST_F(SettingsPane, AppListRowsPushTheEditor) {
+  process.boot();
+  process.open();
+  ASSERT_EQ(process.apps(AppList::Silent, AppEdit::Add, "com.example.chat").kind,
+            Outcome::Kind::Applied);
+  ASSERT_EQ(process.apps(AppList::Banner, AppEdit::Add, "com.example.maps").kind,
+            Outcome::Kind::Applied);
+  const fs::path folder = root.path() / "var/mobile/Library/Preferences";
+  EXPECT_EQ(prefsfile::PreferenceFile::load(folder / (QUELLINE_SILENT_APPS_LIST ".plist"))
+                .strings(QUELLINE_SILENT_APPS_KEY),
+            std::vector<std::string>{"com.example.chat"});
+  EXPECT_EQ(prefsfile::PreferenceFile::load(folder / (QUELLINE_BANNER_APPS_LIST ".plist"))
+                .strings(QUELLINE_BANNER_APPS_KEY),
+            std::vector<std::string>{"com.example.maps"});
+  EXPECT_EQ(process.navigation(), json({"PSListController", "QuellinePrefsRootListController"}));
+  EXPECT_FALSE(fs::exists(prefs()));
+}
+
+// Without libsparkapplist the two rows are disabled, and the Apps footer
+// names the package to install.
+TEST_F(SettingsPane, AppListRowsAreDisabledWithoutTheLibrary) {
+  process.boot({.without = {"SparkAppListTableViewController"}});
+  process.open();
+  const auto rows = rowsByKey();
+  EXPECT_FALSE(rows.at("silent")["enabled"]);
+  EXPECT_FALSE(rows.at("banner")["enabled"]);
+  const json apps = process.rows()["groups"].back();
+  EXPECT_NE(apps["footer"].get<std::string>().find("com.spark.libsparkapplist"), std::string::npos);
+  EXPECT_EQ(process.apps(AppList::Silent, AppEdit::Add, "com.example.chat").kind,
+            Outcome::Kind::Refused);
+}
+
+} // namespace
