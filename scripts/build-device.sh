@@ -9,7 +9,14 @@ launcher=()
 if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
+# The pane's Root.plist comes from prefs/domain.h through a host tool, which
+# the cross build cannot run: built and run here first.
+mkdir -p "$dir/host-tools"
+# shellcheck disable=SC2046  # pkg-config's flags are words
+c++ -std=c++20 -O1 -I. tools/pane_specifiers.cpp -o "$dir/host-tools/pane-specifiers" \
+  $(pkg-config --cflags --libs libplist-2.0)
+"$dir/host-tools/pane-specifiers" --write "$dir/host-tools/Root.plist"
 cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/iphoneos.cmake \
-  "${launcher[@]}" >/dev/null
+  -DQUELLINE_PANE_SPECIFIERS="$(realpath "$dir/host-tools/Root.plist")" "${launcher[@]}" >/dev/null
 cmake --build "$dir"
 ls "$dir"/*.deb

@@ -16,9 +16,12 @@ in quiet mode; the toggle's class, its setSelected: with the lock, the
 writes and the posts, and its icon from its own bundle. The instructions
 each step runs are counted and held to a budget.
 
+The settings pane (--pane) runs inside a modeled Settings app: see
+emulated_pane.py.
+
   check_emulated.py --facts device-facts.json --versions versions.txt
                     [--library Quelline.dylib] [--bundle QuellineModule.bundle]
-                    [--costs]
+                    [--pane QuellinePrefs.bundle] [--costs]
 
 Prints every finding (and, with --costs, the instruction counts) and exits
 1 when there is any finding."""
@@ -27,6 +30,7 @@ import plistlib
 import struct
 
 import deliverables
+import emulated_pane
 from deliverables import BUNDLE_PATH, LIBRARY_PATH
 from emulator import EmulationError, Machine
 
@@ -445,19 +449,21 @@ def emulated(check):
 
 
 def check_costs(out, args):
-    for name, budget in BUDGET.items():
-        if name in COSTS:
-            out.check(COSTS[name] <= budget, f"{name}: {COSTS[name]} instructions, over the "
-                                             f"budget of {budget}")
-    if args.costs:
-        for name, budget in BUDGET.items():
-            if name in COSTS:
-                print(f"{name:34} {COSTS[name]:7} instructions (budget {budget})")
+    for budgets, costs in ((BUDGET, COSTS), (emulated_pane.BUDGET, emulated_pane.COSTS)):
+        for name, budget in budgets.items():
+            if name in costs:
+                out.check(costs[name] <= budget, f"{name}: {costs[name]} instructions, over the "
+                                                 f"budget of {budget}")
+        if args.costs:
+            for name, budget in budgets.items():
+                if name in costs:
+                    print(f"{name:34} {costs[name]:7} instructions (budget {budget})")
 
 
 if __name__ == "__main__":
     deliverables.main(__doc__, [("--library", emulated(check_library)),
-                                ("--bundle", emulated(check_bundle))],
+                                ("--bundle", emulated(check_bundle)),
+                                ("--pane", emulated(emulated_pane.check_pane))],
                       options=[("--facts", "the build's facts (device-facts)"),
                                ("--versions", "the libraries' versions (stubs/versions.txt)"),
                                ("--costs", "print the instruction counts?")],

@@ -13,6 +13,8 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
+PANE = "QuellinePrefs.bundle"
+
 # fault: (check, option, file in the fault's folder, what the finding says)
 EXPECTED = [
     ("swapped-initialisers", "check_static.py", "--library", "Quelline.dylib",
@@ -49,6 +51,36 @@ EXPECTED = [
      "control Depends is"),
     ("old-control", "check_static.py", "--package", "package.deb",
      "control Maintainer is 'Veltrasse', not"),
+    ("old-control", "check_static.py", "--package", "package.deb",
+     "control Depends is 'mobilesubstrate, com.spark.libsparkapplist"),
+    # The settings pane and its place in the package.
+    ("pane-dylib", "check_static.py", "--pane", PANE, "file type 6"),
+    ("pane-strong-app-lists", "check_static.py", "--pane", PANE,
+     "libraries [('/usr/lib/libsparkapplist.dylib', False)"),
+    ("pane-strong-app-lists", "check_emulated.py", "--pane", PANE,
+     "Library not loaded: /usr/lib/libsparkapplist.dylib"),
+    ("pane-dynamic-lookup", "check_static.py", "--pane", PANE,
+     "_CFNotificationCenterPostNotification is looked up in no library"),
+    ("pane-dynamic-lookup", "check_emulated.py", "--pane", PANE, "is bound to no library"),
+    ("pane-dead-strip-dylibs", "check_static.py", "--pane", PANE,
+     "no load command of /System/Library/PrivateFrameworks/Preferences.framework/Preferences"),
+    ("pane-wrong-principal", "check_static.py", "--pane", PANE,
+     "the principal class 'QuellinePrefsListController' is named nowhere in the executable"),
+    ("pane-wrong-principal", "check_emulated.py", "--pane", PANE,
+     "the principal class 'QuellinePrefsListController' is not registered"),
+    ("pane-reads-cfprefs", "check_emulated.py", "--pane", PANE, "goes through cfprefsd"),
+    ("pane-open-not-variadic", "check_emulated.py", "--pane", PANE,
+     "the lock file is opened as"),
+    ("pane-not-atomic", "check_emulated.py", "--pane", PANE,
+     "the file is written in place, not atomically"),
+    ("pane-posts-domain", "check_emulated.py", "--pane", PANE,
+     "a change posts [('darwinPost', True, 'com.veltrasse.quelline')]"),
+    ("pane-writes-non-dictionary", "check_emulated.py", "--pane", PANE,
+     "a file that holds no dictionary is written over"),
+    ("entry-not-controller", "check_static.py", "--entry", "Quelline.plist",
+     "entry isController is None"),
+    ("package-without-pane", "check_static.py", "--package", "package.deb",
+     "missing ['./Library/PreferenceBundles/QuellinePrefs.bundle/'"),
 ]
 
 

@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""Static checks of the device build: the two Mach-O deliverables (and the
-library versions their load commands require), the bundle's Info.plist, the
+"""Static checks of the device build: the three Mach-O deliverables (and the
+library versions their load commands require), the bundles' Info.plist
+files, the settings pane's specifier plist, icons and Settings entry, the
 loader's filter and the package.
 
   check_static.py --minimum-os 11.0 --first-unserved-os 13.0
                   --versions host/darwin/stubs/versions.txt
                   [--library Quelline.dylib] [--bundle QuellineModule.bundle]
+                  [--pane QuellinePrefs.bundle] [--entry Quelline.plist]
                   [--package file.deb]
 
 Prints every finding and exits 1 when there is any."""
@@ -20,8 +22,9 @@ import tarfile
 
 import deliverables
 import macho
-from deliverables import (AUDIOTOOLBOX, BUNDLE_PATH, CCUIKIT, COREFOUNDATION, FILTER_PATH, FOUNDATION,
-                          LIBOBJC, LIBRARY_PATH, LIBSYSTEM, MODULE_NAME, SPARKAPPLIST, SUBSTRATE,
+from deliverables import (AUDIOTOOLBOX, BUNDLE_PATH, CCUIKIT, COREFOUNDATION, ENTRY_PATH,
+                          FILTER_PATH, FOUNDATION, LIBOBJC, LIBRARY_PATH, LIBSYSTEM, MODULE_NAME,
+                          PANE_CLASS, PANE_NAME, PANE_PATH, PREFERENCES, SPARKAPPLIST, SUBSTRATE,
                           UIKIT)
 
 
@@ -75,6 +78,28 @@ MODULE = {
     "initialisers": ["registerQuellineModule"],
 }
 
+# The settings pane: Preferences is linked, not imported from (its classes
+# are looked up by name); libsparkapplist is weak, so that without it the
+# pane loads and disables its two app-list rows.
+PANE = {
+    "filetype": macho.MH_BUNDLE,
+    "install_name": None,
+    "dylibs": [(SPARKAPPLIST, True), (LIBOBJC, False), (LIBSYSTEM, False),
+               (COREFOUNDATION, False), (FOUNDATION, False), (UIKIT, False),
+               (PREFERENCES, False)],
+    "imports": {
+        LIBOBJC: OBJC_COMMON | {"_objc_allocateClassPair", "_objc_registerClassPair",
+                                "_class_getInstanceVariable", "_ivar_getOffset", "_objc_retain",
+                                "_objc_release"},
+        LIBSYSTEM: {"dyld_stub_binder", "_open", "_flock", "_close", "_usleep", "___error",
+                    "_dladdr", "___stack_chk_fail", "___stack_chk_guard"},
+        COREFOUNDATION: {"___CFConstantStringClassReference",
+                         "_CFNotificationCenterGetDarwinNotifyCenter",
+                         "_CFNotificationCenterPostNotification"},
+    },
+    "exports": set(),
+    "initialisers": ["registerRootListController"],
+}
 
 def check_signature(image, out):
     if not out.check(image.signature is not None, f"{image.path}: no LC_CODE_SIGNATURE"):
@@ -119,6 +144,9 @@ def check_image(path, expected, out, args):
               f"{name}: install name {image.install_name}")
     libraries = [(d.name, d.weak) for d in image.dylibs]
     out.check(libraries == expected["dylibs"], f"{name}: libraries {libraries}")
+    for library, _ in expected["dylibs"]:
+        out.check(library in [d.name for d in image.dylibs],
+                  f"{name}: no load command of {library}: dyld would not load it first")
 
     # No load command requires more than the phone provides: dyld refuses
     # a library whose compatibility version is below the one required.
@@ -180,6 +208,112 @@ def check_bundle(folder, out, args):
             out.check(f.read(8) == b"\x89PNG\r\n\x1a\n", f"{folder}/{icon}: not a PNG image")
 
 
+def png_size(path):
+    """(width, height) of a PNG file, or None when it is no PNG."""
+    with open(path, "rb") as f:
+        head = f.read(24)
+    if head[:8] != b"\x89PNG\r\n\x1a\n" or head[12:16] != b"IHDR":
+        return None
+    return struct.unpack(">2I", head[16:24])
+
+
+# Settings' own icons are 29 points: 29, 58 and 87 px at 1x, 2x and 3x.
+PANE_ICONS = {"icon.png": (29, 29), "icon@2x.png": (58, 58), "icon@3x.png": (87, 87)}
+# The keys the toggle owns: never a row of the pane.
+TOGGLE_KEYS = {"enableTweakToggle", "toggleHasControl"}
+# The rows that open libsparkapplist's editor, by id.
+APP_LIST_ROWS = ("silentApps", "bannerApps")
+# The cell types a specifier plist may name (PSCellType's names, as
+# iphonedevwiki's "Preferences specifier plist" lists them, as
+# +[PSTableCell cellTypeFromString:] reads them).
+SPECIFIER_CELLS = {"PSGroupCell", "PSLinkCell", "PSLinkListCell", "PSListItemCell",
+                   "PSTitleValueCell", "PSSliderCell", "PSSwitchCell", "PSStaticTextCell",
+                   "PSEditTextCell", "PSSegmentCell", "PSGiantIconCell", "PSGiantCell",
+                   "PSSecureEditTextCell", "PSButtonCell", "PSEditTextViewCell", "PSSpinnerCell"}
+DOMAIN = "com.veltrasse.quelline"
+
+
+def check_pane(folder, out, args):
+    image = check_image(deliverables.pane_executable(folder), PANE, out, args)
+    with open(deliverables.info_plist(folder), "rb") as f:
+        info = plistlib.load(f)
+    wanted = {"CFBundleExecutable": PANE_NAME, "NSPrincipalClass": PANE_CLASS,
+              "CFBundleIdentifier": "com.veltrasse.quelline.prefs",
+              "MinimumOSVersion": args.minimum_os}
+    for key, value in wanted.items():
+        out.check(info.get(key) == value, f"{folder}/Info.plist: {key} is {info.get(key)!r}")
+    # The class Settings makes by name is made by the executable's own code:
+    # its name is one of the image's C strings.
+    principal = info.get("NSPrincipalClass") or ""
+    strings = image.section("__TEXT", "__cstring")
+    names = image.data[strings.offset:strings.offset + strings.size].split(b"\0") if strings \
+        else []
+    out.check(principal.encode() in names,
+              f"{folder}/{PANE_NAME}: the principal class {principal!r} is named nowhere in the "
+              "executable: Settings would find no such class")
+    for icon, size in PANE_ICONS.items():
+        found = png_size(f"{folder}/{icon}")
+        out.check(found == size, f"{folder}/{icon}: {found or 'no PNG image'}, expected "
+                                 f"{size[0]}x{size[1]} px")
+    check_specifiers(f"{folder}/Root.plist", out)
+
+
+def check_specifiers(path, out):
+    """The specifier plist that -loadSpecifiersFromPlistName:target: reads:
+    a title and a list of items, each a cell Settings knows; every row of a
+    key has its default, label and the domain; a slider's range holds its
+    default; the toggle's keys are not shown; the two app lists are link
+    cells with an action."""
+    try:
+        with open(path, "rb") as f:
+            plist = plistlib.load(f)
+    except (OSError, plistlib.InvalidFileException) as error:
+        out.check(False, f"{path}: {error}")
+        return
+    items = plist.get("items") if isinstance(plist, dict) else None
+    if not out.check(isinstance(items, list) and items and isinstance(plist.get("title"), str),
+                     f"{path}: no title and items"):
+        return
+    out.check(items[0].get("cell") == "PSGroupCell", f"{path}: the first item is no group")
+    rows = {}
+    for item in items:
+        cell, key, label = item.get("cell"), item.get("key"), item.get("label")
+        out.check(cell in SPECIFIER_CELLS, f"{path}: {label!r} has cell {cell!r}, which "
+                                           "Settings does not know")
+        rows[item.get("id")] = item
+        if key is not None:
+            out.check(isinstance(key, str) and item.get("defaults") == DOMAIN and
+                      "default" in item and isinstance(label, str),
+                      f"{path}: the control {key!r} lacks its default, defaults ({DOMAIN}) or "
+                      "label")
+            out.check(key not in TOGGLE_KEYS, f"{path}: {key} is the toggle's and shown")
+        if cell == "PSSliderCell":
+            low, high = item.get("min"), item.get("max")
+            out.check(isinstance(low, (int, float)) and isinstance(high, (int, float)) and
+                      low <= item.get("default", low - 1) <= high,
+                      f"{path}: the slider {key!r} has no range around its default")
+    for row in APP_LIST_ROWS:
+        item = rows.get(row, {})
+        out.check(item.get("cell") == "PSLinkCell" and isinstance(item.get("action"), str),
+                  f"{path}: the app-list row {row!r} is {item or 'missing'}, not a PSLinkCell "
+                  "with an action")
+
+
+def check_entry(path, out, _args=None):
+    with open(path, "rb") as f:
+        check_entry_plist(path, plistlib.load(f), out)
+
+
+def check_entry_plist(path, entry, out):
+    """Settings' entry for the pane, as PreferenceLoader reads it."""
+    wanted = {"cell": "PSLinkCell", "label": "Quelline", "bundle": PANE_NAME,
+              "isController": True, "icon": "icon.png"}
+    found = entry.get("entry") if isinstance(entry, dict) else None
+    if not out.check(isinstance(found, dict), f"{path}: no entry dictionary"):
+        return
+    for key, value in wanted.items():
+        out.check(found.get(key) == value, f"{path}: entry {key} is {found.get(key)!r}")
+
 PACKAGE_FILES = {
     "./": 0o755,
     "./Library/": 0o755,
@@ -194,18 +328,29 @@ PACKAGE_FILES = {
     "." + deliverables.info_plist(BUNDLE_PATH): 0o644,
     f".{BUNDLE_PATH}/Icon@2x.png": 0o644,
     f".{BUNDLE_PATH}/Icon@3x.png": 0o644,
+    "./Library/PreferenceBundles/": 0o755,
+    f".{PANE_PATH}/": 0o755,
+    "." + deliverables.pane_executable(PANE_PATH): 0o755,
+    "." + deliverables.info_plist(PANE_PATH): 0o644,
+    f".{PANE_PATH}/Root.plist": 0o644,
+    **{f".{PANE_PATH}/{icon}": 0o644 for icon in PANE_ICONS},
+    "./Library/PreferenceLoader/": 0o755,
+    "./Library/PreferenceLoader/Preferences/": 0o755,
+    "." + ENTRY_PATH: 0o644,
 }
 
 
 def check_package(path, out, args):
-    library, bundle = args.library, args.bundle
+    library, bundle, pane = args.library, args.bundle, args.pane
     # The app lists' library stays a dependency: the settings pane edits the
-    # lists with it, though the library loads without it.
+    # lists with it, though the library loads without it. PreferenceLoader
+    # puts the pane in Settings' list.
     CONTROL = {
         "Package": "com.veltrasse.quelline",
         "Name": "Quelline",
         "Architecture": "iphoneos-arm",
-        "Depends": "mobilesubstrate, com.spark.libsparkapplist, com.opa334.ccsupport, "
+        "Depends": "mobilesubstrate, preferenceloader, com.spark.libsparkapplist, "
+                   "com.opa334.ccsupport, "
                    f"firmware (>= {args.minimum_os}), firmware (<< {args.first_unserved_os})",
         "Section": "Tweaks",
     }
@@ -242,7 +387,10 @@ def check_package(path, out, args):
                   f"{path}: missing {sorted(set(PACKAGE_FILES) - set(entries))}")
         for entry, built in (("." + LIBRARY_PATH, library),
                              ("." + deliverables.module_executable(BUNDLE_PATH),
-                              bundle and deliverables.module_executable(bundle))):
+                              bundle and deliverables.module_executable(bundle)),
+                             ("." + deliverables.pane_executable(PANE_PATH),
+                              pane and deliverables.pane_executable(pane)),
+                             (f".{PANE_PATH}/Root.plist", pane and f"{pane}/Root.plist")):
             if built and entry in entries:
                 with open(built, "rb") as f:
                     out.check(tar.extractfile(entries[entry]).read() == f.read(),
@@ -252,11 +400,16 @@ def check_package(path, out, args):
             loader_filter = plistlib.loads(tar.extractfile(member).read())
             out.check(loader_filter == {"Filter": {"Bundles": ["com.apple.springboard"]}},
                       f"{path}: filter {loader_filter}")
+        member = entries.get("." + ENTRY_PATH)
+        if member:
+            check_entry_plist(f"{path}: {ENTRY_PATH}",
+                              plistlib.loads(tar.extractfile(member).read()), out)
 
 
 if __name__ == "__main__":
     deliverables.main(__doc__, [("--library", lambda p, out, args: check_image(p, LIBRARY, out, args)),
-                                ("--bundle", check_bundle), ("--package", check_package)],
+                                ("--bundle", check_bundle), ("--pane", check_pane),
+                                ("--entry", check_entry), ("--package", check_package)],
                       options=[("--minimum-os", "the oldest iOS served (MinimumOSVersion)"),
                                ("--first-unserved-os", "the first iOS not served"),
                                ("--versions", "the libraries' versions (stubs/versions.txt)")])

@@ -17,6 +17,10 @@ LIBRARY_PATH = "/Library/MobileSubstrate/DynamicLibraries/Quelline.dylib"
 FILTER_PATH = "/Library/MobileSubstrate/DynamicLibraries/Quelline.plist"
 BUNDLE_PATH = "/Library/ControlCenter/Bundles/QuellineModule.bundle"
 MODULE_NAME = "QuellineModule"
+PANE_PATH = "/Library/PreferenceBundles/QuellinePrefs.bundle"
+PANE_NAME = "QuellinePrefs"
+PANE_CLASS = "QuellinePrefsRootListController"
+ENTRY_PATH = "/Library/PreferenceLoader/Preferences/Quelline.plist"
 
 # The install names of the libraries the deliverables link against.
 LIBOBJC = "/usr/lib/libobjc.A.dylib"
@@ -28,11 +32,17 @@ AUDIOTOOLBOX = "/System/Library/Frameworks/AudioToolbox.framework/AudioToolbox"
 SUBSTRATE = "/Library/Frameworks/CydiaSubstrate.framework/CydiaSubstrate"
 CCUIKIT = "/System/Library/PrivateFrameworks/ControlCenterUIKit.framework/ControlCenterUIKit"
 SPARKAPPLIST = "/usr/lib/libsparkapplist.dylib"
+PREFERENCES = "/System/Library/PrivateFrameworks/Preferences.framework/Preferences"
 
 
 def module_executable(bundle):
     """The toggle's executable in a bundle folder."""
     return f"{bundle}/{MODULE_NAME}"
+
+
+def pane_executable(bundle):
+    """The settings pane's executable in a bundle folder."""
+    return f"{bundle}/{PANE_NAME}"
 
 
 def info_plist(bundle):

@@ -105,6 +105,8 @@ class Machine:
         self.executed = 0  # instructions run in the images counted
         self.open_mode = None
         self.errno = 0
+        self.write_error = None  # the system's reason every file write fails with
+        self.navigation = 0  # the navigation controller whose stack holds a pane
         self._install_runtime()
 
     # Memory -------------------------------------------------------------
@@ -292,6 +294,8 @@ class Machine:
         """A property-list value as an object of the fake Foundation."""
         if isinstance(python, bool) or isinstance(python, int):
             return self.new_object("NSNumber", number=int(python))
+        if isinstance(python, float):
+            return self.new_object("NSNumber", number=python)
         if isinstance(python, str):
             return self.string(python)
         if isinstance(python, dict):

@@ -297,6 +297,8 @@ def install(m):
         "_CFPreferencesCopyMultiple": copy_multiple,
         "_CFNotificationCenterGetDarwinNotifyCenter": lambda: darwin_center,
         "_CFNotificationCenterAddObserver": darwin_observe,
+        "_CFNotificationCenterPostNotification": lambda: log((
+            "darwinPost", m.arg(0) == darwin_center, m.text(m.arg(1)))),
     }
     libraries = {
         LIBOBJC: objc,
@@ -360,6 +362,30 @@ def _animate(m, _):
     m.log.append(("animate", m.double(0), m.double(1), m.arg(2), copy(m.arg(3)), copy(m.arg(4))))
 
 
+def _serialize(m, _):
+    # Only the kinds of value a property list holds; a dictionary as the
+    # pane writes the preference file.
+    items = m.objects[m.arg(2)].items
+    return m.new_object("NSData", plist=dict(items), format=m.arg(3))
+
+
+def _write_data(m, receiver):
+    """-[NSData writeToFile:options:error:]: NSDataWritingAtomic (1) writes a
+    temporary file and renames it over the old one. With `m.write_error` set
+    (the device's storage full) it fails, leaves the old file, and gives an
+    NSError saying why."""
+    path, options, error = m.text(m.arg(2)), m.arg(3), m.arg(4)
+    plist = m.objects[receiver].plist
+    if m.write_error:
+        m.log.append(("writeFailed", path, m.write_error))
+        if error:
+            m.write_u64(error, m.new_object("NSError", description=m.write_error))
+        return 0
+    m.log.append(("writeData", path, dict(plist), options))
+    m.files[path] = dict(plist)
+    return 1
+
+
 def _read_file(m, _):
     path = m.text(m.arg(2))
     m.log.append(("readFile", path))
@@ -387,6 +413,15 @@ def _object_for_key(m, receiver):
 def _number(m, receiver):
     value = m.objects[receiver].number if receiver in m.objects else 0
     return value
+
+
+def _object_at(m, receiver):
+    obj, index = m.objects[receiver], m.arg(2)
+    if index >= len(obj.items):
+        raise EmulationError(f"-[NSArray objectAtIndex:] {index} beyond {len(obj.items)}: "
+                             "NSRangeException")
+    item = obj.items[index]
+    return item if getattr(obj, "holds_objects", False) else m.value(item)
 
 
 def _alloc(m, receiver):
@@ -425,14 +460,17 @@ METHODS = {
     ("NSNotificationCenter", "postNotificationName:object:userInfo:"): lambda m, _: m.log.append(
         ("post", m.text(m.arg(2)), m.arg(3), m.arg(4))),
     ("+NSString", "stringWithUTF8String:"): lambda m, _: m.string(m.read_cstring(m.arg(2))),
+    ("NSString", "UTF8String"): lambda m, r: m.cstring(m.text(r)),
     ("NSString", "isEqualToString:"): lambda m, r: int(m.text(r) == m.text(m.arg(2))),
     ("NSString", "stringByDeletingLastPathComponent"): lambda m, r: m.string(
         m.text(r).rsplit("/", 1)[0] or "/"),
     ("NSString", "respondsToSelector:"): _responds,
     ("+NSNumber", "numberWithBool:"): lambda m, _: m.value(bool(m.arg(2) & 0xFF)),
     ("NSNumber", "boolValue"): lambda m, r: int(_number(m, r) != 0),
-    ("NSNumber", "integerValue"): lambda m, r: _number(m, r),
-    ("NSNumber", "intValue"): lambda m, r: _number(m, r) & 0xFFFF_FFFF,
+    ("NSNumber", "integerValue"): lambda m, r: int(_number(m, r)),
+    ("NSNumber", "doubleValue"): lambda m, r: float(_number(m, r)),
+    ("+NSNumber", "numberWithInteger:"): lambda m, _: m.new_object("NSNumber", number=m.arg(2)),
+    ("NSNumber", "intValue"): lambda m, r: int(_number(m, r)) & 0xFFFF_FFFF,
     ("NSNumber", "respondsToSelector:"): _responds,
     ("+NSMutableDictionary", "dictionaryWithContentsOfFile:"): _read_file,
     ("+NSMutableDictionary", "dictionary"): lambda m, _: m.value({}),
@@ -440,6 +478,16 @@ METHODS = {
     ("NSMutableDictionary", "setObject:forKey:"): _set_object,
     ("NSMutableDictionary", "writeToFile:atomically:"): _write_file,
     ("NSMutableDictionary", "respondsToSelector:"): _responds,
+    ("NSArray", "count"): lambda m, r: len(m.objects[r].items),
+    ("NSArray", "objectAtIndex:"): _object_at,
+    ("NSString", "stringByAppendingString:"): lambda m, r: m.string(m.text(r) + m.text(m.arg(2))),
+    ("+NSPropertyListSerialization", "dataWithPropertyList:format:options:error:"): _serialize,
+    ("NSData", "writeToFile:options:error:"): _write_data,
+    ("+NSError", "errorWithDomain:code:userInfo:"): lambda m, _: m.new_object(
+        "NSError", description=f"{m.text(m.arg(2))} error {m.arg(3)}"),
+    ("NSError", "localizedDescription"): lambda m, r: m.string(m.objects[r].description),
+    ("+NSFileManager", "defaultManager"): lambda m, _: m.new_object("NSFileManager"),
+    ("NSFileManager", "fileExistsAtPath:"): lambda m, _: int(m.text(m.arg(2)) in m.files),
     ("+NSBundle", "bundleWithPath:"): lambda m, _: m.new_object("NSBundle",
                                                                 path=m.text(m.arg(2))),
     ("+UIImage", "imageNamed:inBundle:compatibleWithTraitCollection:"): _image,
@@ -447,6 +495,18 @@ METHODS = {
         "UIColor", rgba=(m.double(0), m.double(1), m.double(2), m.double(3))),
     ("+UIView", "animateWithDuration:delay:options:animations:completion:"): _animate,
     ("UIViewController", "view"): lambda m, r: m.objects[r].view,
+    ("UIViewController", "navigationController"): lambda m, r: m.navigation,
+    ("UIViewController", "presentViewController:animated:completion:"): lambda m, r: m.log.append(
+        ("present", r, m.arg(2), m.arg(3) & 0xFF, m.arg(4))),
+    ("UINavigationController", "pushViewController:animated:"): lambda m, r: m.log.append(
+        ("push", r, m.arg(2), m.arg(3) & 0xFF)),
+    ("+UIAlertController", "alertControllerWithTitle:message:preferredStyle:"):
+        lambda m, _: m.new_object("UIAlertController", title=m.text(m.arg(2)) if m.arg(2) else None,
+                                  message=m.text(m.arg(3)) if m.arg(3) else None,
+                                  style=m.arg(4), actions=[]),
+    ("UIAlertController", "addAction:"): lambda m, r: m.objects[r].actions.append(m.arg(2)),
+    ("+UIAlertAction", "actionWithTitle:style:handler:"): lambda m, _: m.new_object(
+        "UIAlertAction", title=m.text(m.arg(2)), style=m.arg(3), handler=m.arg(4)),
     ("UIView", "setAlpha:"): lambda m, r: m.log.append(("setAlpha", r, m.double(2))),
     ("UIView", "alpha"): lambda m, r: 1.0,
     ("CCUIToggleModule", "refreshState"): lambda m, r: m.log.append(("refreshState", r)),

@@ -1,0 +1,131 @@
+# Broken builds of the settings pane and of its place in the package, each
+# for the device checks to catch (included by CMakeLists.txt here, built by
+# the `faults` target into ${faults}/FAULT/):
+#   pane-dylib              the pane linked as a library (MH_DYLIB), not a bundle
+#   pane-strong-app-lists   libsparkapplist linked required, not weak
+#   pane-dynamic-lookup     linked -undefined dynamic_lookup, CoreFoundation's
+#                           stub left out
+#   pane-dead-strip-dylibs  linked -dead_strip_dylibs: the libraries nothing is
+#                           imported from (Preferences among them) dropped
+#   pane-wrong-principal    Info.plist names a class the executable never makes
+#   pane-reads-cfprefs      the file reader added under another selector, so
+#                           Settings' own readPreferenceValue: (cfprefsd) answers
+#   pane-open-not-variadic  open(2) declared with a fixed mode argument
+#   pane-not-atomic         the file written in place, not atomically
+#   pane-posts-domain       a change posts the domain's name, not ReloadPrefs
+#   pane-writes-non-dictionary  a file that holds no dictionary is written over
+#   entry-not-controller    Settings' entry without isController
+#   package-without-pane    the package as it was before the pane
+get_target_property(pane_sources QuellinePrefs SOURCES)
+set(pane_bundle_files ${CMAKE_LIBRARY_OUTPUT_DIRECTORY}/QuellinePrefs.bundle)
+
+# The executable of target into ${faults}/FAULT/QuellinePrefs.bundle, with
+# the bundle's other files as built (or INFO as its Info.plist).
+function(pane_fault fault target)
+  cmake_parse_arguments(arg "" "INFO" "" ${ARGN})
+  set(folder ${faults}/${fault}/QuellinePrefs.bundle)
+  set_target_properties(${target} PROPERTIES OUTPUT_NAME QuellinePrefs PREFIX "" SUFFIX ""
+                                             LIBRARY_OUTPUT_DIRECTORY ${folder})
+  if(NOT arg_INFO)
+    set(arg_INFO ${PROJECT_SOURCE_DIR}/pane/Info.plist.in)
+  endif()
+  configure_file(${arg_INFO} ${folder}/Info.plist @ONLY)
+  configure_file(${QUELLINE_PANE_ROOT_PLIST} ${folder}/Root.plist COPYONLY)
+  foreach(icon icon.png icon@2x.png icon@3x.png)
+    configure_file(${PROJECT_SOURCE_DIR}/pane/${icon} ${folder}/${icon} COPYONLY)
+  endforeach()
+endfunction()
+
+# Sources of the pane with one of them replaced by a faulty copy.
+function(pane_sources_with original copy out)
+  set(sources ${pane_sources})
+  list(FILTER sources EXCLUDE REGEX "/${original}$")
+  set(${out} ${sources} ${copy} PARENT_SCOPE)
+endfunction()
+
+add_library(QuellinePrefs.pane-dylib SHARED EXCLUDE_FROM_ALL ${pane_sources})
+quelline_deliverable(QuellinePrefs.pane-dylib LIKE QuellinePrefs)
+pane_fault(pane-dylib QuellinePrefs.pane-dylib)
+
+add_library(QuellinePrefs.pane-strong-app-lists MODULE EXCLUDE_FROM_ALL ${pane_sources})
+quelline_deliverable(QuellinePrefs.pane-strong-app-lists LIKE QuellinePrefs
+                     LIBRARIES libsparkapplist ${QUELLINE_LIBS_QuellinePrefs} WEAK_LIBRARIES)
+pane_fault(pane-strong-app-lists QuellinePrefs.pane-strong-app-lists)
+
+set(libraries ${QUELLINE_LIBS_QuellinePrefs})
+list(REMOVE_ITEM libraries CoreFoundation)
+add_library(QuellinePrefs.pane-dynamic-lookup MODULE EXCLUDE_FROM_ALL ${pane_sources})
+quelline_deliverable(QuellinePrefs.pane-dynamic-lookup LIKE QuellinePrefs LIBRARIES ${libraries}
+                     OPTIONS LINKER:-undefined,dynamic_lookup)
+pane_fault(pane-dynamic-lookup QuellinePrefs.pane-dynamic-lookup)
+
+add_library(QuellinePrefs.pane-dead-strip-dylibs MODULE EXCLUDE_FROM_ALL ${pane_sources})
+quelline_deliverable(QuellinePrefs.pane-dead-strip-dylibs LIKE QuellinePrefs
+                     OPTIONS LINKER:-dead_strip_dylibs)
+pane_fault(pane-dead-strip-dylibs QuellinePrefs.pane-dead-strip-dylibs)
+
+faulty_copy(${PROJECT_SOURCE_DIR}/pane/Info.plist.in "<string>QuellinePrefsRootListController<"
+            "<string>QuellinePrefsListController<"
+            ${CMAKE_CURRENT_BINARY_DIR}/pane-wrong-principal/Info.plist.in)
+add_library(QuellinePrefs.pane-wrong-principal MODULE EXCLUDE_FROM_ALL ${pane_sources})
+quelline_deliverable(QuellinePrefs.pane-wrong-principal LIKE QuellinePrefs)
+pane_fault(pane-wrong-principal QuellinePrefs.pane-wrong-principal
+           INFO ${CMAKE_CURRENT_BINARY_DIR}/pane-wrong-principal/Info.plist.in)
+
+set(controller ${PROJECT_SOURCE_DIR}/pane/root_list_controller.cpp)
+faulty_copy(${controller} "sel(\"readPreferenceValue:\")" "sel(\"readPreferenceValueFromFile:\")"
+            ${CMAKE_CURRENT_BINARY_DIR}/pane-reads-cfprefs/root_list_controller.cpp)
+faulty_copy(${controller} "CFSTR(QUELLINE_RELOAD_PREFS)" "CFSTR(QUELLINE_DOMAIN)"
+            ${CMAKE_CURRENT_BINARY_DIR}/pane-posts-domain/root_list_controller.cpp)
+foreach(fault pane-reads-cfprefs pane-posts-domain)
+  pane_sources_with(root_list_controller.cpp
+                    ${CMAKE_CURRENT_BINARY_DIR}/${fault}/root_list_controller.cpp sources)
+  add_library(QuellinePrefs.${fault} MODULE EXCLUDE_FROM_ALL ${sources})
+  quelline_deliverable(QuellinePrefs.${fault} LIKE QuellinePrefs)
+  pane_fault(${fault} QuellinePrefs.${fault})
+endforeach()
+
+set(change ${PROJECT_SOURCE_DIR}/prefs/preference_change.cpp)
+faulty_copy(${change} "NSDataWritingAtomic," "0,"
+            ${CMAKE_CURRENT_BINARY_DIR}/pane-not-atomic/preference_change.cpp)
+faulty_copy(${change} "      state_ = State::NotDictionary;\n      return;\n" ""
+            ${CMAKE_CURRENT_BINARY_DIR}/pane-writes-non-dictionary/preference_change.cpp)
+foreach(fault pane-not-atomic pane-writes-non-dictionary)
+  pane_sources_with(preference_change.cpp
+                    ${CMAKE_CURRENT_BINARY_DIR}/${fault}/preference_change.cpp sources)
+  add_library(QuellinePrefs.${fault} MODULE EXCLUDE_FROM_ALL ${sources})
+  quelline_deliverable(QuellinePrefs.${fault} LIKE QuellinePrefs)
+  pane_fault(${fault} QuellinePrefs.${fault})
+endforeach()
+
+add_library(QuellinePrefs.pane-open-not-variadic MODULE EXCLUDE_FROM_ALL ${pane_sources})
+quelline_deliverable(QuellinePrefs.pane-open-not-variadic LIKE QuellinePrefs
+                     SHIMS quelline_darwin.open-not-variadic)
+pane_fault(pane-open-not-variadic QuellinePrefs.pane-open-not-variadic)
+
+faulty_copy(${PROJECT_SOURCE_DIR}/pane/Quelline.plist "\t\t<key>isController</key>\n\t\t<true/>\n"
+            "" ${faults}/entry-not-controller/Quelline.plist)
+
+# The package as built, from the packaging script as it was before the pane.
+set(script ${CMAKE_CURRENT_BINARY_DIR}/package-without-pane/BuildPackage.cmake)
+set(copies "file(COPY \${PANE} DESTINATION \${pane_bundles})\n")
+string(APPEND copies "file(COPY \${ENTRY} DESTINATION \${entries})\n")
+faulty_copy(${PROJECT_SOURCE_DIR}/package/BuildPackage.cmake "${copies}" "" ${script})
+set(without_pane ${faults}/package-without-pane/package.deb)
+add_custom_command(
+  OUTPUT ${without_pane}
+  COMMAND ${CMAKE_COMMAND} -DDPKG_DEB=${QUELLINE_DPKG_DEB}
+          -DSTAGE=${CMAKE_CURRENT_BINARY_DIR}/package-without-pane/root
+          -DCONTROL=${PROJECT_BINARY_DIR}/package/control
+          -DLIBRARY=$<TARGET_FILE:Quelline> -DFILTER=${PROJECT_SOURCE_DIR}/package/Quelline.plist
+          -DBUNDLE=$<TARGET_FILE_DIR:QuellineModule> -DOUT=${without_pane} -P ${script}
+  DEPENDS Quelline QuellineModule ${script})
+
+set(pane_faults "")
+foreach(fault pane-dylib pane-strong-app-lists pane-dynamic-lookup pane-dead-strip-dylibs
+              pane-wrong-principal
+              pane-reads-cfprefs pane-posts-domain pane-not-atomic pane-writes-non-dictionary
+              pane-open-not-variadic)
+  list(APPEND pane_faults QuellinePrefs.${fault})
+endforeach()
+list(APPEND pane_faults ${without_pane})
