@@ -90,14 +90,17 @@ bool sameText(const char* a, const char* b) {
   return *a == *b;
 }
 
+const PaneKey* findKey(const char* name) {
+  for (const PaneKey& key : kKeys)
+    if (sameText(key.name, name)) return &key;
+  return nullptr;
+}
+
 // The key of a row, or null for a row that shows no key (a group, a link).
 const PaneKey* keyOf(id specifier) {
   id name = platform::PSSpecifier::propertyForKey(specifier, NSSTR("key"));
   if (name == nil) return nullptr;
-  const char* text = platform::NSString::UTF8String(name);
-  for (const PaneKey& key : kKeys)
-    if (sameText(key.name, text)) return &key;
-  return nullptr;
+  return findKey(platform::NSString::UTF8String(name));
 }
 
 const AppListRow* appListOf(id specifier) {
@@ -107,15 +110,6 @@ const AppListRow* appListOf(id specifier) {
   for (const AppListRow& list : kAppLists)
     if (sameText(list.row, text)) return &list;
   return nullptr;
-}
-
-// The file exists but gives no dictionary: it is the user's, and the pane
-// never writes it.
-bool fileUnusable() {
-  using namespace platform;
-  return quelline::readPreferenceFile() == nil &&
-         NSFileManager::fileExistsAtPath(NSFileManager::defaultManager(),
-                                         NSSTR(QUELLINE_PREFS_PATH));
 }
 
 void disable(id specifier) {
@@ -133,7 +127,7 @@ void setFooter(id group, id text) {
 // package to install.
 void markUnavailable(id self, id specifiers) {
   using namespace platform;
-  const bool unusable = fileUnusable();
+  const bool unusable = quelline::preferenceFileUnusable();
   const bool noEditor = cls<"SparkAppListTableViewController">() == nil;
   const unsigned long count = NSArray::count(specifiers);
   for (unsigned long i = 0; i < count; ++i) {
@@ -194,12 +188,6 @@ int32_t wholeInRange(double value, const PaneKey& key) {
   if (value >= last) return last;
   const double steps = (value - key.minimum) / key.step;
   return key.minimum + static_cast<int32_t>(steps + 0.5) * key.step;
-}
-
-const PaneKey* findKey(const char* name) {
-  for (const PaneKey& key : kKeys)
-    if (sameText(key.name, name)) return &key;
-  return nullptr;
 }
 
 // Why `key` may not take `value` beside what `prefs` holds (its partner of
@@ -279,7 +267,7 @@ void setPreferenceValue(id self, SEL, id value, id specifier) {
     return;
   }
   showAlert(self, problem);
-  if (!fileUnusable()) {
+  if (!quelline::preferenceFileUnusable()) {
     PSListController::reloadSpecifier(self, specifier);
     return;
   }

@@ -4,6 +4,19 @@
 #include "prefs/live_read.h"
 
 namespace quelline {
+namespace {
+
+bool preferenceFileExists() {
+  using namespace platform;
+  return NSFileManager::fileExistsAtPath(NSFileManager::defaultManager(),
+                                         NSSTR(QUELLINE_PREFS_PATH));
+}
+
+} // namespace
+
+bool preferenceFileUnusable() {
+  return readPreferenceFile() == nil && preferenceFileExists();
+}
 
 PreferenceChange::PreferenceChange(double lockTimeoutSeconds)
     : lock_(QUELLINE_PREFS_PATH, lockTimeoutSeconds) {
@@ -20,8 +33,7 @@ PreferenceChange::PreferenceChange(double lockTimeoutSeconds)
   }
   preferences_ = readPreferenceFile();
   if (preferences_ == nil) {
-    if (NSFileManager::fileExistsAtPath(NSFileManager::defaultManager(),
-                                        NSSTR(QUELLINE_PREFS_PATH))) {
+    if (preferenceFileExists()) {
       state_ = State::NotDictionary;
       return;
     }

@@ -12,6 +12,10 @@
 
 namespace quelline {
 
+// The file exists but gives no dictionary (unreadable, not a property
+// list, another type): it is the user's, and no writer changes it.
+bool preferenceFileUnusable();
+
 class PreferenceChange {
 public:
   // What the change found.
