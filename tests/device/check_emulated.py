@@ -32,13 +32,15 @@ import struct
 import deliverables
 import emulated_pane
 from deliverables import BUNDLE_PATH, LIBRARY_PATH
-from emulator import EmulationError, Machine
+from emulator import Device, EmulationError, Machine
 
 PREFS = "/var/mobile/Library/Preferences/com.veltrasse.quelline.plist"
 EVENT = "com.veltrasse.quelline/"
+# What asks the preferences daemon (cfprefsd) in the fakes' log.
+CFPREFSD = ("synchronize", "CFPreferencesCopyKeyList", "CFPreferencesCopyMultiple")
 LIBRARY_BASE, BUNDLE_BASE = 0x1_0000_0000, 0x2_0000_0000
 
-# The preference domain as the preferences service holds it, each key with
+# The preference file, each key with
 # the setting it must give: a value that is no number takes the default
 # (None here); an integer counts as a boolean; a wide integer keeps its low
 # 32 bits. Keys not listed are absent and take their defaults.
@@ -69,12 +71,12 @@ def since(machine, mark, *kinds):
     return [e for e in machine.log[mark:] if not kinds or e[0] in kinds]
 
 
-def machine(args, home=None, files=None):
+def machine(args, home=None, files=None, device=None):
     facts = deliverables.load_facts(args.facts)
     versions = deliverables.read_versions(args.versions)
     return Machine(home if home is not None else facts["homeScreen"],
                    {name: compatibility for name, (_, compatibility) in versions.items()},
-                   files=files)
+                   files=files, device=device)
 
 
 def read_settings(m, address, layout):
@@ -120,8 +122,8 @@ def load_library(path, out, m):
 
 def check_library(path, out, args):
     facts = deliverables.load_facts(args.facts)
-    m = machine(args, files={PREFS: {"enableTweakToggle": False}})
-    m.preferences = {key: stored for key, (stored, _) in PREFERENCES.items()}
+    m = machine(args, files={PREFS: dict({key: stored for key, (stored, _) in PREFERENCES.items()},
+                                         enableTweakToggle=False)})
     lib = load_library(path, out, m)
     m.count_instructions(lib)
     inits = lib.initialisers()
@@ -136,8 +138,10 @@ def check_library(path, out, args):
                      f"{path}: the first initialiser installs hooks before the settings are "
                      "loaded"):
         return
-    out.check(("synchronize", "com.veltrasse.quelline") in first,
-              f"{path}: the first initialiser does not load the settings")
+    out.check(("readFile", PREFS) in first,
+              f"{path}: the first initialiser does not read the preference file")
+    out.check(not since(m, 0, *CFPREFSD),
+              f"{path}: the settings are read through cfprefsd: {since(m, 0, *CFPREFSD)}")
     posts = [e[1] for e in first if e[0] == "post"]
     out.check(posts == [EVENT + "prefsReloaded"], f"{path}: the first initialiser posts {posts}")
     observe = [e for e in first if e[0] == "darwinObserve"]
@@ -239,6 +243,53 @@ def check_library(path, out, args):
 
     check_missing_rows(path, out, args, facts, table)
     check_quiet_hours(path, out, args, methods)
+    if args.bundle and args.pane:
+        check_settings_reach_home(path, out, args, facts)
+
+
+def check_settings_reach_home(path, out, args, facts):
+    """One phone (emulator.Device: its files and its one cfprefsd): the home
+    screen loads its settings; in the Settings app the pane moves
+    numberOfTaps; the toggle is switched on; the reload the pane posted then
+    gives the home screen the pane's value. cfprefsd, which read the domain
+    when first asked, still holds the old one: a library that reads
+    through it reloads stale settings."""
+    device = Device({PREFS: {"numberOfTaps": 3, "hideBanners": False}})
+    m = machine(args, device=device)
+    lib = load_library(path, out, m)
+    m.call(lib.initialisers()[0])
+    emulated_pane.Pane(args.pane, args, None, device=device).set("numberOfTaps", 6.6)
+    toggle_machine = machine(args, device=device)
+    cls, toggle = make_toggle(toggle_machine, args.bundle)
+    toggle_machine.call(cls.methods["setSelected:"], toggle, toggle_machine.selector("setSelected:"),
+                        1)
+    m.call(lib.local("reloadSettings"), 0, 0, 0, 0, 0)
+    settings = read_settings(m, lib.address("_Settings"), facts["settings"])
+    got = {key: settings[key] for key in ("numberOfTaps", "hideBanners")}
+    out.check(got == {"numberOfTaps": 7, "hideBanners": 0},
+              f"{path}: after the pane stored numberOfTaps 7 and the reload, the home screen's "
+              f"settings are {got} (cfprefsd holds {device.cfprefsd})")
+    stored = device.files[PREFS]
+    out.check(stored.get("numberOfTaps") == 7 and stored.get("enableTweakToggle") == 1,
+              f"{path}: the pane's and the toggle's changes do not both reach the file: {stored}")
+
+
+def make_toggle(m, folder):
+    """Control Center's path: the bundle loaded, its initialisers run, one
+    of its principal class made with alloc and init: (class, object)."""
+    with open(deliverables.info_plist(folder), "rb") as f:
+        info = plistlib.load(f)
+    name = info.get("CFBundleExecutable")
+    mod = m.load(f"{folder}/{name}", f"{BUNDLE_PATH}/{name}", BUNDLE_BASE)
+    for init in mod.initialisers():
+        m.call(init)
+    principal = info.get("NSPrincipalClass") or ""
+    if not m.registered(principal):
+        raise EmulationError(f"the principal class {principal!r} is not registered after the "
+                             "bundle's initialisers")
+    cls = m.class_names[principal]
+    send = m.fake_by_name["_objc_msgSend"]
+    return cls, m.call(send, m.call(send, cls.address, m.selector("alloc")), m.selector("init"))
 
 
 def check_quiet_hours(path, out, args, methods):
@@ -246,8 +297,8 @@ def check_quiet_hours(path, out, args, methods):
     wall-clock timer waits for 22:00 on the main queue; when it fires, quiet
     mode comes on (hide) and the next timer waits for 07:00. A significant
     time change into the window, evaluated at once, schedules anew."""
-    m = machine(args, files={PREFS: {}})
-    m.preferences = {"quietHours": True, "quietHoursStart": 1320, "quietHoursEnd": 420}
+    m = machine(args, files={PREFS: {"quietHours": True, "quietHoursStart": 1320,
+                                     "quietHoursEnd": 420}})
     start = 1736200800  # 2025-01-06T22:00 UTC
     m.clock = start - 30
     lib = load_library(path, out, m)

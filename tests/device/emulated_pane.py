@@ -52,9 +52,10 @@ def since(m, mark, *kinds):
 class Pane:
     """One opened pane: the machine, the controller and its rows by id."""
 
-    def __init__(self, folder, args, files, app_lists=True):
+    def __init__(self, folder, args, files, app_lists=True, device=None):
         versions = deliverables.read_versions(args.versions)
-        m = Machine(settings_home(), {name: c for name, (_, c) in versions.items()}, files=files)
+        m = Machine(settings_home(), {name: c for name, (_, c) in versions.items()}, files=files,
+                    device=device)
         if app_lists:
             m.libraries[SPARKAPPLIST].classes.add(APP_LIST_EDITOR)
         else:

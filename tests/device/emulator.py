@@ -68,13 +68,33 @@ class Object:
         self.__dict__.update(state)
 
 
+class Device:
+    """What the processes of one phone share: its files (device path ->
+    property list, a dict for a dictionary) and the preferences daemon,
+    cfprefsd, one for the whole phone: `cfprefsd` holds its copy of each
+    domain it was asked about, read from the file on that first use and
+    kept (since iOS 8 it does not follow writes of the file behind its
+    back: the iPhone Development Wiki, "Preferences")."""
+
+    def __init__(self, files=None):
+        self.files = dict(files or {})
+        self.cfprefsd = {}
+
+    def domain(self, name):
+        """cfprefsd's copy of domain `name`."""
+        if name not in self.cfprefsd:
+            stored = self.files.get(f"/var/mobile/Library/Preferences/{name}.plist")
+            self.cfprefsd[name] = dict(stored) if isinstance(stored, dict) else {}
+        return self.cfprefsd[name]
+
+
 class Machine:
     """home: the modeled home screen ({class: {superclass, methods,
     classMethods}}), whose classes objc_getClass finds and whose methods
     the hooking library accepts; libraries: {install name: compatibility
     version} of the libraries the phone provides."""
 
-    def __init__(self, home, libraries, files=None):
+    def __init__(self, home, libraries, files=None, device=None):
         self.uc = Uc(UC_ARCH_ARM64, UC_MODE_ARM)
         for base, size in ((FAKE_CODE, 0x10_0000), (FAKE_DATA, 0x10_0000), (HEAP, HEAP_SIZE),
                            (STACK, STACK_SIZE)):
@@ -95,8 +115,9 @@ class Machine:
         self.objects = {}  # address -> Object
         self.selectors = {}  # address -> name
         self.selector_names = {}
-        self.files = dict(files or {})  # device path -> dict (property lists)
-        self.preferences = {}  # the preferences service's view of the domain
+        # The phone this process runs on: its files and its cfprefsd.
+        self.phone = device if device is not None else Device(files)
+        self.files = self.phone.files  # device path -> dict (property lists)
         self.home = home
         self.libraries = {name: Library(version) for name, version in libraries.items()}
         self.loaded_libraries = set()  # install names the loader loaded

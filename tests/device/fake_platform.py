@@ -244,14 +244,23 @@ def install(m):
         raise EmulationError("a lazy binding was left unbound")
 
     # CoreFoundation ---------------------------------------------------------
+    # cfprefsd answers from its copy of the domain (emulator.Device), which
+    # may be older than the file; synchronizing does not read the file again.
     def copy_key_list():
         log(("CFPreferencesCopyKeyList", m.text(m.arg(0))))
-        return m.value(list(m.preferences)) if m.preferences else 0
+        held = m.phone.domain(m.text(m.arg(0)))
+        return m.value(list(held)) if held else 0
 
     def copy_multiple():
         keys = m.objects[m.arg(0)].items
         log(("CFPreferencesCopyMultiple", m.text(m.arg(1))))
-        return m.value({k: m.preferences[k] for k in keys if k in m.preferences})
+        held = m.phone.domain(m.text(m.arg(1)))
+        return m.value({k: held[k] for k in keys if k in held})
+
+    def synchronize():
+        log(("synchronize", m.text(m.arg(0))))
+        m.phone.domain(m.text(m.arg(0)))
+        return 1
 
     def darwin_observe():
         log(("darwinObserve", m.arg(1), m.arg(2), m.text(m.arg(3)), m.arg(4), m.arg(5)))
@@ -292,7 +301,7 @@ def install(m):
     }
     core_foundation = {
         "_CFRelease": lambda: None,
-        "_CFPreferencesAppSynchronize": lambda: log(("synchronize", m.text(m.arg(0)))) or 1,
+        "_CFPreferencesAppSynchronize": synchronize,
         "_CFPreferencesCopyKeyList": copy_key_list,
         "_CFPreferencesCopyMultiple": copy_multiple,
         "_CFNotificationCenterGetDarwinNotifyCenter": lambda: darwin_center,
