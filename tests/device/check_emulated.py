@@ -22,9 +22,11 @@ emulated_pane.py.
   check_emulated.py --facts device-facts.json --versions versions.txt
                     [--library Quelline.dylib] [--bundle QuellineModule.bundle]
                     [--pane QuellinePrefs.bundle] [--costs]
+                    [--document docs/performance.md [--write]]
 
 Prints every finding (and, with --costs, the instruction counts) and exits
-1 when there is any finding."""
+1 when there is any finding. With --document, the table of counts in that
+document must be this build's; with --write too, it is made so."""
 
 import plistlib
 import struct
@@ -499,6 +501,58 @@ def emulated(check):
     return run
 
 
+# Each step as docs/performance.md names it, in the table's order.
+COST_ROWS = [
+    ("first initialiser (settings)",
+     "first initialiser (settings loaded, reload subscribed)"),
+    ("second initialiser (hook table)", "second initialiser (the hook table installed)"),
+    ("notification in quiet mode",
+     "a notification arriving in quiet mode (banner controller made and its preview shown, "
+     "sound made and played with the haptic tap instead, may it wake the screen, may it alert "
+     "again)"),
+    ("switch flip", "a switch flip (the switch's replacement, then the list's `hide` and the "
+                    "icons' `muteHideIcons` that its posts reach)"),
+    ("settings reload", "a settings reload (`loadPrefs`)"),
+    ("settings pane opened",
+     "the settings pane opened (its `-bundle`, `-specifiers` with the rows checked against the "
+     "file and the app-list library), in the Settings app"),
+    ("settings pane change",
+     "a change in the settings pane (a slider moved: the lock, the read, the atomic write, the "
+     "`ReloadPrefs` post, the row shown again), in the Settings app"),
+]
+# The table's place in the document: between these two lines.
+TABLE_START = "<!-- device-costs: made by the device-costs target; device.emulated checks it -->"
+TABLE_END = "<!-- end of device-costs -->"
+
+
+def costs_table():
+    budgets = {**BUDGET, **emulated_pane.BUDGET}
+    costs = {**COSTS, **emulated_pane.COSTS}
+    lines = ["| step | instructions | budget |", "|---|---|---|"]
+    for name, text in COST_ROWS:
+        lines.append(f"| {text} | {costs[name]:,} | {budgets[name]:,} |")
+    return "\n".join(lines)
+
+
+def check_document(out, args):
+    """The counts in the document are those of this build; with --write,
+    they are written there."""
+    with open(args.document, encoding="utf-8") as f:
+        text = f.read()
+    start, end = text.find(TABLE_START), text.find(TABLE_END)
+    if not out.check(0 <= start < end, f"{args.document}: no table between {TABLE_START!r} and "
+                                       f"{TABLE_END!r}"):
+        return
+    made = f"{TABLE_START}\n{costs_table()}\n{TABLE_END}"
+    updated = text[:start] + made + text[end + len(TABLE_END):]
+    if args.write:
+        with open(args.document, "w", encoding="utf-8") as f:
+            f.write(updated)
+    else:
+        out.check(updated == text, f"{args.document}: the instruction counts are not this "
+                                   "build's: make them again with the device-costs target")
+
+
 def check_costs(out, args):
     for budgets, costs in ((BUDGET, COSTS), (emulated_pane.BUDGET, emulated_pane.COSTS)):
         for name, budget in budgets.items():
@@ -509,6 +563,10 @@ def check_costs(out, args):
             for name, budget in budgets.items():
                 if name in costs:
                     print(f"{name:34} {costs[name]:7} instructions (budget {budget})")
+    if args.document:
+        if out.check(all(name in {**COSTS, **emulated_pane.COSTS} for name, _ in COST_ROWS),
+                     f"{args.document}: every step is counted only with --library and --pane"):
+            check_document(out, args)
 
 
 if __name__ == "__main__":
@@ -517,5 +575,8 @@ if __name__ == "__main__":
                                 ("--pane", emulated(emulated_pane.check_pane))],
                       options=[("--facts", "the build's facts (device-facts)"),
                                ("--versions", "the libraries' versions (stubs/versions.txt)"),
-                               ("--costs", "print the instruction counts?")],
+                               ("--costs", "print the instruction counts?"),
+                               ("--document", "the document whose table of counts is checked "
+                                              "(docs/performance.md)"),
+                               ("--write", "write the table into --document instead?")],
                       after=check_costs)
