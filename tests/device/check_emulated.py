@@ -565,7 +565,8 @@ def check_costs(out, args):
                     print(f"{name:34} {costs[name]:7} instructions (budget {budget})")
     if args.document:
         if out.check(all(name in {**COSTS, **emulated_pane.COSTS} for name, _ in COST_ROWS),
-                     f"{args.document}: every step is counted only with --library and --pane"):
+                     f"{args.document}: not every step was counted (a check stopped early, or "
+                     "--library or --pane is missing)"):
             check_document(out, args)
 
 

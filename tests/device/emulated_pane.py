@@ -100,13 +100,23 @@ class Pane:
                       doubles=doubles)
 
     def read(self, key):
-        return _python(self.m, self.send(self.controller, "readPreferenceValue:", self.rows[key]))
+        """What the row's control shows: its getter, sent to its target."""
+        specifier = self.m.objects[self.rows[key]]
+        getter = specifier.properties.get("get", "readPreferenceValue:")
+        return _python(self.m, self.send(specifier.target, getter, self.rows[key]))
 
     def set(self, key, value):
+        """A person moves the row's control to `value`: its setter, sent to
+        its target; only a cell that can set a value does."""
         m = self.m
+        specifier = m.objects[self.rows[key]]
+        cell = specifier.properties.get("cell")
+        if fake_settings.CELLS.get(cell) != "set":
+            raise EmulationError(f"{key} is a {cell}, which cannot set a value: a person cannot "
+                                 "change it")
+        setter = specifier.properties.get("set", "setPreferenceValue:specifier:")
         mark, before = len(m.log), m.executed
-        self.send(self.controller, "setPreferenceValue:specifier:", m.value(value),
-                  self.rows[key])
+        self.send(specifier.target, setter, m.value(value), self.rows[key])
         self.change = m.executed - before
         return since(m, mark)
 
@@ -177,6 +187,8 @@ def check_pane(folder, out, args):
     check_missing_file(folder, out, args)
     check_not_dictionary(folder, out, args)
     check_failed_write(folder, out, args)
+    check_turns_bad(folder, out, args)
+    check_equal_times(folder, out, args)
     check_app_lists(folder, out, args)
 
 
@@ -229,6 +241,37 @@ def check_failed_write(folder, out, args):
     out.check(("reloadSpecifier", "hideBanners") in steps,
               f"{folder}: after a failed write the switch is not shown again with the stored "
               "value (no -reloadSpecifier:)")
+
+
+def check_turns_bad(folder, out, args):
+    """The file stops holding a dictionary while the pane is open: the
+    change is refused with an alert and the rows are made again, disabled
+    (-reloadSpecifiers asks for -specifiers anew)."""
+    pane = Pane(folder, args, {PREFS: {"hideBanners": True}})
+    m = pane.m
+    m.files[PREFS] = ["not", "a", "dictionary"]
+    steps = pane.set("hideBanners", False)
+    alerts = [e for e in steps if e[0] == "present"]
+    shown = [s for s in shown_specifiers(m, pane.controller)
+             if "key" in m.objects[s].properties]
+    enabled = [m.objects[s].properties["key"] for s in shown
+               if m.objects[s].properties.get("enabled", True)]
+    out.check(len(alerts) == 1 and shown and not enabled and
+              m.files[PREFS] == ["not", "a", "dictionary"],
+              f"{folder}: a file turned bad while the pane is open gives {len(alerts)} alerts, "
+              f"shows {len(shown)} rows of which {enabled} are enabled")
+
+
+def check_equal_times(folder, out, args):
+    """Quiet hours need a start and an end that differ: a start equal to
+    the stored end is refused with an alert; nothing is written or posted."""
+    pane = Pane(folder, args, {PREFS: {"quietHoursEnd": 420}})
+    steps = pane.set("quietHoursStart", 420)
+    alerts = [e for e in steps if e[0] == "present"]
+    written = [e for e in steps if e[0] in ("writeData", "writeFile", "darwinPost")]
+    out.check(len(alerts) == 1 and not written and pane.m.files[PREFS] == {"quietHoursEnd": 420},
+              f"{folder}: a start equal to the end does {written} with {len(alerts)} alerts, "
+              "not a refusal")
 
 
 def check_app_lists(folder, out, args):
