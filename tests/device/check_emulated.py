@@ -490,6 +490,68 @@ def check_bundle(folder, out, args):
     images = since(m, mark, "imageNamed")
     out.check(images == [("imageNamed", "Icon", BUNDLE_PATH)],
               f"{path}: the glyph is looked up as {images}")
+    check_toggle_paths(path, out, m, cls, toggle, locked)
+
+
+def check_toggle_paths(path, out, m, cls, toggle, locked):
+    """The toggle's other paths, from the state switched on: asked its state
+    (which registers it for checkState), switched off, turned on again by
+    checkState after a restart, and switched with the lock held by another
+    program or not to be had (the events go at once, the writes are tried
+    again later on the main queue)."""
+    def run(selector, *args):
+        mark = len(m.log)
+        result = m.call(cls.methods[selector], toggle, m.selector(selector), *args)
+        return result, since(m, mark)
+
+    def steps(log, *kinds):
+        return [e for e in log if e[0] in kinds]
+
+    selected, log = run("isSelected")
+    out.check(selected & 0xFF == 1 and
+              steps(log, "observe") == [("observe", toggle, "checkState", EVENT + "checkState")],
+              f"{path}: isSelected answers {selected & 0xFF} and registers {steps(log, 'observe')}")
+    on = dict(m.files[PREFS])
+    _, log = run("setSelected:", 0)
+    off = dict(on, enableTweakToggle=False)
+    out.check(steps(log, "writeFile", "post") == [
+        ("writeFile", PREFS, off, 1), ("post", EVENT + "unHide", 0, 0),
+        ("writeFile", PREFS, dict(off, toggleHasControl=False), 1),
+        ("post", EVENT + "muteUnHideIcons", 0, 0)],
+        f"{path}: setSelected: NO does {steps(log, 'writeFile', 'post')}")
+    selected, _ = run("isSelected")
+    out.check(selected & 0xFF == 0, f"{path}: isSelected answers {selected & 0xFF} when off")
+
+    # After a restart: on in the file, off in the toggle; checkState turns it
+    # on (never off).
+    _, log = run("checkState")
+    out.check(not steps(log, "post"), f"{path}: checkState with the file off does "
+                                      f"{steps(log, 'post')}")
+    m.files[PREFS]["enableTweakToggle"] = True
+    _, log = run("checkState")
+    out.check(steps(log, "post")[:1] == [("post", EVENT + "hide", 0, 0)],
+              f"{path}: checkState with the file on does {steps(log, 'post')}, not turn the "
+              "toggle on")
+
+    for what, setting, value, delay in (("held by another program", "lock_held", True, 10**7),
+                                        ("not to be had", "open_errno", 13, 10**9)):
+        setattr(m, setting, value)
+        before = dict(m.files[PREFS])
+        _, log = run("setSelected:", 0)
+        setattr(m, setting, type(value)())
+        retries = steps(log, "dispatch_after")
+        out.check(not steps(log, "writeFile") and m.files[PREFS] == before and
+                  [e[1] for e in steps(log, "post")] == [EVENT + "unHide", EVENT + "muteUnHideIcons"]
+                  and len(retries) == 1 and retries[0][1] == delay + 1 and retries[0][2],
+                  f"{path}: with the lock {what}, setSelected: NO does "
+                  f"{steps(log, 'writeFile', 'post', 'dispatch_after')}")
+        if retries:
+            m.call(retries[0][4], retries[0][3])
+            out.check(m.files[PREFS].get("enableTweakToggle") == 0 and
+                      m.files[PREFS].get("toggleHasControl") == 0,
+                      f"{path}: the write tried again once the lock is had leaves "
+                      f"{m.files[PREFS]}")
+        m.files[PREFS].update(enableTweakToggle=True, toggleHasControl=True)
 
 
 def emulated(check):

@@ -42,6 +42,11 @@ APP_LISTS = {"silentApps": ("com.veltrasse.quelline.silentApps", "silentApps"),
 # (the lock, the read, the write, the post, the row shown again). Both run on
 # Settings' main thread.
 BUDGET = {"settings pane opened": 1_000, "settings pane change": 2_000}
+# The root controller's methods and their type strings (arm64 frames).
+METHOD_TYPES = {"specifiers": "@16@0:8", "bundle": "@16@0:8",
+                "readPreferenceValue:": "@24@0:8@16",
+                "setPreferenceValue:specifier:": "v32@0:8@16@24",
+                "showAppList:": "v24@0:8@16"}
 COSTS = {}
 
 
@@ -55,7 +60,7 @@ class Pane:
     def __init__(self, folder, args, files, app_lists=True, device=None):
         versions = deliverables.read_versions(args.versions)
         m = Machine(settings_home(), {name: c for name, (_, c) in versions.items()}, files=files,
-                    device=device)
+                    device=device, process_images=fake_settings.SETTINGS_IMAGES)
         if app_lists:
             m.libraries[SPARKAPPLIST].classes.add(APP_LIST_EDITOR)
         else:
@@ -87,7 +92,11 @@ class Pane:
         bundle = self.send(self.controller, "bundle")
         m.bundle_answers[self.controller] = m.objects[bundle].path if bundle in m.objects else None
         self.mark = len(m.log)
+        # Each thing the Settings app does runs in an autorelease pool of
+        # its run loop: what is left autoreleased is released when it ends.
+        m.push_pool()
         self.returned = self.send(self.controller, "specifiers")
+        m.pop_pool()
         self.opening = m.executed - before
         self.rows = {}
         for specifier in shown_specifiers(m, self.controller):
@@ -116,9 +125,25 @@ class Pane:
                                  "change it")
         setter = specifier.properties.get("set", "setPreferenceValue:specifier:")
         mark, before = len(m.log), m.executed
+        m.push_pool()
         self.send(specifier.target, setter, m.value(value), self.rows[key])
         self.change = m.executed - before
+        m.pop_pool()
         return since(m, mark)
+
+    def tap(self, row):
+        """A person taps a row with an action: the action, sent to the
+        row's target with the row."""
+        m = self.m
+        specifier = m.objects[self.rows[row]]
+        m.push_pool()
+        self.send(specifier.target, specifier.properties.get("action", ""), self.rows[row])
+        m.pop_pool()
+
+    def back(self, pushed):
+        """A person goes back: the navigation controller lets go of what it
+        pushed."""
+        self.m.release(pushed, "released as the navigation controller popped it")
 
     def enabled(self, key):
         return self.m.objects[self.rows[key]].properties.get("enabled", True)
@@ -131,6 +156,11 @@ def check_pane(folder, out, args):
     m = pane.m
     for name, reason in pane.dropped:
         out.check(False, f"{folder}: the loader drops {name}: {reason}")
+    # The methods, with the type strings the runtime hands to callers.
+    added = sorted((e[2], e[3]) for e in m.log if e[0] == "add")
+    out.check(added == sorted(METHOD_TYPES.items()),
+              f"{folder}: the controller's methods are added as {added}, expected "
+              f"{sorted(METHOD_TYPES.items())}")
     loads = since(m, pane.mark, "loadSpecifiers")
     out.check(loads == [("loadSpecifiers", "Root", PANE_PATH, True)],
               f"{folder}: the specifiers are loaded as {loads}, not Root.plist of "
@@ -187,6 +217,7 @@ def check_pane(folder, out, args):
     check_missing_file(folder, out, args)
     check_not_dictionary(folder, out, args)
     check_failed_write(folder, out, args)
+    check_lock_not_had(folder, out, args)
     check_turns_bad(folder, out, args)
     check_equal_times(folder, out, args)
     check_app_lists(folder, out, args)
@@ -243,6 +274,25 @@ def check_failed_write(folder, out, args):
               "value (no -reloadSpecifier:)")
 
 
+def check_lock_not_had(folder, out, args):
+    """The file's lock held by another program past the wait, or not to be
+    had at all (open(2) refused, flock(2) failing): an alert, nothing
+    written or posted, the row shown again from the file."""
+    for what, setting, value in (("held by another program", "lock_held", True),
+                                 ("refused by open", "open_errno", 13),
+                                 ("failing in flock", "flock_errno", 45)):
+        pane = Pane(folder, args, {PREFS: {"hideBanners": True}})
+        setattr(pane.m, setting, value)
+        steps = pane.set("hideBanners", False)
+        alerts = [e for e in steps if e[0] == "present"]
+        written = [e for e in steps if e[0] in ("writeData", "writeFile", "darwinPost")]
+        out.check(len(alerts) == 1 and not written and
+                  ("reloadSpecifier", "hideBanners") in steps and
+                  pane.m.files[PREFS] == {"hideBanners": True},
+                  f"{folder}: with the lock {what}, a change does {written} with "
+                  f"{len(alerts)} alerts")
+
+
 def check_turns_bad(folder, out, args):
     """The file stops holding a dictionary while the pane is open: the
     change is refused with an alert and the rows are made again, disabled
@@ -278,11 +328,12 @@ def check_app_lists(folder, out, args):
     pane = Pane(folder, args, {PREFS: {}})
     m = pane.m
     for row, (identifier, key) in APP_LISTS.items():
-        action = m.objects[pane.rows[row]].properties.get("action", "")
         mark = len(m.log)
-        pane.send(pane.controller, action, pane.rows[row])
+        pane.tap(row)
         editors = since(m, mark, "appListEditor")
         pushed = since(m, mark, "push")
+        for push in pushed:
+            pane.back(push[2])
         out.check(editors == [("appListEditor", identifier, key)] and len(pushed) == 1 and
                   pushed[0][1] == m.navigation,
                   f"{folder}: the row {row} makes {editors} and pushes {pushed}, not "

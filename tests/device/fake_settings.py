@@ -109,6 +109,15 @@ APP_LIST_EDITOR = "SparkAppListTableViewController"
 SPECIFIERS_OFFSET = 0x3A8
 
 
+# The images the Settings app loads of its own: no Control Center's.
+SETTINGS_IMAGES = (
+    "/usr/lib/libobjc.A.dylib", "/usr/lib/libSystem.B.dylib",
+    "/System/Library/Frameworks/CoreFoundation.framework/CoreFoundation",
+    "/System/Library/Frameworks/Foundation.framework/Foundation",
+    "/System/Library/Frameworks/UIKit.framework/UIKit",
+    "/System/Library/PrivateFrameworks/Preferences.framework/Preferences")
+
+
 def settings_home():
     """The model of the Settings process for emulator.Machine."""
     return {name: dict(cls, methods=[], classMethods=[]) for name, cls in
@@ -127,6 +136,7 @@ def install_settings(m):
 def shown_specifiers(m, controller):
     """The rows Settings shows: the controller's `_specifiers`."""
     array = m.read_u64(controller + SPECIFIERS_OFFSET)
+    m.check_alive(array, "shown as the controller's _specifiers")
     return m.objects[array].items if array in m.objects else []
 
 
@@ -147,7 +157,10 @@ def _load_specifiers(m, receiver):
             items = []
         load_rules(m, items)
         for item in items:
-            specifiers.append(m.new_object("PSSpecifier", properties=dict(item), target=target))
+            specifiers.append(m.retain(m.new_object("PSSpecifier", properties=dict(item),
+                                                    target=target)))
+    # Autoreleased (the framework's method is no alloc, new or copy), holding
+    # its specifiers.
     array = m.new_object("NSArray", items=specifiers, holds_objects=True)
     return array
 
