@@ -448,11 +448,14 @@ void Runner::settings(const Command& command) {
     break;
   }
   const json reply = askSettings(command, request);
+  settingsOutcome_ = {{"outcome", reply.value("outcome", json())},
+                      {"message", reply.value("message", std::string())}};
   // A value the control cannot give is the scenario's mistake; a write
   // the system refused is the pane's to show (its alert), not an error.
-  if (reply.value("outcome", json()) == "refused")
-    throw ScenarioError(command.where, "\"" + verbName(command.verb) +
-                                           "\": " + reply.value("message", std::string()));
+  if (reply.value("outcome", json()) == "refused") {
+    std::string message = reply.value("message", std::string());
+    throw ScenarioError(command.where, "\"" + verbName(command.verb) + "\": " + message);
+  }
 }
 
 void Runner::postReload() {

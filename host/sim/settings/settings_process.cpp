@@ -338,7 +338,7 @@ Outcome SettingsProcess::set(const std::string& key, const nlohmann::json& value
       if (!value.is_boolean()) return refused(key + " is a switch: it is on (true) or off (false)");
       const bool on = value.get<bool>();
       if (shown != nullptr && static_cast<bool>(platform::NSNumber::boolValue(shown)) == on)
-        return {Outcome::Kind::Applied, ""}; // the switch is there already
+        return {Outcome::Kind::Applied, "", nullptr}; // the switch is there already
       given = newBool(on);
     } else if (cell == "PSLinkListCell") {
       // The list offers its values and nothing else; a person picks one.
@@ -369,7 +369,16 @@ Outcome SettingsProcess::set(const std::string& key, const nlohmann::json& value
     changeControl(p.controller.get(), row, given.get());
     std::string alert = p.takeAlerts();
     if (!alert.empty()) return {Outcome::Kind::Failed, alert};
-    return {Outcome::Kind::Applied, ""};
+    // What the control shows now is what the pane stored.
+    id now = shownValue(p.controller.get(), row);
+    nlohmann::json stored;
+    if (now == nullptr)
+      stored = nullptr;
+    else if (cell == "PSSwitchCell")
+      stored = static_cast<bool>(platform::NSNumber::boolValue(now));
+    else
+      stored = numberJson(platform::NSNumber::doubleValue(now));
+    return {Outcome::Kind::Applied, "", std::move(stored)};
   });
 }
 

@@ -47,10 +47,16 @@ struct Outcome {
              // slider moved outside its range, a disabled row, no such row)
     Failed,  // the pane tried and the system refused: it showed an alert
   };
-  Kind kind = Kind::Applied;
+  Outcome(Kind k, std::string text = {}, nlohmann::json value = nullptr)
+      : kind(k), message(std::move(text)), stored(std::move(value)) {}
+  Kind kind;
   // Refused: why, naming the key and what the control takes ("timerTime takes
   // a whole number from 1 to 3600"). Failed: the alert's text.
   std::string message;
+  // Applied by a control: what the control shows afterwards, the value the
+  // pane stored (a slider given 6.6 shows 7); null when nothing was written
+  // (a switch already in that position).
+  nlohmann::json stored;
 };
 
 const char* kindName(Outcome::Kind kind); // "applied", "refused", "failed"
