@@ -6,6 +6,7 @@
 #include "host/sim/services/wall_clock.h"
 #include "prefs/domain.h"
 #include "sim/library_state.h"
+#include "tools/quelline_prefs/editor_domain.h"
 
 #include <algorithm>
 #include <cmath>
@@ -141,7 +142,8 @@ void Runner::run(const Command& command, const fs::path& base) {
     throw ScenarioError(where,
                         std::string("\"") + verbName(command.verb) +
                             "\" before boot; expected boot first (only prefs, apps, settings, "
-                            "allow, device, dump, inspect and expect may come before it)");
+                            "allow, device but device sleep, dump, inspect and expect may come "
+                            "before it)");
   output_.command(now(), command.text, where.file, where.line);
   if (observer_ != nullptr) observer_->commandStarted(command, now());
   const size_t failedBefore = failedWrites();
@@ -454,6 +456,9 @@ void Runner::settings(const Command& command) {
   // the system refused is the pane's to show (its alert), not an error.
   if (reply.value("outcome", json()) == "refused") {
     std::string message = reply.value("message", std::string());
+    // A key typed wrong: the nearest one, and where the keys are listed.
+    if (command.verb == Verb::SettingsSet && prefs::findKey(command.name) == nullptr)
+      message += "; " + prefs::unknownKeyHint(command.name);
     throw ScenarioError(command.where, "\"" + verbName(command.verb) + "\": " + message);
   }
 }

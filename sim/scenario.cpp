@@ -643,6 +643,12 @@ std::string scenarioUsage() {
     std::string usage = commandUsage(last);
     // A command of one verb shows what its placeholders take.
     if (usage == info.usage && !info.note.empty()) usage = fullUsage(info.verb);
+    // A command some of whose verbs need boot says which.
+    std::string afterBoot;
+    for (const VerbInfo& verb : kVerbs)
+      if (commandOf(verb) == last && info.beforeBoot && !verb.beforeBoot)
+        afterBoot += std::string(afterBoot.empty() ? "" : ", ") + std::string(verb.words);
+    if (!afterBoot.empty()) usage += " (" + afterBoot + ": only after boot)";
     out += (info.beforeBoot ? "* " : "  ") + usage + "\n";
   }
   return out;

@@ -285,7 +285,8 @@ void Server::preference(const httplib::Request& req, httplib::Response& res) {
   const prefs::KeyInfo* key = prefs::findKey(name);
   if (key == nullptr)
     return refuse(res, 400,
-                  "unknown key \"" + name + "\"; expected one of " + prefs::knownKeyNames());
+                  "unknown key \"" + name + "\"; " + prefs::unknownKeyHint(name) +
+                      " (expected one of " + prefs::knownKeyNames() + ")");
   const auto remove = body.find("remove");
   if (remove != body.end() && !remove->is_boolean())
     return refuse(res, 400, "\"remove\" is " + jsonText(*remove) + "; expected true or false");
