@@ -40,6 +40,7 @@ struct PaneKey {
   int32_t minimum;
   int32_t maximum;
   int32_t step; // a clock time is chosen in steps of minutes
+  const char* label;
 };
 
 #define QUELLINE_PANE_IS_BOOL_Bool true
@@ -50,7 +51,8 @@ struct PaneKey {
 #define QUELLINE_PANE_STEP_Minutes QUELLINE_PANE_TIME_STEP
 constexpr PaneKey kKeys[] = {
 #define QUELLINE_PANE_KEY(name, type, fallback, minimum, maximum, reading, pane, label, text)      \
-  {#name, QUELLINE_PANE_IS_BOOL_##type, fallback, minimum, maximum, QUELLINE_PANE_STEP_##type},
+  {#name,   QUELLINE_PANE_IS_BOOL_##type, fallback, minimum,                                       \
+   maximum, QUELLINE_PANE_STEP_##type,    label},
     QUELLINE_SETTINGS(QUELLINE_PANE_KEY)
 #undef QUELLINE_PANE_KEY
 };
@@ -190,8 +192,42 @@ int32_t wholeInRange(double value, const PaneKey& key) {
   return key.minimum + static_cast<int32_t>(steps + 0.5) * key.step;
 }
 
+// What a person reads for a value: a clock time as HH:MM, else the number.
+id shownText(const PaneKey& key, int32_t value) {
+  char text[16];
+  unsigned long at = 0;
+  const bool clock = key.step != 1 && value >= 0;
+  int32_t parts[2] = {clock ? value / 60 : value, clock ? value % 60 : 0};
+  for (int i = 0; i < (clock ? 2 : 1); ++i) {
+    if (i == 1) text[at++] = ':';
+    int32_t part = parts[i];
+    if (part < 0) {
+      text[at++] = '-';
+      part = -part;
+    }
+    char digits[12];
+    unsigned long count = 0;
+    do {
+      digits[count++] = static_cast<char>('0' + part % 10);
+      part /= 10;
+    } while (part > 0);
+    if (clock && count < 2) digits[count++] = '0';
+    while (count > 0)
+      text[at++] = digits[--count];
+  }
+  text[at] = '\0';
+  return platform::NSString::stringWithUTF8String(text);
+}
+
+id joined(const id* parts, unsigned long count) {
+  id out = NSSTR("");
+  for (unsigned long i = 0; i < count; ++i)
+    out = platform::NSString::stringByAppendingString(out, parts[i]);
+  return out;
+}
+
 // Why `key` may not take `value` beside what `prefs` holds (its partner of
-// kDifferentKeys holds the same), or nil.
+// kDifferentKeys holds the same), naming both rows and the value, or nil.
 id clashWithPartner(const PaneKey& key, int32_t value, id prefs) {
   for (const DifferentKeys& pair : kDifferentKeys) {
     const char* partner = sameText(key.name, pair.first)    ? pair.second
@@ -201,8 +237,19 @@ id clashWithPartner(const PaneKey& key, int32_t value, id prefs) {
     if (other == nullptr) continue;
     id name = platform::NSString::stringWithUTF8String(other->name);
     if (quelline::settingInt32(prefs, name, other->fallback) != value) continue;
-    return platform::NSString::stringByAppendingString(
-        platform::NSString::stringWithUTF8String(pair.reason), NSSTR("; nothing was changed."));
+    using platform::NSString::stringWithUTF8String;
+    // "From 07:00 is the same as To 07:00: quiet hours need …"
+    const id parts[] = {stringWithUTF8String(key.label),
+                        NSSTR(" "),
+                        shownText(key, value),
+                        NSSTR(" is the same as "),
+                        stringWithUTF8String(other->label),
+                        NSSTR(" "),
+                        shownText(*other, value),
+                        NSSTR(": "),
+                        stringWithUTF8String(pair.reason),
+                        NSSTR("; nothing was changed.")};
+    return joined(parts, sizeof parts / sizeof parts[0]);
   }
   return nil;
 }

@@ -142,8 +142,7 @@ void Runner::run(const Command& command, const fs::path& base) {
     throw ScenarioError(where,
                         std::string("\"") + verbName(command.verb) +
                             "\" before boot; expected boot first (only prefs, apps, settings, "
-                            "allow, device but device sleep, dump, inspect and expect may come "
-                            "before it)");
+                            "allow, device, dump, inspect and expect may come before it)");
   output_.command(now(), command.text, where.file, where.line);
   if (observer_ != nullptr) observer_->commandStarted(command, now());
   const size_t failedBefore = failedWrites();
