@@ -6,6 +6,7 @@
 //
 //   it says     {"ready":true} once booted, or {"failed":MESSAGE} and exits 3
 //   it reads    {"op":"open"} | {"op":"set","key":K,"value":V}
+//               | {"op":"set","pairs":[[K,V],…]} (several controls as one change)
 //               | {"op":"apps","list":"silent"|"banner","action":"add"|"remove","app":A}
 //               | {"op":"storage","full":B}
 //   it answers  {"event":{…}} for each trace event, then
@@ -27,6 +28,8 @@
 #include <poll.h>
 #include <string>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -95,19 +98,38 @@ json handle(SettingsProcess& process, const json& request, json& alert) {
     alert = nullptr;
     hostsim::trace::emit("pane-open");
   } else if (name == op::kSet) {
-    const std::string key = request.value("key", std::string());
-    const json value = request.value("value", json());
-    outcome = process.set(key, value);
-    if (outcome->kind == Outcome::Kind::Applied && outcome->stored.is_null()) {
-      // The control was there already: nothing was written.
-      hostsim::trace::emit("pane-unchanged", {{"key", key}, {"value", value}});
-    } else if (outcome->kind == Outcome::Kind::Applied) {
-      // The value the pane stored, and what the person gave when it differs.
-      nlohmann::ordered_json fields{{"key", key}, {"value", outcome->stored}};
-      if (outcome->stored != value) fields["given"] = value;
-      report(*outcome, "pane-set", std::move(fields));
+    std::vector<std::pair<std::string, json>> pairs;
+    if (request.contains("pairs") && request["pairs"].is_array()) {
+      for (const json& pair : request["pairs"])
+        if (pair.is_array() && pair.size() == 2 && pair[0].is_string())
+          pairs.emplace_back(pair[0].get<std::string>(), pair[1]);
     } else {
-      report(*outcome, "pane-set", {{"key", key}, {"value", value}});
+      pairs.emplace_back(request.value("key", std::string()), request.value("value", json()));
+    }
+    if (pairs.empty()) return {{"error", "\"set\" names no control"}};
+    outcome = process.set(pairs);
+    const json stored = pairs.size() == 1 && !outcome->stored.is_null()
+                            ? json{{pairs.front().first, outcome->stored}}
+                            : outcome->stored;
+    if (outcome->kind != Outcome::Kind::Applied) {
+      // The refusal or the alert concerns the change as a whole.
+      if (pairs.size() == 1)
+        report(*outcome, "pane-set",
+               {{"key", pairs.front().first}, {"value", pairs.front().second}});
+      else
+        report(*outcome, "pane-set", {{"pairs", request["pairs"]}});
+      pairs.clear();
+    }
+    for (const auto& [key, value] : pairs) {
+      if (!stored.is_object() || !stored.contains(key)) {
+        // The control was there already: nothing was written for it.
+        hostsim::trace::emit("pane-unchanged", {{"key", key}, {"value", value}});
+        continue;
+      }
+      // The value the pane stored, and what the person gave when it differs.
+      nlohmann::ordered_json fields{{"key", key}, {"value", stored[key]}};
+      if (stored[key] != value) fields["given"] = value;
+      hostsim::trace::emit("pane-set", std::move(fields));
     }
   } else if (name == op::kApps) {
     const std::string list = request.value("list", std::string());
