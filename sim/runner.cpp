@@ -7,6 +7,7 @@
 #include "host/sim/services/wall_clock.h"
 #include "prefs/domain.h"
 #include "sim/library_state.h"
+#include "tools/quelline_prefs/editor_domain.h"
 
 #include <algorithm>
 #include <cmath>
@@ -438,11 +439,20 @@ void Runner::settings(const Command& command) {
   case Verb::SettingsOpen:
     request = {{"op", settingsapp::kOpen}};
     break;
-  case Verb::SettingsSet:
-    request = {{"op", settingsapp::kSet},
-               {"key", command.name},
-               {"value", std::visit([](const auto& v) { return json(v); }, command.value)}};
+  case Verb::SettingsSet: {
+    auto asJson = [](const prefsfile::Value& v) {
+      return std::visit([](const auto& x) { return json(x); }, v);
+    };
+    request = {{"op", settingsapp::kSet}, {"key", command.name}, {"value", asJson(command.value)}};
+    // Several controls: changed as one.
+    if (!command.pairs.empty()) {
+      json pairs = json::array({json::array({command.name, asJson(command.value)})});
+      for (const auto& [key, value] : command.pairs)
+        pairs.push_back(json::array({key, asJson(value)}));
+      request = {{"op", settingsapp::kSet}, {"pairs", std::move(pairs)}};
+    }
     break;
+  }
   default:
     request = {{"op", settingsapp::kApps},
                {"list", command.list == AppList::Silent ? "silent" : "banner"},
@@ -451,11 +461,25 @@ void Runner::settings(const Command& command) {
     break;
   }
   const json reply = askSettings(command, request);
+  settingsOutcome_ = {{"outcome", reply.value("outcome", json())},
+                      {"message", reply.value("message", std::string())}};
   // A value the control cannot give is the scenario's mistake; a write
   // the system refused is the pane's to show (its alert), not an error.
-  if (reply.value("outcome", json()) == "refused")
-    throw ScenarioError(command.where, "\"" + verbName(command.verb) +
-                                           "\": " + reply.value("message", std::string()));
+  if (reply.value("outcome", json()) == "refused") {
+    std::string message = reply.value("message", std::string());
+    // A key typed wrong: the nearest one, and where the keys are listed.
+    if (command.verb == Verb::SettingsSet) {
+      std::vector<std::string> keys{command.name};
+      for (const auto& pair : command.pairs)
+        keys.push_back(pair.first);
+      for (const std::string& key : keys)
+        if (prefs::findKey(key) == nullptr && message.find(key) != std::string::npos) {
+          message += "; " + prefs::unknownKeyHint(key);
+          break;
+        }
+    }
+    throw ScenarioError(command.where, "\"" + verbName(command.verb) + "\": " + message);
+  }
 }
 
 void Runner::postReload() {

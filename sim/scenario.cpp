@@ -44,7 +44,7 @@ constexpr VerbInfo kVerbs[] = {
     {Verb::AppsAdd, "apps add", "apps add|remove silent|banner APP", "", true},
     {Verb::AppsRemove, "apps remove", "apps add|remove silent|banner APP", "", true},
     {Verb::SettingsOpen, "settings open", "settings open", "", true},
-    {Verb::SettingsSet, "settings set", "settings set KEY VALUE", "", true},
+    {Verb::SettingsSet, "settings set", "settings set KEY VALUE [KEY VALUE]...", "", true},
     {Verb::SettingsApps, "settings apps", "settings apps silent|banner add|remove APP", "", true},
     {Verb::DeviceFeedbackLevel, "device feedback-level", "device feedback-level N|none",
      "(N an integer)", true},
@@ -514,10 +514,15 @@ private:
     label_ = "settings " + tokens_[1].text;
     usage_ = fullUsage(verb);
     switch (verb) {
-    case Verb::SettingsSet:
+    case Verb::SettingsSet: {
       command_.name = name(2, "key");
       command_.value = value(3);
-      return done(verb, 4);
+      // Further pairs: the controls changed as one.
+      size_t next = 4;
+      for (; next < tokens_.size(); next += 2)
+        command_.pairs.emplace_back(name(next, "key"), value(next + 1));
+      return done(verb, next);
+    }
     case Verb::SettingsApps:
       command_.list = choice(2, "silent", "banner") ? AppList::Silent : AppList::Banner;
       command_.flag = choice(3, "add", "remove");
@@ -643,6 +648,12 @@ std::string scenarioUsage() {
     std::string usage = commandUsage(last);
     // A command of one verb shows what its placeholders take.
     if (usage == info.usage && !info.note.empty()) usage = fullUsage(info.verb);
+    // A command some of whose verbs need boot says which.
+    std::string afterBoot;
+    for (const VerbInfo& verb : kVerbs)
+      if (commandOf(verb) == last && info.beforeBoot && !verb.beforeBoot)
+        afterBoot += std::string(afterBoot.empty() ? "" : ", ") + std::string(verb.words);
+    if (!afterBoot.empty()) usage += " (" + afterBoot + ": only after boot)";
     out += (info.beforeBoot ? "* " : "  ") + usage + "\n";
   }
   return out;

@@ -269,6 +269,20 @@ void changeControl(id controller, id specifier, id value) {
   if (target) send<void>(target.get(), "setPreferenceValue:specifier:", value, specifier);
 }
 
+void changeControls(id controller, const std::vector<id>& specifiers,
+                    const std::vector<Strong>& values) {
+  if (specifiers.empty() || specifiers.size() != values.size()) return;
+  std::vector<Strong> rows;
+  for (size_t i = 0; i < specifiers.size(); ++i) {
+    state<ListState>(controller).shown[specifiers[i]] = values[i];
+    rows.push_back(Strong(specifiers[i]));
+  }
+  Strong target = state<SpecifierState>(specifiers.front()).target.lock();
+  if (target)
+    send<void>(target.get(), "setPreferenceValues:specifiers:", newArray(values).get(),
+               newArray(std::move(rows)).get());
+}
+
 void tapRow(id specifier) {
   SpecifierState& s = state<SpecifierState>(specifier);
   Strong target = s.target.lock();

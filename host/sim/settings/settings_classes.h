@@ -56,6 +56,11 @@ id shownValue(id controller, id specifier);
 // A person changes a control to `value`: it shows at once, then the row's
 // target is told (setPreferenceValue:specifier:).
 void changeControl(id controller, id specifier, id value);
+// Several controls changed as one: each shows its value at once, then the
+// rows' target is told once (setPreferenceValues:specifiers:, with arrays of
+// the same length).
+void changeControls(id controller, const std::vector<id>& specifiers,
+                    const std::vector<Strong>& values);
 // A person taps a link row: the row's target gets its action, with the row.
 void tapRow(id specifier);
 
