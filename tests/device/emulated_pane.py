@@ -46,6 +46,7 @@ BUDGET = {"settings pane opened": 1_000, "settings pane change": 2_000}
 METHOD_TYPES = {"specifiers": "@16@0:8", "bundle": "@16@0:8",
                 "readPreferenceValue:": "@24@0:8@16",
                 "setPreferenceValue:specifier:": "v32@0:8@16@24",
+                "setPreferenceValues:specifiers:": "v32@0:8@16@24",
                 "showAppList:": "v24@0:8@16"}
 COSTS = {}
 
