@@ -71,7 +71,7 @@ constexpr const char* kApps[] = {"com.example.mail", "com.example.game", "com.ex
 constexpr const char* kOnOff[] = {"true", "false"};
 
 // The keys the system reads, cached and live, with values of their type.
-enum class KeyType { Bool, Int32, Minutes };
+enum class KeyType { Bool, Int32, Minutes, Duration };
 struct Key {
   const char* name;
   KeyType type;
