@@ -2,6 +2,7 @@
 
 #include "host/files/device_paths.h"
 #include "host/sim/services/darwin_notify.h"
+#include "host/sim/services/preferences.h"
 #include "host/sim/services/trace.h"
 #include "host/sim/services/wall_clock.h"
 #include "prefs/domain.h"
@@ -111,6 +112,8 @@ SimulatorFailure::SimulatorFailure(const Location& where, const std::string& mes
 Runner::Runner(const RunnerOptions& options, Output& output)
     : options_(options), output_(output),
       process_(options.root, options.clock, options.deliverables) {
+  // The device starts with the run: its preferences daemon holds nothing yet.
+  hostsim::startPreferencesDaemon(options.root);
   releaseLibraryHoldingsAtEnd(process_);
 }
 
