@@ -172,9 +172,8 @@ def check_library(path, out, args):
     wanted = [c for k, c in enumerate(classes) if k == 0 or classes[k - 1] != c]
     # The table's classes, the short-look class, then SpringBoard, which
     # observes the significant time changes for quiet hours and the toggle's
-    # period event; then the file is read for the period's end.
-    wanted += ["NCNotificationShortLookViewController", "SpringBoard", "SpringBoard",
-               "NSMutableDictionary"]
+    # period event.
+    wanted += ["NCNotificationShortLookViewController", "SpringBoard", "SpringBoard"]
     out.check(lookups == wanted, f"{path}: classes looked up as {lookups}")
     short_look = m.class_named("NCNotificationShortLookViewController").address
     springboard = m.class_named("SpringBoard").address
