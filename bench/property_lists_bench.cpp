@@ -26,11 +26,13 @@ bool writeSettingsFiles() {
 #define QUELLINE_BENCH_VALUE_Bool(fallback) plist_new_bool(1)
 #define QUELLINE_BENCH_VALUE_Int32(fallback) plist_new_uint(fallback)
 #define QUELLINE_BENCH_VALUE_Minutes(fallback) plist_new_uint(fallback)
+#define QUELLINE_BENCH_VALUE_Duration(fallback) plist_new_uint(fallback)
   QUELLINE_SETTINGS(QUELLINE_BENCH_KEY)
 #undef QUELLINE_BENCH_KEY
 #undef QUELLINE_BENCH_VALUE_Bool
 #undef QUELLINE_BENCH_VALUE_Int32
 #undef QUELLINE_BENCH_VALUE_Minutes
+#undef QUELLINE_BENCH_VALUE_Duration
   bool ok = true;
   for (auto [path, binary] : {std::pair{kXmlFile, false}, std::pair{kBinaryFile, true}}) {
     char* bytes = nullptr;

@@ -2,6 +2,7 @@
 // order, once, when the library is loaded into the home-screen process.
 #include "core/hook_table.h"
 #include "core/quiet_hours.h"
+#include "core/toggle_period.h"
 #include "notifications/notification_hooks.h"
 #include "prefs/events.h"
 #include "prefs/settings.h"
@@ -9,7 +10,7 @@
 namespace {
 
 // Settings first, then the reload subscription. Each reload evaluates quiet
-// hours again.
+// hours again and reads the end of the toggle's period again.
 [[gnu::constructor(101)]] void quellineLoadSettings() {
   quelline::loadPrefs();
   CFNotificationCenterAddObserver(CFNotificationCenterGetDarwinNotifyCenter(), nullptr,
@@ -24,6 +25,8 @@ namespace {
   quelline::observeBannerEvents();
   quelline::observeTimeChanges();
   quelline::evaluateQuietHours();
+  quelline::observeTogglePeriod();
+  quelline::followTogglePeriod();
 }
 
 } // namespace

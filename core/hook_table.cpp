@@ -2,6 +2,7 @@
 
 #include "core/core_hooks.h"
 #include "core/quiet_hours.h"
+#include "core/toggle_period.h"
 #include "homescreen/home_screen_hooks.h"
 #include "notifications/notification_hooks.h"
 #include "platform/message.h"
@@ -94,6 +95,7 @@ extern "C" QUELLINE_EXPORT const QuellineHookRow QuellineHookTable[] = {
     added<&iconsMuteUnhideIcons>("SBRootFolderView", "muteUnhideIcons"),
     added<&iconsCheckTimer>("SBRootFolderView", "checkTimer"),
     added<&quietHoursTimeChanged>("SpringBoard", "quietHoursTimeChanged", true),
+    added<&togglePeriodChanged>("SpringBoard", "togglePeriodChanged", true),
 };
 
 extern "C" QUELLINE_EXPORT const uint32_t QuellineHookTableSize =

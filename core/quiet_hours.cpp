@@ -8,6 +8,7 @@
 #include "core/quiet_hours.h"
 
 #include "core/quiet_mode.h"
+#include "core/toggle_period.h"
 #include "platform/clock.h"
 #include "platform/dispatch.h"
 #include "platform/uikit.h"
@@ -101,6 +102,7 @@ void reloadSettings(CFNotificationCenterRef center, void* observer, CFNotificati
                     const void* object, CFDictionaryRef userInfo) {
   loadPrefs(center, observer, name, object, userInfo);
   evaluateQuietHours();
+  followTogglePeriod();
 }
 
 // The class's own registration, made at load: the clock or the zone changed.

@@ -1,12 +1,16 @@
 // QuellineModule: the Control Center toggle that switches quiet mode (and,
-// with hideIconsWithToggle, the icons) on and off. Its state is the
-// `_selected` byte and the changes still to be written; the preference file
-// is its memory across restarts.
+// with hideIconsWithToggle, the icons) on and off, for good or, with
+// toggleDuration, for a period. Its state is the `_selected` byte, the end
+// of its period and the changes still to be written; the preference file is
+// its memory across restarts. The library, not the toggle, ends a period:
+// this bundle loads only when Control Center is first opened.
+#include "platform/clock.h"
 #include "platform/dispatch.h"
 #include "platform/uikit.h"
 #include "prefs/events.h"
 #include "prefs/live_read.h"
 #include "prefs/preference_change.h"
+#include "prefs/toggle_period.h"
 
 namespace {
 
@@ -17,12 +21,29 @@ Class gToggleBase = nil;
 // A later toggle replaces an earlier change of the same key, which leaves
 // the file as writing them one after another would.
 enum class Change : uint8_t { None, Off, On };
+// The stored end of the period: left as it is, set to `periodEnd`, or
+// removed.
+enum class PeriodChange : uint8_t { None, Start, Clear };
 struct PendingWrite {
   Change enableTweakToggle;
   Change toggleHasControl;
+  PeriodChange period;
+  int64_t periodEnd;
   bool retryScheduled;
 };
 PendingWrite gPending;
+
+// The end of the period the toggle is on for, as it set or restored it
+// (0: on until switched off, or off). Once it has passed, the toggle draws
+// itself off: the library has switched it off by then.
+int64_t gPeriodEnd;
+// Set while checkState turns the toggle back on after a restart: the
+// stored period goes on (with this end) rather than a new one starting.
+struct Restoring {
+  bool active;
+  int64_t end;
+};
+Restoring gRestoring;
 
 // The home screen's main thread never waits for the file's lock: a write
 // that finds it taken (the preference editor holds it for a few
@@ -41,10 +62,17 @@ id selectedColor(id, SEL) {
   return platform::UIColor::colorWithRed_green_blue_alpha(0.01, 0.53, 0.53, 1.0);
 }
 
-// Each query registers once more for checkState; none is ever removed.
+// Each query registers once more for checkState; none is ever removed. A
+// period that has ended shows off (the library wrote and posted the
+// switch-off when it ended).
 BOOL isSelected(id self, SEL) {
   quelline::observeEvent(self, "checkState", NSSTR(QUELLINE_EVENT_CHECK_STATE));
-  return *selectedOf(self);
+  BOOL* selected = selectedOf(self);
+  if (*selected && gPeriodEnd != 0 && time(nullptr) >= gPeriodEnd) {
+    *selected = NO;
+    gPeriodEnd = 0;
+  }
+  return *selected;
 }
 
 // One glyph, from the bundle that holds this code, for both states. The
@@ -63,6 +91,25 @@ void setKey(id prefs, quelline::LiveKey key, Change change) {
                                         quelline::nameOf(key));
 }
 
+// The pending change of the stored end; true when it changes the file.
+bool setPeriod(id prefs) {
+  using namespace platform;
+  id key = NSSTR(QUELLINE_TOGGLE_PERIOD_END_KEY);
+  switch (gPending.period) {
+  case PeriodChange::None:
+    return false;
+  case PeriodChange::Start:
+    if (quelline::periodEndIn(prefs) == gPending.periodEnd) return false;
+    NSMutableDictionary::setObject_forKey(prefs, quelline::periodEndValue(gPending.periodEnd), key);
+    return true;
+  case PeriodChange::Clear:
+    if (NSDictionary::objectForKey(prefs, key) == nil) return false;
+    NSMutableDictionary::removeObjectForKey(prefs, key);
+    return true;
+  }
+  return false;
+}
+
 enum class WriteResult { Done, LockTaken, Failed };
 
 // One read-change-write of the pending changes, only under the file's lock
@@ -71,25 +118,35 @@ enum class WriteResult { Done, LockTaken, Failed };
 // no permission) is a write that failed. The whole dictionary read is
 // written back, every other key as it was read; a missing file is created.
 // A file that is there but holds no dictionary is not the toggle's to
-// write: the changes are given up.
+// write: the changes are given up, and with them the period (no end is
+// stored, so the toggle stays on until switched off). A write that changed
+// the stored end tells the library, once it has landed.
 WriteResult writePending() {
   using State = quelline::PreferenceChange::State;
-  quelline::PreferenceChange change(0);
-  switch (change.state()) {
-  case State::Busy:
-    return WriteResult::LockTaken;
-  case State::LockFailed:
-    return WriteResult::Failed;
-  case State::NotDictionary:
-    break;
-  case State::Ready:
-    setKey(change.preferences(), quelline::LiveKey::enableTweakToggle, gPending.enableTweakToggle);
-    setKey(change.preferences(), quelline::LiveKey::toggleHasControl, gPending.toggleHasControl);
-    if (!change.write()) return WriteResult::Failed;
-    break;
+  bool periodChanged = false;
+  {
+    quelline::PreferenceChange change(0);
+    switch (change.state()) {
+    case State::Busy:
+      return WriteResult::LockTaken;
+    case State::LockFailed:
+      return WriteResult::Failed;
+    case State::NotDictionary:
+      gPeriodEnd = 0;
+      break;
+    case State::Ready:
+      setKey(change.preferences(), quelline::LiveKey::enableTweakToggle,
+             gPending.enableTweakToggle);
+      setKey(change.preferences(), quelline::LiveKey::toggleHasControl, gPending.toggleHasControl);
+      periodChanged = setPeriod(change.preferences());
+      if (!change.write()) return WriteResult::Failed;
+      break;
+    }
   }
   gPending.enableTweakToggle = Change::None;
   gPending.toggleHasControl = Change::None;
+  gPending.period = PeriodChange::None;
+  if (periodChanged) quelline::postEvent(NSSTR(QUELLINE_EVENT_TOGGLE_PERIOD));
   return WriteResult::Done;
 }
 
@@ -103,7 +160,8 @@ void retryPending(void*) {
 // Writes what is pending now if the lock is free, else tries again later on
 // the main queue; at most one retry is waiting at any time.
 void flushPending() {
-  if (gPending.enableTweakToggle == Change::None && gPending.toggleHasControl == Change::None)
+  if (gPending.enableTweakToggle == Change::None && gPending.toggleHasControl == Change::None &&
+      gPending.period == PeriodChange::None)
     return;
   WriteResult result = writePending();
   if (result == WriteResult::Done || gPending.retryScheduled) return;
@@ -114,12 +172,30 @@ void flushPending() {
                    &retryPending);
 }
 
+// Switched on with a toggleDuration, a new period starts now and its end is
+// written with enableTweakToggle; switched on without one, or off, no
+// period runs and a stored end goes. Turned back on after a restart, the
+// stored period goes on.
+void startOrEndPeriod(bool on) {
+  if (on && gRestoring.active) {
+    gPeriodEnd = gRestoring.end;
+    return;
+  }
+  int32_t minutes = on ? quelline::readToggleDuration() : 0;
+  gPeriodEnd = minutes > 0 ? static_cast<int64_t>(time(nullptr)) + int64_t{minutes} * 60 : 0;
+  gPending.period = gPeriodEnd != 0 ? PeriodChange::Start : PeriodChange::Clear;
+  gPending.periodEnd = gPeriodEnd;
+}
+
 // Write, post, write, post: when the lock is free each write lands before
 // the event that follows it, so a handler reading the file live sees the
 // new state. When it is taken the events still go at once, and the writes
 // follow as soon as the lock is had, in order with any later toggle.
 void setSelected(id self, SEL, BOOL selected) {
   *selectedOf(self) = selected;
+  // Before the redraw, which asks isSelected: an ended period must not
+  // draw a toggle just switched on as off.
+  startOrEndPeriod(selected);
   platform::msgSendSuper<void>(gToggleBase, self, platform::sel<"refreshState">());
 
   bool on = *selectedOf(self);
@@ -137,10 +213,17 @@ void setSelected(id self, SEL, BOOL selected) {
 }
 
 // After a restart: a toggle that the file says is on turns itself on
-// again. Never turns it off.
+// again, for the rest of its period when one is stored (one that has ended
+// is the library's to switch off). Never turns it off.
 void checkState(id self, SEL) {
-  if (quelline::readLiveBool(quelline::LiveKey::enableTweakToggle))
-    platform::msgSend<void>(self, platform::sel<"setSelected:">(), YES);
+  id prefs = quelline::readPreferenceFile();
+  if (!quelline::settingBool(prefs, quelline::nameOf(quelline::LiveKey::enableTweakToggle), false))
+    return;
+  int64_t end = quelline::periodEndIn(prefs);
+  if (end != 0 && time(nullptr) >= end) return;
+  gRestoring = {true, end};
+  platform::msgSend<void>(self, platform::sel<"setSelected:">(), YES);
+  gRestoring = {false, 0};
 }
 
 // The class exists from the moment Control Center loads the bundle.

@@ -46,9 +46,11 @@ struct PaneKey {
 #define QUELLINE_PANE_IS_BOOL_Bool true
 #define QUELLINE_PANE_IS_BOOL_Int32 false
 #define QUELLINE_PANE_IS_BOOL_Minutes false
+#define QUELLINE_PANE_IS_BOOL_Duration false
 #define QUELLINE_PANE_STEP_Bool 1
 #define QUELLINE_PANE_STEP_Int32 1
 #define QUELLINE_PANE_STEP_Minutes QUELLINE_PANE_TIME_STEP
+#define QUELLINE_PANE_STEP_Duration 1
 constexpr PaneKey kKeys[] = {
 #define QUELLINE_PANE_KEY(name, type, fallback, minimum, maximum, reading, pane, label, text)      \
   {#name,   QUELLINE_PANE_IS_BOOL_##type, fallback, minimum,                                       \

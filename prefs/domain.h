@@ -23,8 +23,9 @@
 
 // Every key, in the order the editor lists them:
 //   X(name, type, default, minimum, maximum, reading, pane, label, description)
-// type: Bool (a one-byte boolean), Int32 (a signed 32-bit integer) or
-// Minutes (a clock time: minutes after local midnight, an Int32 in the file);
+// type: Bool (a one-byte boolean), Int32 (a signed 32-bit integer),
+// Minutes (a clock time: minutes after local midnight, an Int32 in the file)
+// or Duration (a span of minutes, an Int32 in the file);
 // default: the value of an absent key; minimum, maximum: the values the
 // editor accepts (the home screen reads whatever the file holds: a tap
 // count of 0 would never reveal the icons, a timer of 0 s would hide them
@@ -66,6 +67,8 @@
     "the toggle, not the taps, governs the icons (the toggle writes it)")                          \
   X(hideIconsWithToggle, Bool, false, false, true, Live, (ControlCenter, 1),                       \
     "Toggle hides icons too", "the Control Center toggle also hides and shows the icons")          \
+  X(toggleDuration, Duration, 0, 0, 1440, Live, (ControlCenter, 2), "Turn off after",              \
+    "minutes after which the Control Center toggle switches itself off (0: until switched off)")   \
   X(quietHours, Bool, false, false, true, Cached, (QuietHours, 1), "Quiet hours",                  \
     "quiet mode comes on every day from quietHoursStart to quietHoursEnd (local time)")            \
   X(quietHoursStart, Minutes, 1320, 0, 1439, Cached, (QuietHours, 2), "From",                      \
@@ -78,6 +81,14 @@
 #define QUELLINE_SETTING_TYPE_Bool bool
 #define QUELLINE_SETTING_TYPE_Int32 int32_t
 #define QUELLINE_SETTING_TYPE_Minutes int32_t
+#define QUELLINE_SETTING_TYPE_Duration int32_t
+
+// Not a setting: the moment the toggle's current period ends, as the
+// wall-clock second since 1970-01-01 UTC (an integer in the file). The
+// toggle writes it with its own keys when it turns quiet mode on with a
+// toggleDuration, and removes it when it is switched off; the library turns
+// the toggle off at that moment. Absent: no period runs.
+#define QUELLINE_TOGGLE_PERIOD_END_KEY "togglePeriodEnd"
 
 // Pairs of keys that may not hold the same value, and why:
 //   D(first, second, reason)
@@ -108,7 +119,8 @@
   G(QuietMode, "Quiet mode",                                                                       \
     "Quiet mode comes on with the ring/silent switch, the Control Center toggle, an app of "       \
     "Silent apps in front, or quiet hours (below). While it is on, these say what goes quiet.")    \
-  G(ControlCenter, "Control Center", "The Control Center toggle can hide the icons too.")          \
+  G(ControlCenter, "Control Center",                                                               \
+    "The Control Center toggle can hide the icons too, and can switch itself off after a while.")  \
   G(Icons, "Icons",                                                                                \
     "Taps on the home screen hide and show the icons; with a timer they come back for a while.")   \
   G(QuietHours, "Quiet hours",                                                                     \
@@ -134,6 +146,18 @@
 
 // The pane offers a clock time (Minutes) in steps of this many minutes.
 #define QUELLINE_PANE_TIME_STEP 15
+
+// The spans the pane offers for a Duration, in minutes, with their titles:
+//   D(minutes, title)
+// (the editor takes any value of the key's range).
+#define QUELLINE_PANE_DURATIONS(D)                                                                 \
+  D(0, "Until I switch it off")                                                                    \
+  D(15, "15 min")                                                                                  \
+  D(30, "30 min")                                                                                  \
+  D(60, "1 hour")                                                                                  \
+  D(120, "2 hours")                                                                                \
+  D(240, "4 hours")                                                                                \
+  D(480, "8 hours")
 
 // The group and the place of a key's pane column.
 #define QUELLINE_PANE_GROUP(pane) QUELLINE_PANE_FIRST pane

@@ -15,12 +15,15 @@
 #define QUELLINE_EVENT_HIDE_BANNER QUELLINE_EVENT_PREFIX "hideBanner"
 #define QUELLINE_EVENT_UNHIDE_BANNER QUELLINE_EVENT_PREFIX "unHideBanner"
 #define QUELLINE_EVENT_HIDE_ICONS QUELLINE_EVENT_PREFIX "hideIcons"
+// Posted by the toggle once a write that changed the stored end of its
+// period has landed, so that the library reads the end again.
+#define QUELLINE_EVENT_TOGGLE_PERIOD QUELLINE_EVENT_PREFIX "togglePeriod"
 
 // Every event's suffix, for those that watch them all (the simulator's dump).
 // clang-format off
 #define QUELLINE_EVENTS(X) \
   X(hide) X(unHide) X(muteHideIcons) X(muteUnHideIcons) X(hideBanner) X(unHideBanner) \
-  X(hideIcons) X(checkState) X(prefsReloaded)
+  X(hideIcons) X(checkState) X(prefsReloaded) X(togglePeriod)
 // clang-format on
 
 namespace quelline {

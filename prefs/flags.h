@@ -28,4 +28,7 @@ extern id timer;
 // The wall-clock second (since the epoch) of the next start or end of quiet
 // hours that a timer waits for; 0 when none.
 extern int64_t quietHoursBoundary;
+// The wall-clock second (since the epoch) at which the toggle's period
+// ends, that a timer waits for; 0 when no period runs.
+extern int64_t togglePeriodEnd;
 }

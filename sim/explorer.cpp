@@ -1,5 +1,6 @@
 #include "sim/explorer.h"
 
+#include "host/files/plist_files.h"
 #include "host/sim/home/host_classes.h"
 #include "host/sim/services/notification_center.h"
 #include "host/sim/services/run_loop.h"
@@ -71,7 +72,7 @@ constexpr const char* kApps[] = {"com.example.mail", "com.example.game", "com.ex
 constexpr const char* kOnOff[] = {"true", "false"};
 
 // The keys the system reads, cached and live, with values of their type.
-enum class KeyType { Bool, Int32, Minutes };
+enum class KeyType { Bool, Int32, Minutes, Duration };
 struct Key {
   const char* name;
   KeyType type;
@@ -85,10 +86,11 @@ constexpr Key kAllKeys[] = {
     QUELLINE_SETTINGS(QUELLINE_KEY)
 #undef QUELLINE_KEY
 };
-// The schedule's keys are drawn only by the schedule's actions, so a
-// campaign without them draws what it drew before quiet hours existed.
+// The schedule's keys (quiet hours', and the toggle's period) are drawn
+// only by the schedule's actions, so a campaign without them draws what it
+// drew before either existed.
 constexpr bool isScheduleKey(const Key& key) {
-  return key.group == "QuietHours";
+  return key.group == "QuietHours" || key.type == KeyType::Duration;
 }
 constexpr size_t countKeys(bool schedule) {
   size_t n = 0;
@@ -179,8 +181,9 @@ std::string drawAction(Random& r, bool& corrupt) {
 }
 
 // One of the schedule's actions: quiet hours on or off, a start or an end
-// in 15-minute steps, the clock set (days of the daylight-saving changes
-// among them), the zone changed, the device asleep, long waits.
+// in 15-minute steps, the toggle's duration, the clock set (days of the
+// daylight-saving changes among them), the zone changed, the device asleep,
+// long waits.
 std::string drawScheduleAction(Random& r, bool& corrupt) {
   static constexpr const char* kDays[] = {"2025-01-06", "2025-03-29", "2025-03-30",
                                           "2025-10-25", "2025-10-26", "2025-06-30"};
@@ -207,6 +210,14 @@ std::string drawScheduleAction(Random& r, bool& corrupt) {
            two(15 * r.below(4) + r.below(2));
   if (roll < 70) return std::string("device timezone ") + r.pick(kZones);
   if (roll < 80) return "device sleep " + std::to_string(60 * (1 + r.below(720)));
+  if (roll < 88) {
+    if (corrupt) {
+      corrupt = false;
+      return "prefs delete";
+    }
+    static constexpr const char* kDurations[] = {"0", "1", "2", "15", "60", "1440"};
+    return "prefs set " + keyOf(KeyType::Duration) + " " + r.pick(kDurations);
+  }
   return "wait " + std::to_string(60 * (10 + r.below(240)));
 }
 
@@ -347,6 +358,7 @@ public:
     hideWhenNew_ = bannerRule_ || (settings_->hideBanners && flags_->notificationsHidden);
 
     if (auto v = checkQuietHours(line, list)) return v;
+    if (auto v = checkTogglePeriod(line)) return v;
 
     id icons = o.rootFolderView.get();
     if (icons != nullptr) {
@@ -408,6 +420,23 @@ private:
     hoursBoundary_ = next;
     listHidden_ = flags_->notificationsHidden;
     return v;
+  }
+
+  // The toggle never reads on after its period's end: whenever the file
+  // holds the toggle on with an end, the wall clock is before it.
+  std::optional<Violation> checkTogglePeriod(size_t line) const {
+    const nlohmann::json file = prefsfile::dictionaryFileJson(
+        process_.root() / fs::path(QUELLINE_PREFS_PATH).relative_path());
+    if (!file.is_object()) return std::nullopt;
+    const auto on = file.find("enableTweakToggle");
+    const auto end = file.find(QUELLINE_TOGGLE_PERIOD_END_KEY);
+    if (on == file.end() || *on != true || end == file.end() || !end->is_number_integer())
+      return std::nullopt;
+    const double now = std::floor(hostsim::wallClock());
+    if (now < end->get<double>()) return std::nullopt;
+    return Violation{line, "file.enableTweakToggle", "false",
+                     "the toggle reads on at " + number(now) + ", after its period ended at " +
+                         number(end->get<double>())};
   }
 
   const hostsim::home::HomeProcess& process_;

@@ -97,6 +97,13 @@ void addLibraryState(const HomeProcess& process, json& state, HomeProcess::Detai
          boundary != nullptr && *boundary != 0
              ? json(hostsim::localTimeText(static_cast<double>(*boundary), hostsim::timeZone()))
              : json(nullptr)}};
+    // The toggle's period: the end that the library's timer waits for.
+    const auto* periodEnd = symbol<const int64_t>(process, "togglePeriodEnd");
+    state["togglePeriod"] = {
+        {"end",
+         periodEnd != nullptr && *periodEnd != 0
+             ? json(hostsim::localTimeText(static_cast<double>(*periodEnd), hostsim::timeZone()))
+             : json(nullptr)}};
     id tap = heldObject(process, "tapRecognizer");
     state["tapRecognizer"] = {
         {"taps", tap != nullptr ? json(platform::UITapGestureRecognizer::numberOfTapsRequired(tap))

@@ -11,9 +11,9 @@ using json = nlohmann::json;
 
 // The parts of the state that a person perceives or that explain it; the
 // rest (hooks, registrations, counts of host calls) stays in `dump`.
-constexpr const char* kStateFields[] = {"settings", "flags",         "list", "icons",    "ringer",
-                                        "module",   "timer",         "file", "realerts", "banners",
-                                        "display",  "tapRecognizer", "pane"};
+constexpr const char* kStateFields[] = {
+    "settings", "flags",    "list",    "icons",   "ringer",        "module", "timer",
+    "file",     "realerts", "banners", "display", "tapRecognizer", "pane",   "togglePeriod"};
 
 json perceivedState(const json& state) {
   json out = json::object();

@@ -435,7 +435,8 @@ void Server::routes() {
                       {"type", prefs::typeName(key.type)},
                       {"default", key.type == prefs::KeyType::Boolean ? json(key.fallback != 0)
                                                                       : json(key.fallback)},
-                      {"live", key.live}});
+                      {"live", key.live},
+                      {"span", key.span}});
     reply(res, 200, json{{"keys", keys}, {"path", prefs::kPreferencesPath}});
   });
   http_.Get("/api/events",

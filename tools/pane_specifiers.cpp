@@ -20,7 +20,9 @@
 //                 untitled one (`id` KEYEnd) after it when rows follow;
 //   PSLinkListCell a clock time (Minutes), with `detail` PSListItemsController
 //                 and the day's times every 15 minutes as `validValues`
-//                 (minutes after midnight) and `validTitles` ("22:00");
+//                 (minutes after midnight) and `validTitles` ("22:00"); or
+//                 a span (Duration), with the domain's spans as
+//                 `validValues` (minutes) and `validTitles` ("1 hour");
 //   PSLinkCell    an app-list row: `id` (the row), `label`, and `action`, the
 //                 pane's method that pushes the app-list editor.
 // A key's row has `id` and `key` (its name), `label`, `default` and
@@ -62,10 +64,11 @@ constexpr GroupInfo kGroups[] = {
 #undef QUELLINE_GROUP_INFO
 };
 
-enum class Control { Switch, Slider, Time };
+enum class Control { Switch, Slider, Time, Span };
 #define QUELLINE_PANE_CONTROL_Bool Control::Switch
 #define QUELLINE_PANE_CONTROL_Int32 Control::Slider
 #define QUELLINE_PANE_CONTROL_Minutes Control::Time
+#define QUELLINE_PANE_CONTROL_Duration Control::Span
 
 struct KeyRow {
   std::string_view name;
@@ -132,6 +135,20 @@ void timeChoices(plist_t item, const KeyRow& key) {
   plist_dict_set_item(item, "validTitles", titles);
 }
 
+// A span: the domain's choices, in its order.
+void spanChoices(plist_t item) {
+  set(item, "detail", "PSListItemsController");
+  plist_t values = plist_new_array();
+  plist_t titles = plist_new_array();
+#define QUELLINE_SPAN_CHOICE(minutes, title)                                                       \
+  plist_array_append_item(values, plist_new_uint(minutes));                                        \
+  plist_array_append_item(titles, plist_new_string(title));
+  QUELLINE_PANE_DURATIONS(QUELLINE_SPAN_CHOICE)
+#undef QUELLINE_SPAN_CHOICE
+  plist_dict_set_item(item, "validValues", values);
+  plist_dict_set_item(item, "validTitles", titles);
+}
+
 plist_t keyItem(const KeyRow& key) {
   plist_t item = plist_new_dict();
   set(item, "cell",
@@ -147,6 +164,9 @@ plist_t keyItem(const KeyRow& key) {
   } else if (key.control == Control::Time) {
     plist_dict_set_item(item, "default", plist_new_uint(static_cast<uint64_t>(key.fallback)));
     timeChoices(item, key);
+  } else if (key.control == Control::Span) {
+    plist_dict_set_item(item, "default", plist_new_uint(static_cast<uint64_t>(key.fallback)));
+    spanChoices(item);
   } else {
     plist_dict_set_item(item, "default", plist_new_uint(static_cast<uint64_t>(key.fallback)));
     plist_dict_set_item(item, "min", plist_new_uint(static_cast<uint64_t>(key.minimum)));

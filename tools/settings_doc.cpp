@@ -92,8 +92,9 @@ const List kLists[] = {
               sentence([](const KeyInfo& k) { return cached(k) && k.type == KeyType::Boolean; },
                        withDefault) +
               "; integers " +
-              sentence([](const KeyInfo& k) { return k.type == KeyType::Integer; }, withDefault) +
-              "; and the live booleans, read from the file at each use rather than cached: " +
+              sentence([](const KeyInfo& k) { return cached(k) && k.type == KeyType::Integer; },
+                       withDefault) +
+              "; and the live keys, read from the file at each use rather than cached: " +
               sentence([](const KeyInfo& k) { return k.live; }, withDefault);
      }},
     {"integer-ranges",

@@ -151,7 +151,7 @@
     const s = model.stateAt(now());
     const file = s && s.state && s.state.file ? s.state.file : {};
     const panel = $('prefs-panel');
-    if (panel.contains(document.activeElement) && document.activeElement.type === 'number') return;
+    if (panel.contains(document.activeElement) && ['number', 'text'].includes(document.activeElement.type)) return;
     panel.replaceChildren();
     for (const k of keys) {
       const row = document.createElement('div');
@@ -167,8 +167,9 @@
         input.checked = value === true;
         input.addEventListener('change', () => post('api/prefs', { key: k.name, value: input.checked ? 'true' : 'false' }));
       } else {
-        input.type = 'number';
-        input.step = '1';
+        // A span takes hours and minutes too ("1h30m").
+        input.type = k.span ? 'text' : 'number';
+        if (!k.span) input.step = '1';
         input.value = String(value);
         input.addEventListener('change', () => post('api/prefs', { key: k.name, value: input.value }));
       }

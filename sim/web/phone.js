@@ -128,7 +128,10 @@ const Phone = (() => {
         if (i % CHECKPOINT === 0) this.checkpoints.push({ index: i, state: clone(cur.state), front: cur.front });
         const s = cur.state;
         note(this.ringer, 'muted', r.t, s.ringer ? (s.ringer.muted === undefined ? null : s.ringer.muted) : null);
-        note(this.toggle, 'selected', r.t, s.module ? (s.module.selected === undefined ? null : s.module.selected) : null);
+        // The toggle: on, off or not loaded; during a period, the local
+        // time it ends (the library keeps it, Control Center loaded or not).
+        const period = s.togglePeriod && s.togglePeriod.end ? s.togglePeriod.end : null;
+        note(this.toggle, 'selected', r.t, period ? `until ${period.slice(11, 16)}` : s.module ? (s.module.selected === undefined ? null : s.module.selected) : null);
         note(this.front, 'front', r.t, cur.front);
         note(this.hours, 'hours', r.t, s.quietHours ? s.quietHours.hold === true : null);
         const count = s.realerts ? s.realerts.count : 0;
@@ -626,7 +629,7 @@ const Phone = (() => {
 
     lane_toggle(g, x, y, h, t0, t1) {
       const segs = this.model.steps(this.model.toggle, t1);
-      this.stepLane(g, y, h, segs, (v) => (v === true ? 'toggle-on' : null), () => 'on');
+      this.stepLane(g, y, h, segs, (v) => (v === true ? 'toggle-on' : typeof v === 'string' ? 'toggle-on toggle-period' : null), (v) => (v === true ? 'on' : `on ${v}`));
     }
 
     lane_front(g, x, y, h, t0, t1) {

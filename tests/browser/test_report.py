@@ -153,6 +153,15 @@ class ReportTest(unittest.TestCase):
         self.assertIn("banner from com.example.chat kept hidden", tips[0])
         self.assertIn("banner from My Chat App shown", tips[1])
 
+    def test_the_toggle_lane_draws_its_period(self):
+        b = self.browser
+        b.open(report(os.path.join(SOURCE, "tests/scenarios/toggle-period.scn"), "toggle-period"))
+        tips = b.run("return Array.from(document.querySelectorAll(\"g[data-lane='toggle'] "
+                     ".segment.toggle-period title\"), (t) => t.textContent)")
+        # Each period on the toggle's lane, with the local time it ends.
+        self.assertEqual(tips[0], "on until 21:30 from 0.000 s to 1800.000 s")
+        self.assertEqual(tips[-1], "on until 00:31 from 5461.000 s to 12661.000 s")
+
     def test_a_skipped_sound_is_drawn_as_skipped(self):
         b = self.browser
         self.open_names()

@@ -232,6 +232,15 @@ class ServeTest(unittest.TestCase):
             time.sleep(0.05)
         self.assertTrue(self.state()["file"]["hideBanners"])
         self.assertTrue(self.state()["settings"]["hideBanners"])
+        # The toggle's duration takes hours and minutes as typed.
+        self.assertEqual(b.run("return document.getElementById('pref-toggleDuration').type"),
+                         "text")
+        b.run("const f = document.getElementById('pref-toggleDuration'); f.value = '1h30m';"
+              "f.dispatchEvent(new Event('change'));")
+        deadline = time.monotonic() + TIMEOUT
+        while self.state()["file"].get("toggleDuration") != 90 and time.monotonic() < deadline:
+            time.sleep(0.05)
+        self.assertEqual(self.state()["file"].get("toggleDuration"), 90)
         self.assertEqual(b.script_errors(), [])
 
     def test_2b_the_settings_pane_works_through_the_settings_process(self):

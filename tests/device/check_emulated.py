@@ -171,8 +171,9 @@ def check_library(path, out, args):
     classes = [c.replace(" (meta)", "") for c, _, _, _ in table]
     wanted = [c for k, c in enumerate(classes) if k == 0 or classes[k - 1] != c]
     # The table's classes, the short-look class, then SpringBoard, which
-    # observes the significant time changes for quiet hours.
-    wanted += ["NCNotificationShortLookViewController", "SpringBoard"]
+    # observes the significant time changes for quiet hours and the toggle's
+    # period event.
+    wanted += ["NCNotificationShortLookViewController", "SpringBoard", "SpringBoard"]
     out.check(lookups == wanted, f"{path}: classes looked up as {lookups}")
     short_look = m.class_named("NCNotificationShortLookViewController").address
     springboard = m.class_named("SpringBoard").address
@@ -180,7 +181,8 @@ def check_library(path, out, args):
     out.check(observed == [(short_look, "hideBanner", EVENT + "hideBanner"),
                            (short_look, "unHideBanner", EVENT + "unHideBanner"),
                            (springboard, "quietHoursTimeChanged",
-                            "UIApplicationSignificantTimeChangeNotification")],
+                            "UIApplicationSignificantTimeChangeNotification"),
+                           (springboard, "togglePeriodChanged", EVENT + "togglePeriod")],
               f"{path}: the second initialiser registers {observed}, expected the short-look "
               "class for hideBanner and unHideBanner, and SpringBoard for time changes")
     slots = [e[3] for e in since(m, mark, "hook")]
@@ -245,6 +247,7 @@ def check_library(path, out, args):
 
     check_missing_rows(path, out, args, facts, table)
     check_quiet_hours(path, out, args, methods)
+    check_toggle_period(path, out, args)
     if args.bundle and args.pane:
         check_settings_reach_home(path, out, args, facts)
 
@@ -347,6 +350,43 @@ def check_quiet_hours(path, out, args, methods):
     m.call(timers[0][4], timers[0][3])
     out.check(not since(m, mark, "post", "dispatch_after"),
               f"{path}: a replaced timer still acts: {since(m, mark)}")
+
+
+def check_toggle_period(path, out, args):
+    """The toggle is on with a period that ends at 22:00 (UTC here), and the
+    library loads at 21:59: one wall-clock timer waits for 22:00 on the main
+    queue. When it fires, the library writes the toggle's keys off under the
+    lock (taken without waiting) and posts what switching the toggle off
+    posts."""
+    end = 1736200800  # 2025-01-06T22:00 UTC
+    on = {"enableTweakToggle": True, "hideIconsWithToggle": True, "toggleHasControl": True,
+          "togglePeriodEnd": end}
+    m = machine(args, files={PREFS: dict(on)})
+    m.clock = end - 60
+    lib = load_library(path, out, m)
+    try:
+        for init in lib.initialisers():
+            m.call(init)
+    except EmulationError as error:
+        out.check(False, f"{path}: loading with the toggle's period running: {error}")
+        return
+    timers = since(m, 0, "dispatch_after")
+    if not out.check(len(timers) == 1 and timers[0][1:3] == ((-end * 10**9) % 2**64, True),
+                     f"{path}: with the period ending at 22:00 the timers scheduled are "
+                     f"{timers}, expected one on the main queue at that wall-clock time"):
+        return
+    out.check(m.read_u64(lib.address("_togglePeriodEnd")) == end,
+              f"{path}: togglePeriodEnd is {m.read_u64(lib.address('_togglePeriodEnd'))}")
+
+    m.clock = end
+    mark = len(m.log)
+    m.call(timers[0][4], timers[0][3])
+    steps = [e for e in since(m, mark) if e[0] in ("flock", "writeFile", "post")]
+    off = {"enableTweakToggle": False, "hideIconsWithToggle": True, "toggleHasControl": False}
+    wanted = [("flock", 3, 6), ("writeFile", PREFS, off, 1), ("post", EVENT + "unHide", 0, 0),
+              ("post", EVENT + "muteUnHideIcons", 0, 0)]
+    out.check(steps == wanted, f"{path}: at the period's end the library does {steps}, "
+                               f"expected {wanted}")
 
 
 def check_notification(path, out, m, methods):
@@ -461,9 +501,10 @@ def check_bundle(folder, out, args):
                      f"{path}: [[{principal} alloc] init] gives {toggle:#x}"):
         return
 
-    # Switched on: state, refresh, the live read of hideIconsWithToggle, then
-    # write, post, write, post, each write a read-change-write under the
-    # lock (taken without waiting), given back before the post.
+    # Switched on: state, the read of toggleDuration, refresh, the live read
+    # of hideIconsWithToggle, then write, post, write, post, each write a
+    # read-change-write under the lock (taken without waiting), given back
+    # before the post.
     mark = len(m.log)
     m.call(cls.methods["setSelected:"], toggle, m.selector("setSelected:"), 1)
     offset = cls.ivars["_selected"][0]
@@ -473,8 +514,9 @@ def check_bundle(folder, out, args):
     lock = PREFS + deliverables.load_facts(args.facts)["files"]["lockSuffix"]
     on = {"hideIconsWithToggle": True, "timerTime": 7, "enableTweakToggle": True}
     locked = [("open", lock, 0x01000302, 0o644), ("flock", 3, 6), ("readFile", PREFS)]
-    wanted = [("super", "CCUIToggleModule", "refreshState"), ("readFile", PREFS),
-              *locked, ("writeFile", PREFS, on, 1), ("close", 3),
+    # Read: toggleDuration (none: no period), then hideIconsWithToggle.
+    wanted = [("readFile", PREFS), ("super", "CCUIToggleModule", "refreshState"),
+              ("readFile", PREFS), *locked, ("writeFile", PREFS, on, 1), ("close", 3),
               ("post", EVENT + "hide", 0, 0),
               *locked, ("writeFile", PREFS, dict(on, toggleHasControl=True), 1), ("close", 3),
               ("post", EVENT + "muteHideIcons", 0, 0)]

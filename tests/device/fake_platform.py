@@ -520,6 +520,8 @@ METHODS = {
     ("+NSMutableDictionary", "dictionary"): lambda m, _: m.value({}),
     ("NSMutableDictionary", "objectForKey:"): _object_for_key,
     ("NSMutableDictionary", "setObject:forKey:"): _set_object,
+    ("NSMutableDictionary", "removeObjectForKey:"): lambda m, r: m.objects[r].items.pop(
+        m.text(m.arg(2)), None) and None,
     ("NSMutableDictionary", "writeToFile:atomically:"): _write_file,
     ("NSMutableDictionary", "respondsToSelector:"): _responds,
     ("NSArray", "count"): lambda m, r: len(m.objects[r].items),

@@ -12,6 +12,8 @@ hours (74a88e9), by this script with --write. What normalising removes,
 at any depth of a record: the keys quietHours, quietHoursStart,
 quietHoursEnd, quietHoursHold and clock, and the Settings pane's pane;
 the hook rows and class methods whose selector starts with quietHours; the
+keys and selectors that start with toggleDuration or togglePeriod (the
+toggle's period, off by default, came later the same way); the
 command settings in the lists of commands that errors give. Standard error is not compared:
 its messages list the keys and commands, which now name quiet hours'.
 Scenarios that set a command line of their own (cli:, stdin:) test the
@@ -39,6 +41,9 @@ NEW_KEYS = {"quietHours", "quietHoursStart", "quietHoursEnd", "quietHoursHold", 
 # Commands added beside quiet hours (the settings pane's), as error messages
 # list the commands.
 NEW_COMMANDS = ("settings",)
+# The toggle's period (toggleDuration, off by default): its setting, the
+# dump's field, the event and SpringBoard's method that receives it.
+PERIOD_PREFIXES = ("toggleDuration", "togglePeriod")
 EDITED = {"hooks-table", "settings-defaults"}
 SEED, ACTIONS = 1, 5000
 
@@ -51,13 +56,14 @@ def normalise(value):
     if isinstance(value, dict):
         out = {}
         for key, item in value.items():
-            if key in NEW_KEYS or key.startswith("quietHours"):
+            if key in NEW_KEYS or key.startswith(("quietHours",) + PERIOD_PREFIXES):
                 continue
             out[key] = normalise(item)
         return out
     if isinstance(value, list):
         return [normalise(v) for v in value
-                if not (isinstance(v, dict) and str(v.get("selector", "")).startswith("quietHours"))]
+                if not (isinstance(v, dict) and
+                        str(v.get("selector", "")).startswith(("quietHours",) + PERIOD_PREFIXES))]
     return value
 
 

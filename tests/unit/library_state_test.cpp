@@ -122,8 +122,10 @@ TEST_F(LibraryStateTest, TheEditorsDefaultsAreWhatTheLibraryLoadsWithoutAFile) {
   for (const quelline::prefs::KeyInfo& key : quelline::prefs::keys()) {
     const json fallback =
         std::visit([](const auto& v) { return json(v); }, quelline::prefs::defaultValue(key));
-    // A live key is read from the file at each use, false when absent.
-    const json loaded = key.live ? json(false) : settings.value(std::string(key.name), json());
+    // A live key is read from the file at each use: false when absent, or
+    // 0 for the toggle's duration (until switched off).
+    const json live = key.type == quelline::prefs::KeyType::Boolean ? json(false) : json(0);
+    const json loaded = key.live ? live : settings.value(std::string(key.name), json());
     EXPECT_EQ(loaded, fallback) << key.name;
   }
 }

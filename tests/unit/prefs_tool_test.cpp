@@ -208,6 +208,23 @@ TEST_F(PrefsToolTest, SeveralKeysAreOneChangeCheckedAsAWhole) {
   EXPECT_EQ(prefs().value("quietHoursEnd"), prefsfile::Value(int64_t{1320}));
 }
 
+// A duration is minutes, or hours and minutes; 0 is "until switched off"
+// and nothing beyond a day is stored.
+TEST_F(PrefsToolTest, ADurationTakesMinutesOrHoursAndMinutesWithinADay) {
+  for (const auto& [text, minutes] : std::vector<std::pair<std::string, int64_t>>{
+           {"1h30m", 90}, {"2h", 120}, {"45m", 45}, {"24h", 1440}, {"0", 0}, {"15", 15}}) {
+    ASSERT_EQ(editor({"set", "toggleDuration", text}).status, 0) << text;
+    EXPECT_EQ(prefs().value("toggleDuration"), prefsfile::Value(minutes)) << text;
+  }
+  for (const std::string value :
+       {"1441", "-1", "24h1m", "1h30", "h", "m", "1m30h", "1h 30m", "1.5h", "", "99999999999h"}) {
+    const Outcome run = editor({"set", "toggleDuration", value});
+    EXPECT_EQ(run.status, 2) << value << ": " << run;
+    EXPECT_TRUE(contains(run.err, "integer from 0 to 1440 (minutes), or hours and minutes")) << run;
+  }
+  EXPECT_EQ(prefs().value("toggleDuration"), prefsfile::Value(int64_t{15}));
+}
+
 TEST_F(PrefsToolTest, CommandLinesThatAreWrongAreRefused) {
   put(kPrefs, xmlDictionary("<key>timerTime</key><integer>9</integer>"));
   const std::string before = bytes(kPrefs);

@@ -38,6 +38,7 @@ struct DomainKey {
   std::string name;
   bool isBool;
   bool isTime; // a clock time, offered as a list of times
+  bool isSpan; // a span of minutes, offered as a list of spans
   int64_t fallback;
   int64_t minimum;
   int64_t maximum;
@@ -51,14 +52,21 @@ struct DomainKey {
 #define QUELLINE_TEST_IS_BOOL_Bool true
 #define QUELLINE_TEST_IS_BOOL_Int32 false
 #define QUELLINE_TEST_IS_BOOL_Minutes false
+#define QUELLINE_TEST_IS_BOOL_Duration false
 #define QUELLINE_TEST_IS_TIME_Bool false
 #define QUELLINE_TEST_IS_TIME_Int32 false
 #define QUELLINE_TEST_IS_TIME_Minutes true
+#define QUELLINE_TEST_IS_TIME_Duration false
+#define QUELLINE_TEST_IS_SPAN_Bool false
+#define QUELLINE_TEST_IS_SPAN_Int32 false
+#define QUELLINE_TEST_IS_SPAN_Minutes false
+#define QUELLINE_TEST_IS_SPAN_Duration true
 const std::vector<DomainKey> kDomain = {
 #define QUELLINE_TEST_KEY(name, type, fallback, minimum, maximum, reading, pane, label, text)      \
   {#name,                                                                                          \
    QUELLINE_TEST_IS_BOOL_##type,                                                                   \
    QUELLINE_TEST_IS_TIME_##type,                                                                   \
+   QUELLINE_TEST_IS_SPAN_##type,                                                                   \
    fallback,                                                                                       \
    minimum,                                                                                        \
    maximum,                                                                                        \
@@ -198,6 +206,23 @@ TEST_F(SettingsPane, ShowsTheDomainAndWritesEveryKeyWithinItsRangeOnly) {
         EXPECT_EQ(refused.kind, Outcome::Kind::Refused);
         EXPECT_NE(refused.message.find("23:45"), std::string::npos) << refused.message;
       }
+      EXPECT_EQ(stored(key.name), prefsfile::Value(key.fallback));
+      continue;
+    }
+    if (key.isSpan) {
+      // The domain's spans, first "until switched off"; none other.
+      EXPECT_EQ(row["cell"], "choice");
+      EXPECT_EQ(row["value"], key.fallback);
+      ASSERT_EQ(row["choices"].size(), 7u);
+      EXPECT_EQ(row["choices"][0], json({{"value", 0}, {"title", "Until I switch it off"}}));
+      EXPECT_EQ(row["choices"][3], json({{"value", 60}, {"title", "1 hour"}}));
+      for (int64_t value : {int64_t{480}, key.fallback}) {
+        EXPECT_EQ(process.set(key.name, value).kind, Outcome::Kind::Applied);
+        EXPECT_EQ(stored(key.name), prefsfile::Value(value));
+        ++changes;
+      }
+      for (double outside : {45.0, 1441.0, -15.0})
+        EXPECT_EQ(process.set(key.name, outside).kind, Outcome::Kind::Refused);
       EXPECT_EQ(stored(key.name), prefsfile::Value(key.fallback));
       continue;
     }

@@ -16,10 +16,15 @@ namespace {
 #define QUELLINE_KEY_TYPE_Bool KeyType::Boolean
 #define QUELLINE_KEY_TYPE_Int32 KeyType::Integer
 #define QUELLINE_KEY_TYPE_Minutes KeyType::Integer
+#define QUELLINE_KEY_TYPE_Duration KeyType::Integer
+#define QUELLINE_KEY_SPAN_Bool false
+#define QUELLINE_KEY_SPAN_Int32 false
+#define QUELLINE_KEY_SPAN_Minutes false
+#define QUELLINE_KEY_SPAN_Duration true
 #define QUELLINE_KEY_INFO(name, type, fallback, minimum, maximum, reading, pane, label, text)      \
   KeyInfo{                                                                                         \
-      #name,  QUELLINE_KEY_TYPE_##type, fallback, QUELLINE_SETTING_LIVE_##reading, text, minimum,  \
-      maximum},
+      #name,   QUELLINE_KEY_TYPE_##type, fallback, QUELLINE_SETTING_LIVE_##reading, text, minimum, \
+      maximum, QUELLINE_KEY_SPAN_##type},
 constexpr std::array kKeys = {QUELLINE_SETTINGS(QUELLINE_KEY_INFO)};
 #undef QUELLINE_KEY_INFO
 
@@ -136,6 +141,26 @@ std::optional<int32_t> parseInteger(std::string_view text) {
   return static_cast<int32_t>(value);
 }
 
+std::optional<int32_t> parseSpan(std::string_view text) {
+  if (auto minutes = parseInteger(text)) return minutes;
+  // [DIGITS h][DIGITS m], at least one part, nothing else.
+  int64_t total = 0;
+  bool any = false;
+  for (char unit : {'h', 'm'}) {
+    size_t digits = 0;
+    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9')
+      ++digits;
+    if (digits == 0 || digits > 9 || digits == text.size() || text[digits] != unit) continue;
+    int64_t part = 0;
+    std::from_chars(text.data(), text.data() + digits, part);
+    total += unit == 'h' ? part * 60 : part;
+    text.remove_prefix(digits + 1);
+    any = true;
+  }
+  if (!any || !text.empty() || total > std::numeric_limits<int32_t>::max()) return std::nullopt;
+  return static_cast<int32_t>(total);
+}
+
 std::optional<prefsfile::Value> parseValue(const KeyInfo& key, std::string_view text,
                                            std::string& expected) {
   if (key.type == KeyType::Boolean) {
@@ -143,10 +168,12 @@ std::optional<prefsfile::Value> parseValue(const KeyInfo& key, std::string_view 
     expected = "a boolean: true, false, yes, no, 1 or 0";
     return std::nullopt;
   }
-  if (auto value = parseInteger(text); value && *value >= key.minimum && *value <= key.maximum)
+  const std::optional<int32_t> value = key.span ? parseSpan(text) : parseInteger(text);
+  if (value && *value >= key.minimum && *value <= key.maximum)
     return prefsfile::Value(int64_t{*value});
   expected =
       "an integer from " + std::to_string(key.minimum) + " to " + std::to_string(key.maximum);
+  if (key.span) expected += " (minutes), or hours and minutes such as 1h30m";
   return std::nullopt;
 }
 

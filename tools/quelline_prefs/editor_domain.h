@@ -33,6 +33,8 @@ struct KeyInfo {
   // What the editor accepts (0 and 1 for a boolean).
   int32_t minimum;
   int32_t maximum;
+  // A span of minutes, also typed as hours and minutes ("1h30m").
+  bool span = false;
 };
 
 // Every key of the domain, in the order `list` shows them.
@@ -63,6 +65,10 @@ std::optional<bool> parseBoolean(std::string_view text);
 // An integer as typed, in the signed 32-bit range: decimal digits with an
 // optional sign, nothing else.
 std::optional<int32_t> parseInteger(std::string_view text);
+
+// A span of minutes as typed: "90", or hours and minutes such as "1h30m",
+// "2h" or "45m"; nullopt for anything else or beyond the signed 32-bit range.
+std::optional<int32_t> parseSpan(std::string_view text);
 
 // What `set KEY TEXT` stores, or nullopt when TEXT is no value of the key's
 // type; `expected` then says what the key takes.

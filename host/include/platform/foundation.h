@@ -119,6 +119,9 @@ inline id dictionary() {
 inline void setObject_forKey(id dictionary, id object, id key) {
   msgSend<void>(dictionary, sel<"setObject:forKey:">(), object, key);
 }
+inline void removeObjectForKey(id dictionary, id key) {
+  msgSend<void>(dictionary, sel<"removeObjectForKey:">(), key);
+}
 inline BOOL writeToFile_atomically(id dictionary, id path, BOOL atomically) {
   return msgSend<BOOL>(dictionary, sel<"writeToFile:atomically:">(), path, atomically);
 }
