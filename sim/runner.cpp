@@ -2,6 +2,7 @@
 
 #include "host/files/device_paths.h"
 #include "host/sim/services/darwin_notify.h"
+#include "host/sim/services/recent_log.h"
 #include "host/sim/services/trace.h"
 #include "host/sim/services/wall_clock.h"
 #include "prefs/domain.h"
@@ -112,6 +113,8 @@ Runner::Runner(const RunnerOptions& options, Output& output)
     : options_(options), output_(output),
       process_(options.root, options.clock, options.deliverables) {
   releaseLibraryHoldingsAtEnd(process_);
+  // A run keeps the usual history until it asks for another.
+  hostsim::setHistoryBound(hostsim::kDefaultHistoryBound);
 }
 
 fs::path Runner::hostPath(std::string_view devicePath) const {
@@ -141,7 +144,7 @@ void Runner::run(const Command& command, const fs::path& base) {
     throw ScenarioError(where,
                         std::string("\"") + verbName(command.verb) +
                             "\" before boot; expected boot first (only prefs, apps, settings, "
-                            "allow, device, dump, inspect and expect may come before it)");
+                            "allow, history, device, dump, inspect and expect may come before it)");
   output_.command(now(), command.text, where.file, where.line);
   if (observer_ != nullptr) observer_->commandStarted(command, now());
   const size_t failedBefore = failedWrites();
@@ -306,6 +309,9 @@ void Runner::perform(const Command& command, const fs::path& base) {
     break;
   case Verb::AllowWriteFailures:
     allowWriteFailures_ = true;
+    break;
+  case Verb::History:
+    hostsim::setHistoryBound(command.entries);
     break;
   case Verb::Post:
     process_.post(command.name);
