@@ -11,11 +11,19 @@
 #include <benchmark/benchmark.h>
 #include <fstream>
 #include <plist/plist.h>
+#include <string>
 
 namespace {
 
 constexpr const char* kXmlFile = "/var/mobile/Library/Preferences/com.example.xml.plist";
 constexpr const char* kBinaryFile = "/var/mobile/Library/Preferences/com.example.binary.plist";
+
+// How many keys the files hold: one per setting of the domain.
+constexpr size_t kKeys = 0
+#define QUELLINE_BENCH_COUNT(name, type, fallback, minimum, maximum, reading, pane, label, text) +1
+    QUELLINE_SETTINGS(QUELLINE_BENCH_COUNT)
+#undef QUELLINE_BENCH_COUNT
+    ;
 
 // Writes both files with libplist; false when either could not be written.
 bool writeSettingsFiles() {
@@ -60,8 +68,10 @@ void BM_ReadPreferences(benchmark::State& state, const char* path) {
   for (auto _ : state) {
     hostsim::Strong settings = hostsim::readDictionaryFile(path, false);
     if (!settings ||
-        hostsim::state<hostsim::DictionaryState>(settings.get()).entries.size() != 15) {
-      state.SkipWithError("the preference file did not read as 15 settings");
+        hostsim::state<hostsim::DictionaryState>(settings.get()).entries.size() != kKeys) {
+      static const std::string message =
+          "the preference file did not read as " + std::to_string(kKeys) + " settings";
+      state.SkipWithError(message.c_str());
       break;
     }
     benchmark::DoNotOptimize(settings.get());

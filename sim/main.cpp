@@ -234,7 +234,10 @@ int execute(Mode mode, const Settings& settings) {
   if (!settings.html.empty()) {
     recorder->finish(status);
     try {
-      writeReport(settings.html, recorder->snapshot());
+      writeReport(settings.html, nlohmann::json{{"scenario", name}, {"vanilla", settings.vanilla}},
+                  [&](const std::function<bool(std::string_view)>& write) {
+                    recorder->writeSnapshot(write);
+                  });
     } catch (const ReportError& e) {
       std::cerr << "--html " << settings.html << ": " << e.what() << std::endl;
       if (status == kExitOk || status == kExitExpectFailed) status = kExitSimulatorFailure;

@@ -1,7 +1,11 @@
 #include "sim/record.h"
 
+#include "sim/output.h"
 #include "sim/session.h"
 
+#include <cstdlib>
+#include <filesystem>
+#include <unistd.h>
 #include <utility>
 
 namespace quelline::sim {
@@ -14,14 +18,6 @@ using json = nlohmann::json;
 constexpr const char* kStateFields[] = {
     "settings", "flags",    "list",    "icons",   "ringer",        "module", "timer",
     "file",     "realerts", "banners", "display", "tapRecognizer", "pane",   "togglePeriod"};
-
-json perceivedState(const json& state) {
-  json out = json::object();
-  if (!state.is_object()) return out;
-  for (const char* field : kStateFields)
-    if (auto it = state.find(field); it != state.end()) out[field] = *it;
-  return out;
-}
 
 // What changed from `before` to `after`, as a JSON merge patch (RFC 7396):
 // objects key by key, a key that went as null, anything else whole. So a
@@ -68,7 +64,62 @@ const char* verdictText(int status) {
   }
 }
 
+// Text a kept list holds in memory before it moves it on to its file.
+constexpr size_t kKeptInMemory = 256 * 1024;
+
+// A temporary file already unlinked: it goes with the process. Null when
+// none can be made (the records then stay in memory).
+std::FILE* anonymousFile() {
+  std::error_code error;
+  const std::filesystem::path folder = std::filesystem::temp_directory_path(error);
+  std::string name = (error ? std::filesystem::path("/tmp") : folder) / "quelline-records.XXXXXX";
+  const int fd = ::mkstemp(name.data());
+  if (fd < 0) return nullptr;
+  ::unlink(name.c_str());
+  std::FILE* file = ::fdopen(fd, "w+");
+  if (file == nullptr) ::close(fd);
+  return file;
+}
+
 } // namespace
+
+RunRecorder::KeptList::~KeptList() {
+  if (spill_ != nullptr) std::fclose(spill_);
+}
+
+void RunRecorder::KeptList::add(const std::string& record, double t) {
+  if (count_ > 0) text_ += ',';
+  text_ += record;
+  ++count_;
+  lastTime_ = t;
+  if (text_.size() < kKeptInMemory || spillFailed_) return;
+  if (spill_ == nullptr) spill_ = anonymousFile();
+  if (spill_ == nullptr || std::fwrite(text_.data(), 1, text_.size(), spill_) != text_.size()) {
+    // No room for it on disk: what was written stays there, the rest in
+    // memory from here on.
+    spillFailed_ = true;
+    if (spill_ != nullptr) std::fflush(spill_);
+    return;
+  }
+  text_.clear();
+}
+
+bool RunRecorder::KeptList::write(const std::function<bool(std::string_view)>& write) const {
+  if (!write("[")) return false;
+  if (spill_ != nullptr) {
+    if (std::fflush(spill_) != 0) return false;
+    const int fd = ::fileno(spill_);
+    std::string piece(kKeptInMemory, '\0');
+    for (off_t at = 0;;) {
+      const ssize_t n = ::pread(fd, piece.data(), piece.size(), at);
+      if (n < 0) return false;
+      if (n == 0) break;
+      if (!write(std::string_view(piece.data(), static_cast<size_t>(n)))) return false;
+      at += n;
+    }
+  }
+  return write(text_) && write("]");
+}
 
 RunRecorder::RunRecorder(std::string scenario, bool vanilla)
     : scenario_(std::move(scenario)), vanilla_(vanilla) {}
@@ -88,17 +139,20 @@ double RunRecorder::runTime(double processTime) const {
   return offset_ + processTime;
 }
 
-void RunRecorder::add(const char* kind, json& list, json record) {
+void RunRecorder::add(const char* kind, KeptList& list, json record) {
   Listener listener;
   json message;
   {
     std::lock_guard lock(mutex_);
     ++seq_;
+    if (keeping_) {
+      const double t = record.value("t", 0.0);
+      list.add(jsonText(record), t);
+    }
     if (listener_) {
       listener = listener_;
-      message = json{{"seq", seq_}, {"kind", kind}, {"record", record}};
+      message = json{{"seq", seq_}, {"kind", kind}, {"record", std::move(record)}};
     }
-    if (keeping_) list.push_back(std::move(record));
   }
   if (listener) listener(message);
 }
@@ -147,11 +201,26 @@ void RunRecorder::commandStarted(const Command& command, double t) {
 }
 
 json RunRecorder::stateRecord(double t, const json& line, const json& state) {
-  json perceived = perceivedState(state);
-  json record = json{{"t", t}, {"line", line}, {"changed", changes(lastState_, perceived)}};
+  // Field by field: only a field that changed is copied or taken apart.
+  json changed = json::object();
+  for (const char* field : kStateFields) {
+    const auto now = state.find(field);
+    const auto before = lastState_.find(field);
+    if (now == state.end()) {
+      if (before == lastState_.end()) continue;
+      changed[field] = nullptr;
+      lastState_.erase(before);
+    } else if (before == lastState_.end()) {
+      changed[field] = *now;
+      lastState_[field] = *now;
+    } else if (*before != *now) {
+      changed[field] = before->is_object() && now->is_object() ? changes(*before, *now) : *now;
+      *before = *now;
+    }
+  }
+  json record = json{{"t", t}, {"line", line}, {"changed", std::move(changed)}};
   const json front = frontApp_.empty() ? json(nullptr) : json(frontApp_);
   if (front != lastFront_) record["front"] = front;
-  lastState_ = std::move(perceived);
   lastFront_ = front;
   return record;
 }
@@ -199,6 +268,7 @@ void RunRecorder::expectation(const Command& command, double t, bool held, const
                   {"expected", command.expected ? *command.expected : json("absent")},
                   {"actual", actual != nullptr ? *actual : json("absent")},
                   {"held", held}};
+    if (keeping_ && !held) ++failedExpectations_;
   }
   add("expectation", expectations_, std::move(record));
 }
@@ -217,32 +287,40 @@ void RunRecorder::failed(const std::string& message) {
 
 void RunRecorder::finish(int status) {
   std::lock_guard lock(mutex_);
-  size_t failedCount = 0;
-  for (const json& e : expectations_)
-    if (!e.value("held", true)) ++failedCount;
   verdict_ = json{{"status", status},
                   {"text", verdictText(status)},
                   {"expectations", expectations_.size()},
-                  {"failed", failedCount},
+                  {"failed", failedExpectations_},
                   {"errors", errors_}};
 }
 
 json RunRecorder::snapshot() const {
+  std::string text;
+  writeSnapshot([&](std::string_view piece) {
+    text += piece;
+    return true;
+  });
+  return json::parse(text);
+}
+
+void RunRecorder::writeSnapshot(const std::function<bool(std::string_view)>& write) const {
   std::lock_guard lock(mutex_);
   double end = offset_ + lastTime_;
-  for (const json* list : {&commands_, &events_, &states_})
-    if (!list->empty()) end = std::max(end, list->back().value("t", 0.0));
-  return json{{"scenario", scenario_},
-              {"vanilla", vanilla_},
-              {"commands", commands_},
-              {"events", events_},
-              {"states", states_},
-              {"stateBase", {{"t", 0}, {"state", json::object()}, {"front", nullptr}}},
-              {"expectations", expectations_},
-              {"verdict", verdict_},
-              {"errors", errors_},
-              {"end", end},
-              {"seq", seq_}};
+  for (const KeptList* list : {&commands_, &events_, &states_})
+    if (!list->empty()) end = std::max(end, list->lastTime());
+  // The members in the order jsonText gives an object's: by name.
+  auto member = [&](const char* name, bool first = false) {
+    return write(std::string(first ? "{\"" : ",\"") + name + "\":");
+  };
+  const json stateBase = {{"t", 0}, {"state", json::object()}, {"front", nullptr}};
+  (void)(member("commands", true) && commands_.write(write) && member("end") &&
+         write(jsonText(json(end))) && member("errors") && write(jsonText(json(errors_))) &&
+         member("events") && events_.write(write) && member("expectations") &&
+         expectations_.write(write) && member("scenario") && write(jsonText(json(scenario_))) &&
+         member("seq") && write(std::to_string(seq_)) && member("stateBase") &&
+         write(jsonText(stateBase)) && member("states") && states_.write(write) &&
+         member("vanilla") && write(vanilla_ ? "true" : "false") && member("verdict") &&
+         write(jsonText(verdict_)) && write("}"));
 }
 
 } // namespace quelline::sim

@@ -6,6 +6,7 @@
 
 #include "sim/runner.h"
 
+#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -52,6 +53,10 @@ public:
   // starts from: empty here, since every record is kept; the live phone's
   // record stream folds the records it drops into it (record_stream.h).
   nlohmann::json snapshot() const;
+  // The same record as JSON text (what jsonText(snapshot()) gives), given
+  // to `write` piece by piece: a long run's records are never all held in
+  // memory at once. A `write` that says false ends it.
+  void writeSnapshot(const std::function<bool(std::string_view)>& write) const;
 
   // Called with each new record, {"seq":N,"kind":"event"|"command"|…,
   // "record":{…}}, on the thread that made it, outside the recorder's lock.
@@ -66,7 +71,31 @@ public:
   void setKeeping(bool keep);
 
 private:
-  void add(const char* kind, nlohmann::json& list, nlohmann::json record);
+  // Records kept for the snapshot, as JSON text joined by commas: in
+  // memory up to a few hundred KiB, then moved on to a temporary file (gone
+  // with the process).
+  class KeptList {
+  public:
+    KeptList() = default;
+    KeptList(const KeptList&) = delete;
+    KeptList& operator=(const KeptList&) = delete;
+    ~KeptList();
+    void add(const std::string& record, double t);
+    bool empty() const { return count_ == 0; }
+    size_t size() const { return count_; }
+    double lastTime() const { return lastTime_; }
+    // "[record,record,…]", piece by piece.
+    bool write(const std::function<bool(std::string_view)>& write) const;
+
+  private:
+    std::string text_;
+    std::FILE* spill_ = nullptr;
+    bool spillFailed_ = false;
+    size_t count_ = 0;
+    double lastTime_ = 0;
+  };
+
+  void add(const char* kind, KeptList& list, nlohmann::json record);
   // A state record of what changed since the last one (under the lock).
   nlohmann::json stateRecord(double t, const nlohmann::json& line, const nlohmann::json& state);
 
@@ -76,12 +105,13 @@ private:
   double offset_ = 0;    // run time at the start of the current process
   double lastTime_ = 0;  // the latest process time seen
   std::string frontApp_; // the app in front, as the commands moved it
-  nlohmann::json commands_ = nlohmann::json::array();
-  nlohmann::json events_ = nlohmann::json::array();
-  nlohmann::json states_ = nlohmann::json::array();
+  KeptList commands_;
+  KeptList events_;
+  KeptList states_;
   nlohmann::json lastState_ = nlohmann::json::object(); // the perceived state, whole
   nlohmann::json lastFront_ = nullptr;
-  nlohmann::json expectations_ = nlohmann::json::array();
+  KeptList expectations_;
+  size_t failedExpectations_ = 0;
   nlohmann::json verdict_ = nullptr;
   std::vector<std::string> errors_;
   bool keeping_ = true;

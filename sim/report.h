@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
@@ -23,5 +24,10 @@ std::string renderPage(std::string_view page, const nlohmann::json& record);
 // Writes the report of `record` to `path`, atomically: on failure the old
 // file is left as it was and ReportError names the file and the problem.
 void writeReport(const std::filesystem::path& path, const nlohmann::json& record);
+// The same, with the record given as JSON text piece by piece by `record`
+// (RunRecorder::writeSnapshot), and its title from `heading` ({"scenario",
+// "vanilla"}): the page is written in one pass as the pieces come.
+void writeReport(const std::filesystem::path& path, const nlohmann::json& heading,
+                 const std::function<void(const std::function<bool(std::string_view)>&)>& record);
 
 } // namespace quelline::sim

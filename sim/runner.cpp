@@ -3,6 +3,7 @@
 #include "host/files/device_paths.h"
 #include "host/sim/services/darwin_notify.h"
 #include "host/sim/services/preferences.h"
+#include "host/sim/services/recent_log.h"
 #include "host/sim/services/trace.h"
 #include "host/sim/services/wall_clock.h"
 #include "prefs/domain.h"
@@ -116,6 +117,8 @@ Runner::Runner(const RunnerOptions& options, Output& output)
   // The device starts with the run: its preferences daemon holds nothing yet.
   hostsim::startPreferencesDaemon(options.root);
   releaseLibraryHoldingsAtEnd(process_);
+  // A run keeps the usual history until it asks for another.
+  hostsim::setHistoryBound(hostsim::kDefaultHistoryBound);
 }
 
 fs::path Runner::hostPath(std::string_view devicePath) const {
@@ -145,7 +148,7 @@ void Runner::run(const Command& command, const fs::path& base) {
     throw ScenarioError(where,
                         std::string("\"") + verbName(command.verb) +
                             "\" before boot; expected boot first (only prefs, apps, settings, "
-                            "allow, device, dump, inspect and expect may come before it)");
+                            "allow, history, device, dump, inspect and expect may come before it)");
   output_.command(now(), command.text, where.file, where.line);
   if (observer_ != nullptr) observer_->commandStarted(command, now());
   const size_t failedBefore = failedWrites();
@@ -310,6 +313,9 @@ void Runner::perform(const Command& command, const fs::path& base) {
     break;
   case Verb::AllowWriteFailures:
     allowWriteFailures_ = true;
+    break;
+  case Verb::History:
+    hostsim::setHistoryBound(command.entries);
     break;
   case Verb::Post:
     process_.post(command.name);

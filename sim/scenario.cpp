@@ -2,6 +2,7 @@
 
 #include "host/files/shown_text.h"
 #include "host/sim/home/host_classes.h"
+#include "host/sim/services/recent_log.h"
 #include "host/sim/services/wall_clock.h"
 
 #include <algorithm>
@@ -60,10 +61,11 @@ constexpr VerbInfo kVerbs[] = {
     {Verb::Inspect, "inspect", "inspect CLASS", "", true},
     {Verb::Dump, "dump", "dump [PATH]", "", true},
     {Verb::AllowWriteFailures, "allow write-failures", "allow write-failures", "", true},
+    {Verb::History, "history", "history N", "(N an integer from 1 to 1000000)", true},
     {Verb::Expect, "expect", "expect PATH VALUE", "(VALUE JSON, or absent)", true},
 };
 
-static_assert(kMaxTaps == 1000 && kMaxWaitSeconds == 4e9,
+static_assert(kMaxTaps == 1000 && kMaxWaitSeconds == 4e9 && hostsim::kMaxHistoryBound == 1000000,
               "the notes of tap and wait say the bounds");
 
 // Row i is the verb numbered i, and every verb has its row.
@@ -282,6 +284,8 @@ public:
       return named(row->verb, "a class name");
     case Verb::Tap:
       return tap();
+    case Verb::History:
+      return history();
     case Verb::QueryToday:
       return query();
     case Verb::Wait:
@@ -413,6 +417,18 @@ private:
       bad(show(tokens_[1].text) + " taps are more than " + std::to_string(kMaxTaps));
     command_.taps = n.get<unsigned long>();
     return done(Verb::Tap, 2);
+  }
+
+  Command history() {
+    usage_ = fullUsage(Verb::History);
+    json n = number(1, "a positive integer");
+    if (!n.is_number_unsigned() || n.get<uint64_t>() == 0)
+      bad(show(tokens_[1].text) + " is not a positive integer");
+    if (n.get<uint64_t>() > hostsim::kMaxHistoryBound)
+      bad(show(tokens_[1].text) + " entries are more than " +
+          std::to_string(hostsim::kMaxHistoryBound));
+    command_.entries = n.get<size_t>();
+    return done(Verb::History, 2);
   }
 
   Command query() {
@@ -676,6 +692,15 @@ std::optional<Command> parseLine(std::string_view line, const Location& where) {
 
 std::vector<Command> parseScenario(std::string_view text, const std::string& file) {
   std::vector<Command> commands;
+  forEachCommand(text, file, [&](Command& command) {
+    commands.push_back(std::move(command));
+    return true;
+  });
+  return commands;
+}
+
+void forEachCommand(std::string_view text, const std::string& file,
+                    const std::function<bool(Command&)>& each) {
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3); // a UTF-8 byte-order mark
   Location where{file, 0};
   while (!text.empty()) {
@@ -683,9 +708,9 @@ std::vector<Command> parseScenario(std::string_view text, const std::string& fil
     const size_t newline = text.find('\n');
     const std::string_view line = text.substr(0, newline);
     text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
-    if (auto command = parseLine(line, where)) commands.push_back(std::move(*command));
+    if (auto command = parseLine(line, where))
+      if (!each(*command)) return;
   }
-  return commands;
 }
 
 std::string literal(const prefsfile::Value& value) {

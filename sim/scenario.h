@@ -6,6 +6,7 @@
 #include "host/files/preference_value.h"
 #include "host/sim/services/run_loop.h"
 
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
@@ -89,6 +90,7 @@ enum class Verb {
   Inspect,
   Dump,
   AllowWriteFailures,
+  History,
   Expect,
 };
 
@@ -134,6 +136,8 @@ struct Command {
   std::optional<std::string> sound;
   // tap N
   unsigned long taps = 0;
+  // history N
+  size_t entries = 0;
   // wait SECONDS, device sleep SECONDS
   double seconds = 0;
   // device feedback-level N | none
@@ -157,6 +161,10 @@ std::optional<Command> parseLine(std::string_view line, const Location& where);
 // Parses a whole scenario, `file` naming it in messages. Throws
 // ScenarioError at the first line that is no command.
 std::vector<Command> parseScenario(std::string_view text, const std::string& file);
+// The same, one command at a time, without holding them: `each` is called
+// with each command in order until it says false.
+void forEachCommand(std::string_view text, const std::string& file,
+                    const std::function<bool(Command&)>& each);
 
 // The value's literal as a scenario writes it (`true`, `3`, `0.5`, `"x"`).
 std::string literal(const prefsfile::Value& value);

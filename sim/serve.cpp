@@ -10,9 +10,11 @@
 
 #include <arpa/inet.h>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstring>
 #include <deque>
 #include <future>
 #include <httplib.h>
@@ -52,6 +54,10 @@ constexpr auto kClientTimeout = 2s;
 // How often an idle stream says it is still here (and finds that its page
 // has gone).
 constexpr auto kStreamHeartbeat = 5s;
+// Connections the kernel holds for the server until it accepts them: a
+// burst of page loads and commands waits there instead of being refused
+// (the kernel caps it at net.core.somaxconn).
+constexpr int kListenBacklog = 1024;
 // How long a request waits for the process before a 503. A command not
 // started by then never runs; one started is waited for.
 constexpr auto kProcessWait = 10s;
@@ -82,6 +88,14 @@ private:
   std::mutex mutex_;
   size_t total_ = 0;
   std::map<std::string, size_t> byClient_;
+};
+
+// The HTTP library with a listening socket whose backlog is deep enough
+// for a burst of connections: the library's own is 5, and a connection
+// beyond it may be reset before the server has seen it.
+class HttpServer : public httplib::Server {
+public:
+  bool deepenBacklog(int backlog) { return ::listen(svr_sock_, backlog) == 0; }
 };
 
 // Why a request's framing is refused: the library reads one of two
@@ -159,7 +173,8 @@ private:
   RunRecorder& recorder_;
   ServeOptions options_;
   std::filesystem::path root_;
-  httplib::Server http_;
+  HttpServer http_;
+  std::string livePage_; // the page at /, the same for every load
   ProcessQueue queue_{kProcessWait};
   RecordStream records_{kKeptRecordBytes, kStreamPieceBytes};
   StreamCount streams_;
@@ -354,6 +369,10 @@ void Server::events(const httplib::Request& req, httplib::Response& res) {
 void Server::routes() {
   http_.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
   http_.set_payload_max_length(kMaxRequestBytes);
+  // An answer's head and body go out as written: with Nagle's algorithm the
+  // body would wait for the client's delayed acknowledgement of the head,
+  // some 40 ms per request.
+  http_.set_tcp_nodelay(true);
   http_.set_read_timeout(kClientTimeout);
   http_.set_write_timeout(kClientTimeout);
   http_.set_keep_alive_timeout(
@@ -369,6 +388,15 @@ void Server::routes() {
       // The body, if any, is not read: the connection ends here.
       res.set_header("Connection", "close");
       refuse(res, 400, "the request is malformed: " + *why);
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    if (req.get_header_value("Transfer-Encoding") == "chunked") {
+      // The library reads a chunked body whole, whatever its length, before
+      // any handler sees it: it is refused unread.
+      res.set_header("Connection", "close");
+      refuse(res, 411,
+             "a chunked body is not taken; expected a Content-Length of at most " +
+                 std::to_string(kMaxRequestBytes) + " bytes");
       return httplib::Server::HandlerResponse::Handled;
     }
     if (allowedHost(req)) return httplib::Server::HandlerResponse::Unhandled;
@@ -404,9 +432,9 @@ void Server::routes() {
     refuse(res, res.status, message);
   });
 
+  livePage_ = renderPage(web::kLiveHtml, json{{"scenario", "live"}, {"vanilla", vanilla_}});
   http_.Get("/", [this](const httplib::Request&, httplib::Response& res) {
-    res.set_content(renderPage(web::kLiveHtml, json{{"scenario", "live"}, {"vanilla", vanilla_}}),
-                    "text/html; charset=utf-8");
+    res.set_content(livePage_, "text/html; charset=utf-8");
   });
   http_.Get("/api/records", [this](const httplib::Request&, httplib::Response& res) {
     std::lock_guard lock(recordsCopy_);
@@ -462,6 +490,11 @@ int Server::run() {
   if (port_ <= 0) {
     std::cerr << "serve: cannot listen on " << host << " port " << options_.port
               << ": the address is in use or not available" << std::endl;
+    return kExitSimulatorFailure;
+  }
+  if (!http_.deepenBacklog(kListenBacklog)) {
+    std::cerr << "serve: cannot set the listening socket's backlog: " << std::strerror(errno)
+              << std::endl;
     return kExitSimulatorFailure;
   }
   // The process before the first request: a page finds the phone started.

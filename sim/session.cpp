@@ -63,19 +63,26 @@ constexpr int kIdlePollMilliseconds = 100;
 
 int runScript(Runner& runner, std::string_view text, const std::string& file,
               const std::filesystem::path& base) {
-  std::vector<Command> commands;
+  // Every line is read before the first runs, so that a wrong one runs
+  // nothing; then each is read again as it runs: a long scenario is never
+  // held as commands.
   try {
-    commands = parseScenario(text, file);
+    forEachCommand(text, file, [](Command&) { return true; });
   } catch (const ScenarioError& e) {
     report(runner, e.what(), kExitScenarioError, e.where(), e.detail());
     return kExitScenarioError;
   }
-  for (const Command& command : commands) {
-    if (stopSignal() != 0) return interrupted(runner, command.where);
-    if (int status = runOne(runner, command, base); status != kExitOk) return status;
-    if (stopSignal() != 0) return interrupted(runner, command.where);
-  }
-  return finalStatus(runner);
+  int status = kExitOk;
+  forEachCommand(text, file, [&](Command& command) {
+    if (stopSignal() != 0) {
+      status = interrupted(runner, command.where);
+      return false;
+    }
+    status = runOne(runner, command, base);
+    if (status == kExitOk && stopSignal() != 0) status = interrupted(runner, command.where);
+    return status == kExitOk;
+  });
+  return status != kExitOk ? status : finalStatus(runner);
 }
 
 int runLive(Runner& runner, const std::filesystem::path& base) {

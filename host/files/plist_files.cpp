@@ -457,6 +457,30 @@ bool writeAll(int fd, std::span<const uint8_t> data) {
   return true;
 }
 
+// What `produce` gives, written to `fd` through a buffer of a few hundred
+// KiB; false when a write failed.
+bool writePieces(int fd, const std::function<void(const PieceWriter&)>& produce) {
+  constexpr size_t kBuffer = 256 * 1024;
+  std::string buffer;
+  bool ok = true;
+  auto flush = [&] {
+    ok = ok &&
+         writeAll(fd, std::span(reinterpret_cast<const uint8_t*>(buffer.data()), buffer.size()));
+    buffer.clear();
+    return ok;
+  };
+  produce([&](std::string_view piece) {
+    if (!ok) return false;
+    if (buffer.size() + piece.size() > kBuffer && !flush()) return false;
+    if (piece.size() >= kBuffer)
+      return ok = writeAll(fd,
+                           std::span(reinterpret_cast<const uint8_t*>(piece.data()), piece.size()));
+    buffer.append(piece);
+    return true;
+  });
+  return flush();
+}
+
 // Whether `entry` is the name of a temporary file of the file `name`:
 // ".<name>." and the six characters that mkostemp chose.
 bool isTemporaryOf(std::string_view entry, std::string_view name) {
@@ -727,6 +751,13 @@ std::optional<FileError> readRegularFile(const fs::path& path, size_t limit,
 }
 
 std::optional<FileError> writeFileAtomically(const fs::path& path, std::span<const uint8_t> bytes) {
+  return writeFileAtomically(path, [&](const PieceWriter& write) {
+    write(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  });
+}
+
+std::optional<FileError>
+writeFileAtomically(const fs::path& path, const std::function<void(const PieceWriter&)>& produce) {
   // Every failure before the rename leaves the file as it was.
   auto failed = [&](const std::string& why) {
     return FileError(FileProblem::WriteFailed, path, why + "; the file is unchanged");
@@ -752,7 +783,7 @@ std::optional<FileError> writeFileAtomically(const fs::path& path, std::span<con
   errno = 0;
   if (::fchmod(fd, mode) != 0)
     step = "cannot set the permissions of the temporary file";
-  else if (!writeAll(fd, bytes))
+  else if (!writePieces(fd, produce))
     step = "cannot write the temporary file";
   else if (::fsync(fd) != 0)
     step = "cannot flush the temporary file";

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -162,6 +163,15 @@ nlohmann::json dictionaryFileJson(const std::filesystem::path& path);
 // power failure.
 [[nodiscard]] std::optional<FileError> writeFileAtomically(const std::filesystem::path& path,
                                                            std::span<const uint8_t> bytes);
+
+// The same, for contents made piece by piece: `produce` calls `write` with
+// each piece in order (a piece is written as it comes, a few at a time, so
+// the whole is never held); `write` says false once a write failed, and the
+// file is then left as it was.
+using PieceWriter = std::function<bool(std::string_view)>;
+[[nodiscard]] std::optional<FileError>
+writeFileAtomically(const std::filesystem::path& path,
+                    const std::function<void(const PieceWriter& write)>& produce);
 
 // Overwrites the regular file at `path` with `bytes` where it stands (made
 // 0644 when missing): a failure part way leaves it damaged, which is what a

@@ -2,6 +2,8 @@
 what it answers, and that a few clients cannot lock the others out."""
 
 import os
+import select
+import signal
 import socket
 import subprocess
 import time
@@ -62,6 +64,50 @@ class ServeHttpTest(unittest.TestCase):
                              f"Connection: close\nContent-Length: {len(body)}\n", body)
         self.assertEqual(status, 200)
         self.assertIn("open com.example.framing", self.commands())
+
+    def test_a_chunked_body_is_refused_unread(self):
+        # Only the head and the start of a chunk: a server that reads the
+        # body would wait for the rest, and answer late or not at all.
+        with socket.create_connection(("127.0.0.1", self.port), timeout=TIMEOUT) as s:
+            s.sendall(f"POST /api/command HTTP/1.1\r\nHost: 127.0.0.1:{self.port}\r\n"
+                      "Content-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n".encode())
+            answer = b""
+            while chunk := s.recv(65536):
+                answer += chunk
+        self.assertEqual(int(answer.split(b" ", 2)[1]), 411, answer)
+        self.assertIn(b"chunked", answer)
+
+    def test_connections_made_while_the_server_is_busy_wait_and_are_answered(self):
+        # The server does not accept for a while (stopped, as a busy
+        # machine may leave it): the kernel holds every connection until
+        # it does, and each then gets its answer.
+        count = 64
+        os.kill(self.serve.process.pid, signal.SIGSTOP)
+        sockets = []
+        try:
+            for _ in range(count):
+                s = socket.socket()
+                s.setblocking(False)
+                s.connect_ex(("127.0.0.1", self.port))
+                sockets.append(s)
+            pending, deadline = list(sockets), time.monotonic() + 2
+            while pending and time.monotonic() < deadline:
+                _, ready, _ = select.select([], pending, [], 0.1)
+                pending = [s for s in pending if s not in ready]
+            self.assertEqual(len(pending), 0, f"{len(pending)} of {count} connections not held")
+        finally:
+            os.kill(self.serve.process.pid, signal.SIGCONT)
+        try:
+            for s in sockets:
+                s.setblocking(True)
+                s.settimeout(TIMEOUT * 4)
+                s.sendall(f"GET /api/settings HTTP/1.1\r\nHost: 127.0.0.1:{self.port}\r\n"
+                          "Connection: close\r\n\r\n".encode())
+            statuses = [int(s.recv(64).split(b" ", 2)[1]) for s in sockets]
+        finally:
+            for s in sockets:
+                s.close()
+        self.assertEqual(statuses, [200] * count)
 
     def test_answers_say_what_happened(self):
         # A JSON value of the wrong type is the client's error.

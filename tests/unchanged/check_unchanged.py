@@ -38,9 +38,9 @@ NEW_KEYS = {"quietHours", "quietHoursStart", "quietHoursEnd", "quietHoursHold", 
             # The Settings app's pane (the settings pane's change, made beside
             # quiet hours): its field of the state.
             "pane"}
-# Commands added beside quiet hours (the settings pane's), as error messages
-# list the commands.
-NEW_COMMANDS = ("settings",)
+# Commands added beside quiet hours (the settings pane's) and since (history,
+# the logs' bound), as error messages list the commands.
+NEW_COMMANDS = ("settings", "history")
 # The toggle's period (toggleDuration, off by default): its setting, the
 # dump's field, the event and SpringBoard's method that receives it.
 PERIOD_PREFIXES = ("toggleDuration", "togglePeriod")

@@ -136,4 +136,23 @@ TEST_F(RunRecordTest, ManyStatesAddUpToTheStateAndAppsAreAsRead) {
   EXPECT_EQ(snapshot["commands"].back()["app"], "My App") << "the app as read";
 }
 
+// Records past what a list keeps in memory move on to a file, and come
+// back whole and in order, in the snapshot and in the text written piece by
+// piece.
+TEST_F(RunRecordTest, RecordsKeptOnFileComeBackWholeAndInOrder) {
+  const std::string app(1000, 'a');
+  for (int i = 0; i < 600; ++i) // 600 events of over 1 KB: past the memory kept
+    recorder_.event(nlohmann::ordered_json{{"t", i}, {"event", "wake"}, {"app", app}});
+  const json snapshot = recorder_.snapshot();
+  ASSERT_EQ(snapshot["events"].size(), 600u);
+  EXPECT_EQ(snapshot["events"][599]["t"], 599);
+  EXPECT_EQ(snapshot["end"], 599);
+  std::string text;
+  recorder_.writeSnapshot([&](std::string_view piece) {
+    text += piece;
+    return true;
+  });
+  EXPECT_EQ(json::parse(text), snapshot);
+}
+
 } // namespace

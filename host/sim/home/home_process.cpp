@@ -221,7 +221,7 @@ void HomeProcess::notify(const std::string& app, const std::optional<std::string
         trace::emit("wake", {{"app", app}});
       }
       unsigned long long realerts = send<unsigned long long>(options.get(), "realertCount");
-      r.realerts.push_back(realerts);
+      r.realerts.add(realerts);
     }
 
     Strong shortLook;
@@ -392,20 +392,20 @@ nlohmann::json HomeProcess::dump(Detail detail) const {
     d["module"] = p.controlCenter.dump();
     d["ringer"] = {
         {"muted", o.mediaController ? nlohmann::json(r.ringerMuted) : nlohmann::json(nullptr)}};
-    if (whole) d["hud"] = r.hud;
+    if (whole) d["hud"] = r.hud.dump();
     d["display"] = {{"wakes", r.displayWakes}};
     if (whole) {
-      d["sounds"] = r.sounds;
+      d["sounds"] = r.sounds.dump();
       d["feedback"] = feedbackLog();
     }
     d["banners"] = {{"shown", r.bannersShown}, {"hidden", r.bannersHidden}};
     if (whole)
-      d["realerts"] = r.realerts;
+      d["realerts"] = r.realerts.dump();
     else
-      d["realerts"] = {{"count", r.realerts.size()},
-                       {"last", r.realerts.empty() ? nlohmann::json(nullptr)
-                                                   : nlohmann::json(r.realerts.back())}};
-    if (whole) d["snapshots"] = r.snapshots;
+      d["realerts"] = {
+          {"count", r.realerts.total()},
+          {"last", r.realerts.last() != nullptr ? *r.realerts.last() : nlohmann::json(nullptr)}};
+    if (whole) d["snapshots"] = r.snapshots.dump();
     d["writes"] = {{"failed", hostsim::failedWrites()}};
     if (!whole) return;
     d["hostCalls"] = r.hostCalls;

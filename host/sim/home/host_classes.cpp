@@ -81,7 +81,7 @@ void SBMediaController_setRingerMuted(id self, SEL _cmd, BOOL muted) {
 
 void SBRingerHUDController_activate(id self, SEL _cmd, int argument) {
   hostCall(self, _cmd, {argument});
-  record().hud.push_back({{"t", mainRunLoop().now()}, {"arg", argument}});
+  record().hud.add({{"t", mainRunLoop().now()}, {"arg", argument}});
   trace::emit("hud", {{"arg", argument}});
 }
 
@@ -144,7 +144,7 @@ void SoundController_play(id self, SEL _cmd, id request) {
     trace::emit("sound-skipped", {{"sound", stringOf(sound)}, {"reason", "ringer muted"}});
     return;
   }
-  record().sounds.push_back({{"t", mainRunLoop().now()}, {"sound", stringOf(sound)}});
+  record().sounds.add({{"t", mainRunLoop().now()}, {"sound", stringOf(sound)}});
   trace::emit("sound", {{"sound", stringOf(sound)}});
 }
 
@@ -183,7 +183,7 @@ void Application_dealloc(id self, SEL) {
 void Application_saveSuspendSnapshot(id self, SEL _cmd, id, id) {
   hostCall(self, _cmd, {nullptr, nullptr});
   std::string app = stringOf(bundleIdentifierOf(self));
-  record().snapshots.push_back(app);
+  record().snapshots.add(app);
   trace::emit("snapshot", {{"app", app}});
 }
 

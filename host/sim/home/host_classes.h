@@ -4,6 +4,7 @@
 #pragma once
 
 #include "host/sim/runtime/runtime.h"
+#include "host/sim/services/recent_log.h"
 
 #include <functional>
 #include <map>
@@ -14,17 +15,18 @@
 
 namespace hostsim::home {
 
-// What the host showed and played, and how often the host implementation
-// of each replaced method ran.
+// What the host showed and played (the logs keep their recent entries and
+// their totals), and how often the host implementation of each replaced
+// method ran.
 struct HostRecord {
   bool ringerMuted = false; // the ring/silent switch, as the host knows it
-  nlohmann::json hud = nlohmann::json::array();
+  hostsim::RecentLog hud;
   int displayWakes = 0;
-  nlohmann::json sounds = nlohmann::json::array();
+  hostsim::RecentLog sounds;
   int bannersShown = 0;
   int bannersHidden = 0;
-  nlohmann::json realerts = nlohmann::json::array();
-  nlohmann::json snapshots = nlohmann::json::array();
+  hostsim::RecentLog realerts;
+  hostsim::RecentLog snapshots;
   nlohmann::json hostCalls = nlohmann::json::object(); // {CLASS: {SELECTOR: runs}}
   int redraws = 0;                                     // Control Center redrew the toggle
   bool todayAnswer = false;

@@ -1,6 +1,7 @@
 #include "host/sim/services/devices.h"
 
 #include "host/sim/services/foundation_values.h"
+#include "host/sim/services/recent_log.h"
 #include "host/sim/services/root_folder.h"
 #include "host/sim/services/run_loop.h"
 #include "host/sim/services/trace.h"
@@ -16,7 +17,7 @@ namespace {
 struct DeviceServices {
   std::string model = "iPhone";
   std::optional<long> feedbackLevel = 2;
-  nlohmann::json log = nlohmann::json::array();
+  RecentLog log;
   Strong device;
   Strong application;
   Weak frontmost;
@@ -36,7 +37,7 @@ void record(const char* kind, long identifier, std::optional<bool> prepared = st
     entry["prepared"] = *prepared;
     event["prepared"] = *prepared;
   }
-  services()->log.push_back(std::move(entry));
+  services()->log.add(std::move(entry));
   trace::emit("feedback", std::move(event));
 }
 
@@ -190,8 +191,8 @@ void setDeviceModel(std::string model) {
 void setFeedbackSupportLevel(std::optional<long> level) {
   services()->feedbackLevel = level;
 }
-const nlohmann::json& feedbackLog() {
-  return services()->log;
+nlohmann::json feedbackLog() {
+  return services()->log.dump();
 }
 void setFrontmostApplication(id application) {
   services()->frontmost = Weak(application);

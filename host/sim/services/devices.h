@@ -23,10 +23,10 @@ void setDeviceModel(std::string model);
 void setMainBundlePath(std::string devicePath);
 void setFeedbackSupportLevel(std::optional<long> level);
 
-// Everything played so far: {"t","kind":"haptic","id":TYPE,"prepared":BOOL}
-// for a feedback generator, {"t","kind":"system"|"alert","id":SOUND} for
-// system and alert sounds.
-const nlohmann::json& feedbackLog();
+// What was played, as a RecentLog dumps it (recent_log.h): {"t","kind":
+// "haptic","id":TYPE,"prepared":BOOL} for a feedback generator, {"t","kind":
+// "system"|"alert","id":SOUND} for system and alert sounds.
+nlohmann::json feedbackLog();
 
 // The application in front (nil: the home screen).
 void setFrontmostApplication(id application);

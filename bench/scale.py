@@ -1,0 +1,198 @@
+#!/usr/bin/env python3
+"""The model at scale: processor time per command and peak memory of long
+runs of the daily-use cycle (report_scaling.py's), with and without the
+HTML report, and of the live phone's server driven over HTTP.
+
+    bench/scale.py [--sim build/release/bin/quelline-sim] [--serve 1000000] 10000 100000 1000000
+    bench/scale.py --quiet 20000 [--pairs 7]
+
+For each count N: `quelline-sim --brief run` of an N-line scenario, then the
+same with --html; for --serve N, `quelline-sim serve` given N commands of
+the cycle (`boot` and `wait` left out: the server has booted, and its clock
+is the real one) by POST /api/command, one connection kept open. It prints
+one row per run: commands, processor seconds (user + system, of the
+simulator alone), microseconds per command, peak resident memory in MiB and,
+for runs with --html, the ratio of their processor time to the plain run's
+and the report's size. Device roots go under --tmp (default /dev/shm):
+every preference write is synced, and the syncs' wait is not what is
+measured. Nothing is asserted; the goals are read from the table.
+
+--quiet N runs N notifications (fifty apps, with and without sounds, one
+every half second) in quiet mode, against the same with --vanilla (the host without Quelline),
+in alternating pairs, and prints the median ratio of their processor times:
+what the quiet path costs the host.
+"""
+
+import argparse
+import http.client
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from report_scaling import CYCLE, scenario  # noqa: E402
+
+ENV = dict(os.environ)
+
+
+def measured(command):
+    """(processor seconds, peak RSS MiB) of one run of `command`, which must exit 0."""
+    with open(os.devnull, "wb") as null, tempfile.TemporaryFile() as err:
+        process = subprocess.Popen(command, stdout=null, stderr=err, env=ENV)
+        _, status, usage = os.wait4(process.pid, 0)
+        process.returncode = os.waitstatus_to_exitcode(status)
+        if process.returncode != 0:
+            err.seek(0)
+            sys.exit(f"{' '.join(command)} exited {process.returncode}: {err.read()[-2000:]!r}")
+    return usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024
+
+
+def process_cpu(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def process_peak_rss(pid):
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1]) / 1024
+    return 0.0
+
+
+def serve_lines(count):
+    lines, i = [], 0
+    while len(lines) < count:
+        for line in CYCLE:
+            if line.startswith("wait"):
+                continue
+            lines.append(line.format(i=i % 50, n=1 + i % 60))
+            if len(lines) == count:
+                break
+        i += 1
+    return lines
+
+
+def run_serve(sim, count, folder):
+    """(processor seconds, peak RSS MiB, answers other than 200) of a server given `count` commands."""
+    root = tempfile.mkdtemp(prefix="root-", dir=folder)
+    process = subprocess.Popen([sim, "serve", "--port", "0", "--root", root],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, env=ENV)
+    try:
+        line = process.stderr.readline()
+        port = int(line.split("http://127.0.0.1:", 1)[1].split("/", 1)[0])
+        host = f"127.0.0.1:{port}"
+        before = process_cpu(process.pid)
+        connection, refused = None, 0
+        for text in serve_lines(count):
+            body = json.dumps({"command": text})
+            for attempt in range(2):
+                try:
+                    if connection is None:
+                        connection = http.client.HTTPConnection("127.0.0.1", port, timeout=60)
+                    connection.request("POST", "/api/command", body,
+                                       {"Content-Type": "application/json", "Host": host})
+                    answer = connection.getresponse()
+                    answer.read()
+                    if answer.status != 200:
+                        refused += 1
+                    if answer.getheader("Connection", "").lower() == "close":
+                        connection.close()
+                        connection = None
+                    break
+                except (http.client.HTTPException, ConnectionError):
+                    # The server closed a kept connection (it keeps one for a few
+                    # requests): the request was not read, so it is sent again.
+                    connection = None
+                    if attempt == 1:
+                        raise
+        cpu = process_cpu(process.pid) - before
+        rss = process_peak_rss(process.pid)
+        return cpu, rss, refused
+    finally:
+        process.terminate()
+        process.wait(timeout=60)
+        shutil.rmtree(root, ignore_errors=True)
+
+
+def quiet_scenario(count):
+    lines = ["boot", "switch silent"]
+    for i in range(count):
+        lines.append(f"notify com.example.app{i % 50}" + (" sound tritone" if i % 2 else ""))
+        # One every half second: the banners go after their display time,
+        # and with them the registrations their controllers made.
+        lines.append("wait 0.5")
+    return "\n".join(lines) + "\n"
+
+
+def run_quiet(sim, count, pairs, folder):
+    path = os.path.join(folder, f"quiet-{count}.scn")
+    with open(path, "w") as f:
+        f.write(quiet_scenario(count))
+    ratios, times = [], []
+    for _ in range(pairs):
+        quiet, _ = measured([sim, "--brief", "run", path])
+        vanilla, _ = measured([sim, "--brief", "--vanilla", "run", path])
+        ratios.append(quiet / vanilla)
+        times.append((quiet, vanilla))
+    ratios.sort()
+    median = ratios[len(ratios) // 2]
+    quiet = sorted(t[0] for t in times)[len(times) // 2]
+    vanilla = sorted(t[1] for t in times)[len(times) // 2]
+    print(f"quiet path, {count:,} notifications, {pairs} pairs: Quelline {quiet:.2f} s, "
+          f"vanilla {vanilla:.2f} s of CPU (medians); ratio median {median:.3f} "
+          f"(from {ratios[0]:.3f} to {ratios[-1]:.3f})", flush=True)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--sim", default="build/release/bin/quelline-sim")
+    parser.add_argument("--serve", type=int, default=0, help="commands for the server (0: none)")
+    parser.add_argument("--no-html", action="store_true", help="leave out the runs with --html")
+    parser.add_argument("--quiet", type=int, default=0,
+                        help="notifications in quiet mode, against --vanilla (0: none)")
+    parser.add_argument("--pairs", type=int, default=7)
+    parser.add_argument("--tmp", default="/dev/shm" if os.path.isdir("/dev/shm") else None,
+                        help="where the temporary device roots go (TMPDIR of the runs)")
+    parser.add_argument("counts", type=int, nargs="*")
+    args = parser.parse_args()
+    if args.tmp:
+        ENV["TMPDIR"] = args.tmp
+    folder = tempfile.mkdtemp(prefix="quelline-scale-bench-", dir=args.tmp)
+    try:
+        if args.quiet:
+            run_quiet(args.sim, args.quiet, args.pairs, folder)
+        if not args.counts and not args.serve:
+            return
+        print(f"| run | commands | CPU s | µs per command | peak RSS MiB | against plain | report MB |")
+        print(f"|---|---:|---:|---:|---:|---:|---:|", flush=True)
+        for count in args.counts:
+            path = os.path.join(folder, f"{count}.scn")
+            with open(path, "w") as f:
+                f.write(scenario(count))
+            cpu, rss = measured([args.sim, "--brief", "run", path])
+            print(f"| run | {count:,} | {cpu:.2f} | {cpu / count * 1e6:.1f} | {rss:.0f} | | |", flush=True)
+            if args.no_html:
+                continue
+            html = os.path.join(folder, f"{count}.html")
+            cpu_html, rss_html = measured([args.sim, "--brief", "--html", html, "run", path])
+            size = os.path.getsize(html) / 1e6
+            os.unlink(html)
+            print(f"| run --html | {count:,} | {cpu_html:.2f} | {cpu_html / count * 1e6:.1f} | "
+                  f"{rss_html:.0f} | {cpu_html / cpu:.2f} | {size:.1f} |", flush=True)
+        if args.serve:
+            cpu, rss, refused = run_serve(args.sim, args.serve, folder)
+            note = f" ({refused} not 200)" if refused else ""
+            print(f"| serve | {args.serve:,}{note} | {cpu:.2f} | {cpu / args.serve * 1e6:.1f} | {rss:.0f} | | |",
+                  flush=True)
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
