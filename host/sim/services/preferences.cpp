@@ -199,7 +199,8 @@ bool preferencesDaemonSet(std::string_view domain, const std::string& key, id va
   else
     state<DictionaryState>(values.get()).entries.erase(key);
   remember(domain, values.get());
-  (void)prefsfile::writeFileAtomically(hostPath(memoryPath(domain, ".pending")), {});
+  (void)prefsfile::writeFileAtomically(hostPath(memoryPath(domain, ".pending")),
+                                       std::span<const uint8_t>{});
   preferences().changed.insert(std::string(domain));
   return true;
 }
