@@ -125,6 +125,14 @@ json Runner::state(hostsim::home::HomeProcess::Detail detail) const {
   return state;
 }
 
+void Runner::refusePastWallClock(const Location& where, const char* verb, double seconds) const {
+  if (process_.wallTime() + seconds <= hostsim::kLatestWallClock) return;
+  throw ScenarioError(where, std::string("\"") + verb + "\": " + decimal(seconds) +
+                                 " seconds would carry the wall clock past " +
+                                 hostsim::localTimeText(hostsim::kLatestWallClock, "UTC") +
+                                 ", the latest time it holds; expected a shorter time");
+}
+
 double Runner::now() const {
   return process_.booted() ? process_.now() : 0.0;
 }
@@ -226,6 +234,7 @@ void Runner::perform(const Command& command, const fs::path& base) {
     process_.querySearch(command.flag);
     break;
   case Verb::Wait:
+    refusePastWallClock(where, "wait", command.seconds);
     if (now() + command.seconds > hostsim::kLatestClockTime)
       throw ScenarioError(
           where, "\"wait\": " + decimal(command.seconds) + " seconds would carry the clock past " +
@@ -302,6 +311,7 @@ void Runner::perform(const Command& command, const fs::path& base) {
     process_.setTimeZone(command.name);
     break;
   case Verb::DeviceSleep:
+    refusePastWallClock(where, "device sleep", command.seconds);
     process_.sleep(command.seconds);
     break;
   case Verb::AllowWriteFailures:

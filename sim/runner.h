@@ -90,6 +90,9 @@ public:
 
 private:
   void perform(const Command& command, const std::filesystem::path& base);
+  // Throws ScenarioError when `seconds` more would carry the wall clock past
+  // the latest moment it holds.
+  void refusePastWallClock(const Location& where, const char* verb, double seconds) const;
   size_t failedWrites() const;
   std::filesystem::path hostPath(std::string_view devicePath) const;
   void editPreferences(const Command& command);

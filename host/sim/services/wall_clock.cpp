@@ -155,12 +155,28 @@ std::optional<double> parseLocalTime(const std::string& text, const std::string&
   t.tm_mday = day;
   t.tm_hour = hour;
   t.tm_min = minute;
-  t.tm_isdst = -1;
+  // The clock's face, counted as seconds are; a day the month does not
+  // have (2025-02-30) carries over: refused.
+  const std::time_t local = timegm(&t);
+  if (t.tm_mday != day || t.tm_mon != month - 1) return std::nullopt;
   applyZone(zone);
-  std::time_t at = std::mktime(&t);
+  auto shown = [](std::time_t at) {
+    std::tm l{};
+    localtime_r(&at, &l);
+    return at + l.tm_gmtoff;
+  };
+  // Every zone is within a day of UTC: the moment lies within 30 hours of
+  // `local`. Minute by minute to the first that shows it or later, then
+  // second by second within that minute.
+  std::time_t at = local - 30 * 3600;
+  while (at < local + 30 * 3600 && shown(at) < local)
+    at += 60;
+  for (std::time_t s = at - 59; s < at; ++s)
+    if (shown(s) >= local) {
+      at = s;
+      break;
+    }
   applyZone(clock().zone);
-  // A day the month does not have (2025-02-30) carries over: refused.
-  if (at == -1 || t.tm_mday != day || t.tm_mon != month - 1) return std::nullopt;
   return static_cast<double>(at);
 }
 
@@ -207,11 +223,14 @@ time_t time(time_t* tloc) {
 }
 
 // A wall-clock dispatch time, as libdispatch encodes one: the nanoseconds
-// since the epoch, negated (uptime times are positive).
+// since the epoch, negated (uptime times are positive). A moment at or past
+// 2^62 ns, which that encoding cannot hold, is DISPATCH_TIME_FOREVER, as
+// libdispatch makes every time it cannot hold.
 dispatch_time_t dispatch_walltime(const struct timespec* when, int64_t delta) {
   double base = when == nullptr ? hostsim::wallClock()
                                 : static_cast<double>(when->tv_sec) + when->tv_nsec / 1e9;
   double at = base + static_cast<double>(delta) / 1e9;
+  if (!(at * 1e9 < static_cast<double>(DISPATCH_WALLTIME_LIMIT))) return DISPATCH_TIME_FOREVER;
   int64_t ns = std::llround(at * 1e9);
   if (ns < 2) ns = 2;
   return static_cast<dispatch_time_t>(-ns);
