@@ -6,8 +6,10 @@
 // timer at its next boundary, which follows the wall clock (a boundary that
 // passed while the device slept is honoured on waking). Where a start or an
 // end falls, on every day of the year, is core/local_time.h's rule.
-#include "core/hooks.h"
+#include "core/quiet_hours.h"
+
 #include "core/local_time.h"
+#include "core/quiet_mode.h"
 #include "platform/clock.h"
 #include "platform/dispatch.h"
 #include "platform/uikit.h"
@@ -64,7 +66,7 @@ void evaluateQuietHours() {
   SharedFlags.quietHoursHold = hold;
   if (hold)
     postEvent(NSSTR(QUELLINE_EVENT_HIDE));
-  else if (!quietModeHeldOutsideQuietHours())
+  else if (!quietModeHeldBy(kAllQuietModeHolders & ~kHeldByQuietHours))
     postEvent(NSSTR(QUELLINE_EVENT_UNHIDE));
 }
 
