@@ -11,6 +11,8 @@
 #include <ctime>
 #include <fstream>
 #include <map>
+#include <set>
+#include <sstream>
 
 // UIKit's name of the significant-time-change notification (an NSString
 // constant of the framework); defined at boot.
@@ -130,10 +132,27 @@ const std::string& timeZone() {
 
 std::optional<std::string> timeZoneProblem(const std::string& name) {
   auto refused = [&name] {
-    return "\"" + name + "\" names no time zone of " + kZoneFolder +
-           " (a name such as UTC, Europe/Berlin or America/New_York)";
+    return "\"" + name + "\" names no time zone of the tz database (" + kZoneFolder +
+           "tzdata.zi; a name such as UTC, Europe/Berlin or America/New_York)";
   };
   if (name.empty() || name.front() == '/' || name.find("..") != std::string::npos) return refused();
+  // The zones and links of the tz database, as tzdata's compact source
+  // names them; the folder also holds files that are no zone of it
+  // (localtime, posixrules, Factory, posix/..., right/... with leap seconds).
+  static const std::set<std::string> zones = [] {
+    std::set<std::string> names;
+    std::ifstream source(std::string(kZoneFolder) + "tzdata.zi");
+    std::string line;
+    while (std::getline(source, line)) {
+      std::istringstream fields(line);
+      std::string kind, first, second;
+      fields >> kind >> first >> second;
+      if (kind == "Z" && first != "Factory") names.insert(first);
+      if (kind == "L") names.insert(second);
+    }
+    return names;
+  }();
+  if (!zones.contains(name)) return refused();
   std::ifstream file(kZoneFolder + name, std::ios::binary);
   char magic[4] = {};
   if (!file.read(magic, 4) || std::string(magic, 4) != "TZif") return refused();

@@ -48,8 +48,8 @@ void scheduleAtWallClock(double at, std::function<void()> work);
 // The zone in use.
 const std::string& timeZone();
 
-// Why `name` is no time zone of tzdata ("…" names no zone of
-// /usr/share/zoneinfo), or nullopt.
+// Why `name` is no time zone of the tz database (a zone or a link of
+// tzdata.zi, Factory aside), or nullopt.
 std::optional<std::string> timeZoneProblem(const std::string& name);
 // "YYYY-MM-DDTHH:MM" as a moment in `zone`; nullopt when the text is no such
 // time. A local time falls at the first moment at which the zone's clock
