@@ -16,16 +16,10 @@
 #include "prefs/events.h"
 #include "prefs/flags.h"
 #include "prefs/settings.h"
+#include "prefs/time_of_day.h"
 
 namespace quelline {
 namespace {
-
-constexpr int32_t kMinutesPerDay = 1440;
-
-int32_t minuteOfDay(int32_t value) {
-  int32_t m = value % kMinutesPerDay;
-  return m < 0 ? m + kMinutesPerDay : m;
-}
 
 bool windowIsSet() {
   return Settings.quietHours &&

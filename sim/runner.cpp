@@ -118,6 +118,10 @@ fs::path Runner::hostPath(std::string_view devicePath) const {
   return prefsfile::hostPathUnder(options_.root, devicePath);
 }
 
+fs::path Runner::preferencesFile() const {
+  return hostPath(kPreferencesPath);
+}
+
 json Runner::state(hostsim::home::HomeProcess::Detail detail) const {
   json state = process_.dump(detail);
   addLibraryState(process_, state, detail);

@@ -78,6 +78,8 @@ public:
   double now() const;
   nlohmann::json state(
       hostsim::home::HomeProcess::Detail detail = hostsim::home::HomeProcess::Detail::Whole) const;
+  // Where the device's preference file is, on this machine.
+  std::filesystem::path preferencesFile() const;
   // The process the commands drive.
   const hostsim::home::HomeProcess& process() const { return process_; }
 

@@ -3,6 +3,8 @@
 #include "host/files/shown_text.h"
 #include "host/sim/home/host_classes.h"
 #include "host/sim/services/wall_clock.h"
+#include "prefs/domain.h"
+#include "prefs/time_of_day.h"
 
 #include <algorithm>
 #include <cmath>
@@ -443,6 +445,32 @@ private:
 
   // A value literal: true/false, an integer (64-bit), a decimal (real) or a
   // "quoted string".
+  static bool isTimeKey(const std::string& name) {
+#define QUELLINE_SCENARIO_IS_TIME_Bool false
+#define QUELLINE_SCENARIO_IS_TIME_Int32 false
+#define QUELLINE_SCENARIO_IS_TIME_Minutes true
+#define QUELLINE_SCENARIO_TIME_KEY(key, type, fallback, minimum, maximum, reading, pane, label,    \
+                                   text)                                                           \
+  if (name == #key) return QUELLINE_SCENARIO_IS_TIME_##type;
+    QUELLINE_SETTINGS(QUELLINE_SCENARIO_TIME_KEY)
+#undef QUELLINE_SCENARIO_TIME_KEY
+    return false;
+  }
+
+  // The value of the key just named: for a time of day, an unquoted
+  // HH:MM is its minutes (22:00 is 1320); otherwise a value literal.
+  prefsfile::Value keyValue(size_t index) const {
+    const Token& token = need(index, "value");
+    if (isTimeKey(command_.name) && !token.quoted && token.text.find(':') != std::string::npos) {
+      const int32_t clock = parseClockTime(token.text.c_str());
+      if (clock < 0)
+        bad(show(token.text) + " is refused; " + command_.name +
+            " takes " QUELLINE_TIME_OF_DAY_EXPECTED);
+      return int64_t{clock};
+    }
+    return value(index);
+  }
+
   prefsfile::Value value(size_t index) const {
     const Token& token = need(index, "value");
     if (token.quoted) {
@@ -483,7 +511,7 @@ private:
     case Verb::PrefsSet:
     case Verb::PrefsWrite:
       command_.name = name(2, "key");
-      command_.value = value(3);
+      command_.value = keyValue(3);
       return done(verb, 4);
     case Verb::PrefsRemove:
       command_.name = name(2, "key");
@@ -516,7 +544,7 @@ private:
     switch (verb) {
     case Verb::SettingsSet:
       command_.name = name(2, "key");
-      command_.value = value(3);
+      command_.value = keyValue(3);
       return done(verb, 4);
     case Verb::SettingsApps:
       command_.list = choice(2, "silent", "banner") ? AppList::Silent : AppList::Banner;
