@@ -2,6 +2,7 @@
 
 #include "host/files/device_paths.h"
 #include "host/sim/services/darwin_notify.h"
+#include "host/sim/services/run_loop.h"
 #include "host/sim/services/trace.h"
 #include "host/sim/services/wall_clock.h"
 #include "prefs/domain.h"
@@ -157,7 +158,9 @@ void Runner::run(const Command& command, const fs::path& base) {
   output_.command(now(), command.text, where.file, where.line);
   if (observer_ != nullptr) observer_->commandStarted(command, now());
   const size_t failedBefore = failedWrites();
+  if (command.verb == Verb::Boot || command.verb == Verb::Restart) hoursHold_ = false;
   perform(command, base);
+  watchQuietHours();
   if (observer_ != nullptr)
     observer_->commandFinished(command, now(),
                                state(hostsim::home::HomeProcess::Detail::Perceived));
@@ -170,6 +173,20 @@ void Runner::run(const Command& command, const fs::path& base) {
                                       std::to_string(failed) +
                                       " failed write(s), see write-failed in the trace); "
                                       "\"allow write-failures\" expects it");
+}
+
+Runner::~Runner() {
+  // The process may outlive this runner's watch of it.
+  if (process_.booted()) hostsim::mainRunLoop().setAfterWork(nullptr);
+}
+
+void Runner::watchQuietHours() {
+  if (!process_.booted()) return;
+  hostsim::mainRunLoop().setAfterWork([this] { watchQuietHours(); });
+  const bool hold = quietHoursHold(process_);
+  if (hold == hoursHold_) return;
+  hoursHold_ = hold;
+  hostsim::trace::emit("quiet-hours", {{"hold", hold}});
 }
 
 size_t Runner::failedWrites() const {

@@ -55,6 +55,7 @@ public:
 class Runner {
 public:
   Runner(const RunnerOptions& options, Output& output);
+  ~Runner();
 
   // Runs one command. `base` is the folder that relative file names of the
   // scenario start from. Throws ScenarioError when the command cannot run
@@ -92,6 +93,11 @@ public:
 
 private:
   void perform(const Command& command, const std::filesystem::path& base);
+  // Emits quiet-hours {hold} when the library's hold changed, at the
+  // instant it did: after each command, and after each piece of work the
+  // run loop runs.
+  void watchQuietHours();
+  bool hoursHold_ = false; // as last emitted; a process starts without
   // Throws ScenarioError when `seconds` more would carry the wall clock past
   // the latest moment it holds.
   void refusePastWallClock(const Location& where, const char* verb, double seconds) const;

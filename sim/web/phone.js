@@ -110,9 +110,8 @@ const Phone = (() => {
       this.ringer = []; // {t, muted} at each change
       this.toggle = [];
       this.front = [];
-      this.hours = []; // {t, value}: whether quiet hours hold
       const cur = { state: clone(base.state) || {}, front: base.front === undefined ? null : base.front };
-      const seen = { muted: undefined, selected: undefined, front: undefined, hours: undefined };
+      const seen = { muted: undefined, selected: undefined, front: undefined };
       const note = (list, key, t, value) => {
         if (seen[key] === value) return;
         seen[key] = value;
@@ -130,7 +129,6 @@ const Phone = (() => {
         note(this.ringer, 'muted', r.t, s.ringer ? (s.ringer.muted === undefined ? null : s.ringer.muted) : null);
         note(this.toggle, 'selected', r.t, s.module ? (s.module.selected === undefined ? null : s.module.selected) : null);
         note(this.front, 'front', r.t, cur.front);
-        note(this.hours, 'hours', r.t, s.quietHours ? s.quietHours.hold === true : null);
         const count = s.realerts ? s.realerts.count : 0;
         if (count > realerts) this.realertAt.set(i, s.realerts.last);
         realerts = count;
@@ -162,6 +160,12 @@ const Phone = (() => {
       // Events by kind, in time order.
       this.byKind = {};
       for (const e of this.events) (this.byKind[e.event] || (this.byKind[e.event] = [])).push(e);
+      // Whether quiet hours hold ({t, value}), from the instant the hold
+      // changed (the quiet-hours event); a process starts without.
+      this.hours = this.boots
+        .map((b) => ({ t: b.t, value: false, reset: true }))
+        .concat(this.eventsOf('quiet-hours').map((e) => ({ t: e.t, value: e.hold === true })))
+        .sort((a, b) => a.t - b.t || (b.reset ? 1 : 0) - (a.reset ? 1 : 0));
       const bootTimes = this.boots.map((b) => b.t).sort((a, b) => a - b);
       this.bootTimes = bootTimes;
       const nextBoot = (t) => {

@@ -119,6 +119,7 @@ void RunLoop::runUntil(double limit) {
     void* pool = objc_autoreleasePoolPush();
     node.mapped()();
     objc_autoreleasePoolPop(pool);
+    if (afterWork_) afterWork_();
   }
 }
 
@@ -145,6 +146,7 @@ void RunLoop::pollSources(int timeoutMs) {
     void* pool = objc_autoreleasePoolPush();
     work();
     objc_autoreleasePoolPop(pool);
+    if (afterWork_) afterWork_();
   }
 }
 
