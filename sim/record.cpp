@@ -2,6 +2,10 @@
 
 #include "sim/session.h"
 
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <optional>
 #include <utility>
 
 namespace quelline::sim {
@@ -21,6 +25,29 @@ json perceivedState(const json& state) {
   for (const char* field : kStateFields)
     if (auto it = state.find(field); it != state.end()) out[field] = *it;
   return out;
+}
+
+// The device's wall clock as its zone and its reading at the run's time 0
+// ("base", whole seconds): the same while the clock runs with the run, so
+// records carry it only when the clock was set, the zone changed or the
+// device slept. From the state's clock ("2025-01-06T22:00:00+01:00").
+std::optional<json> deviceClock(const json& state, double t) {
+  const auto clock = state.find("clock");
+  if (clock == state.end() || !clock->is_object() || !clock->contains("local")) return std::nullopt;
+  const json& local = (*clock)["local"];
+  if (!local.is_string()) return std::nullopt;
+  std::tm fields{};
+  char sign = '+';
+  int hours = 0, minutes = 0;
+  if (std::sscanf(local.get_ref<const std::string&>().c_str(), "%d-%d-%dT%d:%d:%d%c%d:%d",
+                  &fields.tm_year, &fields.tm_mon, &fields.tm_mday, &fields.tm_hour, &fields.tm_min,
+                  &fields.tm_sec, &sign, &hours, &minutes) != 9)
+    return std::nullopt;
+  fields.tm_year -= 1900;
+  fields.tm_mon -= 1;
+  const double offset = (sign == '-' ? -1 : 1) * (hours * 3600.0 + minutes * 60.0);
+  const double wall = static_cast<double>(timegm(&fields)) - offset;
+  return json{{"zone", (*clock)["zone"]}, {"base", std::round(wall - t)}};
 }
 
 // What changed from `before` to `after`, as a JSON merge patch (RFC 7396):
@@ -148,6 +175,7 @@ void RunRecorder::commandStarted(const Command& command, double t) {
 
 json RunRecorder::stateRecord(double t, const json& line, const json& state) {
   json perceived = perceivedState(state);
+  if (auto clock = deviceClock(state, t)) perceived["clock"] = *clock;
   json record = json{{"t", t}, {"line", line}, {"changed", changes(lastState_, perceived)}};
   const json front = frontApp_.empty() ? json(nullptr) : json(frontApp_);
   if (front != lastFront_) record["front"] = front;

@@ -118,6 +118,11 @@ class ReportTest(unittest.TestCase):
         span = 43200 / 100  # a pixel or so of the timeline
         self.assertAlmostEqual(bars[0][0], 3600, delta=span)
         self.assertAlmostEqual(bars[0][1], 36000, delta=span)
+        # The run set the clock: the phone and the axis show the local time.
+        self.slide_to(3600)
+        self.assertEqual(b.run("return document.getElementById('phone-clock').textContent"), "22:00 · 3600.000 s")
+        ticks = b.run("return Array.from(document.querySelectorAll('#timeline-svg .axis text'), (t) => t.firstChild.nodeValue)")
+        self.assertIn("30000 · 05:20", ticks)
 
     def test_failed_expectation_and_restart(self):
         b = self.browser
