@@ -15,13 +15,16 @@ struct timespec;
 #define DISPATCH_TIME_NOW (0ull)
 #define DISPATCH_TIME_FOREVER (~0ull)
 // libdispatch keeps a wall-clock time as its nanoseconds since the epoch,
-// negated, below 2^62 (2116-02-20T23:53:38 in UTC); a time of no clock
-// that it can hold reads as DISPATCH_TIME_FOREVER, and dispatch_after_f
-// with DISPATCH_TIME_FOREVER never runs its work (libdispatch's
-// src/shims/time.h, _dispatch_clock_and_value_to_time, and src/source.c,
-// _dispatch_after; github.com/apple/swift-corelibs-libdispatch). Its
-// dispatch_walltime does not check the seconds it is given for overflow:
-// callers pass no moment at or past this limit.
+// negated, and only below 2^62 (2116-02-20T23:53:38 in UTC): the top two
+// bits of a dispatch time name its clock. A value it cannot hold reads as
+// DISPATCH_TIME_FOREVER, and dispatch_after_f with DISPATCH_TIME_FOREVER
+// never runs its work. Its dispatch_walltime checks neither the seconds it
+// is given (their nanoseconds may wrap) nor the limit: a moment at or past
+// it comes out as a time of another clock, or as forever. Callers pass no
+// such moment. (libdispatch's src/time.c, dispatch_walltime;
+// src/shims/time.h, _dispatch_timespec_to_nano and
+// _dispatch_time_to_clock_and_value; src/source.c, _dispatch_after; in
+// github.com/apple/swift-corelibs-libdispatch.)
 #define DISPATCH_WALLTIME_LIMIT (1ull << 62)
 #define NSEC_PER_SEC 1000000000ull
 
