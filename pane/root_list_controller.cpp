@@ -41,7 +41,8 @@ struct PaneKey {
   int32_t minimum;
   int32_t maximum;
   int32_t step; // a clock time is chosen in steps of minutes
-  bool isTime;  // a clock time (minutes after midnight)
+  const char* label;
+  bool isTime; // a clock time (minutes after midnight)
 };
 
 #define QUELLINE_PANE_IS_BOOL_Bool true
@@ -55,13 +56,8 @@ struct PaneKey {
 #define QUELLINE_PANE_IS_TIME_Minutes true
 constexpr PaneKey kKeys[] = {
 #define QUELLINE_PANE_KEY(name, type, fallback, minimum, maximum, reading, pane, label, text)      \
-  {#name,                                                                                          \
-   QUELLINE_PANE_IS_BOOL_##type,                                                                   \
-   fallback,                                                                                       \
-   minimum,                                                                                        \
-   maximum,                                                                                        \
-   QUELLINE_PANE_STEP_##type,                                                                      \
-   QUELLINE_PANE_IS_TIME_##type},
+  {#name,   QUELLINE_PANE_IS_BOOL_##type, fallback, minimum,                                       \
+   maximum, QUELLINE_PANE_STEP_##type,    label,    QUELLINE_PANE_IS_TIME_##type},
     QUELLINE_SETTINGS(QUELLINE_PANE_KEY)
 #undef QUELLINE_PANE_KEY
 };
@@ -204,8 +200,42 @@ int32_t wholeInRange(double value, const PaneKey& key) {
   return key.minimum + static_cast<int32_t>(steps + 0.5) * key.step;
 }
 
+// What a person reads for a value: a clock time as HH:MM, else the number.
+id shownText(const PaneKey& key, int32_t value) {
+  char text[16];
+  unsigned long at = 0;
+  const bool clock = key.step != 1 && value >= 0;
+  int32_t parts[2] = {clock ? value / 60 : value, clock ? value % 60 : 0};
+  for (int i = 0; i < (clock ? 2 : 1); ++i) {
+    if (i == 1) text[at++] = ':';
+    int32_t part = parts[i];
+    if (part < 0) {
+      text[at++] = '-';
+      part = -part;
+    }
+    char digits[12];
+    unsigned long count = 0;
+    do {
+      digits[count++] = static_cast<char>('0' + part % 10);
+      part /= 10;
+    } while (part > 0);
+    if (clock && count < 2) digits[count++] = '0';
+    while (count > 0)
+      text[at++] = digits[--count];
+  }
+  text[at] = '\0';
+  return platform::NSString::stringWithUTF8String(text);
+}
+
+id joined(const id* parts, unsigned long count) {
+  id out = NSSTR("");
+  for (unsigned long i = 0; i < count; ++i)
+    out = platform::NSString::stringByAppendingString(out, parts[i]);
+  return out;
+}
+
 // Why `key` may not take `value` beside what `prefs` holds (its partner of
-// kDifferentKeys holds the same), or nil.
+// kDifferentKeys holds the same), naming both rows and the value, or nil.
 id clashWithPartner(const PaneKey& key, int32_t value, id prefs) {
   for (const DifferentKeys& pair : kDifferentKeys) {
     const char* partner = sameText(key.name, pair.first)    ? pair.second
@@ -220,8 +250,19 @@ id clashWithPartner(const PaneKey& key, int32_t value, id prefs) {
             ? quelline::sameTimeOfDay(quelline::settingMinutes(prefs, name, other->fallback), value)
             : quelline::settingInt32(prefs, name, other->fallback) == value;
     if (!same) continue;
-    return platform::NSString::stringByAppendingString(
-        platform::NSString::stringWithUTF8String(pair.reason), NSSTR("; nothing was changed."));
+    using platform::NSString::stringWithUTF8String;
+    // "From 07:00 is the same as To 07:00: quiet hours need …"
+    const id parts[] = {stringWithUTF8String(key.label),
+                        NSSTR(" "),
+                        shownText(key, value),
+                        NSSTR(" is the same as "),
+                        stringWithUTF8String(other->label),
+                        NSSTR(" "),
+                        shownText(*other, value),
+                        NSSTR(": "),
+                        stringWithUTF8String(pair.reason),
+                        NSSTR("; nothing was changed.")};
+    return joined(parts, sizeof parts / sizeof parts[0]);
   }
   return nil;
 }
@@ -235,9 +276,10 @@ void showAlert(id self, id message) {
   UIViewController::presentViewController_animated_completion(self, alert, YES, nullptr);
 }
 
-// The change of one key, made and written under the lock. nil when it
-// landed, else what to tell the user.
-id storeValue(const PaneKey& key, id value) {
+// The change of `count` keys, made and written under the lock as one: every
+// value applied, then the result checked as a whole. nil when it landed,
+// else what to tell the user.
+id storeValues(const PaneKey* const* keys, const id* values, unsigned long count) {
   using namespace platform;
   using State = quelline::PreferenceChange::State;
   quelline::PreferenceChange change(kLockWaitSeconds);
@@ -256,38 +298,56 @@ id storeValue(const PaneKey& key, id value) {
   case State::Ready:
     break;
   }
-  if (!key.isBool)
-    if (id clash = clashWithPartner(key, NSNumber::intValue(value), change.preferences()))
-      return clash;
-  NSMutableDictionary::setObject_forKey(change.preferences(), value,
-                                        NSString::stringWithUTF8String(key.name));
+  for (unsigned long i = 0; i < count; ++i)
+    NSMutableDictionary::setObject_forKey(change.preferences(), values[i],
+                                          NSString::stringWithUTF8String(keys[i]->name));
+  for (unsigned long i = 0; i < count; ++i)
+    if (!keys[i]->isBool)
+      if (id clash =
+              clashWithPartner(*keys[i], NSNumber::intValue(values[i]), change.preferences()))
+        return clash;
   id error = nil;
   if (change.write(&error)) return nil;
   return error != nil ? NSError::localizedDescription(error)
                       : NSSTR("The settings file could not be written.");
 }
 
-// A person flipped a switch or moved a slider: the file changes under the
-// lock and every process is told. When the change cannot be made the user
-// reads why, and the row goes back to what the file holds.
-void setPreferenceValue(id self, SEL, id value, id specifier) {
+// What the file stores for a control's value: a boolean, or the nearest
+// whole number (clock step) in the key's range.
+id storedValue(const PaneKey& key, id value) {
   using namespace platform;
-  const PaneKey* key = keyOf(specifier);
-  if (key == nullptr || value == nil) return;
-  id stored = key->isBool
-                  ? NSNumber::numberWithBool(NSNumber::boolValue(value))
-                  : NSNumber::numberWithInteger(wholeInRange(NSNumber::doubleValue(value), *key));
-  id problem = storeValue(*key, stored);
+  return key.isBool ? NSNumber::numberWithBool(NSNumber::boolValue(value))
+                    : NSNumber::numberWithInteger(wholeInRange(NSNumber::doubleValue(value), key));
+}
+
+// The rows of `count` specifiers changed to `values` as one change: the
+// file changes under the lock, once, and every process is told. When it
+// cannot be made the user reads why, and the rows go back to what the file
+// holds.
+void changeRows(id self, const id* specifiers, const id* values, unsigned long count) {
+  using namespace platform;
+  constexpr unsigned long kMostRows = sizeof kKeys / sizeof kKeys[0];
+  const PaneKey* keys[kMostRows];
+  id stored[kMostRows];
+  if (count == 0 || count > kMostRows) return;
+  for (unsigned long i = 0; i < count; ++i) {
+    keys[i] = keyOf(specifiers[i]);
+    if (keys[i] == nullptr || values[i] == nil) return;
+    stored[i] = storedValue(*keys[i], values[i]);
+  }
+  id problem = storeValues(keys, stored, count);
   if (problem == nil) {
     CFNotificationCenterPostNotification(CFNotificationCenterGetDarwinNotifyCenter(),
                                          CFSTR(QUELLINE_RELOAD_PREFS), nullptr, nullptr, true);
     // A slider shows the whole number that was stored.
-    if (!key->isBool) PSListController::reloadSpecifier(self, specifier);
+    for (unsigned long i = 0; i < count; ++i)
+      if (!keys[i]->isBool) PSListController::reloadSpecifier(self, specifiers[i]);
     return;
   }
   showAlert(self, problem);
   if (!quelline::preferenceFileUnusable()) {
-    PSListController::reloadSpecifier(self, specifier);
+    for (unsigned long i = 0; i < count; ++i)
+      PSListController::reloadSpecifier(self, specifiers[i]);
     return;
   }
   // The file turned bad while the pane was open: the rows are made again,
@@ -297,6 +357,28 @@ void setPreferenceValue(id self, SEL, id value, id specifier) {
   objc_release(*slot);
   *slot = nil;
   PSListController::reloadSpecifiers(self);
+}
+
+// A person flipped a switch, moved a slider or picked a time.
+void setPreferenceValue(id self, SEL, id value, id specifier) {
+  changeRows(self, &specifier, &value, 1);
+}
+
+// Several rows changed as one (the two ends of quiet hours swapped, say):
+// VALUES and SPECIFIERS are arrays of the same length.
+void setPreferenceValues(id self, SEL, id values, id specifiers) {
+  using namespace platform;
+  if (values == nil || specifiers == nil) return;
+  const unsigned long count = NSArray::count(values);
+  constexpr unsigned long kMostRows = sizeof kKeys / sizeof kKeys[0];
+  if (count != NSArray::count(specifiers) || count > kMostRows) return;
+  id rows[kMostRows];
+  id given[kMostRows];
+  for (unsigned long i = 0; i < count; ++i) {
+    rows[i] = NSArray::objectAtIndex(specifiers, i);
+    given[i] = NSArray::objectAtIndex(values, i);
+  }
+  changeRows(self, rows, given, count);
 }
 
 // An app-list row: libsparkapplist's editor of that list, pushed. The
@@ -329,6 +411,9 @@ void showAppList(id self, SEL, id specifier) {
   class_addMethod(cls, platform::sel("setPreferenceValue:specifier:"),
                   platform::asIMP(&setPreferenceValue),
                   platform::framedTypesOf<&setPreferenceValue>);
+  class_addMethod(cls, platform::sel("setPreferenceValues:specifiers:"),
+                  platform::asIMP(&setPreferenceValues),
+                  platform::framedTypesOf<&setPreferenceValues>);
   class_addMethod(cls, platform::sel(QUELLINE_PANE_APP_LIST_ACTION), platform::asIMP(&showAppList),
                   platform::framedTypesOf<&showAppList>);
   objc_registerClassPair(cls);

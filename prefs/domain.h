@@ -106,8 +106,8 @@
 // app lists instead.
 #define QUELLINE_PANE_GROUPS(G)                                                                    \
   G(QuietMode, "Quiet mode",                                                                       \
-    "Quiet mode comes on with the ring/silent switch, the Control Center toggle or an app of "     \
-    "Silent apps in front. While it is on, these say what goes quiet.")                            \
+    "Quiet mode comes on with the ring/silent switch, the Control Center toggle, an app of "       \
+    "Silent apps in front, or quiet hours (below). While it is on, these say what goes quiet.")    \
   G(ControlCenter, "Control Center", "The Control Center toggle can hide the icons too.")          \
   G(Icons, "Icons",                                                                                \
     "Taps on the home screen hide and show the icons; with a timer they come back for a while.")   \

@@ -9,26 +9,13 @@ QUELLINE_EXPORT QuellineSettings Settings;
 namespace quelline {
 
 void loadPrefs(CFNotificationCenterRef, void*, CFNotificationName, const void*, CFDictionaryRef) {
-  CFStringRef domain = CFSTR(QUELLINE_DOMAIN);
-  CFPreferencesAppSynchronize(domain);
-
-  // The home-screen process reads through the preferences service; any
-  // other process reads the file itself.
-  id source = nil;
-  if (platform::NSString::isEqualToString(NSHomeDirectory(), NSSTR("/var/mobile"))) {
-    CFArrayRef keys =
-        CFPreferencesCopyKeyList(domain, kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
-    if (keys != nullptr) {
-      CFDictionaryRef values =
-          CFPreferencesCopyMultiple(keys, domain, kCFPreferencesCurrentUser, kCFPreferencesAnyHost);
-      source = values != nullptr
-                   ? bridge(values)
-                   : platform::NSObject::retain(platform::NSMutableDictionary::dictionary());
-      CFRelease(keys);
-    }
-  } else {
-    source = platform::NSObject::retain(readPreferenceFile());
-  }
+  // The file itself, in every process. The writers (the pane, the toggle,
+  // the preference editor) all write the file, never the preferences daemon,
+  // and the daemon keeps the copy it read first and does not see later
+  // writes of the file: reading through it, the home screen would reload
+  // the values of its first read until the phone restarts. A missing or
+  // unreadable file gives every default.
+  id source = platform::NSObject::retain(readPreferenceFile());
 
   // Every field on every load: a key that went away returns to its default.
 #define QUELLINE_LOAD_SETTING(name, type, fallback, minimum, maximum, reading, pane, label, text)  \

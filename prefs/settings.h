@@ -20,7 +20,7 @@ extern "C" QuellineSettings Settings;
 
 namespace quelline {
 
-// Fills every field of Settings from the preference domain (or file), then
+// Fills every field of Settings from the preference file, then
 // posts prefsReloaded once. Also the callback of the cross-process
 // "…/ReloadPrefs" notification, whose arguments it ignores.
 void loadPrefs(CFNotificationCenterRef center = nullptr, void* observer = nullptr,

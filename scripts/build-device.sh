@@ -2,12 +2,17 @@
 # Cross-builds the device deliverables and their package:
 #   scripts/build-device.sh [BUILD_FOLDER]     (default build/device)
 # The package is BUILD_FOLDER/com.veltrasse.quelline_VERSION_iphoneos-arm.deb.
+# Its Maintainer field comes from $QUELLINE_MAINTAINER ("Name <address>"),
+# kept in the build folder once given; unset, it names no mailbox.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build/device}
 launcher=()
 if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+if [[ -n ${QUELLINE_MAINTAINER:-} ]]; then
+  launcher+=("-DQUELLINE_MAINTAINER=$QUELLINE_MAINTAINER")
 fi
 # The pane's Root.plist comes from prefs/domain.h through a host tool, which
 # the cross build cannot run: built and run here first.

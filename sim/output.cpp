@@ -25,9 +25,15 @@ double timeOf(const ordered_json& event) {
 }
 
 // A field value in the text trace: a string as it is when it reads
-// unambiguously, JSON otherwise.
+// unambiguously, JSON otherwise. A string that would read as another value
+// ("true", "7", "null") keeps its quotes.
 std::string fieldText(const ordered_json& value) {
-  if (value.is_string()) return prefsfile::asWord(value.get_ref<const std::string&>());
+  if (value.is_string()) {
+    const std::string& text = value.get_ref<const std::string&>();
+    const json other = json::parse(text, nullptr, false);
+    if (!other.is_discarded() && !other.is_string()) return jsonText(value);
+    return prefsfile::asWord(text);
+  }
   return jsonText(value);
 }
 

@@ -2,11 +2,13 @@
 
 #include "host/files/device_paths.h"
 #include "host/sim/services/darwin_notify.h"
+#include "host/sim/services/preferences.h"
 #include "host/sim/services/run_loop.h"
 #include "host/sim/services/trace.h"
 #include "host/sim/services/wall_clock.h"
 #include "prefs/domain.h"
 #include "sim/library_state.h"
+#include "tools/quelline_prefs/editor_domain.h"
 
 #include <algorithm>
 #include <cmath>
@@ -112,6 +114,8 @@ SimulatorFailure::SimulatorFailure(const Location& where, const std::string& mes
 Runner::Runner(const RunnerOptions& options, Output& output)
     : options_(options), output_(output),
       process_(options.root, options.clock, options.deliverables) {
+  // The device starts with the run: its preferences daemon holds nothing yet.
+  hostsim::startPreferencesDaemon(options.root);
   releaseLibraryHoldingsAtEnd(process_);
 }
 
@@ -466,11 +470,20 @@ void Runner::settings(const Command& command) {
   case Verb::SettingsOpen:
     request = {{"op", settingsapp::kOpen}};
     break;
-  case Verb::SettingsSet:
-    request = {{"op", settingsapp::kSet},
-               {"key", command.name},
-               {"value", std::visit([](const auto& v) { return json(v); }, command.value)}};
+  case Verb::SettingsSet: {
+    auto asJson = [](const prefsfile::Value& v) {
+      return std::visit([](const auto& x) { return json(x); }, v);
+    };
+    request = {{"op", settingsapp::kSet}, {"key", command.name}, {"value", asJson(command.value)}};
+    // Several controls: changed as one.
+    if (!command.pairs.empty()) {
+      json pairs = json::array({json::array({command.name, asJson(command.value)})});
+      for (const auto& [key, value] : command.pairs)
+        pairs.push_back(json::array({key, asJson(value)}));
+      request = {{"op", settingsapp::kSet}, {"pairs", std::move(pairs)}};
+    }
     break;
+  }
   default:
     request = {{"op", settingsapp::kApps},
                {"list", command.list == AppList::Silent ? "silent" : "banner"},
@@ -479,11 +492,25 @@ void Runner::settings(const Command& command) {
     break;
   }
   const json reply = askSettings(command, request);
+  settingsOutcome_ = {{"outcome", reply.value("outcome", json())},
+                      {"message", reply.value("message", std::string())}};
   // A value the control cannot give is the scenario's mistake; a write
   // the system refused is the pane's to show (its alert), not an error.
-  if (reply.value("outcome", json()) == "refused")
-    throw ScenarioError(command.where, "\"" + verbName(command.verb) +
-                                           "\": " + reply.value("message", std::string()));
+  if (reply.value("outcome", json()) == "refused") {
+    std::string message = reply.value("message", std::string());
+    // A key typed wrong: the nearest one, and where the keys are listed.
+    if (command.verb == Verb::SettingsSet) {
+      std::vector<std::string> keys{command.name};
+      for (const auto& pair : command.pairs)
+        keys.push_back(pair.first);
+      for (const std::string& key : keys)
+        if (prefs::findKey(key) == nullptr && message.find(key) != std::string::npos) {
+          message += "; " + prefs::unknownKeyHint(key);
+          break;
+        }
+    }
+    throw ScenarioError(command.where, "\"" + verbName(command.verb) + "\": " + message);
+  }
 }
 
 void Runner::postReload() {

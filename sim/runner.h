@@ -68,6 +68,10 @@ public:
   int failedExpectations() const { return failed_; }
   // What the last failed expectation said on standard error.
   const std::string& lastFailedExpectation() const { return lastFailedExpectation_; }
+  // What the last settings command came to in the pane: {"outcome":
+  // "applied"|"failed"|null, "message": the alert's text}; a refused one
+  // throws instead.
+  const nlohmann::json& lastSettingsOutcome() const { return settingsOutcome_; }
   int heldExpectations() const { return held_; }
   Output& output() { return output_; }
   bool booted() const { return process_.booted(); }
@@ -129,6 +133,7 @@ private:
   // run. What its pane showed after its last command (null before).
   std::unique_ptr<SettingsApp> settingsApp_;
   nlohmann::json pane_;
+  nlohmann::json settingsOutcome_;
 };
 
 } // namespace quelline::sim

@@ -46,7 +46,7 @@ constexpr VerbInfo kVerbs[] = {
     {Verb::AppsAdd, "apps add", "apps add|remove silent|banner APP", "", true},
     {Verb::AppsRemove, "apps remove", "apps add|remove silent|banner APP", "", true},
     {Verb::SettingsOpen, "settings open", "settings open", "", true},
-    {Verb::SettingsSet, "settings set", "settings set KEY VALUE", "", true},
+    {Verb::SettingsSet, "settings set", "settings set KEY VALUE [KEY VALUE]...", "", true},
     {Verb::SettingsApps, "settings apps", "settings apps silent|banner add|remove APP", "", true},
     {Verb::DeviceFeedbackLevel, "device feedback-level", "device feedback-level N|none",
      "(N an integer)", true},
@@ -459,13 +459,12 @@ private:
 
   // The value of the key just named: for a time of day, an unquoted
   // HH:MM is its minutes (22:00 is 1320); otherwise a value literal.
-  prefsfile::Value keyValue(size_t index) const {
+  prefsfile::Value keyValue(size_t index, const std::string& key) const {
     const Token& token = need(index, "value");
-    if (isTimeKey(command_.name) && !token.quoted && token.text.find(':') != std::string::npos) {
+    if (isTimeKey(key) && !token.quoted && token.text.find(':') != std::string::npos) {
       const int32_t clock = parseClockTime(token.text.c_str());
       if (clock < 0)
-        bad(show(token.text) + " is refused; " + command_.name +
-            " takes " QUELLINE_TIME_OF_DAY_EXPECTED);
+        bad(show(token.text) + " is refused; " + key + " takes " QUELLINE_TIME_OF_DAY_EXPECTED);
       return int64_t{clock};
     }
     return value(index);
@@ -511,7 +510,7 @@ private:
     case Verb::PrefsSet:
     case Verb::PrefsWrite:
       command_.name = name(2, "key");
-      command_.value = keyValue(3);
+      command_.value = keyValue(3, command_.name);
       return done(verb, 4);
     case Verb::PrefsRemove:
       command_.name = name(2, "key");
@@ -542,10 +541,18 @@ private:
     label_ = "settings " + tokens_[1].text;
     usage_ = fullUsage(verb);
     switch (verb) {
-    case Verb::SettingsSet:
+    case Verb::SettingsSet: {
       command_.name = name(2, "key");
-      command_.value = keyValue(3);
-      return done(verb, 4);
+      command_.value = keyValue(3, command_.name);
+      // Further pairs: the controls changed as one.
+      size_t next = 4;
+      for (; next < tokens_.size(); next += 2) {
+        std::string key = name(next, "key");
+        prefsfile::Value value = keyValue(next + 1, key);
+        command_.pairs.emplace_back(std::move(key), std::move(value));
+      }
+      return done(verb, next);
+    }
     case Verb::SettingsApps:
       command_.list = choice(2, "silent", "banner") ? AppList::Silent : AppList::Banner;
       command_.flag = choice(3, "add", "remove");
@@ -671,6 +678,12 @@ std::string scenarioUsage() {
     std::string usage = commandUsage(last);
     // A command of one verb shows what its placeholders take.
     if (usage == info.usage && !info.note.empty()) usage = fullUsage(info.verb);
+    // A command some of whose verbs need boot says which.
+    std::string afterBoot;
+    for (const VerbInfo& verb : kVerbs)
+      if (commandOf(verb) == last && info.beforeBoot && !verb.beforeBoot)
+        afterBoot += std::string(afterBoot.empty() ? "" : ", ") + std::string(verb.words);
+    if (!afterBoot.empty()) usage += " (" + afterBoot + ": only after boot)";
     out += (info.beforeBoot ? "* " : "  ") + usage + "\n";
   }
   return out;

@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace quelline::sim {
@@ -139,6 +140,8 @@ struct Command {
   std::optional<long> level;
   // prefs set/write KEY VALUE, settings set KEY VALUE
   prefsfile::Value value;
+  // settings set's further KEY VALUE pairs
+  std::vector<std::pair<std::string, prefsfile::Value>> pairs;
   // apps add/remove LIST APP, settings apps LIST add|remove APP (flag: add)
   AppList list = AppList::Silent;
   // expect PATH VALUE: the path's parts, the value (absent: `absent`)

@@ -223,6 +223,18 @@ std::pair<int, json> Server::perform(const std::string& line) {
       }
       json body{{"status", 200}, {"ok", true}, {"t", recorder_.runTime(runner_.now())}};
       if (parsed->verb == Verb::Dump) body["state"] = runner_.state();
+      // The pane refused the change and showed an alert: the page says so,
+      // in the alert's words.
+      const bool settings = parsed->verb == Verb::SettingsSet || parsed->verb == Verb::SettingsApps;
+      if (settings && runner_.lastSettingsOutcome().value("outcome", json()) == "failed") {
+        const json alert = runner_.state()["pane"].value("alert", json());
+        std::string words = runner_.lastSettingsOutcome().value("message", std::string());
+        if (alert.is_object() && alert.value("title", json()).is_string())
+          words = alert["title"].get<std::string>() + ": " + words;
+        body["ok"] = false;
+        body["refused"] = true;
+        body["error"] = words;
+      }
       if (parsed->verb == Verb::Expect) {
         const bool held = runner_.failedExpectations() == before;
         body["held"] = held;
@@ -273,7 +285,8 @@ void Server::preference(const httplib::Request& req, httplib::Response& res) {
   const prefs::KeyInfo* key = prefs::findKey(name);
   if (key == nullptr)
     return refuse(res, 400,
-                  "unknown key \"" + name + "\"; expected one of " + prefs::knownKeyNames());
+                  "unknown key \"" + name + "\"; " + prefs::unknownKeyHint(name) +
+                      " (expected one of " + prefs::knownKeyNames() + ")");
   const auto remove = body.find("remove");
   if (remove != body.end() && !remove->is_boolean())
     return refuse(res, 400, "\"remove\" is " + jsonText(*remove) + "; expected true or false");

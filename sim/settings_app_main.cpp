@@ -6,11 +6,14 @@
 //
 //   it says     {"ready":true} once booted, or {"failed":MESSAGE} and exits 3
 //   it reads    {"op":"open"} | {"op":"set","key":K,"value":V}
+//               | {"op":"set","pairs":[[K,V],…]} (several controls as one change)
 //               | {"op":"apps","list":"silent"|"banner","action":"add"|"remove","app":A}
 //               | {"op":"storage","full":B}
 //   it answers  {"event":{…}} for each trace event, then
 //               {"reply":{"outcome":"applied"|"refused"|"failed"|null,
 //                         "message":TEXT,"pane":STATE}}
+//               (STATE's "alert" is the alert showing now: the last change's
+//               alert until a change succeeds)
 //               or {"reply":{"error":MESSAGE}} for a request it cannot read
 //
 // It ends when its input closes.
@@ -25,6 +28,8 @@
 #include <poll.h>
 #include <string>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -45,8 +50,8 @@ void say(const nlohmann::ordered_json& message) {
 // What the pane shows, keyed for scenarios: every control by its key (a
 // link row by its identifier: silentApps, bannerApps), with the groups as
 // drawn.
-json paneState(const SettingsProcess& process) {
-  json state{{"open", process.isOpen()}, {"alerts", process.alerts()}};
+json paneState(const SettingsProcess& process, const json& alert) {
+  json state{{"open", process.isOpen()}, {"alerts", process.alerts()}, {"alert", alert}};
   if (!process.isOpen()) return state;
   json shown = process.rows();
   json controls = json::object();
@@ -85,17 +90,47 @@ void report(const Outcome& outcome, const char* applied, nlohmann::ordered_json 
   }
 }
 
-json handle(SettingsProcess& process, const json& request) {
+json handle(SettingsProcess& process, const json& request, json& alert) {
   const std::string name = request.value("op", std::string());
   std::optional<Outcome> outcome;
   if (name == op::kOpen) {
     process.open();
+    alert = nullptr;
     hostsim::trace::emit("pane-open");
   } else if (name == op::kSet) {
-    const std::string key = request.value("key", std::string());
-    const json value = request.value("value", json());
-    outcome = process.set(key, value);
-    report(*outcome, "pane-set", {{"key", key}, {"value", value}});
+    std::vector<std::pair<std::string, json>> pairs;
+    if (request.contains("pairs") && request["pairs"].is_array()) {
+      for (const json& pair : request["pairs"])
+        if (pair.is_array() && pair.size() == 2 && pair[0].is_string())
+          pairs.emplace_back(pair[0].get<std::string>(), pair[1]);
+    } else {
+      pairs.emplace_back(request.value("key", std::string()), request.value("value", json()));
+    }
+    if (pairs.empty()) return {{"error", "\"set\" names no control"}};
+    outcome = process.set(pairs);
+    const json stored = pairs.size() == 1 && !outcome->stored.is_null()
+                            ? json{{pairs.front().first, outcome->stored}}
+                            : outcome->stored;
+    if (outcome->kind != Outcome::Kind::Applied) {
+      // The refusal or the alert concerns the change as a whole.
+      if (pairs.size() == 1)
+        report(*outcome, "pane-set",
+               {{"key", pairs.front().first}, {"value", pairs.front().second}});
+      else
+        report(*outcome, "pane-set", {{"pairs", request["pairs"]}});
+      pairs.clear();
+    }
+    for (const auto& [key, value] : pairs) {
+      if (!stored.is_object() || !stored.contains(key)) {
+        // The control was there already: nothing was written for it.
+        hostsim::trace::emit("pane-unchanged", {{"key", key}, {"value", value}});
+        continue;
+      }
+      // The value the pane stored, and what the person gave when it differs.
+      nlohmann::ordered_json fields{{"key", key}, {"value", stored[key]}};
+      if (stored[key] != value) fields["given"] = value;
+      hostsim::trace::emit("pane-set", std::move(fields));
+    }
   } else if (name == op::kApps) {
     const std::string list = request.value("list", std::string());
     const std::string action = request.value("action", std::string());
@@ -108,11 +143,20 @@ json handle(SettingsProcess& process, const json& request) {
   } else {
     return {{"error", "unknown request \"" + name + "\""}};
   }
+  // The pane's alert stays until the person's next change succeeds.
+  if (outcome && outcome->kind == Outcome::Kind::Failed) {
+    const json shown = process.alerts();
+    alert = !shown.empty() && shown.back().value("message", std::string()) == outcome->message
+                ? shown.back()
+                : json{{"title", nullptr}, {"message", outcome->message}};
+  } else if (outcome && outcome->kind == Outcome::Kind::Applied) {
+    alert = nullptr;
+  }
   // Cross-process posts that reached it, and what they set off.
   process.runDue();
   json reply{{"outcome", outcome ? json(hostsim::settings::kindName(outcome->kind)) : json()},
              {"message", outcome ? outcome->message : std::string()},
-             {"pane", paneState(process)}};
+             {"pane", paneState(process, alert)}};
   return reply;
 }
 
@@ -174,6 +218,7 @@ int main(int argc, char** argv) {
   // queue while the simulator is busy elsewhere.
   std::string pending;
   std::string line;
+  json alert; // the alert showing, if any
   while (nextLine(process, pending, line)) {
     const json request = json::parse(line, nullptr, false);
     json reply;
@@ -181,7 +226,7 @@ int main(int argc, char** argv) {
       reply = {{"error", "a request is one JSON object a line, not " + line}};
     } else {
       try {
-        reply = handle(process, request);
+        reply = handle(process, request, alert);
       } catch (const std::exception& e) {
         reply = {{"error", e.what()}};
       }

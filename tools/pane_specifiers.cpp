@@ -9,10 +9,15 @@
 //
 // The plist holds what -[PSListController loadSpecifiersFromPlistName:target:]
 // reads: `title` and `items`, each item a dictionary with `cell`:
-//   PSGroupCell   a group: `id` (the group's name), `label`, `footerText`;
+//   PSGroupCell   a group: `id` (the group's name), `label`, and on its last
+//                 section `footerText`;
 //   PSSwitchCell  a boolean key;
 //   PSSliderCell  an integer key, with `min`, `max` and `showValue` (the pane
-//                 rounds and clamps what the slider gives);
+//                 rounds and clamps what the slider gives). A slider cell
+//                 draws no label (its specifier's name is not shown), so
+//                 the usual pattern is followed: a section of its own
+//                 titled with the key's label (`id` KEYLabel), and an
+//                 untitled one (`id` KEYEnd) after it when rows follow;
 //   PSLinkListCell a clock time (Minutes), with `detail` PSListItemsController
 //                 and the day's times every 15 minutes as `validValues`
 //                 (minutes after midnight) and `validTitles` ("22:00");
@@ -102,12 +107,11 @@ void set(plist_t dict, const char* key, std::string_view text) {
   plist_dict_set_item(dict, key, plist_new_string(std::string(text).c_str()));
 }
 
-plist_t groupItem(const GroupInfo& group) {
+plist_t groupItem(std::string_view id, std::string_view label) {
   plist_t item = plist_new_dict();
   set(item, "cell", "PSGroupCell");
-  set(item, "id", group.name);
-  set(item, "label", group.title);
-  set(item, "footerText", group.footer);
+  set(item, "id", id);
+  if (!label.empty()) set(item, "label", label);
   return item;
 }
 
@@ -195,11 +199,26 @@ std::string specifiers() {
   plist_t items = plist_new_array();
   bool ok = true;
   for (const GroupInfo& group : kGroups) {
-    plist_array_append_item(items, groupItem(group));
+    // The footer shows below the group's last section.
+    plist_t section = groupItem(group.name, group.title);
+    plist_array_append_item(items, section);
     std::vector<const KeyRow*> rows;
     ok = rowsOf(group.group, group.name, rows) && ok;
-    for (const KeyRow* key : rows)
-      plist_array_append_item(items, keyItem(*key));
+    for (size_t i = 0; i < rows.size(); ++i) {
+      const KeyRow& key = *rows[i];
+      // A slider cell draws no label: its label is the title of a section
+      // of its own, which an untitled one ends when rows follow.
+      if (key.control == Control::Slider) {
+        section = groupItem(std::string(key.name) + "Label", key.label);
+        plist_array_append_item(items, section);
+      }
+      plist_array_append_item(items, keyItem(key));
+      if (key.control == Control::Slider && i + 1 < rows.size()) {
+        section = groupItem(std::string(key.name) + "End", "");
+        plist_array_append_item(items, section);
+      }
+    }
+    set(section, "footerText", group.footer);
     if (group.group == Group::Apps)
       for (const AppListRow& list : kAppLists)
         plist_array_append_item(items, appListItem(list));

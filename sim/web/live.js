@@ -83,7 +83,7 @@
         // The record of the expectation may still be on its way.
         if (!answer.reason && !answer.error && !answer.message && !answer.expectation)
           await new Promise((done) => setTimeout(done, 300));
-        say(`${body.command}: failed: ${reasonOf(answer)}`, true);
+        say(`${body.command}: ${answer.refused ? 'refused by the pane' : 'failed'}: ${reasonOf(answer)}`, true);
       } else say(body.command ? `${body.command}: done` : `${body.key}: written; reload posted`, false);
       return res.ok && !failed;
     } catch (e) {

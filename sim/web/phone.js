@@ -521,7 +521,8 @@ const Phone = (() => {
     // past `until` (the next mark), shortened to fit or left out.
     label(node, lx, ly, text, cls, until) {
       if (!text || lx < this.free) return null;
-      const limit = Math.min(LABEL + this.plotWidth + 14, until === undefined ? Infinity : until);
+      // A label stays inside its lane.
+      const limit = Math.min(LABEL + this.plotWidth, until === undefined ? Infinity : until);
       if (textWidth(`${text.slice(0, 2)}…`) > limit - lx) return null;
       let shown = text;
       if (lx + textWidth(shown) > limit) {
@@ -783,6 +784,9 @@ const Phone = (() => {
       const m = this.model;
       const items = m.within(m.events, this.t0, this.t1);
       const posts = items.filter((e) => e.event === 'post');
+      const others = items.filter((e) => e.event === 'darwin' || e.event === 'snapshot' || e.event === 'redraw' || e.event === 'bundle-error');
+      // Where the lane's ticks and marks stand: a label ends before the next.
+      const stands = [...posts, ...others].map((e) => x(e.t)).sort((a, b) => a - b);
       for (const group of this.groups(posts, byT)) {
         const e = group[0];
         const names = [];
@@ -791,9 +795,10 @@ const Phone = (() => {
         if (group.length > 1) node.setAttribute('data-count', group.length);
         el('line', { x1: x(e.t), x2: x(e.t), y1: y + 2, y2: y + h - 2 }, node);
         title(node, group.length <= 6 ? group.map((p) => `${fmt(p.t)} s: ${shortName(p.name)} posted`).join('\n') : `${group.length} posts from ${fmt(e.t)} s: ${names.join(', ')}…`);
-        this.label(g, x(e.t) + 3, y + h - 5, names.join(', '), 'post-label');
+        const last = x(group[group.length - 1].t);
+        const next = stands.find((at) => at > last + 0.5);
+        this.label(g, x(e.t) + 3, y + h - 5, names.join(', '), 'post-label', next === undefined ? undefined : next - 8);
       }
-      const others = items.filter((e) => e.event === 'darwin' || e.event === 'snapshot' || e.event === 'redraw' || e.event === 'bundle-error');
       for (const group of this.groups(others, byT)) {
         const e = group[0];
         const what = e.event === 'darwin' ? `${e.name} (cross-process)` : e.event === 'snapshot' ? `suspend snapshot of ${e.app}`
@@ -1061,9 +1066,9 @@ const Phone = (() => {
       }
       box.appendChild(section);
     }
-    const alerts = pane.alerts || [];
-    if (alerts.length) {
-      const last = alerts[alerts.length - 1];
+    // The alert showing now: it goes once a later change succeeds.
+    const last = pane.alert;
+    if (last && last.message) {
       const alert = document.createElement('div');
       alert.className = 'pane-alert';
       alert.setAttribute('role', 'alert');

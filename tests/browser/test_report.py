@@ -232,6 +232,41 @@ class ReportTest(unittest.TestCase):
         finally:
             b.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
 
+    def test_labels_stay_in_their_lane_and_cross_no_other_mark(self):
+        b = self.browser
+        scenarios = sorted(glob.glob(os.path.join(SOURCE, "examples", "*.scn")))
+        runs = [(None, "demo")] + [(s, os.path.basename(s)[:-4]) for s in scenarios]
+        try:
+            b.viewport(1280, 900)
+            for scenario, name in runs:
+                with self.subTest(name):
+                    b.open(report(scenario, f"labels-{name}"))
+                    faults = b.run("""
+                        const svg = document.getElementById('timeline-svg');
+                        const x0 = Number(svg.dataset.x0), x1 = Number(svg.dataset.x1);
+                        const out = [];
+                        const meet = (a, c) => c.x < a.x + a.width && a.x < c.x + c.width &&
+                                               c.y < a.y + a.height && a.y < c.y + c.height;
+                        for (const lane of svg.querySelectorAll('g.lane')) {
+                          const y = Number(lane.dataset.y), h = Number(lane.dataset.h);
+                          const shapes = [...lane.querySelectorAll('g.mark :is(line, rect, circle, path)')];
+                          for (const text of lane.querySelectorAll('text')) {
+                            if (text.matches('.lane-label, .curve-scale')) continue;
+                            const a = text.getBBox();
+                            const what = `${lane.dataset.lane}: "${text.textContent}"`;
+                            if (a.x < x0 - 0.5 || a.x + a.width > x1 + 0.5 || a.y < y - 1.5 || a.y + a.height > y + h + 1.5)
+                              out.push(`${what} runs past its lane`);
+                            const own = text.closest('g.mark');
+                            for (const shape of shapes)
+                              if (shape.closest('g.mark') !== own && meet(a, shape.getBBox()))
+                                out.push(`${what} crosses a mark at ${shape.closest('g.mark').dataset.t} s`);
+                          }
+                        }
+                        return out;""")
+                    self.assertEqual(faults, [])
+        finally:
+            b.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+
     def test_every_example_renders_without_a_script_error(self):
         b = self.browser
         scenarios = sorted(glob.glob(os.path.join(SOURCE, "examples", "*.scn")))

@@ -162,6 +162,56 @@ class ServeTest(unittest.TestCase):
         b.driver.find_element("id", "switch-ring").click()
         self.assertEqual(b.script_errors(), [])
 
+    def test_1e_on_a_phone_the_phone_stays_in_view_while_its_controls_are_used(self):
+        b = self.browser
+        b.open(self.url)
+        b.wait_for("return document.querySelector('#pane .pane-row input')", "the pane's rows")
+        try:
+            b.viewport(390, 844)
+            b.wait_for("return document.documentElement.clientWidth === 390", "the narrow layout")
+            # Every group of the pane is one width, the Apps group's forms too.
+            widths = b.run("return [...document.querySelectorAll('#pane .pane-group')]"
+                           ".map((g) => g.getBoundingClientRect().width)")
+            self.assertEqual(len(set(widths)), 1, widths)
+            # Each control, used as a person would (every change undone
+            # again); the pane is drawn anew as it answers, so its rows are
+            # found by their keys each time.
+            uses = [("click", f"#{name}") for name in (
+                "switch-silent", "switch-ring", "toggle-on", "toggle-off", "cc-open", "notify",
+                "app-open", "app-suspend", "tap-1", "tap-2", "tap-3", "touch", "clear")]
+            uses.append(("click", "#moment-button"))
+            uses.append(("change", "#slider"))
+            for row in self.state()["pane"]["groups"]:
+                for control in row["rows"]:
+                    key = control["key"] or control["id"]
+                    at = f'#pane .pane-row[data-key="{key}"]'
+                    if control["cell"] == "switch":
+                        uses += [("click", f"{at} input")] * 2
+                    elif control["cell"] in ("slider", "choice"):
+                        uses.append(("change", f"{at} input, {at} select"))
+                    elif control.get("list"):
+                        uses += [("click", f"{at} form button:first-of-type"),
+                                 ("click", f"{at} form button:last-of-type")]
+            missed = []
+            for how, selector in uses:
+                element = b.driver.find_element("css selector", selector)
+                b.run("arguments[0].scrollIntoView({block: 'center'});"
+                      "document.getElementById('message').textContent = ''", element)
+                if how == "click":
+                    element.click()
+                else:
+                    b.run("arguments[0].dispatchEvent(new Event('change'))", element)
+                if selector not in ("#moment-button", "#slider"):
+                    b.wait_for("return document.getElementById('message').textContent", f"{selector} answered")
+                box = b.run("""const r = document.getElementById('phone').getBoundingClientRect();
+                               return [r.top, r.bottom, window.innerHeight];""")
+                if box[0] < -0.5 or box[1] > box[2] + 0.5:
+                    missed.append(f"{selector}: the phone at {box[0]:.0f}..{box[1]:.0f} of {box[2]}")
+            self.assertEqual(missed, [], "the phone out of view after a control at 390 px")
+        finally:
+            b.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+        self.assertEqual(b.script_errors(), [])
+
     def test_2_preference_editor_changes_the_phone_live(self):
         b = self.browser
         b.open(self.url)

@@ -22,9 +22,11 @@ emulated_pane.py.
   check_emulated.py --facts device-facts.json --versions versions.txt
                     [--library Quelline.dylib] [--bundle QuellineModule.bundle]
                     [--pane QuellinePrefs.bundle] [--costs]
+                    [--document docs/performance.md [--write]]
 
 Prints every finding (and, with --costs, the instruction counts) and exits
-1 when there is any finding."""
+1 when there is any finding. With --document, the table of counts in that
+document must be this build's; with --write too, it is made so."""
 
 import plistlib
 import struct
@@ -32,13 +34,15 @@ import struct
 import deliverables
 import emulated_pane
 from deliverables import BUNDLE_PATH, LIBRARY_PATH
-from emulator import EmulationError, Machine
+from emulator import Device, EmulationError, Machine
 
 PREFS = "/var/mobile/Library/Preferences/com.veltrasse.quelline.plist"
 EVENT = "com.veltrasse.quelline/"
+# What asks the preferences daemon (cfprefsd) in the fakes' log.
+CFPREFSD = ("synchronize", "CFPreferencesCopyKeyList", "CFPreferencesCopyMultiple")
 LIBRARY_BASE, BUNDLE_BASE = 0x1_0000_0000, 0x2_0000_0000
 
-# The preference domain as the preferences service holds it, each key with
+# The preference file, each key with
 # the setting it must give: a value that is no number takes the default
 # (None here); an integer counts as a boolean; a wide integer keeps its low
 # 32 bits. Keys not listed are absent and take their defaults.
@@ -69,12 +73,12 @@ def since(machine, mark, *kinds):
     return [e for e in machine.log[mark:] if not kinds or e[0] in kinds]
 
 
-def machine(args, home=None, files=None):
+def machine(args, home=None, files=None, device=None):
     facts = deliverables.load_facts(args.facts)
     versions = deliverables.read_versions(args.versions)
     return Machine(home if home is not None else facts["homeScreen"],
                    {name: compatibility for name, (_, compatibility) in versions.items()},
-                   files=files)
+                   files=files, device=device)
 
 
 def read_settings(m, address, layout):
@@ -120,8 +124,8 @@ def load_library(path, out, m):
 
 def check_library(path, out, args):
     facts = deliverables.load_facts(args.facts)
-    m = machine(args, files={PREFS: {"enableTweakToggle": False}})
-    m.preferences = {key: stored for key, (stored, _) in PREFERENCES.items()}
+    m = machine(args, files={PREFS: dict({key: stored for key, (stored, _) in PREFERENCES.items()},
+                                         enableTweakToggle=False)})
     lib = load_library(path, out, m)
     m.count_instructions(lib)
     inits = lib.initialisers()
@@ -136,8 +140,10 @@ def check_library(path, out, args):
                      f"{path}: the first initialiser installs hooks before the settings are "
                      "loaded"):
         return
-    out.check(("synchronize", "com.veltrasse.quelline") in first,
-              f"{path}: the first initialiser does not load the settings")
+    out.check(("readFile", PREFS) in first,
+              f"{path}: the first initialiser does not read the preference file")
+    out.check(not since(m, 0, *CFPREFSD),
+              f"{path}: the settings are read through cfprefsd: {since(m, 0, *CFPREFSD)}")
     posts = [e[1] for e in first if e[0] == "post"]
     out.check(posts == [EVENT + "prefsReloaded"], f"{path}: the first initialiser posts {posts}")
     observe = [e for e in first if e[0] == "darwinObserve"]
@@ -239,6 +245,53 @@ def check_library(path, out, args):
 
     check_missing_rows(path, out, args, facts, table)
     check_quiet_hours(path, out, args, methods)
+    if args.bundle and args.pane:
+        check_settings_reach_home(path, out, args, facts)
+
+
+def check_settings_reach_home(path, out, args, facts):
+    """One phone (emulator.Device: its files and its one cfprefsd): the home
+    screen loads its settings; in the Settings app the pane moves
+    numberOfTaps; the toggle is switched on; the reload the pane posted then
+    gives the home screen the pane's value. cfprefsd, which read the domain
+    when first asked, still holds the old one: a library that reads
+    through it reloads stale settings."""
+    device = Device({PREFS: {"numberOfTaps": 3, "hideBanners": False}})
+    m = machine(args, device=device)
+    lib = load_library(path, out, m)
+    m.call(lib.initialisers()[0])
+    emulated_pane.Pane(args.pane, args, None, device=device).set("numberOfTaps", 6.6)
+    toggle_machine = machine(args, device=device)
+    cls, toggle = make_toggle(toggle_machine, args.bundle)
+    toggle_machine.call(cls.methods["setSelected:"], toggle, toggle_machine.selector("setSelected:"),
+                        1)
+    m.call(lib.local("reloadSettings"), 0, 0, 0, 0, 0)
+    settings = read_settings(m, lib.address("_Settings"), facts["settings"])
+    got = {key: settings[key] for key in ("numberOfTaps", "hideBanners")}
+    out.check(got == {"numberOfTaps": 7, "hideBanners": 0},
+              f"{path}: after the pane stored numberOfTaps 7 and the reload, the home screen's "
+              f"settings are {got} (cfprefsd holds {device.cfprefsd})")
+    stored = device.files[PREFS]
+    out.check(stored.get("numberOfTaps") == 7 and stored.get("enableTweakToggle") == 1,
+              f"{path}: the pane's and the toggle's changes do not both reach the file: {stored}")
+
+
+def make_toggle(m, folder):
+    """Control Center's path: the bundle loaded, its initialisers run, one
+    of its principal class made with alloc and init: (class, object)."""
+    with open(deliverables.info_plist(folder), "rb") as f:
+        info = plistlib.load(f)
+    name = info.get("CFBundleExecutable")
+    mod = m.load(f"{folder}/{name}", f"{BUNDLE_PATH}/{name}", BUNDLE_BASE)
+    for init in mod.initialisers():
+        m.call(init)
+    principal = info.get("NSPrincipalClass") or ""
+    if not m.registered(principal):
+        raise EmulationError(f"the principal class {principal!r} is not registered after the "
+                             "bundle's initialisers")
+    cls = m.class_names[principal]
+    send = m.fake_by_name["_objc_msgSend"]
+    return cls, m.call(send, m.call(send, cls.address, m.selector("alloc")), m.selector("init"))
 
 
 def check_quiet_hours(path, out, args, methods):
@@ -246,8 +299,8 @@ def check_quiet_hours(path, out, args, methods):
     wall-clock timer waits for 22:00 on the main queue; when it fires, quiet
     mode comes on (hide) and the next timer waits for 07:00. A significant
     time change into the window, evaluated at once, schedules anew."""
-    m = machine(args, files={PREFS: {}})
-    m.preferences = {"quietHours": True, "quietHoursStart": 1320, "quietHoursEnd": 420}
+    m = machine(args, files={PREFS: {"quietHours": True, "quietHoursStart": 1320,
+                                     "quietHoursEnd": 420}})
     start = 1736200800  # 2025-01-06T22:00 UTC
     m.clock = start - 30
     lib = load_library(path, out, m)
@@ -437,6 +490,68 @@ def check_bundle(folder, out, args):
     images = since(m, mark, "imageNamed")
     out.check(images == [("imageNamed", "Icon", BUNDLE_PATH)],
               f"{path}: the glyph is looked up as {images}")
+    check_toggle_paths(path, out, m, cls, toggle, locked)
+
+
+def check_toggle_paths(path, out, m, cls, toggle, locked):
+    """The toggle's other paths, from the state switched on: asked its state
+    (which registers it for checkState), switched off, turned on again by
+    checkState after a restart, and switched with the lock held by another
+    program or not to be had (the events go at once, the writes are tried
+    again later on the main queue)."""
+    def run(selector, *args):
+        mark = len(m.log)
+        result = m.call(cls.methods[selector], toggle, m.selector(selector), *args)
+        return result, since(m, mark)
+
+    def steps(log, *kinds):
+        return [e for e in log if e[0] in kinds]
+
+    selected, log = run("isSelected")
+    out.check(selected & 0xFF == 1 and
+              steps(log, "observe") == [("observe", toggle, "checkState", EVENT + "checkState")],
+              f"{path}: isSelected answers {selected & 0xFF} and registers {steps(log, 'observe')}")
+    on = dict(m.files[PREFS])
+    _, log = run("setSelected:", 0)
+    off = dict(on, enableTweakToggle=False)
+    out.check(steps(log, "writeFile", "post") == [
+        ("writeFile", PREFS, off, 1), ("post", EVENT + "unHide", 0, 0),
+        ("writeFile", PREFS, dict(off, toggleHasControl=False), 1),
+        ("post", EVENT + "muteUnHideIcons", 0, 0)],
+        f"{path}: setSelected: NO does {steps(log, 'writeFile', 'post')}")
+    selected, _ = run("isSelected")
+    out.check(selected & 0xFF == 0, f"{path}: isSelected answers {selected & 0xFF} when off")
+
+    # After a restart: on in the file, off in the toggle; checkState turns it
+    # on (never off).
+    _, log = run("checkState")
+    out.check(not steps(log, "post"), f"{path}: checkState with the file off does "
+                                      f"{steps(log, 'post')}")
+    m.files[PREFS]["enableTweakToggle"] = True
+    _, log = run("checkState")
+    out.check(steps(log, "post")[:1] == [("post", EVENT + "hide", 0, 0)],
+              f"{path}: checkState with the file on does {steps(log, 'post')}, not turn the "
+              "toggle on")
+
+    for what, setting, value, delay in (("held by another program", "lock_held", True, 10**7),
+                                        ("not to be had", "open_errno", 13, 10**9)):
+        setattr(m, setting, value)
+        before = dict(m.files[PREFS])
+        _, log = run("setSelected:", 0)
+        setattr(m, setting, type(value)())
+        retries = steps(log, "dispatch_after")
+        out.check(not steps(log, "writeFile") and m.files[PREFS] == before and
+                  [e[1] for e in steps(log, "post")] == [EVENT + "unHide", EVENT + "muteUnHideIcons"]
+                  and len(retries) == 1 and retries[0][1] == delay + 1 and retries[0][2],
+                  f"{path}: with the lock {what}, setSelected: NO does "
+                  f"{steps(log, 'writeFile', 'post', 'dispatch_after')}")
+        if retries:
+            m.call(retries[0][4], retries[0][3])
+            out.check(m.files[PREFS].get("enableTweakToggle") == 0 and
+                      m.files[PREFS].get("toggleHasControl") == 0,
+                      f"{path}: the write tried again once the lock is had leaves "
+                      f"{m.files[PREFS]}")
+        m.files[PREFS].update(enableTweakToggle=True, toggleHasControl=True)
 
 
 def emulated(check):
@@ -446,6 +561,58 @@ def emulated(check):
         except EmulationError as error:
             out.check(False, f"{path}: {error}")
     return run
+
+
+# Each step as docs/performance.md names it, in the table's order.
+COST_ROWS = [
+    ("first initialiser (settings)",
+     "first initialiser (settings loaded, reload subscribed)"),
+    ("second initialiser (hook table)", "second initialiser (the hook table installed)"),
+    ("notification in quiet mode",
+     "a notification arriving in quiet mode (banner controller made and its preview shown, "
+     "sound made and played with the haptic tap instead, may it wake the screen, may it alert "
+     "again)"),
+    ("switch flip", "a switch flip (the switch's replacement, then the list's `hide` and the "
+                    "icons' `muteHideIcons` that its posts reach)"),
+    ("settings reload", "a settings reload (`loadPrefs`)"),
+    ("settings pane opened",
+     "the settings pane opened (its `-bundle`, `-specifiers` with the rows checked against the "
+     "file and the app-list library), in the Settings app"),
+    ("settings pane change",
+     "a change in the settings pane (a slider moved: the lock, the read, the atomic write, the "
+     "`ReloadPrefs` post, the row shown again), in the Settings app"),
+]
+# The table's place in the document: between these two lines.
+TABLE_START = "<!-- device-costs: made by the device-costs target; device.emulated checks it -->"
+TABLE_END = "<!-- end of device-costs -->"
+
+
+def costs_table():
+    budgets = {**BUDGET, **emulated_pane.BUDGET}
+    costs = {**COSTS, **emulated_pane.COSTS}
+    lines = ["| step | instructions | budget |", "|---|---|---|"]
+    for name, text in COST_ROWS:
+        lines.append(f"| {text} | {costs[name]:,} | {budgets[name]:,} |")
+    return "\n".join(lines)
+
+
+def check_document(out, args):
+    """The counts in the document are those of this build; with --write,
+    they are written there."""
+    with open(args.document, encoding="utf-8") as f:
+        text = f.read()
+    start, end = text.find(TABLE_START), text.find(TABLE_END)
+    if not out.check(0 <= start < end, f"{args.document}: no table between {TABLE_START!r} and "
+                                       f"{TABLE_END!r}"):
+        return
+    made = f"{TABLE_START}\n{costs_table()}\n{TABLE_END}"
+    updated = text[:start] + made + text[end + len(TABLE_END):]
+    if args.write:
+        with open(args.document, "w", encoding="utf-8") as f:
+            f.write(updated)
+    else:
+        out.check(updated == text, f"{args.document}: the instruction counts are not this "
+                                   "build's: make them again with the device-costs target")
 
 
 def check_costs(out, args):
@@ -458,6 +625,11 @@ def check_costs(out, args):
             for name, budget in budgets.items():
                 if name in costs:
                     print(f"{name:34} {costs[name]:7} instructions (budget {budget})")
+    if args.document:
+        if out.check(all(name in {**COSTS, **emulated_pane.COSTS} for name, _ in COST_ROWS),
+                     f"{args.document}: not every step was counted (a check stopped early, or "
+                     "--library or --pane is missing)"):
+            check_document(out, args)
 
 
 if __name__ == "__main__":
@@ -466,5 +638,8 @@ if __name__ == "__main__":
                                 ("--pane", emulated(emulated_pane.check_pane))],
                       options=[("--facts", "the build's facts (device-facts)"),
                                ("--versions", "the libraries' versions (stubs/versions.txt)"),
-                               ("--costs", "print the instruction counts?")],
+                               ("--costs", "print the instruction counts?"),
+                               ("--document", "the document whose table of counts is checked "
+                                              "(docs/performance.md)"),
+                               ("--write", "write the table into --document instead?")],
                       after=check_costs)

@@ -340,8 +340,20 @@ PACKAGE_FILES = {
 }
 
 
+def built_file(device_path, args):
+    """The built file that the package holds at `device_path`, or None when
+    the deliverable it belongs to was not given."""
+    for place, built in ((LIBRARY_PATH, args.library), (FILTER_PATH, args.filter),
+                         (ENTRY_PATH, args.entry)):
+        if device_path == place:
+            return built
+    for folder, built in ((BUNDLE_PATH, args.bundle), (PANE_PATH, args.pane)):
+        if device_path.startswith(folder + "/"):
+            return built and built + device_path[len(folder):]
+    return None
+
+
 def check_package(path, out, args):
-    library, bundle, pane = args.library, args.bundle, args.pane
     # The app lists' library stays a dependency: the settings pane edits the
     # lists with it, though the library loads without it. PreferenceLoader
     # puts the pane in Settings' list.
@@ -385,16 +397,13 @@ def check_package(path, out, args):
                       f"{path}: {entry} has mode {member.mode:o}, expected {wanted or 0:o}")
         out.check(set(entries) == set(PACKAGE_FILES),
                   f"{path}: missing {sorted(set(PACKAGE_FILES) - set(entries))}")
-        for entry, built in (("." + LIBRARY_PATH, library),
-                             ("." + deliverables.module_executable(BUNDLE_PATH),
-                              bundle and deliverables.module_executable(bundle)),
-                             ("." + deliverables.pane_executable(PANE_PATH),
-                              pane and deliverables.pane_executable(pane)),
-                             (f".{PANE_PATH}/Root.plist", pane and f"{pane}/Root.plist")):
-            if built and entry in entries:
+        # Every file the package carries is the one built.
+        for entry, member in entries.items():
+            built = built_file(entry[1:], args)
+            if member.isfile() and built:
                 with open(built, "rb") as f:
-                    out.check(tar.extractfile(entries[entry]).read() == f.read(),
-                              f"{path}: {entry} is not the file built")
+                    out.check(tar.extractfile(member).read() == f.read(),
+                              f"{path}: {entry} is not the file built ({built})")
         member = entries.get("." + FILTER_PATH)
         if member:
             loader_filter = plistlib.loads(tar.extractfile(member).read())
@@ -412,4 +421,5 @@ if __name__ == "__main__":
                                 ("--entry", check_entry), ("--package", check_package)],
                       options=[("--minimum-os", "the oldest iOS served (MinimumOSVersion)"),
                                ("--first-unserved-os", "the first iOS not served"),
-                               ("--versions", "the libraries' versions (stubs/versions.txt)")])
+                               ("--versions", "the libraries' versions (stubs/versions.txt)"),
+                               ("--filter", "the substrate filter (package/Quelline.plist)")])

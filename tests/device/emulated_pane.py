@@ -42,6 +42,11 @@ APP_LISTS = {"silentApps": ("com.veltrasse.quelline.silentApps", "silentApps"),
 # (the lock, the read, the write, the post, the row shown again). Both run on
 # Settings' main thread.
 BUDGET = {"settings pane opened": 1_000, "settings pane change": 2_000}
+# The root controller's methods and their type strings (arm64 frames).
+METHOD_TYPES = {"specifiers": "@16@0:8", "bundle": "@16@0:8",
+                "readPreferenceValue:": "@24@0:8@16",
+                "setPreferenceValue:specifier:": "v32@0:8@16@24",
+                "showAppList:": "v24@0:8@16"}
 COSTS = {}
 
 
@@ -52,9 +57,10 @@ def since(m, mark, *kinds):
 class Pane:
     """One opened pane: the machine, the controller and its rows by id."""
 
-    def __init__(self, folder, args, files, app_lists=True):
+    def __init__(self, folder, args, files, app_lists=True, device=None):
         versions = deliverables.read_versions(args.versions)
-        m = Machine(settings_home(), {name: c for name, (_, c) in versions.items()}, files=files)
+        m = Machine(settings_home(), {name: c for name, (_, c) in versions.items()}, files=files,
+                    device=device, process_images=fake_settings.SETTINGS_IMAGES)
         if app_lists:
             m.libraries[SPARKAPPLIST].classes.add(APP_LIST_EDITOR)
         else:
@@ -86,7 +92,11 @@ class Pane:
         bundle = self.send(self.controller, "bundle")
         m.bundle_answers[self.controller] = m.objects[bundle].path if bundle in m.objects else None
         self.mark = len(m.log)
+        # Each thing the Settings app does runs in an autorelease pool of
+        # its run loop: what is left autoreleased is released when it ends.
+        m.push_pool()
         self.returned = self.send(self.controller, "specifiers")
+        m.pop_pool()
         self.opening = m.executed - before
         self.rows = {}
         for specifier in shown_specifiers(m, self.controller):
@@ -99,15 +109,41 @@ class Pane:
                       doubles=doubles)
 
     def read(self, key):
-        return _python(self.m, self.send(self.controller, "readPreferenceValue:", self.rows[key]))
+        """What the row's control shows: its getter, sent to its target."""
+        specifier = self.m.objects[self.rows[key]]
+        getter = specifier.properties.get("get", "readPreferenceValue:")
+        return _python(self.m, self.send(specifier.target, getter, self.rows[key]))
 
     def set(self, key, value):
+        """A person moves the row's control to `value`: its setter, sent to
+        its target; only a cell that can set a value does."""
         m = self.m
+        specifier = m.objects[self.rows[key]]
+        cell = specifier.properties.get("cell")
+        if fake_settings.CELLS.get(cell) != "set":
+            raise EmulationError(f"{key} is a {cell}, which cannot set a value: a person cannot "
+                                 "change it")
+        setter = specifier.properties.get("set", "setPreferenceValue:specifier:")
         mark, before = len(m.log), m.executed
-        self.send(self.controller, "setPreferenceValue:specifier:", m.value(value),
-                  self.rows[key])
+        m.push_pool()
+        self.send(specifier.target, setter, m.value(value), self.rows[key])
         self.change = m.executed - before
+        m.pop_pool()
         return since(m, mark)
+
+    def tap(self, row):
+        """A person taps a row with an action: the action, sent to the
+        row's target with the row."""
+        m = self.m
+        specifier = m.objects[self.rows[row]]
+        m.push_pool()
+        self.send(specifier.target, specifier.properties.get("action", ""), self.rows[row])
+        m.pop_pool()
+
+    def back(self, pushed):
+        """A person goes back: the navigation controller lets go of what it
+        pushed."""
+        self.m.release(pushed, "released as the navigation controller popped it")
 
     def enabled(self, key):
         return self.m.objects[self.rows[key]].properties.get("enabled", True)
@@ -120,6 +156,11 @@ def check_pane(folder, out, args):
     m = pane.m
     for name, reason in pane.dropped:
         out.check(False, f"{folder}: the loader drops {name}: {reason}")
+    # The methods, with the type strings the runtime hands to callers.
+    added = sorted((e[2], e[3]) for e in m.log if e[0] == "add")
+    out.check(added == sorted(METHOD_TYPES.items()),
+              f"{folder}: the controller's methods are added as {added}, expected "
+              f"{sorted(METHOD_TYPES.items())}")
     loads = since(m, pane.mark, "loadSpecifiers")
     out.check(loads == [("loadSpecifiers", "Root", PANE_PATH, True)],
               f"{folder}: the specifiers are loaded as {loads}, not Root.plist of "
@@ -176,6 +217,9 @@ def check_pane(folder, out, args):
     check_missing_file(folder, out, args)
     check_not_dictionary(folder, out, args)
     check_failed_write(folder, out, args)
+    check_lock_not_had(folder, out, args)
+    check_turns_bad(folder, out, args)
+    check_equal_times(folder, out, args)
     check_app_lists(folder, out, args)
 
 
@@ -230,15 +274,66 @@ def check_failed_write(folder, out, args):
               "value (no -reloadSpecifier:)")
 
 
+def check_lock_not_had(folder, out, args):
+    """The file's lock held by another program past the wait, or not to be
+    had at all (open(2) refused, flock(2) failing): an alert, nothing
+    written or posted, the row shown again from the file."""
+    for what, setting, value in (("held by another program", "lock_held", True),
+                                 ("refused by open", "open_errno", 13),
+                                 ("failing in flock", "flock_errno", 45)):
+        pane = Pane(folder, args, {PREFS: {"hideBanners": True}})
+        setattr(pane.m, setting, value)
+        steps = pane.set("hideBanners", False)
+        alerts = [e for e in steps if e[0] == "present"]
+        written = [e for e in steps if e[0] in ("writeData", "writeFile", "darwinPost")]
+        out.check(len(alerts) == 1 and not written and
+                  ("reloadSpecifier", "hideBanners") in steps and
+                  pane.m.files[PREFS] == {"hideBanners": True},
+                  f"{folder}: with the lock {what}, a change does {written} with "
+                  f"{len(alerts)} alerts")
+
+
+def check_turns_bad(folder, out, args):
+    """The file stops holding a dictionary while the pane is open: the
+    change is refused with an alert and the rows are made again, disabled
+    (-reloadSpecifiers asks for -specifiers anew)."""
+    pane = Pane(folder, args, {PREFS: {"hideBanners": True}})
+    m = pane.m
+    m.files[PREFS] = ["not", "a", "dictionary"]
+    steps = pane.set("hideBanners", False)
+    alerts = [e for e in steps if e[0] == "present"]
+    shown = [s for s in shown_specifiers(m, pane.controller)
+             if "key" in m.objects[s].properties]
+    enabled = [m.objects[s].properties["key"] for s in shown
+               if m.objects[s].properties.get("enabled", True)]
+    out.check(len(alerts) == 1 and shown and not enabled and
+              m.files[PREFS] == ["not", "a", "dictionary"],
+              f"{folder}: a file turned bad while the pane is open gives {len(alerts)} alerts, "
+              f"shows {len(shown)} rows of which {enabled} are enabled")
+
+
+def check_equal_times(folder, out, args):
+    """Quiet hours need a start and an end that differ: a start equal to
+    the stored end is refused with an alert; nothing is written or posted."""
+    pane = Pane(folder, args, {PREFS: {"quietHoursEnd": 420}})
+    steps = pane.set("quietHoursStart", 420)
+    alerts = [e for e in steps if e[0] == "present"]
+    written = [e for e in steps if e[0] in ("writeData", "writeFile", "darwinPost")]
+    out.check(len(alerts) == 1 and not written and pane.m.files[PREFS] == {"quietHoursEnd": 420},
+              f"{folder}: a start equal to the end does {written} with {len(alerts)} alerts, "
+              "not a refusal")
+
+
 def check_app_lists(folder, out, args):
     pane = Pane(folder, args, {PREFS: {}})
     m = pane.m
     for row, (identifier, key) in APP_LISTS.items():
-        action = m.objects[pane.rows[row]].properties.get("action", "")
         mark = len(m.log)
-        pane.send(pane.controller, action, pane.rows[row])
+        pane.tap(row)
         editors = since(m, mark, "appListEditor")
         pushed = since(m, mark, "push")
+        for push in pushed:
+            pane.back(push[2])
         out.check(editors == [("appListEditor", identifier, key)] and len(pushed) == 1 and
                   pushed[0][1] == m.navigation,
                   f"{folder}: the row {row} makes {editors} and pushes {pushed}, not "

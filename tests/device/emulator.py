@@ -68,13 +68,42 @@ class Object:
         self.__dict__.update(state)
 
 
+# The images the home screen loads of its own, besides the deliverables'.
+HOME_SCREEN_IMAGES = (
+    "/usr/lib/libobjc.A.dylib", "/usr/lib/libSystem.B.dylib",
+    "/System/Library/Frameworks/CoreFoundation.framework/CoreFoundation",
+    "/System/Library/Frameworks/Foundation.framework/Foundation",
+    "/System/Library/Frameworks/UIKit.framework/UIKit",
+    "/System/Library/PrivateFrameworks/ControlCenterUIKit.framework/ControlCenterUIKit")
+
+
+class Device:
+    """What the processes of one phone share: its files (device path ->
+    property list, a dict for a dictionary) and the preferences daemon,
+    cfprefsd, one for the whole phone: `cfprefsd` holds its copy of each
+    domain it was asked about, read from the file on that first use and
+    kept (since iOS 8 it does not follow writes of the file behind its
+    back: the iPhone Development Wiki, "Preferences")."""
+
+    def __init__(self, files=None):
+        self.files = dict(files or {})
+        self.cfprefsd = {}
+
+    def domain(self, name):
+        """cfprefsd's copy of domain `name`."""
+        if name not in self.cfprefsd:
+            stored = self.files.get(f"/var/mobile/Library/Preferences/{name}.plist")
+            self.cfprefsd[name] = dict(stored) if isinstance(stored, dict) else {}
+        return self.cfprefsd[name]
+
+
 class Machine:
     """home: the modeled home screen ({class: {superclass, methods,
     classMethods}}), whose classes objc_getClass finds and whose methods
     the hooking library accepts; libraries: {install name: compatibility
     version} of the libraries the phone provides."""
 
-    def __init__(self, home, libraries, files=None):
+    def __init__(self, home, libraries, files=None, device=None, process_images=None):
         self.uc = Uc(UC_ARCH_ARM64, UC_MODE_ARM)
         for base, size in ((FAKE_CODE, 0x10_0000), (FAKE_DATA, 0x10_0000), (HEAP, HEAP_SIZE),
                            (STACK, STACK_SIZE)):
@@ -93,13 +122,24 @@ class Machine:
         self.classes = {}  # address -> Class
         self.class_names = {}  # name -> Class
         self.objects = {}  # address -> Object
+        self.counts = {}  # address -> retain count of a counted object
+        self.freed = set()  # counted objects deallocated
+        self.pools = []  # autorelease pools, innermost last
         self.selectors = {}  # address -> name
         self.selector_names = {}
-        self.files = dict(files or {})  # device path -> dict (property lists)
-        self.preferences = {}  # the preferences service's view of the domain
+        # The phone this process runs on: its files and its cfprefsd.
+        self.phone = device if device is not None else Device(files)
+        self.files = self.phone.files  # device path -> dict (property lists)
         self.home = home
         self.libraries = {name: Library(version) for name, version in libraries.items()}
         self.loaded_libraries = set()  # install names the loader loaded
+        # Images the process loaded of its own (the home screen's by
+        # default: SpringBoard links Foundation, UIKit and Control Center's).
+        self.process_images = set(process_images if process_images is not None else
+                                  HOME_SCREEN_IMAGES)
+        self.open_errno = 0  # the reason every open(2) fails, or 0
+        self.flock_errno = 0  # the reason every flock(2) fails, or 0
+        self.lock_held = False  # another process holds every lock
         self.dropped = []  # (install name, reason): weak libraries left out
         self.host_results = {}  # "CLASS SELECTOR" -> what the host implementation returns
         self.executed = 0  # instructions run in the images counted
@@ -273,10 +313,66 @@ class Machine:
 
     # Objects ------------------------------------------------------------
     def new_object(self, kind, size=16, **state):
+        """A fake object, as a convenience constructor makes it: one
+        reference, autoreleased into the innermost pool (if any)."""
         address = self.alloc(size)
         self.write_u64(address, self.class_named(kind).address)
         self.objects[address] = Object(kind, **state)
+        self.counts[address] = 1
+        if self.pools:
+            self.pools[-1].append(address)
         return address
+
+    # Reference counting, as the runtime keeps it: an object lives while its
+    # count is above zero; releasing it once more is an over-release, which
+    # objc_release answers by crashing; an autoreleased object is released
+    # when its pool drains, and a message to it after that goes to freed
+    # memory. Objects the machine never counted (the images' own, classes,
+    # strings laid out at build time) are left alone.
+    def retain(self, address):
+        self.check_alive(address, "retained")
+        if address in self.counts:
+            self.counts[address] += 1
+        return address
+
+    def release(self, address, why="released"):
+        if address in self.freed:
+            raise EmulationError(f"{self.describe(address)} {why} after it was deallocated: an "
+                                 "over-release, which crashes the process")
+        if address not in self.counts:
+            return
+        self.counts[address] -= 1
+        if self.counts[address] == 0:
+            del self.counts[address]
+            self.freed.add(address)
+            obj = self.objects.get(address)
+            for item in getattr(obj, "items", None) or []:
+                if getattr(obj, "holds_objects", False):
+                    self.release(item, "released by the array that held it")
+
+    def autorelease(self, address):
+        if address and self.pools:
+            self.pools[-1].append(address)
+        return address
+
+    def push_pool(self):
+        self.pools.append([])
+
+    def pop_pool(self):
+        for address in self.pools.pop():
+            self.release(address, "released by its autorelease pool")
+
+    def check_alive(self, address, what):
+        if address in self.freed:
+            raise EmulationError(f"{self.describe(address)} {what} after it was deallocated "
+                                 "(its last reference gone, or its autorelease pool drained)")
+
+    def describe(self, address):
+        obj = self.objects.get(address)
+        if obj is not None:
+            return f"a {obj.kind} ({address:#x})"
+        cls = self.classes.get(self.read_u64(address))
+        return f"a {cls.name if cls else 'object'} ({address:#x})"
 
     def string(self, text):
         return self.new_object("NSString", text=text)
@@ -320,12 +416,15 @@ class Machine:
         return self.class_names[name]
 
     def registered(self, name):
-        """Whether objc_getClass finds `name`: a class of the modeled home
-        screen, of the fakes' own libraries, of a loaded library, or one
-        that the code registered."""
-        from fake_platform import FOUNDATION_CLASSES
-        if name in self.home or name in FOUNDATION_CLASSES:
+        """Whether objc_getClass finds `name`: a class of the modeled
+        process, of the fakes' own libraries while the image that defines it
+        is loaded (by the process itself or for the deliverable), of a
+        loaded library, or one that the code registered."""
+        from fake_platform import FOUNDATION_CLASSES, defining_image
+        if name in self.home:
             return True
+        if name in FOUNDATION_CLASSES:
+            return defining_image(name) in self.process_images | self.loaded_libraries
         if any(name in self.libraries[lib].classes for lib in self.loaded_libraries):
             return True
         return name in self.class_names and self.class_names[name].registered

@@ -12,8 +12,8 @@ import time
 
 from unicorn import arm64_const as arm
 
-from deliverables import (AUDIOTOOLBOX, COREFOUNDATION, FOUNDATION, LIBOBJC, LIBSYSTEM,
-                          SPARKAPPLIST, SUBSTRATE, UIKIT)
+from deliverables import (AUDIOTOOLBOX, CCUIKIT, COREFOUNDATION, FOUNDATION, LIBOBJC,
+                          LIBSYSTEM, SPARKAPPLIST, SUBSTRATE, UIKIT)
 from emulator import X, EmulationError, Library, TailCall
 
 
@@ -139,6 +139,7 @@ def install(m):
         address = m.alloc(cls.instance_size + extra)
         m.uc.mem_write(address, bytes(cls.instance_size + extra))
         m.write_u64(address, cls.address)
+        m.counts[address] = 1
         return address
 
     def indexed_ivars():
@@ -147,6 +148,7 @@ def install(m):
     def send(receiver, selector, lookup_class):
         if receiver == 0:
             return 0
+        m.check_alive(receiver, f"sent -{selector}")
         if lookup_class is None:
             if receiver in m.classes:
                 lookup_class = m.classes[receiver].meta
@@ -188,12 +190,29 @@ def install(m):
         log(("dispatch_after", m.arg(0), m.arg(1) == m.data["__dispatch_main_q"], m.arg(2),
              m.arg(3)))
 
+    def fail(reason):
+        m.uc.mem_write(errno, struct.pack("<i", reason))
+        return 0xFFFF_FFFF_FFFF_FFFF  # -1
+
     def open_file():
         # Variadic: Apple's arm64 convention puts the mode on the stack.
         sp = m.uc.reg_read(arm.UC_ARM64_REG_SP)
         mode = m.read_u64(sp) & 0xFFFF_FFFF
         log(("open", cstr(0), m.arg(1), mode))
-        return 3
+        # m.open_errno: the system's reason every open fails with (EACCES 13:
+        # no permission; EISDIR 21: a folder in the lock file's place).
+        return fail(m.open_errno) if m.open_errno else 3
+
+    def lock_file():
+        log(("flock", m.arg(0), m.arg(1)))
+        # m.lock_held: another process holds the lock (EWOULDBLOCK, 35, to
+        # a try that does not wait); m.flock_errno: flock fails for that
+        # reason (EOPNOTSUPP 45: a file system without locks).
+        if m.flock_errno:
+            return fail(m.flock_errno)
+        if m.lock_held and m.arg(1) & 4:
+            return fail(35)
+        return 0
 
     def dladdr():
         address, info = m.arg(0), m.arg(1)
@@ -249,14 +268,23 @@ def install(m):
         raise EmulationError("a lazy binding was left unbound")
 
     # CoreFoundation ---------------------------------------------------------
+    # cfprefsd answers from its copy of the domain (emulator.Device), which
+    # may be older than the file; synchronizing does not read the file again.
     def copy_key_list():
         log(("CFPreferencesCopyKeyList", m.text(m.arg(0))))
-        return m.value(list(m.preferences)) if m.preferences else 0
+        held = m.phone.domain(m.text(m.arg(0)))
+        return m.value(list(held)) if held else 0
 
     def copy_multiple():
         keys = m.objects[m.arg(0)].items
         log(("CFPreferencesCopyMultiple", m.text(m.arg(1))))
-        return m.value({k: m.preferences[k] for k in keys if k in m.preferences})
+        held = m.phone.domain(m.text(m.arg(1)))
+        return m.value({k: held[k] for k in keys if k in held})
+
+    def synchronize():
+        log(("synchronize", m.text(m.arg(0))))
+        m.phone.domain(m.text(m.arg(0)))
+        return 1
 
     def darwin_observe():
         log(("darwinObserve", m.arg(1), m.arg(2), m.text(m.arg(3)), m.arg(4), m.arg(5)))
@@ -274,8 +302,9 @@ def install(m):
         "_ivar_getOffset": ivar_offset,
         "_class_createInstance": create_instance,
         "_object_getIndexedIvars": indexed_ivars,
-        "_objc_retain": lambda: m.arg(0),
-        "_objc_release": lambda: None,
+        "_objc_retain": lambda: m.retain(m.arg(0)) if m.arg(0) else 0,
+        "_objc_release": lambda: m.release(m.arg(0)) if m.arg(0) else None,
+        "_objc_autorelease": lambda: m.autorelease(m.arg(0)),
         "_objc_msgSend": msg_send,
         "_objc_msgSendSuper": msg_send_super,
     }
@@ -289,15 +318,15 @@ def install(m):
         "_localtime_r": localtime,
         "_mktime": make_time,
         "_open": open_file,
-        "_flock": lambda: log(("flock", m.arg(0), m.arg(1))) or 0,
+        "_flock": lock_file,
         "_close": lambda: log(("close", m.arg(0))) or 0,
         "_usleep": lambda: 0,
         "___error": lambda: errno,
         "_dladdr": dladdr,
     }
     core_foundation = {
-        "_CFRelease": lambda: None,
-        "_CFPreferencesAppSynchronize": lambda: log(("synchronize", m.text(m.arg(0)))) or 1,
+        "_CFRelease": lambda: m.release(m.arg(0)),
+        "_CFPreferencesAppSynchronize": synchronize,
         "_CFPreferencesCopyKeyList": copy_key_list,
         "_CFPreferencesCopyMultiple": copy_multiple,
         "_CFNotificationCenterGetDarwinNotifyCenter": lambda: darwin_center,
@@ -347,6 +376,18 @@ def _responds(m, receiver):
     cls = m.classes.get(m.read_u64(receiver))
     name = "NSString" if cls is None else cls.name
     return (name, m.selectors[m.arg(2)]) in METHODS
+
+
+def _bundle_with_path(m, _):
+    """+[NSBundle bundleWithPath:]: nil for a path where no bundle folder
+    is (a folder holding an image the process loaded, or one it knows)."""
+    path = m.text(m.arg(2))
+    folders = {device_path.rsplit("/", 1)[0] for device_path, _, _ in m.images}
+    if path not in folders and path not in getattr(m, "bundle_folders", {}):
+        m.log.append(("bundleWithPath", path, None))
+        return 0
+    m.log.append(("bundleWithPath", path, path))
+    return m.new_object("NSBundle", path=path)
 
 
 def _image(m, _):
@@ -435,6 +476,7 @@ def _alloc(m, receiver):
     m.uc.mem_write(address, bytes(cls.instance_size))
     m.write_u64(address, cls.address)
     m.log.append(("alloc", cls.name, address))
+    m.counts[address] = 1
     return address
 
 
@@ -446,7 +488,9 @@ def _init(m, receiver):
 METHODS = {
     ("+NSObject", "alloc"): _alloc,
     ("NSObject", "init"): _init,
-    ("NSObject", "release"): lambda m, _: None,
+    ("NSObject", "release"): lambda m, r: m.release(r),
+    ("NSObject", "retain"): lambda m, r: m.retain(r),
+    ("NSObject", "autorelease"): lambda m, r: m.autorelease(r),
     ("NSObject", "valueForKey:"): lambda m, r: m.value(m.objects[r].values[m.text(m.arg(2))]),
     ("+UIDevice", "currentDevice"): lambda m, _: m.device,
     # The home screen itself in front: no app.
@@ -493,8 +537,7 @@ METHODS = {
     ("NSError", "localizedDescription"): lambda m, r: m.string(m.objects[r].description),
     ("+NSFileManager", "defaultManager"): lambda m, _: m.new_object("NSFileManager"),
     ("NSFileManager", "fileExistsAtPath:"): lambda m, _: int(m.text(m.arg(2)) in m.files),
-    ("+NSBundle", "bundleWithPath:"): lambda m, _: m.new_object("NSBundle",
-                                                                path=m.text(m.arg(2))),
+    ("+NSBundle", "bundleWithPath:"): _bundle_with_path,
     ("+UIImage", "imageNamed:inBundle:compatibleWithTraitCollection:"): _image,
     ("+UIColor", "colorWithRed:green:blue:alpha:"): lambda m, _: m.new_object(
         "UIColor", rgba=(m.double(0), m.double(1), m.double(2), m.double(3))),
@@ -502,9 +545,9 @@ METHODS = {
     ("UIViewController", "view"): lambda m, r: m.objects[r].view,
     ("UIViewController", "navigationController"): lambda m, r: m.navigation,
     ("UIViewController", "presentViewController:animated:completion:"): lambda m, r: m.log.append(
-        ("present", r, m.arg(2), m.arg(3) & 0xFF, m.arg(4))),
+        ("present", r, m.retain(m.arg(2)), m.arg(3) & 0xFF, m.arg(4))),
     ("UINavigationController", "pushViewController:animated:"): lambda m, r: m.log.append(
-        ("push", r, m.arg(2), m.arg(3) & 0xFF)),
+        ("push", r, m.retain(m.arg(2)), m.arg(3) & 0xFF)),
     ("+UIAlertController", "alertControllerWithTitle:message:preferredStyle:"):
         lambda m, _: m.new_object("UIAlertController", title=m.text(m.arg(2)) if m.arg(2) else None,
                                   message=m.text(m.arg(3)) if m.arg(3) else None,
@@ -517,6 +560,16 @@ METHODS = {
     ("CCUIToggleModule", "refreshState"): lambda m, r: m.log.append(("refreshState", r)),
 }
 
-# The classes of the fakes' own libraries (Foundation, UIKit and the root
-# class), which objc_getClass finds beside the modeled home screen's.
+# The classes of the fakes' own libraries (Foundation, UIKit, Control
+# Center's and the root class), which objc_getClass finds beside the
+# modeled home screen's while the image that defines each is loaded.
 FOUNDATION_CLASSES = {name.lstrip("+") for name, _ in METHODS} | {"NSObject"}
+
+
+def defining_image(name):
+    """The install name of the image that defines fake class `name`."""
+    if name == "NSObject":
+        return LIBOBJC
+    if name.startswith("CCUI"):
+        return CCUIKIT
+    return UIKIT if name.startswith("UI") else FOUNDATION

@@ -18,11 +18,22 @@ the pane expects:
   controller's `_specifiers` instance variable, not what `-specifiers`
   returned (a subclass's `-specifiers` must store them there);
 - `-[PSSpecifier propertyForKey:]` answers what the plist entry gave, and
-  the `enabled` property, once set, says whether the row can be used."""
+  the `enabled` property, once set, says whether the row can be used;
+- a specifier is made only of an entry that follows the framework's rules
+  (load_rules below, each with its source): a known cell type, `detail`
+  and `cellClass` naming classes of the process, `validValues` and
+  `validTitles` of equal counts, a label wherever the cell draws one (and,
+  for a slider, which draws none, a titled section of its own);
+- a value is read and set through the row's target with the row's `get`
+  and `set` selectors (readPreferenceValue: and
+  setPreferenceValue:specifier: when the entry names none), and only a
+  cell that can set a value sets one (CELLS);
+- `-reloadSpecifiers` asks the controller for `-specifiers` again and
+  shows what `_specifiers` then holds."""
 
 import plistlib
 
-from emulator import EmulationError
+from emulator import X, EmulationError, TailCall
 from fake_platform import METHODS, _python
 
 # The Settings process's classes that the pane may find by name, with their
@@ -35,7 +46,56 @@ SETTINGS_CLASSES = {
     "PSViewController": {"superclass": "UIViewController"},
     "PSListController": {"superclass": "PSViewController"},
     "PSSpecifier": {"superclass": "NSObject"},
+    "PSListItemsController": {"superclass": "PSListController"},
+    "PSTableCell": {"superclass": "NSObject"},
 }
+
+# The cell types of Preferences.framework (+[PSTableCell cellTypeFromString:];
+# the iPhone Development Wiki, "Preferences specifier plist", Cell types),
+# each with what a person can do with it: "set" (the control hands a value
+# to the row's setter), "tap" (an action, or the `detail` controller
+# pushed), None (it shows only). PSTitleValueCell shows a value and cannot
+# change it (Apple, Settings Application Schema Reference,
+# PSTitleValueSpecifier: "a read-only preference"); a PSLinkListCell sets
+# the value chosen in its PSListItemsController.
+CELLS = {"PSGroupCell": None, "PSSwitchCell": "set", "PSSliderCell": "set",
+         "PSSegmentCell": "set", "PSEditTextCell": "set", "PSSecureEditTextCell": "set",
+         "PSEditTextViewCell": "set", "PSLinkListCell": "set", "PSListItemCell": "tap",
+         "PSLinkCell": "tap", "PSButtonCell": "tap", "PSTitleValueCell": None,
+         "PSStaticTextCell": None, "PSSpinnerCell": None, "PSGiantIconCell": None,
+         "PSGiantCell": None}
+# Cells that draw no label: a group's label is its header (optional); a
+# slider shows only its track and value (the wiki's and Apple's slider
+# examples carry no title; Apple's Settings guide puts a titled group
+# before a slider for its name).
+UNLABELLED = {"PSGroupCell", "PSSliderCell"}
+
+
+def load_rules(m, items):
+    """What the framework requires of the entries it makes specifiers of:
+    raises EmulationError naming the first entry that breaks a rule."""
+    for index, item in enumerate(items):
+        name = item.get("id") or item.get("label") or f"item {index}"
+        cell = item.get("cell")
+        if cell not in CELLS:
+            raise EmulationError(f"Root.plist: {name} has cell {cell!r}, which is no cell type "
+                                 "of Preferences (+[PSTableCell cellTypeFromString:])")
+        for key in ("detail", "cellClass"):
+            if key in item and not m.registered(item[key]):
+                raise EmulationError(f"Root.plist: {name} has {key} {item[key]!r}, which names "
+                                     "no class of the Settings process: Settings cannot make it")
+        if ("validValues" in item or "validTitles" in item) and \
+                len(item.get("validValues", [])) != len(item.get("validTitles", [])):
+            raise EmulationError(f"Root.plist: {name} has {len(item.get('validValues', []))} "
+                                 f"validValues and {len(item.get('validTitles', []))} "
+                                 "validTitles: the two must have equal counts")
+        if cell not in UNLABELLED and not item.get("label"):
+            raise EmulationError(f"Root.plist: {name} ({cell}) has no label to draw")
+        if cell == "PSSliderCell":
+            before = items[index - 1] if index else {}
+            if before.get("cell") != "PSGroupCell" or not before.get("label"):
+                raise EmulationError(f"Root.plist: the slider {name} shows no label: a slider "
+                                     "draws none, and no titled section is its own")
 # Settings' main bundle: what the inherited -bundle answers for a class that
 # no image holds.
 MAIN_BUNDLE = "/Applications/Preferences.app"
@@ -47,6 +107,15 @@ APP_LIST_EDITOR = "SparkAppListTableViewController"
 # Where PSListController keeps its rows (an id, after UIViewController's
 # instance variables).
 SPECIFIERS_OFFSET = 0x3A8
+
+
+# The images the Settings app loads of its own: no Control Center's.
+SETTINGS_IMAGES = (
+    "/usr/lib/libobjc.A.dylib", "/usr/lib/libSystem.B.dylib",
+    "/System/Library/Frameworks/CoreFoundation.framework/CoreFoundation",
+    "/System/Library/Frameworks/Foundation.framework/Foundation",
+    "/System/Library/Frameworks/UIKit.framework/UIKit",
+    "/System/Library/PrivateFrameworks/Preferences.framework/Preferences")
 
 
 def settings_home():
@@ -67,6 +136,7 @@ def install_settings(m):
 def shown_specifiers(m, controller):
     """The rows Settings shows: the controller's `_specifiers`."""
     array = m.read_u64(controller + SPECIFIERS_OFFSET)
+    m.check_alive(array, "shown as the controller's _specifiers")
     return m.objects[array].items if array in m.objects else []
 
 
@@ -85,8 +155,12 @@ def _load_specifiers(m, receiver):
                 items = plistlib.load(f).get("items", [])
         except FileNotFoundError:
             items = []
+        load_rules(m, items)
         for item in items:
-            specifiers.append(m.new_object("PSSpecifier", properties=dict(item), target=target))
+            specifiers.append(m.retain(m.new_object("PSSpecifier", properties=dict(item),
+                                                    target=target)))
+    # Autoreleased (the framework's method is no alloc, new or copy), holding
+    # its specifiers.
     array = m.new_object("NSArray", items=specifiers, holds_objects=True)
     return array
 
@@ -135,6 +209,17 @@ def _specifier_for_id(m, receiver):
     return 0
 
 
+def _reload_specifiers(m, receiver):
+    """The table is made again from -specifiers, asked anew (what
+    `_specifiers` holds then is what Settings shows)."""
+    m.log.append(("reloadSpecifiers", receiver))
+    implementation = m.classes[m.read_u64(receiver)].lookup("specifiers")
+    if implementation is None:
+        return None
+    m.uc.reg_write(X[1], m.selector("specifiers"))
+    return TailCall(implementation)
+
+
 def _init_editor(m, receiver):
     m.log.append(("appListEditor", m.text(m.arg(2)), m.text(m.arg(3))))
     return receiver
@@ -150,7 +235,7 @@ METHODS.update({
     ("PSListController", "readPreferenceValue:"): _cfprefs_read,
     ("PSListController", "setPreferenceValue:specifier:"): _cfprefs_write,
     ("PSListController", "specifierForID:"): _specifier_for_id,
-    ("PSListController", "reloadSpecifiers"): lambda m, r: m.log.append(("reloadSpecifiers", r)),
+    ("PSListController", "reloadSpecifiers"): _reload_specifiers,
     ("PSListController", "reloadSpecifier:"): lambda m, r: m.log.append(
         ("reloadSpecifier", m.objects[m.arg(2)].properties.get("id"))),
     ("PSSpecifier", "propertyForKey:"): _property,

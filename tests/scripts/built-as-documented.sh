@@ -37,15 +37,16 @@ for name in $listed; do
     fail "README.md says $name lands in bin/, but scripts/run.sh (--target $targets) does not build it"
 done
 
-# The documents installed, and every picture they link to beside them.
+# The documents installed, and every file they link to (a picture, another
+# document) beside them.
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null || fail "installing failed"
 docs=$prefix/share/doc/quelline
 [ -d "$docs" ] || fail "nothing installed in share/doc/quelline"
 for doc in "$docs"/*.md; do
-  for picture in $(grep -o '](\([^)#:]*\.\(png\|jpg\|svg\)\))' "$doc" | sed 's/^](\(.*\))$/\1/'); do
-    [ -f "$docs/$picture" ] || fail "$(basename "$doc") shows $picture, which is not installed"
+  for target in $(grep -o '](\([^)#:]\+\)\(#[^)]*\)\?)' "$doc" | sed 's/^](\([^)#]*\).*$/\1/'); do
+    [ -f "$docs/$target" ] || fail "$(basename "$doc") links to $target, which is not installed"
   done
 done
 echo "ok: $(tr "\n" " " <<<"$listed")"

@@ -81,6 +81,13 @@ class ServeHttpTest(unittest.TestCase):
         self.assertIn("expect failed: list.alpha: expected 0.5, actual 1", answer["error"])
         status, answer = request(self.url + "api/command", {"command": "expect list.alpha 1"})
         self.assertIs(answer["ok"], True)
+        # The pane refused a change and showed its alert: the answer says
+        # so, in the alert's words, not that it was done.
+        status, answer = request(self.url + "api/command", {"command": "settings set quietHoursStart 420"})
+        self.assertEqual(status, 200, answer)
+        self.assertIs(answer["ok"], False)
+        self.assertIs(answer["refused"], True)
+        self.assertIn("Quelline's settings were not saved", answer["error"])
         # A value out of range: the words of quelline-prefs.
         editor = subprocess.run([PREFS, "--root", self.root, "set", "timerTime", "0"],
                                 capture_output=True, text=True, timeout=30)

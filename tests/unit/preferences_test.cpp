@@ -1,9 +1,11 @@
-// CFPreferences over the preference files: the key list, the values and the
-// file agree after every edit, copies belong to the caller, and only the
-// current user on any host is stored. NSHomeDirectory() comes from the boot.
+// CFPreferences through the device's preferences daemon: the key list and
+// the values are its copy of the domain, copies belong to the caller, and
+// only the current user on any host is stored. NSHomeDirectory() comes from
+// the boot.
 #include "tests/unit/platform_fixture.h"
 
 #include "host/sim/services/foundation_values.h"
+#include "host/sim/services/preferences.h"
 #include "host/sim/services/property_lists.h"
 #include "host/sim/services/root_folder.h"
 #include "platform/foundation.h"
@@ -63,7 +65,11 @@ protected:
   }
 };
 
-TEST_F(PreferencesTest, KeyListValuesAndFileAgreeThroughEveryEdit) {
+// The daemon reads a domain's file on its first use and keeps it: writes of
+// the file behind its back stay unseen, across a restart of the process,
+// until the device starts again; a change through the daemon is seen at
+// once and reaches the file when the domain is synchronized.
+TEST_F(PreferencesTest, TheDaemonKeepsWhatItReadFirst) {
   using namespace hostsim;
   store({{"enabled", newBool(true)}, {"delay", newInteger(3)}});
   EXPECT_EQ(keyList(), json({"delay", "enabled"}));
@@ -73,20 +79,29 @@ TEST_F(PreferencesTest, KeyListValuesAndFileAgreeThroughEveryEdit) {
 
   store({{"enabled", newBool(false)}, {"mode", newString("quiet")}});
   EXPECT_TRUE(CFPreferencesAppSynchronize(CFSTR("com.example.quiet")));
-  EXPECT_EQ(keyList(), json({"enabled", "mode"}));
-  EXPECT_EQ(values(listed), json({{"enabled", false}})) << "a key no longer stored is left out";
+  EXPECT_EQ(values(listed), json({{"delay", 3}, {"enabled", true}}))
+      << "the file was written behind the daemon's back";
   CFRelease(listed);
+  reboot("/var/mobile");
+  EXPECT_EQ(keyList(), json({"delay", "enabled"})) << "the daemon outlives the process";
 
-  // An edit through the dictionary messages, as settings code makes it.
-  using namespace platform;
-  id path = NSString::stringWithUTF8String(kFile);
-  id dict = NSMutableDictionary::dictionaryWithContentsOfFile(path);
-  ASSERT_NE(dict, nullptr);
-  NSMutableDictionary::setObject_forKey(dict, NSNumber::numberWithBool(YES), NSSTR("added"));
-  ASSERT_TRUE(NSMutableDictionary::writeToFile_atomically(dict, path, YES));
-  EXPECT_EQ(keyList(), json({"added", "enabled", "mode"}));
-  EXPECT_EQ(values(keys({text("added"), text("mode")})),
-            json({{"added", true}, {"mode", "quiet"}}));
+  ASSERT_TRUE(preferencesDaemonSet("com.example.quiet", "added", newBool(true).get()));
+  EXPECT_EQ(keyList(), json({"added", "delay", "enabled"}));
+  EXPECT_EQ(prefsfile::dictionaryFileJson(hostPath(kFile)),
+            json({{"enabled", false}, {"mode", "quiet"}}))
+      << "the file has the change later";
+  EXPECT_TRUE(CFPreferencesAppSynchronize(CFSTR("com.example.quiet")));
+  EXPECT_EQ(prefsfile::dictionaryFileJson(hostPath(kFile)),
+            json({{"added", true}, {"delay", 3}, {"enabled", true}}))
+      << "written whole from the daemon's copy";
+
+  store({{"mode", newString("loud")}});
+  objc_autoreleasePoolPop(pool_);
+  shutdownPlatform();
+  startPreferencesDaemon(root_);
+  bootPlatform({root_, clock_});
+  pool_ = objc_autoreleasePoolPush();
+  EXPECT_EQ(keyList(), json({"mode"})) << "the device started again";
 }
 
 TEST_F(PreferencesTest, CopiesAreFreedWithTheirRelease) {

@@ -106,9 +106,25 @@ TEST_F(PrefsToolTest, UnknownKeysAreRefusedWithTheKnownOnes) {
     EXPECT_TRUE(contains(run.err, "\"" + args[1] + "\"")) << run;
     EXPECT_TRUE(contains(run.err, "hideAnimated")) << run;
     EXPECT_TRUE(contains(run.err, "hideIconsWithToggle")) << run;
+    EXPECT_TRUE(contains(run.err, "`quelline-prefs keys`")) << run;
     EXPECT_TRUE(run.out.empty()) << run;
   }
   EXPECT_EQ(bytes(kPrefs), before);
+  // A key typed wrong gets the nearest one; one far from every key, none.
+  for (const auto& [typed, meant] :
+       std::vector<std::pair<std::string, std::string>>{{"quiethours", "quietHours"},
+                                                        {"TimerTime", "timerTime"},
+                                                        {"hapitc", "haptic"},
+                                                        {"quietHoursStar", "quietHoursStart"}}) {
+    const Outcome run = editor({"set", typed, "1"});
+    EXPECT_TRUE(contains(run.err, "did you mean " + meant + "?")) << run;
+  }
+  EXPECT_FALSE(contains(editor({"get", "foo"}).err, "did you mean"));
+  // The keys, without a device root.
+  const Outcome keys = runProgram(kEditor, {"keys"});
+  EXPECT_EQ(keys.status, 0) << keys;
+  EXPECT_TRUE(contains(keys.out, "quietHoursStart")) << keys;
+  EXPECT_TRUE(contains(keys.out, "0 to 1439")) << keys;
 }
 
 TEST_F(PrefsToolTest, ValuesOfTheWrongTypeAreRefusedAndChangeNothing) {
@@ -185,6 +201,33 @@ TEST_F(PrefsToolTest, TimesOfDayAsWrittenAndComparedModuloADay) {
   put(kPrefs, xmlDictionary("<key>quietHoursEnd</key><string>22:00</string>"));
   const Outcome clash = editor({"set", "quietHoursStart", "1320"});
   EXPECT_EQ(clash.status, 2) << clash;
+}
+
+// Several keys in one set: read first, applied together, checked as a
+// whole, written once. Swapping the quiet-hours window is one command
+// where either key alone is refused; one bad pair changes nothing.
+TEST_F(PrefsToolTest, SeveralKeysAreOneChangeCheckedAsAWhole) {
+  const std::string before =
+      xmlDictionary("<key>quietHoursStart</key><integer>1320</integer><key>quietHoursEnd</"
+                    "key><integer>420</integer>");
+  put(kPrefs, before);
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"set", "quietHoursStart", "420"},
+                                             {"set", "haptic", "false", "timerTime", "0"},
+                                             {"set", "haptic", "false", "quietHoursEnd", "1320"},
+                                             {"set", "haptic", "false", "haptic", "true"},
+                                             {"set", "haptic", "false", "timerTime"}}) {
+    const Outcome run = editor(args);
+    SCOPED_TRACE(args.back());
+    EXPECT_EQ(run.status, 2) << run;
+    EXPECT_TRUE(run.out.empty()) << run;
+  }
+  EXPECT_EQ(bytes(kPrefs), before);
+  const Outcome swap = editor({"set", "quietHoursStart", "420", "quietHoursEnd", "1320"});
+  EXPECT_EQ(swap.status, 0) << swap;
+  EXPECT_EQ(swap.out, "quietHoursStart = 420\nquietHoursEnd = 1320\n");
+  EXPECT_EQ(prefs().value("quietHoursStart"), prefsfile::Value(int64_t{420}));
+  EXPECT_EQ(prefs().value("quietHoursEnd"), prefsfile::Value(int64_t{1320}));
 }
 
 TEST_F(PrefsToolTest, CommandLinesThatAreWrongAreRefused) {

@@ -128,13 +128,35 @@ std::vector<std::string> otherKeys(const PreferenceFile& file) {
 
 const KeyInfo& requireKey(const std::string& name) {
   if (const KeyInfo* key = findKey(name)) return *key;
-  throw CommandError(kExitRefused,
-                     "unknown key " + inQuotes(name) + "; the known keys are " + knownKeyNames());
+  throw CommandError(kExitRefused, "unknown key " + inQuotes(name) + "; " + unknownKeyHint(name) +
+                                       " (the known keys are " + knownKeyNames() + ")");
 }
 
 std::string padded(std::string text, size_t width) {
   if (text.size() < width) text.append(width - text.size(), ' ');
   return text;
+}
+
+// Rows in columns, the first row the heading.
+void printTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
+  std::vector<size_t> widths(rows.front().size(), 0);
+  for (const auto& row : rows)
+    for (size_t i = 0; i < row.size(); ++i)
+      widths[i] = std::max(widths[i], row[i].size());
+  for (const auto& row : rows) {
+    std::string line;
+    for (size_t i = 0; i < row.size(); ++i)
+      line += i + 1 < row.size() ? padded(row[i], widths[i] + 2) : row[i];
+    while (!line.empty() && line.back() == ' ')
+      line.pop_back();
+    out << line << '\n';
+  }
+}
+
+// What `set` takes for a key: "true or false", "1 to 3600".
+std::string takes(const KeyInfo& key) {
+  if (key.type == KeyType::Boolean) return "true or false";
+  return std::to_string(key.minimum) + " to " + std::to_string(key.maximum);
 }
 
 std::string appListName(AppList list) {
@@ -232,6 +254,29 @@ int Editor::run(const std::function<void()>& command) {
   }
 }
 
+int Editor::describeKeys() {
+  return run([&] {
+    if (options_.json) {
+      json entries = json::array();
+      for (const KeyInfo& key : prefs::keys())
+        entries.push_back({{"key", key.name},
+                           {"type", typeName(key.type)},
+                           {"takes", takes(key)},
+                           {"default", toJson(defaultValue(key))},
+                           {"live", key.live},
+                           {"description", key.description}});
+      out_ << jsonLine(json{{"keys", std::move(entries)}}) << '\n';
+      return;
+    }
+    std::vector<std::vector<std::string>> rows{{"KEY", "TYPE", "TAKES", "DEFAULT", "WHAT IT DOES"}};
+    for (const KeyInfo& key : prefs::keys())
+      rows.push_back({std::string(key.name), std::string(typeName(key.type)), takes(key),
+                      valueText(defaultValue(key)),
+                      (key.live ? "(live) " : "") + std::string(key.description)});
+    printTable(out_, rows);
+  });
+}
+
 int Editor::list() {
   return run([&] {
     const PreferenceFile file = loadForReading(kPreferencesPath);
@@ -258,18 +303,7 @@ int Editor::list() {
       rows.push_back({std::string(key.name), std::string(typeName(key.type)), storedText(file, key),
                       valueText(defaultValue(key)),
                       (key.live ? "(live) " : "") + std::string(key.description)});
-    std::vector<size_t> widths(rows.front().size(), 0);
-    for (const auto& row : rows)
-      for (size_t i = 0; i < row.size(); ++i)
-        widths[i] = std::max(widths[i], row[i].size());
-    for (const auto& row : rows) {
-      std::string line;
-      for (size_t i = 0; i < row.size(); ++i)
-        line += i + 1 < row.size() ? padded(row[i], widths[i] + 2) : row[i];
-      while (!line.empty() && line.back() == ' ')
-        line.pop_back();
-      out_ << line << '\n';
-    }
+    printTable(out_, rows);
     const std::vector<std::string> others = otherKeys(file);
     if (!others.empty()) {
       out_ << "Other keys in the file, kept as they are:";
@@ -301,26 +335,55 @@ int Editor::get(const std::string& name) {
 }
 
 int Editor::set(const std::string& name, const std::string& text) {
+  return set({{name, text}});
+}
+
+int Editor::set(const std::vector<std::pair<std::string, std::string>>& pairs) {
   return run([&] {
-    const KeyInfo& key = requireKey(name);
-    std::string expected;
-    const std::optional<Value> value = parseValue(key, text, expected);
-    if (!value)
-      throw CommandError(kExitRefused, "set " + name + ": " + refusedValue(key, text, expected));
-    bool already = false;
-    change(kPreferencesPath, [&](PreferenceFile& file) {
-      if (auto clash = clashWithPartner(key, *value, file))
-        throw CommandError(kExitRefused, "set " + name + ": " + *clash + "; nothing was changed");
-      already = file.kind(key.name) == kindOf(key.type) && file.value(key.name) == value;
-      if (!already) file.set(key.name, *value);
-      return !already;
-    });
-    if (options_.json) {
-      out_ << jsonLine(json{{"key", name}, {"value", toJson(*value)}, {"changed", !already}})
-           << '\n';
-      return;
+    struct Change {
+      const KeyInfo* key;
+      Value value;
+      bool already = false;
+    };
+    // Every pair read first: one refused pair changes nothing.
+    std::vector<Change> changes;
+    for (const auto& [name, text] : pairs) {
+      const KeyInfo& key = requireKey(name);
+      for (const Change& earlier : changes)
+        if (earlier.key == &key)
+          throw CommandError(kExitRefused, "set " + name +
+                                               ": the key is given twice; give each "
+                                               "key once");
+      std::string expected;
+      const std::optional<Value> value = parseValue(key, text, expected);
+      if (!value)
+        throw CommandError(kExitRefused, "set " + name + ": " + refusedValue(key, text, expected));
+      changes.push_back({&key, *value});
     }
-    out_ << name << " = " << valueText(*value) << (already ? " (already)" : "") << '\n';
+    // All of them applied, then the result checked as a whole: one write.
+    change(kPreferencesPath, [&](PreferenceFile& file) {
+      bool any = false;
+      for (Change& c : changes) {
+        c.already =
+            file.kind(c.key->name) == kindOf(c.key->type) && file.value(c.key->name) == c.value;
+        if (!c.already) file.set(c.key->name, c.value);
+        any = any || !c.already;
+      }
+      for (const Change& c : changes)
+        if (auto clash = clashWithPartner(*c.key, c.value, file))
+          throw CommandError(kExitRefused, "set " + std::string(c.key->name) + ": " + *clash +
+                                               "; nothing was changed");
+      return any;
+    });
+    for (const Change& c : changes) {
+      if (options_.json) {
+        out_ << jsonLine(
+                    json{{"key", c.key->name}, {"value", toJson(c.value)}, {"changed", !c.already}})
+             << '\n';
+        continue;
+      }
+      out_ << c.key->name << " = " << valueText(c.value) << (c.already ? " (already)" : "") << '\n';
+    }
   });
 }
 

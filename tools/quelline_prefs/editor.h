@@ -11,6 +11,8 @@
 #include <functional>
 #include <iosfwd>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace quelline::prefs {
 
@@ -35,8 +37,14 @@ public:
 
   // Each returns the exit status, having reported on `err` what went wrong.
   int list();
+  // Every key with its type, what it takes, its default and what it does
+  // (reads no file).
+  int describeKeys();
   int get(const std::string& key);
   int set(const std::string& key, const std::string& value);
+  // Several keys in one change: every pair is read, all are applied, and
+  // the result is checked as a whole and written once under one lock.
+  int set(const std::vector<std::pair<std::string, std::string>>& pairs);
   int reset(const std::string& key);
   int resetAll();
   int listApps(AppList list);

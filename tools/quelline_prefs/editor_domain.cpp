@@ -4,10 +4,12 @@
 #include "host/sim/services/foundation_values.h"
 #include "prefs/time_of_day.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <charconv>
 #include <limits>
+#include <vector>
 
 namespace quelline::prefs {
 namespace {
@@ -57,6 +59,51 @@ std::string knownKeyNames() {
     out += key.name;
   }
   return out;
+}
+
+namespace {
+
+// Edits (a letter added, dropped, changed, or two swapped) from `a` to
+// `b`, ignoring case.
+size_t editDistance(std::string_view a, std::string_view b) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1, 0));
+  for (size_t i = 0; i <= a.size(); ++i)
+    d[i][0] = i;
+  for (size_t j = 0; j <= b.size(); ++j)
+    d[0][j] = j;
+  for (size_t i = 1; i <= a.size(); ++i)
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t change = lower(a[i - 1]) == lower(b[j - 1]) ? 0 : 1;
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + change});
+      if (i > 1 && j > 1 && lower(a[i - 1]) == lower(b[j - 2]) &&
+          lower(a[i - 2]) == lower(b[j - 1]))
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  return d[a.size()][b.size()];
+}
+
+} // namespace
+
+std::optional<std::string_view> nearestKey(std::string_view name) {
+  std::optional<std::string_view> best;
+  size_t bestDistance = 0;
+  for (const KeyInfo& key : kKeys) {
+    const size_t distance = editDistance(name, key.name);
+    if (!best || distance < bestDistance) {
+      best = key.name;
+      bestDistance = distance;
+    }
+  }
+  // Near enough to be a slip: a third of the name, at least two letters.
+  if (best && bestDistance <= std::max<size_t>(2, name.size() / 3)) return best;
+  return std::nullopt;
+}
+
+std::string unknownKeyHint(std::string_view name) {
+  std::string out;
+  if (auto near = nearestKey(name)) out = "did you mean " + std::string(*near) + "? ";
+  return out + "`quelline-prefs keys` lists the keys and what each takes";
 }
 
 std::string_view typeName(KeyType type) {

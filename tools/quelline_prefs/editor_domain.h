@@ -46,6 +46,14 @@ const KeyInfo* findKey(std::string_view name);
 // "hideAnimated, enableMuteSwitch, …": for messages.
 std::string knownKeyNames();
 
+// The known key nearest to `name`, a mistyped one ("quiethours",
+// "quietHour"), or nullopt when none is near.
+std::optional<std::string_view> nearestKey(std::string_view name);
+
+// What to tell someone who gave the unknown key `name`: "did you mean
+// quietHours? `quelline-prefs keys` lists the keys and what each takes".
+std::string unknownKeyHint(std::string_view name);
+
 std::string_view typeName(KeyType type);
 
 // "timerTime 1 to 3600, numberOfTaps 1 to 10": the range each integer key

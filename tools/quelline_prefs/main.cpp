@@ -2,7 +2,8 @@
 //
 //   quelline-prefs [--root DIR] list [--json]
 //   quelline-prefs [--root DIR] get KEY [--json|--plain]
-//   quelline-prefs [--root DIR] set KEY VALUE [--force] [--json]
+//   quelline-prefs [--root DIR] set KEY VALUE [KEY VALUE …] [--force] [--json]
+//   quelline-prefs keys [--json]
 //   quelline-prefs [--root DIR] reset KEY|--all [--force] [--json]
 //   quelline-prefs [--root DIR] apps list silent|banner [--json]
 //   quelline-prefs [--root DIR] apps add|remove silent|banner BUNDLE [--force] [--json]
@@ -30,6 +31,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace {
 
@@ -44,6 +46,7 @@ struct Arguments {
   bool all = false;
   std::string key;
   std::string value;
+  std::vector<std::string> more; // set: further KEY VALUE pairs
   std::string list;
   std::string bundle;
 };
@@ -121,8 +124,17 @@ int main(int argc, char** argv) {
                  integerRanges() + ")");
   set->add_option("KEY", arguments.key, "a key of the domain")->required();
   set->add_option("VALUE", arguments.value, "the value")->required();
+  set->add_option("MORE", arguments.more,
+                  "further KEY VALUE pairs: all are written in one change, under one lock, "
+                  "and checked together (swap quiet hours with set quietHoursStart 420 "
+                  "quietHoursEnd 1320)");
   addForce(set, arguments);
   addJson(set, arguments);
+
+  CLI::App* keysCommand = app.add_subcommand(
+      "keys", "every key of the domain with its type, what it takes and what it does (no device "
+              "root needed)");
+  addJson(keysCommand, arguments);
 
   CLI::App* reset = app.add_subcommand(
       "reset", "remove KEY from the file (it returns to its default), or with --all every key "
@@ -153,11 +165,12 @@ int main(int argc, char** argv) {
   app.footer(exitStatus + "\nKeys: " + knownKeyNames() +
              ".\nMore: " + quelline::programfiles::documentPath("preference-editor.md") +
              "; what each setting does: " + quelline::programfiles::documentPath("settings.md"));
-  for (CLI::App* command : {list, apps, appsList, appsAdd, appsRemove})
+  for (CLI::App* command : {list, keysCommand, apps, appsList, appsAdd, appsRemove})
     command->footer(exitStatus);
   for (CLI::App* command : {get, set, reset})
     command->footer(keysFooter);
-  for (CLI::App* command : {list, get, set, reset, apps, appsList, appsAdd, appsRemove})
+  for (CLI::App* command :
+       {list, keysCommand, get, set, reset, apps, appsList, appsAdd, appsRemove})
     command->fallthrough();
 
   // The parser's messages may echo an argument: shown without its control
@@ -176,6 +189,17 @@ int main(int argc, char** argv) {
     return kExitRefused;
   }
 
+  if (set->parsed() && arguments.more.size() % 2 != 0) {
+    std::cerr << "quelline-prefs: set: " << prefsfile::inQuotes(arguments.more.back())
+              << " has no value; expected KEY VALUE pairs" << std::endl;
+    return kExitRefused;
+  }
+  if (keysCommand->parsed()) {
+    EditorOptions none;
+    none.json = arguments.json;
+    return Editor(none, std::cout, std::cerr).describeKeys();
+  }
+
   EditorOptions options;
   options.root = deviceRoot(rootOption->count() > 0 ? std::optional<std::string>(arguments.root)
                                                     : std::nullopt);
@@ -187,7 +211,12 @@ int main(int argc, char** argv) {
 
   if (list->parsed()) return editor.list();
   if (get->parsed()) return editor.get(arguments.key);
-  if (set->parsed()) return editor.set(arguments.key, arguments.value);
+  if (set->parsed()) {
+    std::vector<std::pair<std::string, std::string>> pairs{{arguments.key, arguments.value}};
+    for (size_t i = 0; i + 1 < arguments.more.size(); i += 2)
+      pairs.emplace_back(arguments.more[i], arguments.more[i + 1]);
+    return editor.set(pairs);
+  }
   if (reset->parsed()) return arguments.all ? editor.resetAll() : editor.reset(arguments.key);
   const AppList which = *findAppList(arguments.list);
   if (appsList->parsed()) return editor.listApps(which);

@@ -3,6 +3,7 @@
 #include "host/sim/services/app_lists.h"
 #include "host/sim/services/devices.h"
 #include "host/sim/services/foundation_values.h"
+#include "host/sim/services/preferences.h"
 #include "host/sim/services/property_lists.h"
 #include "platform/corefoundation.h"
 #include "platform/uikit.h"
@@ -35,50 +36,29 @@ struct EditorState {
   std::string key;
 };
 
-// The preferences daemon's copy of each domain it served this process:
-// read from the file on first use, then kept.
-std::map<std::string, Strong>& daemonDomains() {
-  static auto* domains = new std::map<std::string, Strong>();
-  return *domains;
-}
-
 std::string propertyText(id specifier, const char* key) {
   return stringOf(specifierProperty(specifier, key));
-}
-
-// The domain's dictionary as the daemon holds it (mutable), or nil for a
-// row without a domain.
-id daemonDomain(id specifier) {
-  const std::string domain = propertyText(specifier, "defaults");
-  const std::string file = preferencesFilePath(domain);
-  if (file.empty()) return nullptr;
-  Strong& copy = daemonDomains()[domain];
-  if (!copy) {
-    copy = readDictionaryFile(file, true);
-    if (!copy) copy = newDictionary({}, true);
-  }
-  return copy.get();
 }
 
 // -[PSViewController readPreferenceValue:]: the daemon's copy of the key,
 // else the row's default.
 id PSViewController_readPreferenceValue(id, SEL, id specifier) {
-  id domain = daemonDomain(specifier);
+  Strong domain = preferencesDaemonCopy(propertyText(specifier, "defaults"));
   id key = specifierProperty(specifier, "key");
-  id value = domain != nullptr && isString(key) ? platform::NSDictionary::objectForKey(domain, key)
-                                                : nullptr;
+  id value =
+      domain && isString(key) ? platform::NSDictionary::objectForKey(domain.get(), key) : nullptr;
+  // The copy goes with this call; the value lives on in the pool.
+  if (value != nullptr) value = objc_autorelease(objc_retain(value));
   return value != nullptr ? value : specifierProperty(specifier, "default");
 }
 
 // -[PSViewController setPreferenceValue:specifier:]: the daemon's copy
-// changes and is written over the file whole, without the file's lock; then
-// the row's PostNotification, if any, is posted.
+// changes; the daemon writes it over the file whole later, without the
+// file's lock. Then the row's PostNotification, if any, is posted.
 void PSViewController_setPreferenceValue(id, SEL, id value, id specifier) {
-  id domain = daemonDomain(specifier);
   id key = specifierProperty(specifier, "key");
-  if (domain == nullptr || !isString(key) || value == nullptr) return;
-  platform::NSMutableDictionary::setObject_forKey(domain, value, key);
-  writePropertyListFile(domain, preferencesFilePath(propertyText(specifier, "defaults")), true);
+  if (!isString(key) || value == nullptr) return;
+  if (!preferencesDaemonSet(propertyText(specifier, "defaults"), stringOf(key), value)) return;
   const std::string posted = propertyText(specifier, "PostNotification");
   if (!posted.empty())
     CFNotificationCenterPostNotification(CFNotificationCenterGetDarwinNotifyCenter(),
@@ -240,7 +220,7 @@ void defineSettingsClasses(const std::set<std::string>& without) {
 }
 
 void resetSettingsClasses() {
-  daemonDomains().clear();
+  // Nothing of the process's own: the preferences daemon outlives it.
 }
 
 std::vector<id> specifiersOf(id controller) {
@@ -287,6 +267,20 @@ void changeControl(id controller, id specifier, id value) {
   state<ListState>(controller).shown[specifier] = Strong(value);
   Strong target = state<SpecifierState>(specifier).target.lock();
   if (target) send<void>(target.get(), "setPreferenceValue:specifier:", value, specifier);
+}
+
+void changeControls(id controller, const std::vector<id>& specifiers,
+                    const std::vector<Strong>& values) {
+  if (specifiers.empty() || specifiers.size() != values.size()) return;
+  std::vector<Strong> rows;
+  for (size_t i = 0; i < specifiers.size(); ++i) {
+    state<ListState>(controller).shown[specifiers[i]] = values[i];
+    rows.push_back(Strong(specifiers[i]));
+  }
+  Strong target = state<SpecifierState>(specifiers.front()).target.lock();
+  if (target)
+    send<void>(target.get(), "setPreferenceValues:specifiers:", newArray(values).get(),
+               newArray(std::move(rows)).get());
 }
 
 void tapRow(id specifier) {

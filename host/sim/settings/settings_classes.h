@@ -4,10 +4,11 @@
 // - PSSpecifier: a row's description (its plist entry's keys as properties,
 //   identifier, label, cell, target, action).
 // - PSViewController with the platform's readPreferenceValue: and
-//   setPreferenceValue:specifier:, which go through the preferences daemon
-//   as on the device: a domain is read once and kept, a change rewrites the
-//   whole file from that copy, without the file's lock. A pane that does not
-//   override them loses changes made to the file meanwhile.
+//   setPreferenceValue:specifier:, which go through the device's preferences
+//   daemon (services/preferences.h): a domain is read once and kept, a
+//   change rewrites the whole file from that copy later, without the file's
+//   lock. A pane that does not override them loses changes made to the file
+//   meanwhile, and the home screen reads the file before the change.
 // - PSListController: `_specifiers` (an instance variable, as on the device),
 //   -specifiers, -bundle (+[NSBundle bundleForClass:]),
 //   -loadSpecifiersFromPlistName:target: reading NAME.plist from -bundle,
@@ -32,7 +33,7 @@ namespace hostsim::settings {
 
 // Defines the classes, except those named in `without`.
 void defineSettingsClasses(const std::set<std::string>& without);
-// Forgets the preferences daemon's copies (the process ends).
+// The process ends (the preferences daemon, the device's, keeps its copies).
 void resetSettingsClasses();
 
 // The specifiers of a list controller (its -specifiers), in order.
@@ -55,6 +56,11 @@ id shownValue(id controller, id specifier);
 // A person changes a control to `value`: it shows at once, then the row's
 // target is told (setPreferenceValue:specifier:).
 void changeControl(id controller, id specifier, id value);
+// Several controls changed as one: each shows its value at once, then the
+// rows' target is told once (setPreferenceValues:specifiers:, with arrays of
+// the same length).
+void changeControls(id controller, const std::vector<id>& specifiers,
+                    const std::vector<Strong>& values);
 // A person taps a link row: the row's target gets its action, with the row.
 void tapRow(id specifier);
 

@@ -324,52 +324,85 @@ nlohmann::json SettingsProcess::rows() const {
 }
 
 Outcome SettingsProcess::set(const std::string& key, const nlohmann::json& value) {
+  return set({{key, value}});
+}
+
+Outcome SettingsProcess::set(const std::vector<std::pair<std::string, nlohmann::json>>& changes) {
   Impl& p = *impl_;
   if (!p.controller) throw std::logic_error("the pane is not open");
   return p.action([&]() -> Outcome {
-    id row = p.rowFor(key);
-    const std::string cell = row != nullptr ? specifierCell(row) : "";
-    if (cell != "PSSwitchCell" && cell != "PSSliderCell" && cell != "PSLinkListCell")
-      return refused("the pane has no control for " + key);
-    if (!specifierEnabled(row)) return refused(key + " is disabled in the pane");
-    id shown = shownValue(p.controller.get(), row);
-    Strong given;
-    if (cell == "PSSwitchCell") {
-      if (!value.is_boolean()) return refused(key + " is a switch: it is on (true) or off (false)");
-      const bool on = value.get<bool>();
-      if (shown != nullptr && static_cast<bool>(platform::NSNumber::boolValue(shown)) == on)
-        return {Outcome::Kind::Applied, ""}; // the switch is there already
-      given = newBool(on);
-    } else if (cell == "PSLinkListCell") {
-      // The list offers its values and nothing else; a person picks one.
-      const nlohmann::json choices = choicesOf(row);
-      for (const nlohmann::json& choice : choices)
-        if (value.is_number() && choice["value"] == numberJson(value.get<double>()))
-          given = newInteger(choice["value"].get<int64_t>());
-      if (!given) {
-        auto text = [](const nlohmann::json& c) {
-          return c["value"].dump() +
-                 (c["title"].is_string() ? " (" + c["title"].get<std::string>() + ")" : "");
-        };
-        return refused(key + " is a list of " + std::to_string(choices.size()) + " choices, " +
-                       (choices.empty() ? std::string("none")
-                                        : text(choices.front()) + " to " + text(choices.back())) +
-                       "; it has no " + value.dump());
+    std::vector<id> rows;
+    std::vector<Strong> given;
+    std::vector<std::string> cells;
+    // Every control first: one that cannot give its value changes nothing.
+    for (const auto& [key, value] : changes) {
+      id row = p.rowFor(key);
+      const std::string cell = row != nullptr ? specifierCell(row) : "";
+      if (cell != "PSSwitchCell" && cell != "PSSliderCell" && cell != "PSLinkListCell")
+        return refused("the pane has no control for " + key);
+      if (!specifierEnabled(row)) return refused(key + " is disabled in the pane");
+      if (std::find(rows.begin(), rows.end(), row) != rows.end())
+        return refused(key + " is given twice; give each control once");
+      id shown = shownValue(p.controller.get(), row);
+      Strong one;
+      if (cell == "PSSwitchCell") {
+        if (!value.is_boolean())
+          return refused(key + " is a switch: it is on (true) or off (false)");
+        const bool on = value.get<bool>();
+        // A switch already in that position is left alone.
+        if (shown != nullptr && static_cast<bool>(platform::NSNumber::boolValue(shown)) == on)
+          continue;
+        one = newBool(on);
+      } else if (cell == "PSLinkListCell") {
+        // The list offers its values and nothing else; a person picks one.
+        const nlohmann::json choices = choicesOf(row);
+        for (const nlohmann::json& choice : choices)
+          if (value.is_number() && choice["value"] == numberJson(value.get<double>()))
+            one = newInteger(choice["value"].get<int64_t>());
+        if (!one) {
+          auto text = [](const nlohmann::json& c) {
+            return c["value"].dump() +
+                   (c["title"].is_string() ? " (" + c["title"].get<std::string>() + ")" : "");
+          };
+          return refused(key + " is a list of " + std::to_string(choices.size()) + " choices, " +
+                         (choices.empty() ? std::string("none")
+                                          : text(choices.front()) + " to " + text(choices.back())) +
+                         "; it has no " + value.dump());
+        }
+      } else {
+        const double minimum = propertyNumber(row, "min", 0);
+        const double maximum = propertyNumber(row, "max", 1);
+        const std::string range = numberJson(minimum).dump() + " to " + numberJson(maximum).dump();
+        if (!value.is_number())
+          return refused(key + " is a slider: it takes a number from " + range);
+        const double wanted = value.get<double>();
+        if (!(wanted >= minimum && wanted <= maximum))
+          return refused(key + "'s slider goes from " + range + ", not to " + value.dump());
+        one = newReal(wanted);
       }
-    } else {
-      const double minimum = propertyNumber(row, "min", 0);
-      const double maximum = propertyNumber(row, "max", 1);
-      const std::string range = numberJson(minimum).dump() + " to " + numberJson(maximum).dump();
-      if (!value.is_number()) return refused(key + " is a slider: it takes a number from " + range);
-      const double wanted = value.get<double>();
-      if (!(wanted >= minimum && wanted <= maximum))
-        return refused(key + "'s slider goes from " + range + ", not to " + value.dump());
-      given = newReal(wanted);
+      rows.push_back(row);
+      given.push_back(std::move(one));
+      cells.push_back(cell);
     }
-    changeControl(p.controller.get(), row, given.get());
+    if (rows.empty()) return {Outcome::Kind::Applied, "", nullptr}; // nothing to change
+    if (changes.size() == 1)
+      changeControl(p.controller.get(), rows.front(), given.front().get());
+    else
+      changeControls(p.controller.get(), rows, given);
     std::string alert = p.takeAlerts();
     if (!alert.empty()) return {Outcome::Kind::Failed, alert};
-    return {Outcome::Kind::Applied, ""};
+    // What the controls show now is what the pane stored.
+    nlohmann::json stored = nlohmann::json::object();
+    for (size_t i = 0; i < rows.size(); ++i) {
+      id now = shownValue(p.controller.get(), rows[i]);
+      stored[stringOf(specifierProperty(rows[i], "key"))] =
+          now == nullptr ? nlohmann::json()
+          : cells[i] == "PSSwitchCell"
+              ? nlohmann::json(static_cast<bool>(platform::NSNumber::boolValue(now)))
+              : numberJson(platform::NSNumber::doubleValue(now));
+    }
+    if (changes.size() == 1) return {Outcome::Kind::Applied, "", stored.begin().value()};
+    return {Outcome::Kind::Applied, "", std::move(stored)};
   });
 }
 

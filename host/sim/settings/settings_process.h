@@ -25,6 +25,8 @@
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace hostsim::settings {
 
@@ -47,10 +49,16 @@ struct Outcome {
              // slider moved outside its range, a disabled row, no such row)
     Failed,  // the pane tried and the system refused: it showed an alert
   };
-  Kind kind = Kind::Applied;
+  Outcome(Kind k, std::string text = {}, nlohmann::json value = nullptr)
+      : kind(k), message(std::move(text)), stored(std::move(value)) {}
+  Kind kind;
   // Refused: why, naming the key and what the control takes ("timerTime takes
   // a whole number from 1 to 3600"). Failed: the alert's text.
   std::string message;
+  // Applied by a control: what the control shows afterwards, the value the
+  // pane stored (a slider given 6.6 shows 7); null when nothing was written
+  // (a switch already in that position). Several controls: {KEY: value}.
+  nlohmann::json stored;
 };
 
 const char* kindName(Outcome::Kind kind); // "applied", "refused", "failed"
@@ -105,6 +113,10 @@ public:
   // (applied, nothing written). The pane must be open (else
   // std::logic_error).
   Outcome set(const std::string& key, const nlohmann::json& value);
+  // Several controls changed as one (the rows' target is told once, with
+  // all of them): refused, with nothing changed, when any of them cannot
+  // give its value. `stored` is then {KEY: value} of the controls changed.
+  Outcome set(const std::vector<std::pair<std::string, nlohmann::json>>& changes);
 
   // A person opens the app-list row of LIST (the pane pushes the editor)
   // and checks or unchecks APP in it, then goes back. Refused when the row

@@ -16,13 +16,20 @@
 #   pane-writes-non-dictionary  a file that holds no dictionary is written over
 #   entry-not-controller    Settings' entry without isController
 #   package-without-pane    the package as it was before the pane
+#   pane-title-value-switch the switches written as PSTitleValueCell (read-only)
+#   pane-detail-unknown     the clock rows' detail naming no class
+#   pane-no-valid-titles    the clock rows' validTitles dropped, validValues kept
+#   pane-equal-times        the refusal of a quiet-hours start equal to the end removed
+#   pane-specifiers-unretained  the loaded specifiers stored without a retain
+#   pane-editor-released-twice  the app-list editor released once too often
 get_target_property(pane_sources QuellinePrefs SOURCES)
 set(pane_bundle_files ${CMAKE_LIBRARY_OUTPUT_DIRECTORY}/QuellinePrefs.bundle)
 
 # The executable of target into ${faults}/FAULT/QuellinePrefs.bundle, with
-# the bundle's other files as built (or INFO as its Info.plist).
+# the bundle's other files as built (or INFO as its Info.plist, ROOT as its
+# Root.plist).
 function(pane_fault fault target)
-  cmake_parse_arguments(arg "" "INFO" "" ${ARGN})
+  cmake_parse_arguments(arg "" "INFO;ROOT" "" ${ARGN})
   set(folder ${faults}/${fault}/QuellinePrefs.bundle)
   set_target_properties(${target} PROPERTIES OUTPUT_NAME QuellinePrefs PREFIX "" SUFFIX ""
                                              LIBRARY_OUTPUT_DIRECTORY ${folder})
@@ -30,7 +37,10 @@ function(pane_fault fault target)
     set(arg_INFO ${PROJECT_SOURCE_DIR}/pane/Info.plist.in)
   endif()
   configure_file(${arg_INFO} ${folder}/Info.plist @ONLY)
-  configure_file(${QUELLINE_PANE_ROOT_PLIST} ${folder}/Root.plist COPYONLY)
+  if(NOT arg_ROOT)
+    set(arg_ROOT ${QUELLINE_PANE_ROOT_PLIST})
+  endif()
+  configure_file(${arg_ROOT} ${folder}/Root.plist COPYONLY)
   foreach(icon icon.png icon@2x.png icon@3x.png)
     configure_file(${PROJECT_SOURCE_DIR}/pane/${icon} ${folder}/${icon} COPYONLY)
   endforeach()
@@ -103,6 +113,41 @@ quelline_deliverable(QuellinePrefs.pane-open-not-variadic LIKE QuellinePrefs
                      SHIMS quelline_darwin.open-not-variadic)
 pane_fault(pane-open-not-variadic QuellinePrefs.pane-open-not-variadic)
 
+# Rows the Settings app would refuse to make or to change.
+set(root_faults pane-title-value-switch pane-detail-unknown pane-no-valid-titles)
+faulty_copy(${QUELLINE_PANE_ROOT_PLIST} "<string>PSSwitchCell</string>"
+            "<string>PSTitleValueCell</string>"
+            ${CMAKE_CURRENT_BINARY_DIR}/pane-title-value-switch/Root.plist)
+faulty_copy(${QUELLINE_PANE_ROOT_PLIST} "<string>PSListItemsController</string>"
+            "<string>QuellineTimeListController</string>"
+            ${CMAKE_CURRENT_BINARY_DIR}/pane-detail-unknown/Root.plist)
+faulty_copy(${QUELLINE_PANE_ROOT_PLIST} "<key>validTitles</key>" "<key>titlesOfValues</key>"
+            ${CMAKE_CURRENT_BINARY_DIR}/pane-no-valid-titles/Root.plist)
+foreach(fault IN LISTS root_faults)
+  add_library(QuellinePrefs.${fault} MODULE EXCLUDE_FROM_ALL ${pane_sources})
+  quelline_deliverable(QuellinePrefs.${fault} LIKE QuellinePrefs)
+  pane_fault(${fault} QuellinePrefs.${fault} ROOT ${CMAKE_CURRENT_BINARY_DIR}/${fault}/Root.plist)
+endforeach()
+
+faulty_copy(${controller} "for (const DifferentKeys& pair : kDifferentKeys) {\n"
+            "for (const DifferentKeys& pair : kDifferentKeys) {\n    break;\n"
+            ${CMAKE_CURRENT_BINARY_DIR}/pane-equal-times/root_list_controller.cpp)
+# Reference counting: what the pane keeps it must retain, and what it owns
+# it releases once.
+faulty_copy(${controller} "*slot = objc_retain(loaded);" "*slot = loaded;"
+            ${CMAKE_CURRENT_BINARY_DIR}/pane-specifiers-unretained/root_list_controller.cpp)
+faulty_copy(${controller} "  NSObject::release(editor);\n"
+            "  NSObject::release(editor);\n  NSObject::release(editor);\n"
+            ${CMAKE_CURRENT_BINARY_DIR}/pane-editor-released-twice/root_list_controller.cpp)
+set(controller_faults pane-equal-times pane-specifiers-unretained pane-editor-released-twice)
+foreach(fault IN LISTS controller_faults)
+  pane_sources_with(root_list_controller.cpp
+                    ${CMAKE_CURRENT_BINARY_DIR}/${fault}/root_list_controller.cpp sources)
+  add_library(QuellinePrefs.${fault} MODULE EXCLUDE_FROM_ALL ${sources})
+  quelline_deliverable(QuellinePrefs.${fault} LIKE QuellinePrefs)
+  pane_fault(${fault} QuellinePrefs.${fault})
+endforeach()
+
 faulty_copy(${PROJECT_SOURCE_DIR}/pane/Quelline.plist "\t\t<key>isController</key>\n\t\t<true/>\n"
             "" ${faults}/entry-not-controller/Quelline.plist)
 
@@ -125,7 +170,7 @@ set(pane_faults "")
 foreach(fault pane-dylib pane-strong-app-lists pane-dynamic-lookup pane-dead-strip-dylibs
               pane-wrong-principal
               pane-reads-cfprefs pane-posts-domain pane-not-atomic pane-writes-non-dictionary
-              pane-open-not-variadic)
+              pane-open-not-variadic ${root_faults} ${controller_faults})
   list(APPEND pane_faults QuellinePrefs.${fault})
 endforeach()
 list(APPEND pane_faults ${without_pane})
