@@ -10,6 +10,7 @@
 #include "prefs/domain.h"
 #include "prefs/live_read.h"
 #include "prefs/preference_change.h"
+#include "prefs/time_of_day.h"
 
 #include <stdint.h>
 
@@ -41,6 +42,7 @@ struct PaneKey {
   int32_t maximum;
   int32_t step; // a clock time is chosen in steps of minutes
   const char* label;
+  bool isTime; // a clock time (minutes after midnight)
 };
 
 #define QUELLINE_PANE_IS_BOOL_Bool true
@@ -51,10 +53,14 @@ struct PaneKey {
 #define QUELLINE_PANE_STEP_Int32 1
 #define QUELLINE_PANE_STEP_Minutes QUELLINE_PANE_TIME_STEP
 #define QUELLINE_PANE_STEP_Duration 1
+#define QUELLINE_PANE_IS_TIME_Bool false
+#define QUELLINE_PANE_IS_TIME_Int32 false
+#define QUELLINE_PANE_IS_TIME_Minutes true
+#define QUELLINE_PANE_IS_TIME_Duration false
 constexpr PaneKey kKeys[] = {
 #define QUELLINE_PANE_KEY(name, type, fallback, minimum, maximum, reading, pane, label, text)      \
   {#name,   QUELLINE_PANE_IS_BOOL_##type, fallback, minimum,                                       \
-   maximum, QUELLINE_PANE_STEP_##type,    label},
+   maximum, QUELLINE_PANE_STEP_##type,    label,    QUELLINE_PANE_IS_TIME_##type},
     QUELLINE_SETTINGS(QUELLINE_PANE_KEY)
 #undef QUELLINE_PANE_KEY
 };
@@ -181,6 +187,9 @@ id readPreferenceValue(id, SEL, id specifier) {
   id name = NSString::stringWithUTF8String(key->name);
   if (key->isBool)
     return NSNumber::numberWithBool(quelline::settingBool(prefs, name, key->fallback));
+  if (key->isTime)
+    return NSNumber::numberWithInteger(
+        quelline::minuteOfDay(quelline::settingMinutes(prefs, name, key->fallback)));
   return NSNumber::numberWithInteger(quelline::settingInt32(prefs, name, key->fallback));
 }
 
@@ -238,7 +247,12 @@ id clashWithPartner(const PaneKey& key, int32_t value, id prefs) {
     const PaneKey* other = partner != nullptr ? findKey(partner) : nullptr;
     if (other == nullptr) continue;
     id name = platform::NSString::stringWithUTF8String(other->name);
-    if (quelline::settingInt32(prefs, name, other->fallback) != value) continue;
+    // Times compare as times of day, as the home screen counts them.
+    const bool same =
+        other->isTime
+            ? quelline::sameTimeOfDay(quelline::settingMinutes(prefs, name, other->fallback), value)
+            : quelline::settingInt32(prefs, name, other->fallback) == value;
+    if (!same) continue;
     using platform::NSString::stringWithUTF8String;
     // "From 07:00 is the same as To 07:00: quiet hours need …"
     const id parts[] = {stringWithUTF8String(key.label),

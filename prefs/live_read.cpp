@@ -1,6 +1,7 @@
 #include "prefs/live_read.h"
 
 #include "prefs/events.h"
+#include "prefs/time_of_day.h"
 
 namespace quelline {
 namespace {
@@ -26,6 +27,15 @@ int32_t settingInt32(id source, id key, int32_t fallback) {
   if (value == nil || !converts(value, "integerValue")) return fallback;
   long wide = platform::NSNumber::integerValue(value);
   return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long>(wide)));
+}
+
+int32_t settingMinutes(id source, id key, int32_t fallback) {
+  id value = valueOf(source, key);
+  if (value != nil && converts(value, "UTF8String")) {
+    int32_t clock = parseClockTime(platform::NSString::UTF8String(value));
+    if (clock >= 0) return clock;
+  }
+  return settingInt32(source, key, fallback);
 }
 
 id readPreferenceFile() {

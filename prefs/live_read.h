@@ -14,10 +14,9 @@ namespace quelline {
 // a date) counts as absent: `fallback` is used, as for a missing key.
 bool settingBool(id source, id key, bool fallback);
 int32_t settingInt32(id source, id key, int32_t fallback);
-// A clock time is stored as an Int32.
-inline int32_t settingMinutes(id source, id key, int32_t fallback) {
-  return settingInt32(source, key, fallback);
-}
+// A clock time is stored as an Int32; a string "HH:MM" (typed in a file
+// manager) is that time, any other string converts as for an Int32.
+int32_t settingMinutes(id source, id key, int32_t fallback);
 
 // The whole preference file, read now (nil when missing or unreadable).
 id readPreferenceFile();

@@ -186,9 +186,11 @@ std::string drawAction(Random& r, bool& corrupt) {
 // long waits.
 std::string drawScheduleAction(Random& r, bool& corrupt) {
   static constexpr const char* kDays[] = {"2025-01-06", "2025-03-29", "2025-03-30",
-                                          "2025-10-25", "2025-10-26", "2025-06-30"};
-  static constexpr const char* kZones[] = {"UTC", "Europe/Berlin", "America/New_York",
-                                           "Asia/Kolkata", "Australia/Lord_Howe"};
+                                          "2025-10-25", "2025-10-26", "2025-06-30",
+                                          "2025-11-02", "2025-04-06", "2025-10-05"};
+  static constexpr const char* kZones[] = {
+      "UTC",          "Europe/Berlin",       "America/New_York",
+      "Asia/Kolkata", "Australia/Lord_Howe", "Asia/Kathmandu"};
   auto two = [](uint64_t n) { return (n < 10 ? "0" : "") + std::to_string(n); };
   auto keyOf = [&r](KeyType type) {
     const Key* key = nullptr;
@@ -381,6 +383,28 @@ public:
 private:
   static std::string number(double v) { return jsonText(nlohmann::json(v)); }
 
+  // The latest local time (seconds of the local calendar) the clock has
+  // shown up to `now`, within two days: a start or an end falls at the
+  // first moment the clock shows it or later, so every time up to this one
+  // has fallen. The clock as it is now, unless it was put back: then
+  // minute by minute through the two days.
+  static std::time_t latestLocalTimeShown(std::time_t now) {
+    auto shown = [](std::time_t at) {
+      std::tm local{};
+      localtime_r(&at, &local);
+      return at + local.tm_gmtoff;
+    };
+    const std::time_t current = shown(now);
+    bool steady = true;
+    for (std::time_t at = now - 48 * 3600; at < now && steady; at += 1800)
+      steady = shown(at) - at == current - now;
+    if (steady) return current;
+    std::time_t latest = current;
+    for (std::time_t at = now - 48 * 3600; at < now; at += 60)
+      latest = std::max(latest, shown(at));
+    return latest;
+  }
+
   // Whether quiet hours hold now, as the settings and the device's local
   // time (floored to the second, as time() gives it) say: worked out here
   // on its own, not with the library's code.
@@ -390,9 +414,8 @@ private:
     const int32_t end = minuteOfDay(settings_->quietHoursEnd);
     if (!settings_->quietHours || start == end) return false;
     const std::time_t now = static_cast<std::time_t>(std::floor(hostsim::wallClock()));
-    std::tm local{};
-    localtime_r(&now, &local);
-    const int32_t minute = local.tm_hour * 60 + local.tm_min;
+    const std::time_t reached = latestLocalTimeShown(now);
+    const int32_t minute = static_cast<int32_t>(((reached % 86400) + 86400) % 86400 / 60);
     return start < end ? minute >= start && minute < end : minute >= start || minute < end;
   }
 

@@ -75,6 +75,11 @@ id heldObject(const HomeProcess& process, const char* name) {
 
 } // namespace
 
+bool quietHoursHold(const hostsim::home::HomeProcess& process) {
+  const auto* flags = symbol<const QuellineSharedFlags>(process, "SharedFlags");
+  return flags != nullptr && flags->quietHoursHold;
+}
+
 void addLibraryState(const HomeProcess& process, json& state, HomeProcess::Detail detail) {
   state["settings"] = settingsJson(symbol<const QuellineSettings>(process, "Settings"));
   state["flags"] = flagsJson(symbol<const QuellineSharedFlags>(process, "SharedFlags"));

@@ -19,6 +19,9 @@ void addLibraryState(
     const hostsim::home::HomeProcess& process, nlohmann::json& state,
     hostsim::home::HomeProcess::Detail detail = hostsim::home::HomeProcess::Detail::Whole);
 
+// Whether the library's quiet hours hold (false without the library).
+bool quietHoursHold(const hostsim::home::HomeProcess& process);
+
 // Has `process` let go, when it ends, of the objects the library holds
 // (the reveal timer and the tap recognizer).
 void releaseLibraryHoldingsAtEnd(hostsim::home::HomeProcess& process);

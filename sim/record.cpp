@@ -3,8 +3,12 @@
 #include "sim/output.h"
 #include "sim/session.h"
 
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
+#include <optional>
 #include <unistd.h>
 #include <utility>
 
@@ -18,6 +22,29 @@ using json = nlohmann::json;
 constexpr const char* kStateFields[] = {
     "settings", "flags",    "list",    "icons",   "ringer",        "module", "timer",
     "file",     "realerts", "banners", "display", "tapRecognizer", "pane",   "togglePeriod"};
+
+// The device's wall clock as its zone and its reading at the run's time 0
+// ("base", whole seconds): the same while the clock runs with the run, so
+// records carry it only when the clock was set, the zone changed or the
+// device slept. From the state's clock ("2025-01-06T22:00:00+01:00").
+std::optional<json> deviceClock(const json& state, double t) {
+  const auto clock = state.find("clock");
+  if (clock == state.end() || !clock->is_object() || !clock->contains("local")) return std::nullopt;
+  const json& local = (*clock)["local"];
+  if (!local.is_string()) return std::nullopt;
+  std::tm fields{};
+  char sign = '+';
+  int hours = 0, minutes = 0;
+  if (std::sscanf(local.get_ref<const std::string&>().c_str(), "%d-%d-%dT%d:%d:%d%c%d:%d",
+                  &fields.tm_year, &fields.tm_mon, &fields.tm_mday, &fields.tm_hour, &fields.tm_min,
+                  &fields.tm_sec, &sign, &hours, &minutes) != 9)
+    return std::nullopt;
+  fields.tm_year -= 1900;
+  fields.tm_mon -= 1;
+  const double offset = (sign == '-' ? -1 : 1) * (hours * 3600.0 + minutes * 60.0);
+  const double wall = static_cast<double>(timegm(&fields)) - offset;
+  return json{{"zone", (*clock)["zone"]}, {"base", std::round(wall - t)}};
+}
 
 // What changed from `before` to `after`, as a JSON merge patch (RFC 7396):
 // objects key by key, a key that went as null, anything else whole. So a
@@ -203,11 +230,10 @@ void RunRecorder::commandStarted(const Command& command, double t) {
 json RunRecorder::stateRecord(double t, const json& line, const json& state) {
   // Field by field: only a field that changed is copied or taken apart.
   json changed = json::object();
-  for (const char* field : kStateFields) {
-    const auto now = state.find(field);
+  auto note = [&](const char* field, const json* now) {
     const auto before = lastState_.find(field);
-    if (now == state.end()) {
-      if (before == lastState_.end()) continue;
+    if (now == nullptr) {
+      if (before == lastState_.end()) return;
       changed[field] = nullptr;
       lastState_.erase(before);
     } else if (before == lastState_.end()) {
@@ -217,7 +243,13 @@ json RunRecorder::stateRecord(double t, const json& line, const json& state) {
       changed[field] = before->is_object() && now->is_object() ? changes(*before, *now) : *now;
       *before = *now;
     }
+  };
+  for (const char* field : kStateFields) {
+    const auto now = state.find(field);
+    note(field, now == state.end() ? nullptr : &*now);
   }
+  const std::optional<json> clock = deviceClock(state, t);
+  note("clock", clock ? &*clock : nullptr);
   json record = json{{"t", t}, {"line", line}, {"changed", std::move(changed)}};
   const json front = frontApp_.empty() ? json(nullptr) : json(frontApp_);
   if (front != lastFront_) record["front"] = front;

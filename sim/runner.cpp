@@ -4,6 +4,7 @@
 #include "host/sim/services/darwin_notify.h"
 #include "host/sim/services/preferences.h"
 #include "host/sim/services/recent_log.h"
+#include "host/sim/services/run_loop.h"
 #include "host/sim/services/trace.h"
 #include "host/sim/services/wall_clock.h"
 #include "prefs/domain.h"
@@ -125,11 +126,23 @@ fs::path Runner::hostPath(std::string_view devicePath) const {
   return prefsfile::hostPathUnder(options_.root, devicePath);
 }
 
+fs::path Runner::preferencesFile() const {
+  return hostPath(kPreferencesPath);
+}
+
 json Runner::state(hostsim::home::HomeProcess::Detail detail) const {
   json state = process_.dump(detail);
   addLibraryState(process_, state, detail);
   state["pane"] = pane_;
   return state;
+}
+
+void Runner::refusePastWallClock(const Location& where, const char* verb, double seconds) const {
+  if (process_.wallTime() + seconds <= hostsim::kLatestWallClock) return;
+  throw ScenarioError(where, std::string("\"") + verb + "\": " + decimal(seconds) +
+                                 " seconds would carry the wall clock past " +
+                                 hostsim::localTimeText(hostsim::kLatestWallClock, "UTC") +
+                                 ", the latest time it holds; expected a shorter time");
 }
 
 double Runner::now() const {
@@ -152,7 +165,9 @@ void Runner::run(const Command& command, const fs::path& base) {
   output_.command(now(), command.text, where.file, where.line);
   if (observer_ != nullptr) observer_->commandStarted(command, now());
   const size_t failedBefore = failedWrites();
+  if (command.verb == Verb::Boot || command.verb == Verb::Restart) hoursHold_ = false;
   perform(command, base);
+  watchQuietHours();
   if (observer_ != nullptr)
     observer_->commandFinished(command, now(),
                                state(hostsim::home::HomeProcess::Detail::Perceived));
@@ -165,6 +180,20 @@ void Runner::run(const Command& command, const fs::path& base) {
                                       std::to_string(failed) +
                                       " failed write(s), see write-failed in the trace); "
                                       "\"allow write-failures\" expects it");
+}
+
+Runner::~Runner() {
+  // The process may outlive this runner's watch of it.
+  if (process_.booted()) hostsim::mainRunLoop().setAfterWork(nullptr);
+}
+
+void Runner::watchQuietHours() {
+  if (!process_.booted()) return;
+  hostsim::mainRunLoop().setAfterWork([this] { watchQuietHours(); });
+  const bool hold = quietHoursHold(process_);
+  if (hold == hoursHold_) return;
+  hoursHold_ = hold;
+  hostsim::trace::emit("quiet-hours", {{"hold", hold}});
 }
 
 size_t Runner::failedWrites() const {
@@ -233,6 +262,7 @@ void Runner::perform(const Command& command, const fs::path& base) {
     process_.querySearch(command.flag);
     break;
   case Verb::Wait:
+    refusePastWallClock(where, "wait", command.seconds);
     if (now() + command.seconds > hostsim::kLatestClockTime)
       throw ScenarioError(
           where, "\"wait\": " + decimal(command.seconds) + " seconds would carry the clock past " +
@@ -309,6 +339,7 @@ void Runner::perform(const Command& command, const fs::path& base) {
     process_.setTimeZone(command.name);
     break;
   case Verb::DeviceSleep:
+    refusePastWallClock(where, "device sleep", command.seconds);
     process_.sleep(command.seconds);
     break;
   case Verb::AllowWriteFailures:

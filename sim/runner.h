@@ -55,6 +55,7 @@ public:
 class Runner {
 public:
   Runner(const RunnerOptions& options, Output& output);
+  ~Runner();
 
   // Runs one command. `base` is the folder that relative file names of the
   // scenario start from. Throws ScenarioError when the command cannot run
@@ -82,6 +83,8 @@ public:
   double now() const;
   nlohmann::json state(
       hostsim::home::HomeProcess::Detail detail = hostsim::home::HomeProcess::Detail::Whole) const;
+  // Where the device's preference file is, on this machine.
+  std::filesystem::path preferencesFile() const;
   // The process the commands drive.
   const hostsim::home::HomeProcess& process() const { return process_; }
 
@@ -94,6 +97,14 @@ public:
 
 private:
   void perform(const Command& command, const std::filesystem::path& base);
+  // Emits quiet-hours {hold} when the library's hold changed, at the
+  // instant it did: after each command, and after each piece of work the
+  // run loop runs.
+  void watchQuietHours();
+  bool hoursHold_ = false; // as last emitted; a process starts without
+  // Throws ScenarioError when `seconds` more would carry the wall clock past
+  // the latest moment it holds.
+  void refusePastWallClock(const Location& where, const char* verb, double seconds) const;
   size_t failedWrites() const;
   std::filesystem::path hostPath(std::string_view devicePath) const;
   void editPreferences(const Command& command);

@@ -4,6 +4,8 @@
 #include "host/sim/home/host_classes.h"
 #include "host/sim/services/recent_log.h"
 #include "host/sim/services/wall_clock.h"
+#include "prefs/domain.h"
+#include "prefs/time_of_day.h"
 
 #include <algorithm>
 #include <cmath>
@@ -459,6 +461,31 @@ private:
 
   // A value literal: true/false, an integer (64-bit), a decimal (real) or a
   // "quoted string".
+  static bool isTimeKey(const std::string& name) {
+#define QUELLINE_SCENARIO_IS_TIME_Bool false
+#define QUELLINE_SCENARIO_IS_TIME_Int32 false
+#define QUELLINE_SCENARIO_IS_TIME_Minutes true
+#define QUELLINE_SCENARIO_TIME_KEY(key, type, fallback, minimum, maximum, reading, pane, label,    \
+                                   text)                                                           \
+  if (name == #key) return QUELLINE_SCENARIO_IS_TIME_##type;
+    QUELLINE_SETTINGS(QUELLINE_SCENARIO_TIME_KEY)
+#undef QUELLINE_SCENARIO_TIME_KEY
+    return false;
+  }
+
+  // The value of the key just named: for a time of day, an unquoted
+  // HH:MM is its minutes (22:00 is 1320); otherwise a value literal.
+  prefsfile::Value keyValue(size_t index, const std::string& key) const {
+    const Token& token = need(index, "value");
+    if (isTimeKey(key) && !token.quoted && token.text.find(':') != std::string::npos) {
+      const int32_t clock = parseClockTime(token.text.c_str());
+      if (clock < 0)
+        bad(show(token.text) + " is refused; " + key + " takes " QUELLINE_TIME_OF_DAY_EXPECTED);
+      return int64_t{clock};
+    }
+    return value(index);
+  }
+
   prefsfile::Value value(size_t index) const {
     const Token& token = need(index, "value");
     if (token.quoted) {
@@ -499,7 +526,7 @@ private:
     case Verb::PrefsSet:
     case Verb::PrefsWrite:
       command_.name = name(2, "key");
-      command_.value = value(3);
+      command_.value = keyValue(3, command_.name);
       return done(verb, 4);
     case Verb::PrefsRemove:
       command_.name = name(2, "key");
@@ -532,11 +559,14 @@ private:
     switch (verb) {
     case Verb::SettingsSet: {
       command_.name = name(2, "key");
-      command_.value = value(3);
+      command_.value = keyValue(3, command_.name);
       // Further pairs: the controls changed as one.
       size_t next = 4;
-      for (; next < tokens_.size(); next += 2)
-        command_.pairs.emplace_back(name(next, "key"), value(next + 1));
+      for (; next < tokens_.size(); next += 2) {
+        std::string key = name(next, "key");
+        prefsfile::Value value = keyValue(next + 1, key);
+        command_.pairs.emplace_back(std::move(key), std::move(value));
+      }
       return done(verb, next);
     }
     case Verb::SettingsApps:

@@ -317,6 +317,10 @@ void Server::preference(const httplib::Request& req, httplib::Response& res) {
   auto value = prefs::parseValue(*key, text, expected);
   // The same words as quelline-prefs set.
   if (!value) return refuse(res, 400, name + ": " + prefs::refusedValue(*key, text, expected));
+  // And the same check of the pair of times against what the file holds.
+  const auto file = prefsfile::PreferenceFile::load(runner_.preferencesFile());
+  if (auto clash = prefs::clashWithPartner(*key, *value, file))
+    return refuse(res, 400, name + ": " + *clash + "; nothing was changed");
   // The same change quelline-prefs makes: under the file's lock, then the
   // reload is posted.
   auto [status, answer] = perform("prefs set " + std::string(key->name) + " " + literal(*value));

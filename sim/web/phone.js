@@ -110,9 +110,8 @@ const Phone = (() => {
       this.ringer = []; // {t, muted} at each change
       this.toggle = [];
       this.front = [];
-      this.hours = []; // {t, value}: whether quiet hours hold
       const cur = { state: clone(base.state) || {}, front: base.front === undefined ? null : base.front };
-      const seen = { muted: undefined, selected: undefined, front: undefined, hours: undefined };
+      const seen = { muted: undefined, selected: undefined, front: undefined };
       const note = (list, key, t, value) => {
         if (seen[key] === value) return;
         seen[key] = value;
@@ -133,7 +132,6 @@ const Phone = (() => {
         const period = s.togglePeriod && s.togglePeriod.end ? s.togglePeriod.end : null;
         note(this.toggle, 'selected', r.t, period ? `until ${period.slice(11, 16)}` : s.module ? (s.module.selected === undefined ? null : s.module.selected) : null);
         note(this.front, 'front', r.t, cur.front);
-        note(this.hours, 'hours', r.t, s.quietHours ? s.quietHours.hold === true : null);
         const count = s.realerts ? s.realerts.count : 0;
         if (count > realerts) this.realertAt.set(i, s.realerts.last);
         realerts = count;
@@ -165,6 +163,12 @@ const Phone = (() => {
       // Events by kind, in time order.
       this.byKind = {};
       for (const e of this.events) (this.byKind[e.event] || (this.byKind[e.event] = [])).push(e);
+      // Whether quiet hours hold ({t, value}), from the instant the hold
+      // changed (the quiet-hours event); a process starts without.
+      this.hours = this.boots
+        .map((b) => ({ t: b.t, value: false, reset: true }))
+        .concat(this.eventsOf('quiet-hours').map((e) => ({ t: e.t, value: e.hold === true })))
+        .sort((a, b) => a.t - b.t || (b.reset ? 1 : 0) - (a.reset ? 1 : 0));
       const bootTimes = this.boots.map((b) => b.t).sort((a, b) => a - b);
       this.bootTimes = bootTimes;
       const nextBoot = (t) => {
@@ -290,6 +294,30 @@ const Phone = (() => {
       }
       if (points.length) runs.push(points);
       return runs;
+    }
+
+    // The device's local time at `t` ("2025-01-06 22:00:00 +01:00"), where
+    // the run set the clock or the zone; null otherwise. From the clock of
+    // the state recorded last, moved on by the run's time since.
+    localTimeAt(t) {
+      if (this.setsClock === undefined)
+        this.setsClock = this.commands.some((c) => /^device (clock|timezone)\b/.test(c.text || ''));
+      if (!this.setsClock) return null;
+      const s = this.stateAt(t);
+      const clock = s && s.state.clock;
+      if (!clock || typeof clock.base !== 'number' || typeof clock.zone !== 'string') return null;
+      try {
+        const parts = {};
+        const format = new Intl.DateTimeFormat('en-GB', {
+          timeZone: clock.zone, hourCycle: 'h23', year: 'numeric', month: '2-digit', day: '2-digit',
+          hour: '2-digit', minute: '2-digit', second: '2-digit', timeZoneName: 'longOffset',
+        });
+        for (const p of format.formatToParts(new Date(Math.floor((clock.base + t) * 1000)))) parts[p.type] = p.value;
+        const offset = parts.timeZoneName === 'GMT' ? '+00:00' : parts.timeZoneName.replace('GMT', '');
+        return `${parts.year}-${parts.month}-${parts.day} ${parts.hour}:${parts.minute}:${parts.second} ${offset}`;
+      } catch (e) {
+        return null; // a zone this browser does not know
+      }
     }
 
     // The state recorded last at or before `t`: {t, line, state, front}.
@@ -432,7 +460,7 @@ const Phone = (() => {
         'aria-label': 'Timeline of the run', 'data-t0': t0, 'data-t1': t1,
         'data-x0': LABEL, 'data-x1': LABEL + plot,
       });
-      this.axis(svg, x, 18, t0, t1, plot);
+      this.axis(svg, x, 18, t0, t1, plot, (t) => this.model.localTimeAt(t));
       let y = 28;
       let group = null;
       for (const lane of LANES) {
@@ -475,9 +503,9 @@ const Phone = (() => {
       this.cursor.setAttribute('visibility', visible ? 'visible' : 'hidden');
     }
 
-    axis(svg, x, y, t0, t1, plot) {
+    axis(svg, x, y, t0, t1, plot, localAt) {
       const span = t1 - t0 || 1;
-      const target = plot / 80;
+      const target = plot / (localAt(t0) ? 130 : 80); // wider labels with the local time
       const raw = span / target;
       const pow = Math.pow(10, Math.floor(Math.log10(raw)));
       const step = [1, 2, 5, 10].map((k) => k * pow).find((s) => s >= raw) || raw;
@@ -485,7 +513,10 @@ const Phone = (() => {
       el('text', { x: LABEL - 8, y, 'text-anchor': 'end', class: 'axis-unit' }, g, 'time (s)');
       for (let t = Math.ceil(t0 / step) * step; t <= t1 + 1e-9; t += step) {
         el('line', { x1: x(t), x2: x(t), y1: y + 4, y2: y + 10 }, g);
-        el('text', { x: x(t), y, 'text-anchor': 'middle' }, g, String(Math.round(t * 1000) / 1000));
+        const local = localAt(t);
+        // Seconds, and the local time of day where the run set the clock.
+        const label = el('text', { x: x(t), y, 'text-anchor': 'middle' }, g, String(Math.round(t * 1000) / 1000) + (local ? ` · ${local.slice(11, 16)}` : ''));
+        if (local) title(label, `${fmt(t)} s: ${local}`);
       }
     }
 
@@ -800,7 +831,8 @@ const Phone = (() => {
     el('rect', { x: 4, y: silent ? 84 : 72, width: 6, height: 10, rx: 2, class: 'switch-knob' }, sw);
     title(sw, `Ring/silent switch: ${silent ? 'silent' : 'ring'}`);
     el('rect', { x: 20, y: 20, width: 200, height: 420, rx: 20, class: booted ? 'screen' : 'screen off' }, svg);
-    el('text', { x: 30, y: 38, class: 'status' }, svg, `${fmt(t)} s`);
+    const local = model.localTimeAt(t);
+    el('text', { x: 30, y: 38, class: 'status', id: 'phone-clock' }, svg, local ? `${local.slice(11, 16)} · ${fmt(t)} s` : `${fmt(t)} s`);
     if (silent) el('text', { x: 104, y: 38, class: 'status silent-label' }, svg, 'silent');
     // Control Center's toggle, as its button shows in the corner.
     const cc = el('g', { id: 'phone-toggle', 'data-state': toggle === null ? 'absent' : toggle ? 'on' : 'off' }, svg);

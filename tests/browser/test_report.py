@@ -102,6 +102,28 @@ class ReportTest(unittest.TestCase):
         self.assertEqual(self.phone("#phone-switch")[1], "ring")
         self.assertIn("Every expectation held", b.run("return document.querySelector('.verdict').textContent"))
 
+    def test_quiet_hours_lane_where_they_hold(self):
+        b = self.browser
+        b.open(report(os.path.join(DATA, "quiet-hours.scn"), "quiet-hours"))
+        self.assertEqual(b.script_errors(), [])
+        # One bar, from the instant the window opened (22:00, 3600 s) to the
+        # one it closed (07:00, 36000 s), though the wait ran past both.
+        bars = b.run(TIME_OF_X + """
+            const svgBox = document.getElementById('timeline-svg').getBoundingClientRect();
+            return Array.from(document.querySelectorAll("g[data-lane='hours'] .segment.hours-held rect"), (r) => {
+              const box = r.getBoundingClientRect();
+              return [timeOf(box.left - svgBox.left), timeOf(box.right - svgBox.left)];
+            });""")
+        self.assertEqual(len(bars), 1, bars)
+        span = 43200 / 100  # a pixel or so of the timeline
+        self.assertAlmostEqual(bars[0][0], 3600, delta=span)
+        self.assertAlmostEqual(bars[0][1], 36000, delta=span)
+        # The run set the clock: the phone and the axis show the local time.
+        self.slide_to(3600)
+        self.assertEqual(b.run("return document.getElementById('phone-clock').textContent"), "22:00 · 3600.000 s")
+        ticks = b.run("return Array.from(document.querySelectorAll('#timeline-svg .axis text'), (t) => t.firstChild.nodeValue)")
+        self.assertIn("30000 · 05:20", ticks)
+
     def test_failed_expectation_and_restart(self):
         b = self.browser
         b.open(report(os.path.join(DATA, "failing.scn"), "failing", status=1))

@@ -254,6 +254,11 @@ def install(m):
             seconds, nanoseconds = struct.unpack("<qq", m.uc.mem_read(m.arg(0), 16))
             base = seconds * 10**9 + nanoseconds
         delta = struct.unpack("<q", struct.pack("<Q", m.arg(1)))[0]
+        # libdispatch keeps a wall-clock time below 2^62 ns and does not
+        # check what it is given: a moment past that is a fault of the caller.
+        if not 0 <= base + delta < 2**62:
+            raise EmulationError(f"dispatch_walltime of {base + delta} ns since the epoch, "
+                                 "which libdispatch cannot hold (below 2^62)")
         return -(base + delta)
 
     def stack_check_failed():

@@ -143,6 +143,13 @@ class ServeHttpTest(unittest.TestCase):
         said = answer["error"].removeprefix("timerTime: ")
         self.assertIn("takes an integer from 1 to 3600", said)
         self.assertIn(said, editor.stderr)
+        # The pair of times is checked as quelline-prefs checks it, and a
+        # time may be typed as people write it.
+        status, answer = request(self.url + "api/prefs", {"key": "quietHoursEnd", "value": "22:00"})
+        self.assertEqual(status, 400, answer)
+        self.assertIn("quiet hours need a start and an end that differ", answer["error"])
+        status, answer = request(self.url + "api/prefs", {"key": "quietHoursEnd", "value": "6:30"})
+        self.assertEqual(status, 200, answer)
 
     def test_event_streams_and_slow_clients_cannot_lock_the_others_out(self):
         streams = []

@@ -181,6 +181,28 @@ TEST_F(PrefsToolTest, AQuietHoursStartEqualToTheEndIsRefusedWithTheReason) {
   EXPECT_EQ(prefs().value("quietHoursEnd"), prefsfile::Value(int64_t{61}));
 }
 
+// Times are typed as people write them, stored as minutes, and compared as
+// times of day: an end of 1860 (read as 07:00) refuses a start of 07:00;
+// "22:00" in the file counts as 22:00.
+TEST_F(PrefsToolTest, TimesOfDayAsWrittenAndComparedModuloADay) {
+  put(kPrefs, xmlDictionary("<key>quietHoursEnd</key><integer>1860</integer>"));
+  for (const char* start : {"420", "07:00", "7:00"}) {
+    const Outcome run = editor({"set", "quietHoursStart", start});
+    EXPECT_EQ(run.status, 2) << start << ": " << run;
+    EXPECT_TRUE(contains(run.err, "quiet hours need a start and an end that differ")) << run;
+  }
+  for (const char* bad : {"1440", "-1", "24:00", "22:60", "22:0", "10pm"}) {
+    const Outcome run = editor({"set", "quietHoursStart", bad});
+    EXPECT_EQ(run.status, 2) << bad << ": " << run;
+    EXPECT_TRUE(contains(run.err, "a time of day, 00:00\u201323:59 (22:00 or 1320)")) << run;
+  }
+  EXPECT_EQ(editor({"set", "quietHoursStart", "22:30"}).status, 0);
+  EXPECT_EQ(prefs().value("quietHoursStart"), prefsfile::Value(int64_t{1350}));
+  put(kPrefs, xmlDictionary("<key>quietHoursEnd</key><string>22:00</string>"));
+  const Outcome clash = editor({"set", "quietHoursStart", "1320"});
+  EXPECT_EQ(clash.status, 2) << clash;
+}
+
 // Several keys in one set: read first, applied together, checked as a
 // whole, written once. Swapping the quiet-hours window is one command
 // where either key alone is refused; one bad pair changes nothing.

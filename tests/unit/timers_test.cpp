@@ -140,6 +140,20 @@ TEST_F(TimersTest, TheClockMovesOnPastWhereNanosecondsOverflow) {
   EXPECT_EQ(probeOf(late.get()).fired, 1);
 }
 
+// libdispatch holds a wall-clock time below 2^62 ns since the epoch: one at
+// or past it is DISPATCH_TIME_FOREVER, whose work never runs, not a time
+// rounded through an overflow that is always due.
+TEST_F(TimersTest, WallClockTimesPastWhatLibdispatchHoldsNeverRun) {
+  const timespec edge = {4611686018, 500000000};
+  const timespec far = {9300000000, 0};
+  EXPECT_EQ(dispatch_walltime(&edge, 0), DISPATCH_TIME_FOREVER);
+  EXPECT_EQ(dispatch_walltime(&far, 0), DISPATCH_TIME_FOREVER);
+  dispatch_after_f(dispatch_walltime(&far, 0), dispatch_get_main_queue(), const_cast<char*>("far"),
+                   logWork);
+  wait(1);
+  EXPECT_TRUE(gLog.empty());
+}
+
 TEST_F(TimersTest, IntervalOfZeroOrLessFiresAfterATenthOfAMillisecond) {
   Strong zero = probe("zero");
   Strong negative = probe("negative");

@@ -2,6 +2,7 @@
 
 #include "host/files/file_error.h"
 #include "host/sim/services/foundation_values.h"
+#include "prefs/time_of_day.h"
 
 #include <algorithm>
 #include <array>
@@ -21,10 +22,20 @@ namespace {
 #define QUELLINE_KEY_SPAN_Int32 false
 #define QUELLINE_KEY_SPAN_Minutes false
 #define QUELLINE_KEY_SPAN_Duration true
+#define QUELLINE_KEY_IS_TIME_Bool false
+#define QUELLINE_KEY_IS_TIME_Int32 false
+#define QUELLINE_KEY_IS_TIME_Minutes true
+#define QUELLINE_KEY_IS_TIME_Duration false
 #define QUELLINE_KEY_INFO(name, type, fallback, minimum, maximum, reading, pane, label, text)      \
-  KeyInfo{                                                                                         \
-      #name,   QUELLINE_KEY_TYPE_##type, fallback, QUELLINE_SETTING_LIVE_##reading, text, minimum, \
-      maximum, QUELLINE_KEY_SPAN_##type},
+  KeyInfo{#name,                                                                                   \
+          QUELLINE_KEY_TYPE_##type,                                                                \
+          fallback,                                                                                \
+          QUELLINE_SETTING_LIVE_##reading,                                                         \
+          text,                                                                                    \
+          minimum,                                                                                 \
+          maximum,                                                                                 \
+          QUELLINE_KEY_SPAN_##type,                                                                \
+          QUELLINE_KEY_IS_TIME_##type},
 constexpr std::array kKeys = {QUELLINE_SETTINGS(QUELLINE_KEY_INFO)};
 #undef QUELLINE_KEY_INFO
 
@@ -168,6 +179,13 @@ std::optional<prefsfile::Value> parseValue(const KeyInfo& key, std::string_view 
     expected = "a boolean: true, false, yes, no, 1 or 0";
     return std::nullopt;
   }
+  if (key.time) {
+    const int32_t minutes = parseTimeOfDay(std::string(text).c_str());
+    if (minutes >= 0 && text.find('\0') == std::string_view::npos)
+      return prefsfile::Value(int64_t{minutes});
+    expected = QUELLINE_TIME_OF_DAY_EXPECTED;
+    return std::nullopt;
+  }
   const std::optional<int32_t> value = key.span ? parseSpan(text) : parseInteger(text);
   if (value && *value >= key.minimum && *value <= key.maximum)
     return prefsfile::Value(int64_t{*value});
@@ -194,7 +212,13 @@ std::optional<std::string> clashWithPartner(const KeyInfo& key, const prefsfile:
     if (key.name == pair.first) partner = pair.second;
     if (key.name == pair.second) partner = pair.first;
     const KeyInfo* other = partner.empty() ? nullptr : findKey(partner);
-    if (other == nullptr || effectiveValue(*other, file) != value) continue;
+    if (other == nullptr) continue;
+    const prefsfile::Value theirs = effectiveValue(*other, file);
+    const bool same = key.time && std::holds_alternative<int64_t>(value) &&
+                              std::holds_alternative<int64_t>(theirs)
+                          ? sameTimeOfDay(std::get<int64_t>(value), std::get<int64_t>(theirs))
+                          : theirs == value;
+    if (!same) continue;
     const std::string shown = std::holds_alternative<int64_t>(value)
                                   ? std::to_string(std::get<int64_t>(value))
                                   : std::string("that value");
@@ -231,6 +255,8 @@ prefsfile::Value effectiveValue(const KeyInfo& key, const prefsfile::PreferenceF
       return int64_t{static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(v)))};
     }
   };
+  if (const auto* text = std::get_if<std::string>(&*stored); text != nullptr && key.time)
+    if (const int32_t clock = parseClockTime(text->c_str()); clock >= 0) return int64_t{clock};
   return std::visit(Convert{key.type == KeyType::Boolean}, *stored);
 }
 

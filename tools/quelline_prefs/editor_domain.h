@@ -35,6 +35,8 @@ struct KeyInfo {
   int32_t maximum;
   // A span of minutes, also typed as hours and minutes ("1h30m").
   bool span = false;
+  // A time of day (an integer key): typed as "HH:MM" or its minutes.
+  bool time = false;
 };
 
 // Every key of the domain, in the order `list` shows them.
@@ -81,9 +83,9 @@ std::optional<prefsfile::Value> parseValue(const KeyInfo& key, std::string_view 
 std::string refusedValue(const KeyInfo& key, std::string_view text, const std::string& expected);
 
 // Why `key` may not take `value` in this file although the value is its
-// type's (domain.h's pairs of keys that may not be equal): "quietHoursStart
-// 420 equals quietHoursEnd; quiet hours need a start and an end that
-// differ"; nullopt when it may.
+// type's (domain.h's pairs of keys that may not be equal, times compared
+// as times of day): "quietHoursStart 420 equals quietHoursEnd; quiet hours
+// need a start and an end that differ"; nullopt when it may.
 std::optional<std::string> clashWithPartner(const KeyInfo& key, const prefsfile::Value& value,
                                             const prefsfile::PreferenceFile& file);
 

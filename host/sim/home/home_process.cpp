@@ -173,6 +173,10 @@ const std::string& HomeProcess::timeZone() const {
   return impl_->timeZone;
 }
 
+double HomeProcess::wallTime() const {
+  return impl_->booted ? wallClock() : impl_->wallClock;
+}
+
 void HomeProcess::sleep(double seconds) {
   if (!impl_->booted) {
     impl_->wallClock += seconds;

@@ -67,6 +67,8 @@ public:
   void setClock(double seconds);
   void setTimeZone(const std::string& zone);
   const std::string& timeZone() const;
+  // The wall clock now, in seconds since the epoch.
+  double wallTime() const;
   // The device sleeps for `seconds`: the wall clock moves on, the process's
   // clock does not; work due by the wall clock then runs.
   void sleep(double seconds);

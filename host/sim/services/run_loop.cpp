@@ -119,6 +119,7 @@ void RunLoop::runUntil(double limit) {
     void* pool = objc_autoreleasePoolPush();
     node.mapped()();
     objc_autoreleasePoolPop(pool);
+    if (afterWork_) afterWork_();
   }
 }
 
@@ -145,6 +146,7 @@ void RunLoop::pollSources(int timeoutMs) {
     void* pool = objc_autoreleasePoolPush();
     work();
     objc_autoreleasePoolPop(pool);
+    if (afterWork_) afterWork_();
   }
 }
 
@@ -194,6 +196,7 @@ dispatch_queue_s _dispatch_main_q{"com.apple.main-thread"};
 // A dispatch time is the clock's nanoseconds, offset by one so that no real
 // time equals DISPATCH_TIME_NOW (0).
 dispatch_time_t dispatch_time(dispatch_time_t when, int64_t delta) {
+  if (when == DISPATCH_TIME_FOREVER) return DISPATCH_TIME_FOREVER;
   if (static_cast<int64_t>(when) < 0) { // a wall-clock time stays one
     int64_t ns = -static_cast<int64_t>(when) + delta;
     return static_cast<dispatch_time_t>(-(ns < 2 ? 2 : ns));
@@ -211,6 +214,7 @@ void dispatch_after_f(dispatch_time_t when, dispatch_queue_t queue, void* contex
     std::fprintf(stderr, "dispatch_after_f: only the main queue exists in this process\n");
     std::abort();
   }
+  if (when == DISPATCH_TIME_FOREVER) return; // never due
   if (static_cast<int64_t>(when) < 0) {
     hostsim::scheduleAtWallClock(static_cast<double>(-static_cast<int64_t>(when)) / 1e9,
                                  [work, context] { work(context); });

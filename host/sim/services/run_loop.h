@@ -47,6 +47,9 @@ public:
   void runFor(double seconds);
   // Time of the earliest pending work, or a negative number when none.
   double nextDue() const;
+  // `watch` runs after every piece of work and every source's handler (an
+  // observer of what the work changed; empty: none).
+  void setAfterWork(Work watch) { afterWork_ = std::move(watch); }
 
 private:
   struct Key {
@@ -65,6 +68,7 @@ private:
   std::map<Key, Work> queue_;
   std::unordered_map<uint64_t, double> when_;
   std::map<int, Work> sources_;
+  Work afterWork_;
 };
 
 // A time as the run loop keeps it: to the nanosecond, so that 0.3 s + 0.7 s

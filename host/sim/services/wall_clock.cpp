@@ -11,6 +11,8 @@
 #include <ctime>
 #include <fstream>
 #include <map>
+#include <set>
+#include <sstream>
 
 // UIKit's name of the significant-time-change notification (an NSString
 // constant of the framework); defined at boot.
@@ -130,10 +132,27 @@ const std::string& timeZone() {
 
 std::optional<std::string> timeZoneProblem(const std::string& name) {
   auto refused = [&name] {
-    return "\"" + name + "\" names no time zone of " + kZoneFolder +
-           " (a name such as UTC, Europe/Berlin or America/New_York)";
+    return "\"" + name + "\" names no time zone of the tz database (" + kZoneFolder +
+           "tzdata.zi; a name such as UTC, Europe/Berlin or America/New_York)";
   };
   if (name.empty() || name.front() == '/' || name.find("..") != std::string::npos) return refused();
+  // The zones and links of the tz database, as tzdata's compact source
+  // names them; the folder also holds files that are no zone of it
+  // (localtime, posixrules, Factory, posix/..., right/... with leap seconds).
+  static const std::set<std::string> zones = [] {
+    std::set<std::string> names;
+    std::ifstream source(std::string(kZoneFolder) + "tzdata.zi");
+    std::string line;
+    while (std::getline(source, line)) {
+      std::istringstream fields(line);
+      std::string kind, first, second;
+      fields >> kind >> first >> second;
+      if (kind == "Z" && first != "Factory") names.insert(first);
+      if (kind == "L") names.insert(second);
+    }
+    return names;
+  }();
+  if (!zones.contains(name)) return refused();
   std::ifstream file(kZoneFolder + name, std::ios::binary);
   char magic[4] = {};
   if (!file.read(magic, 4) || std::string(magic, 4) != "TZif") return refused();
@@ -155,12 +174,28 @@ std::optional<double> parseLocalTime(const std::string& text, const std::string&
   t.tm_mday = day;
   t.tm_hour = hour;
   t.tm_min = minute;
-  t.tm_isdst = -1;
+  // The clock's face, counted as seconds are; a day the month does not
+  // have (2025-02-30) carries over: refused.
+  const std::time_t local = timegm(&t);
+  if (t.tm_mday != day || t.tm_mon != month - 1) return std::nullopt;
   applyZone(zone);
-  std::time_t at = std::mktime(&t);
+  auto shown = [](std::time_t at) {
+    std::tm l{};
+    localtime_r(&at, &l);
+    return at + l.tm_gmtoff;
+  };
+  // Every zone is within a day of UTC: the moment lies within 30 hours of
+  // `local`. Minute by minute to the first that shows it or later, then
+  // second by second within that minute.
+  std::time_t at = local - 30 * 3600;
+  while (at < local + 30 * 3600 && shown(at) < local)
+    at += 60;
+  for (std::time_t s = at - 59; s < at; ++s)
+    if (shown(s) >= local) {
+      at = s;
+      break;
+    }
   applyZone(clock().zone);
-  // A day the month does not have (2025-02-30) carries over: refused.
-  if (at == -1 || t.tm_mday != day || t.tm_mon != month - 1) return std::nullopt;
   return static_cast<double>(at);
 }
 
@@ -207,11 +242,14 @@ time_t time(time_t* tloc) {
 }
 
 // A wall-clock dispatch time, as libdispatch encodes one: the nanoseconds
-// since the epoch, negated (uptime times are positive).
+// since the epoch, negated (uptime times are positive). A moment at or past
+// 2^62 ns, which that encoding cannot hold, is DISPATCH_TIME_FOREVER, as
+// libdispatch makes every time it cannot hold.
 dispatch_time_t dispatch_walltime(const struct timespec* when, int64_t delta) {
   double base = when == nullptr ? hostsim::wallClock()
                                 : static_cast<double>(when->tv_sec) + when->tv_nsec / 1e9;
   double at = base + static_cast<double>(delta) / 1e9;
+  if (!(at * 1e9 < static_cast<double>(DISPATCH_WALLTIME_LIMIT))) return DISPATCH_TIME_FOREVER;
   int64_t ns = std::llround(at * 1e9);
   if (ns < 2) ns = 2;
   return static_cast<dispatch_time_t>(-ns);

@@ -20,6 +20,10 @@ namespace hostsim {
 // The clock at a new device's start: 2025-01-06T12:00 in UTC (a Monday).
 inline constexpr double kDefaultWallClock = 1736164800;
 inline constexpr const char* kDefaultTimeZone = "UTC";
+// The latest moment the wall clock holds: 2099-12-31T23:59:59 in UTC, the
+// last second of the years a local time may name. (libdispatch encodes a
+// wall-clock time in the nanoseconds below 2^62, up to 2116.)
+inline constexpr double kLatestWallClock = 4102444799;
 
 // Starts the clock for a booted process: the wall clock reads `wallAtStart`
 // at the run loop's time 0, in `zone` (a name timeZoneProblem accepts).
@@ -44,11 +48,14 @@ void scheduleAtWallClock(double at, std::function<void()> work);
 // The zone in use.
 const std::string& timeZone();
 
-// Why `name` is no time zone of tzdata ("…" names no zone of
-// /usr/share/zoneinfo), or nullopt.
+// Why `name` is no time zone of the tz database (a zone or a link of
+// tzdata.zi, Factory aside), or nullopt.
 std::optional<std::string> timeZoneProblem(const std::string& name);
 // "YYYY-MM-DDTHH:MM" as a moment in `zone`; nullopt when the text is no such
-// time. A time that a spring-forward skips comes out one hour later.
+// time. A local time falls at the first moment at which the zone's clock
+// shows it or a later time: a time that a spring-forward skips at the first
+// moment after the gap (as does a time of a day the zone skipped whole),
+// one of a repeated autumn hour at its first occurrence.
 std::optional<double> parseLocalTime(const std::string& text, const std::string& zone);
 // A moment as local time in `zone`: "2025-01-06T22:00:00+01:00".
 std::string localTimeText(double seconds, const std::string& zone);
