@@ -465,6 +465,7 @@ private:
 #define QUELLINE_SCENARIO_IS_TIME_Bool false
 #define QUELLINE_SCENARIO_IS_TIME_Int32 false
 #define QUELLINE_SCENARIO_IS_TIME_Minutes true
+#define QUELLINE_SCENARIO_IS_TIME_Duration false
 #define QUELLINE_SCENARIO_TIME_KEY(key, type, fallback, minimum, maximum, reading, pane, label,    \
                                    text)                                                           \
   if (name == #key) return QUELLINE_SCENARIO_IS_TIME_##type;

@@ -57,6 +57,7 @@ struct DomainKey {
 #define QUELLINE_TEST_IS_TIME_Int32 false
 #define QUELLINE_TEST_IS_TIME_Minutes true
 #define QUELLINE_TEST_IS_TIME_Duration false
+#define QUELLINE_TEST_IS_TIME_Duration false
 #define QUELLINE_TEST_IS_SPAN_Bool false
 #define QUELLINE_TEST_IS_SPAN_Int32 false
 #define QUELLINE_TEST_IS_SPAN_Minutes false
