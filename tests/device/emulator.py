@@ -103,7 +103,8 @@ class Machine:
     the hooking library accepts; libraries: {install name: compatibility
     version} of the libraries the phone provides."""
 
-    def __init__(self, home, libraries, files=None, device=None, process_images=None):
+    def __init__(self, home, libraries, files=None, device=None, process_images=None,
+                 core_foundation=1443.0):
         self.uc = Uc(UC_ARCH_ARM64, UC_MODE_ARM)
         for base, size in ((FAKE_CODE, 0x10_0000), (FAKE_DATA, 0x10_0000), (HEAP, HEAP_SIZE),
                            (STACK, STACK_SIZE)):
@@ -131,6 +132,8 @@ class Machine:
         self.phone = device if device is not None else Device(files)
         self.files = self.phone.files  # device path -> dict (property lists)
         self.home = home
+        # kCFCoreFoundationVersionNumber: iOS 11.0's unless told.
+        self.core_foundation = core_foundation
         self.libraries = {name: Library(version) for name, version in libraries.items()}
         self.loaded_libraries = set()  # install names the loader loaded
         # Images the process loaded of its own (the home screen's by
