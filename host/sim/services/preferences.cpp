@@ -12,6 +12,7 @@
 #include "platform/corefoundation.h"
 #include "platform/foundation.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <map>
 #include <set>
