@@ -393,13 +393,14 @@ def check_notification(path, out, m, methods):
               f"({answers['canTurnOnDisplay']}) or alert again ({answers['realertCount']})")
 
 
-def check_ios16(path, out, args, facts):
+def check_ios16(path, out, args, facts, jailbreak_root=""):
     """The home screen of iOS 15 and 16: CoreFoundation's version says which
     it is, and the library installs that generation's rows, every one found,
     looking up no class that only iOS 11 and 12 have. The switch reaches
     SBRingerControl, and a selector that gained an argument hands it on."""
     m = machine(args, home=facts["homeScreen16"], files={PREFS: {}},
                 core_foundation=facts["coreFoundation"]["ios16"])
+    m.jailbreak_root = jailbreak_root
     lib = load_library(path, out, m)
     table = hook_table(m, lib, facts["hookRow"], facts["hookTargets"]["ios16"])
     mark = 0
