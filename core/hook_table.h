@@ -37,9 +37,10 @@ extern uint8_t QuellineHookTableTarget;
 }
 
 namespace quelline {
-// The target of the running system, from CoreFoundation's version number:
-// the class names alone cannot tell, as a class of one generation may
-// linger, renamed in purpose, in another. 0 for a system of neither.
+// The target of the running system, from CoreFoundation's version number,
+// never from which classes are there: a missing row is skipped without a
+// word, so a home screen taken for the wrong generation would half work.
+// 0 for a system of neither.
 uint8_t runningHookTarget();
 // Installs every row of the running target, in order. A row whose class is
 // missing, or a replacement whose class does not answer the selector, is
