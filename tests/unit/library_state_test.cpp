@@ -110,7 +110,8 @@ TEST_F(LibraryStateTest, EveryHookRowIsFoundOnTheModeledHomeScreen) {
             sel_registerName(row.selector)))
             << name << ": not added";
     }
-    for (const json& hook : state()["hooks"])
+    const json hooks = state()["hooks"];
+    for (const json& hook : hooks)
       EXPECT_TRUE(hook["found"].get<bool>()) << hook.dump();
   }
 }
