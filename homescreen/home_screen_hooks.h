@@ -22,6 +22,10 @@ extern IMP hostIsOnTodayPage;
 void replacedLayoutDockView(id self, SEL _cmd);
 BOOL replacedIsPullDownSearchVisible(id self, SEL _cmd);
 BOOL replacedIsOnTodayPage(id self, SEL _cmd);
+// From iOS 15: the dock's layout with the folder's metrics, and the search
+// pulled down asked of the root folder's controller.
+void replacedLayoutDockViewWithMetrics(id self, SEL _cmd, void* metrics);
+BOOL replacedControllerIsPullDownSearchVisible(id self, SEL _cmd);
 void iconsHideIcons(id self, SEL _cmd);
 void iconsTimerEnd(id self, SEL _cmd);
 void iconsMuteHideIcons(id self, SEL _cmd);

@@ -37,38 +37,54 @@ void afterFadeBegan(dispatch_function_t task) {
                    dispatch_get_main_queue(), nullptr, task);
 }
 
-// A host query answered: recorded, and a false answer asks for the icons
-// 0.1 s later. Only in timer mode with icon hiding on; otherwise the host
-// is asked once and nothing is recorded.
-BOOL recordQuery(IMP host, id self, SEL _cmd, bool& recorded) {
+// A host query answered: recorded, and a false answer asks the root folder
+// view for the icons 0.1 s later. Only in timer mode with icon hiding on;
+// otherwise the host is asked once and nothing is recorded.
+BOOL recordQuery(IMP host, id self, SEL _cmd, bool& recorded, id folderView) {
   if (Settings.enableHideIcons && Settings.useTimer) {
     if (platform::callSlot<BOOL>(host, self, _cmd)) {
       recorded = true;
     } else {
       recorded = false;
-      platform::NSObject::performSelector_withObject_afterDelay(self, platform::sel<"hideIcons">(),
-                                                                nil, 0.1);
+      platform::NSObject::performSelector_withObject_afterDelay(
+          folderView, platform::sel<"hideIcons">(), nil, 0.1);
     }
   }
   return platform::callSlot<BOOL>(host, self, _cmd);
 }
 
-} // namespace
-
-void replacedLayoutDockView(id self, SEL _cmd) {
+void observeIconEvents(id self) {
   observeEvent(self, "hideIcons", NSSTR(QUELLINE_EVENT_HIDE_ICONS));
   observeEvent(self, "muteUnhideIcons", NSSTR(QUELLINE_EVENT_MUTE_UNHIDE_ICONS));
   observeEvent(self, "muteHideIcons", NSSTR(QUELLINE_EVENT_MUTE_HIDE_ICONS));
   observeEvent(self, "checkTimer", NSSTR(QUELLINE_EVENT_PREFS_RELOADED));
+}
+
+} // namespace
+
+void replacedLayoutDockView(id self, SEL _cmd) {
+  observeIconEvents(self);
   platform::callSlot<void>(hostLayoutDockView, self, _cmd);
 }
 
+void replacedLayoutDockViewWithMetrics(id self, SEL _cmd, void* metrics) {
+  observeIconEvents(self);
+  platform::callSlot<void>(hostLayoutDockView, self, _cmd, metrics);
+}
+
 BOOL replacedIsPullDownSearchVisible(id self, SEL _cmd) {
-  return recordQuery(hostIsPullDownSearchVisible, self, _cmd, SharedFlags.pullDownSearchVisible);
+  return recordQuery(hostIsPullDownSearchVisible, self, _cmd, SharedFlags.pullDownSearchVisible,
+                     self);
+}
+
+BOOL replacedControllerIsPullDownSearchVisible(id self, SEL _cmd) {
+  id folderView = platform::msgSend<id>(self, platform::sel<"rootFolderView">());
+  return recordQuery(hostIsPullDownSearchVisible, self, _cmd, SharedFlags.pullDownSearchVisible,
+                     folderView);
 }
 
 BOOL replacedIsOnTodayPage(id self, SEL _cmd) {
-  return recordQuery(hostIsOnTodayPage, self, _cmd, SharedFlags.onTodayPage);
+  return recordQuery(hostIsOnTodayPage, self, _cmd, SharedFlags.onTodayPage, self);
 }
 
 void iconsHideIcons(id self, SEL) {

@@ -21,14 +21,24 @@ bool onBannerList(id bundleIdentifier) {
       NSSTR(QUELLINE_BANNER_APPS_LIST), NSSTR(QUELLINE_BANNER_APPS_KEY), bundleIdentifier);
 }
 
-} // namespace
-
-void replacedSetOverlay(id self, SEL _cmd, id overlay, BOOL animated) {
-  using namespace platform;
+// An app comes to the front: its rules start, before the host sets the
+// overlay.
+void appInFront() {
   id bundleIdentifier = frontBundleIdentifier();
   if (onSilentList(bundleIdentifier)) postEvent(NSSTR(QUELLINE_EVENT_HIDE));
   if (onBannerList(bundleIdentifier)) postEvent(NSSTR(QUELLINE_EVENT_HIDE_BANNER));
-  callSlot<void>(hostSetOverlay, self, _cmd, overlay, animated);
+}
+
+} // namespace
+
+void replacedSetOverlay(id self, SEL _cmd, id overlay, BOOL animated) {
+  appInFront();
+  platform::callSlot<void>(hostSetOverlay, self, _cmd, overlay, animated);
+}
+
+void replacedSetOverlayProperty(id self, SEL _cmd, id overlay) {
+  appInFront();
+  platform::callSlot<void>(hostSetOverlay, self, _cmd, overlay);
 }
 
 // The app leaves: its rules end, but a silent app never ends a quiet mode

@@ -30,6 +30,9 @@ extern IMP hostCanTurnOnDisplay;
 extern IMP hostRealertCount;
 id replacedInitWithNotificationSound(id self, SEL _cmd, id sound);
 void replacedPlaySoundForNotificationRequest(id self, SEL _cmd, id request);
+// From iOS 15: the same, with where the notification is presented.
+void replacedPlaySoundForNotificationRequestPresenting(id self, SEL _cmd, id request,
+                                                       id destination);
 BOOL replacedCanTurnOnDisplay(id self, SEL _cmd);
 unsigned long long replacedRealertCount(id self, SEL _cmd);
 
@@ -37,6 +40,8 @@ unsigned long long replacedRealertCount(id self, SEL _cmd);
 extern IMP hostSetOverlay;
 extern IMP hostSaveSuspendSnapshot;
 void replacedSetOverlay(id self, SEL _cmd, id overlay, BOOL animated);
+// From iOS 15: the overlay property's setter, which takes no animation flag.
+void replacedSetOverlayProperty(id self, SEL _cmd, id overlay);
 void replacedSaveSuspendSnapshot(id self, SEL _cmd, id snapshot, id sceneHandle);
 
 } // namespace quelline

@@ -52,6 +52,13 @@ void replacedPlaySoundForNotificationRequest(id self, SEL _cmd, id request) {
   platform::callSlot<void>(hostPlaySoundForNotificationRequest, self, _cmd, request);
 }
 
+void replacedPlaySoundForNotificationRequestPresenting(id self, SEL _cmd, id request,
+                                                       id destination) {
+  if (Settings.haptic && SharedFlags.notificationsHidden && Settings.disableSound)
+    substituteFeedback();
+  platform::callSlot<void>(hostPlaySoundForNotificationRequest, self, _cmd, request, destination);
+}
+
 BOOL replacedCanTurnOnDisplay(id self, SEL _cmd) {
   if (SharedFlags.notificationsHidden) return NO;
   return platform::callSlot<BOOL>(hostCanTurnOnDisplay, self, _cmd);

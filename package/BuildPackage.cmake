@@ -1,11 +1,12 @@
-# Lays out the package's files with their modes in STAGE and builds OUT
+# Lays out the package's files with their modes in STAGE (under PREFIX, the
+# jailbreak's root: empty, or /var/jb) and builds OUT
 # with dpkg-deb, owned by root: the library and its filter, the toggle's
 # bundle (BUNDLE), the settings pane's bundle (PANE) and its entry in
 # Settings' list (ENTRY).
-set(substrate ${STAGE}/Library/MobileSubstrate/DynamicLibraries)
-set(bundles ${STAGE}/Library/ControlCenter/Bundles)
-set(pane_bundles ${STAGE}/Library/PreferenceBundles)
-set(entries ${STAGE}/Library/PreferenceLoader/Preferences)
+set(substrate ${STAGE}${PREFIX}/Library/MobileSubstrate/DynamicLibraries)
+set(bundles ${STAGE}${PREFIX}/Library/ControlCenter/Bundles)
+set(pane_bundles ${STAGE}${PREFIX}/Library/PreferenceBundles)
+set(entries ${STAGE}${PREFIX}/Library/PreferenceLoader/Preferences)
 file(REMOVE_RECURSE ${STAGE})
 file(MAKE_DIRECTORY ${STAGE}/DEBIAN ${substrate} ${bundles} ${pane_bundles} ${entries})
 file(COPY ${CONTROL} DESTINATION ${STAGE}/DEBIAN)

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Cross-builds the device deliverables and their package:
+# Cross-builds the device deliverables and their two packages:
 #   scripts/build-device.sh [BUILD_FOLDER]     (default build/device)
-# The package is BUILD_FOLDER/com.veltrasse.quelline_VERSION_iphoneos-arm.deb.
+# BUILD_FOLDER/com.veltrasse.quelline_VERSION_iphoneos-arm.deb (rootful, iOS
+# 11 and 12) and BUILD_FOLDER-rootless/com.veltrasse.quelline_VERSION_
+# iphoneos-arm64.deb (rootless, iOS 15 and 16, files under /var/jb).
 # Its Maintainer field comes from $QUELLINE_MAINTAINER ("Name <address>"),
 # kept in the build folder once given; unset, it names no mailbox.
 set -euo pipefail
@@ -21,7 +23,12 @@ mkdir -p "$dir/host-tools"
 c++ -std=c++20 -O1 -I. tools/pane_specifiers.cpp -o "$dir/host-tools/pane-specifiers" \
   $(pkg-config --cflags --libs libplist-2.0)
 "$dir/host-tools/pane-specifiers" --write "$dir/host-tools/Root.plist"
-cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/iphoneos.cmake \
-  -DQUELLINE_PANE_SPECIFIERS="$(realpath "$dir/host-tools/Root.plist")" "${launcher[@]}" >/dev/null
-cmake --build "$dir"
-ls "$dir"/*.deb
+for flavour in rootful rootless; do
+  out=$dir
+  [[ $flavour == rootless ]] && out=$dir-rootless
+  cmake -S . -B "$out" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/iphoneos.cmake \
+    -DQUELLINE_JAILBREAK=$flavour \
+    -DQUELLINE_PANE_SPECIFIERS="$(realpath "$dir/host-tools/Root.plist")" "${launcher[@]}" >/dev/null
+  cmake --build "$out"
+  ls "$out"/*.deb
+done

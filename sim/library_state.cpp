@@ -53,16 +53,25 @@ json hooksJson(const HomeProcess& process) {
   json hooks = json::array();
   const auto* rows = symbol<const QuellineHookRow>(process, "QuellineHookTable");
   const auto* count = symbol<const uint32_t>(process, "QuellineHookTableSize");
-  if (rows == nullptr || count == nullptr) return hooks;
+  const auto* target = symbol<const uint8_t>(process, "QuellineHookTableTarget");
+  if (rows == nullptr || count == nullptr || target == nullptr) return hooks;
+  // The rows of the system the library found itself on. Found: the class is
+  // there and, for a replacement, it answers the selector.
   for (uint32_t i = 0; i < *count; ++i) {
     const QuellineHookRow& row = rows[i];
+    if ((row.targets & *target) == 0) continue;
     const bool replace = row.op == QuellineHookOp::Replace;
+    Class cls = objc_getClass(row.className);
+    if (cls != nullptr && row.onMetaclass) cls = object_getClass(reinterpret_cast<id>(cls));
+    const bool found =
+        cls != nullptr &&
+        (!replace || class_getInstanceMethod(cls, sel_registerName(row.selector)) != nullptr);
     hooks.push_back({{"class", row.className},
                      {"selector", row.selector},
                      {"op", replace ? "replace" : "add"},
                      {"meta", row.onMetaclass},
                      {"types", replace ? json(nullptr) : json(row.types)},
-                     {"found", objc_getClass(row.className) != nullptr}});
+                     {"found", found}});
   }
   return hooks;
 }

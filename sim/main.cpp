@@ -100,6 +100,7 @@ struct Settings {
   bool json = false;
   bool brief = false;
   bool vanilla = false;
+  std::string ios; // the system of every boot that names none
   std::string root;
   bool rootGiven = false;
   std::string file;
@@ -219,6 +220,7 @@ int execute(Mode mode, const Settings& settings) {
     options.clock = live ? hostsim::ClockMode::Real : hostsim::ClockMode::Virtual;
     options.deliverables = deliverables();
     options.vanilla = settings.vanilla;
+    if (!settings.ios.empty()) options.screen = *homeScreenOf(settings.ios);
     Runner runner(options, output);
     if (recorder) runner.setObserver(&*recorder);
     if (mode == Mode::Serve)
@@ -263,6 +265,12 @@ int main(int argc, char** argv) {
                "show only what a person perceives (the list, the icons, banners, sounds and "
                "haptics, the display, the ringer display, the toggle), not the host's calls");
   app.add_flag("--vanilla", settings.vanilla, "boot the host without Quelline, to compare");
+  app.add_option("--ios", settings.ios,
+                 "the system whose home screen a boot models unless it names one: 11 (iOS 11 "
+                 "and 12, the default) or 16 (iOS 15 and 16)")
+      ->check([](const std::string& version) {
+        return homeScreenOf(version) ? std::string() : "expected 11 or 16, not '" + version + "'";
+      });
   app.set_version_flag("--version", std::string("quelline-sim ") + QUELLINE_VERSION);
 
   CLI::App* run = app.add_subcommand("run", "run a scenario file ('-' for standard input)");

@@ -209,6 +209,7 @@ void Runner::perform(const Command& command, const fs::path& base) {
     hostsim::home::BootOptions boot;
     boot.without = command.without;
     boot.ccLazy = command.ccLazy;
+    boot.screen = command.screen.value_or(options_.screen);
     boot.vanilla = options_.vanilla;
     process_.boot(boot);
     break;

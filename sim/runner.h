@@ -33,6 +33,8 @@ struct RunnerOptions {
   hostsim::ClockMode clock = hostsim::ClockMode::Virtual;
   hostsim::home::Deliverables deliverables;
   bool vanilla = false; // boot without the deliverables
+  // The home screen a boot models unless it names one (boot --ios).
+  hostsim::home::HomeScreen screen = hostsim::home::HomeScreen::iOS11;
   // The Settings app's program (quelline-settings-app); empty: the one
   // beside the running executable.
   std::filesystem::path settingsApp;

@@ -20,7 +20,7 @@ namespace {
 using json = nlohmann::json;
 
 constexpr VerbInfo kVerbs[] = {
-    {Verb::Boot, "boot", "boot [--without CLASS]... [--cc-lazy]", "", true},
+    {Verb::Boot, "boot", "boot [--without CLASS]... [--cc-lazy] [--ios 11|16]", "", true},
     {Verb::Restart, "restart", "restart", "", false},
     {Verb::Switch, "switch", "switch silent|ring", "", false},
     {Verb::Toggle, "toggle", "toggle on|off", "", false},
@@ -380,6 +380,12 @@ private:
       const std::string& flag = tokens_[i].text;
       if (flag == "--cc-lazy") {
         command_.ccLazy = true;
+      } else if (flag == "--ios") {
+        const std::string& version = name(++i, "system version after --ios");
+        command_.screen = homeScreenOf(version);
+        if (!command_.screen)
+          bad("unknown system " + show(version) +
+              " after --ios; expected 11 (iOS 11 and 12) or 16 (iOS 15 and 16)");
       } else if (flag == "--without") {
         const std::string& cls = name(++i, "class name after --without");
         if (!hostsim::home::isOmittableHostClass(cls)) {
@@ -677,6 +683,12 @@ private:
 };
 
 } // namespace
+
+std::optional<hostsim::home::HomeScreen> homeScreenOf(const std::string& version) {
+  if (version == "11") return hostsim::home::HomeScreen::iOS11;
+  if (version == "16") return hostsim::home::HomeScreen::iOS16;
+  return std::nullopt;
+}
 
 std::span<const VerbInfo> verbs() {
   return kVerbs;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "host/files/preference_value.h"
+#include "host/sim/home/host_classes.h"
 #include "host/sim/services/run_loop.h"
 
 #include <functional>
@@ -117,6 +118,10 @@ std::string scenarioUsage();
 
 enum class AppList { Silent, Banner };
 
+// The home screen of the system named by `version` ("11" or "16"), or
+// nothing for a version the model does not know.
+std::optional<hostsim::home::HomeScreen> homeScreenOf(const std::string& version);
+
 struct Command {
   Verb verb = Verb::Dump;
   Location where;
@@ -125,6 +130,8 @@ struct Command {
   // boot
   std::set<std::string> without;
   bool ccLazy = false;
+  // --ios N: the home screen of that system; none: the run's default
+  std::optional<hostsim::home::HomeScreen> screen;
   // switch silent, toggle on, query … true, device storage full, settings
   // apps … add
   bool flag = false;

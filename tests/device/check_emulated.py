@@ -73,12 +73,14 @@ def since(machine, mark, *kinds):
     return [e for e in machine.log[mark:] if not kinds or e[0] in kinds]
 
 
-def machine(args, home=None, files=None, device=None):
+def machine(args, home=None, files=None, device=None, core_foundation=None):
     facts = deliverables.load_facts(args.facts)
     versions = deliverables.read_versions(args.versions)
     return Machine(home if home is not None else facts["homeScreen"],
                    {name: compatibility for name, (_, compatibility) in versions.items()},
-                   files=files, device=device)
+                   files=files, device=device,
+                   core_foundation=core_foundation if core_foundation is not None else
+                   facts["coreFoundation"]["ios11"])
 
 
 def read_settings(m, address, layout):
@@ -89,10 +91,11 @@ def read_settings(m, address, layout):
     return out
 
 
-def hook_table(m, lib, row):
-    """The library's hook table as loaded: (class, selector, type string of
-    an added method or None, slot of a replacement or None) per row; a
-    class method's class is named "CLASS (meta)"."""
+def hook_table(m, lib, row, target=1):
+    """The library's hook table as loaded, the rows of `target` (iOS 11's
+    unless told): (class, selector, type string of an added method or None,
+    slot of a replacement or None) per row; a class method's class is named
+    "CLASS (meta)"."""
     rows = []
     base = lib.address("_QuellineHookTable")
     count = struct.unpack("<I", m.uc.mem_read(lib.address("_QuellineHookTableSize"), 4))[0]
@@ -102,6 +105,8 @@ def hook_table(m, lib, row):
         meta = m.uc.mem_read(at + row["onMetaclass"], 1)[0] != 0
         selector = m.read_cstring(m.read_u64(at + row["selector"]))
         add = m.uc.mem_read(at + row["op"], 1)[0] == row["add"]
+        if not m.uc.mem_read(at + row["targets"], 1)[0] & target:
+            continue
         rows.append((name + (" (meta)" if meta else ""), selector,
                      m.read_cstring(m.read_u64(at + row["types"])) if add else None,
                      None if add else m.read_u64(at + row["slot"])))
@@ -246,6 +251,7 @@ def check_library(path, out, args):
               f"{path}: a settings reload posts {since(m, mark, 'post')}")
 
     check_missing_rows(path, out, args, facts, table)
+    check_ios16(path, out, args, facts)
     check_quiet_hours(path, out, args, methods)
     check_toggle_period(path, out, args)
     if args.bundle and args.pane:
@@ -425,6 +431,55 @@ def check_notification(path, out, m, methods):
     out.check(answers["canTurnOnDisplay"] & 0xFF == 0 and answers["realertCount"] == 0,
               f"{path}: in quiet mode a notification may wake the screen "
               f"({answers['canTurnOnDisplay']}) or alert again ({answers['realertCount']})")
+
+
+def check_ios16(path, out, args, facts, jailbreak_root=""):
+    """The home screen of iOS 15 and 16: CoreFoundation's version says which
+    it is, and the library installs that generation's rows, every one found,
+    looking up no class that only iOS 11 and 12 have. The switch reaches
+    SBRingerControl, and a selector that gained an argument hands it on."""
+    m = machine(args, home=facts["homeScreen16"], files={PREFS: {}},
+                core_foundation=facts["coreFoundation"]["ios16"])
+    m.jailbreak_root = jailbreak_root
+    lib = load_library(path, out, m)
+    table = hook_table(m, lib, facts["hookRow"], facts["hookTargets"]["ios16"])
+    mark = 0
+    try:
+        for init in lib.initialisers():
+            mark = len(m.log)
+            m.call(init)
+    except EmulationError as error:
+        out.check(False, f"{path}: on the home screen of iOS 16: {error}")
+        return
+    wanted = [(c, s, t) for c, s, t, _ in table]
+    rows = [(e[1], e[2], e[3] if e[0] == "add" else None) for e in since(m, mark, "hook", "add")]
+    if not out.check(rows == wanted, f"{path}: on iOS 16 the rows installed are {rows}, "
+                                     f"expected {wanted}"):
+        return
+    out.check(all(m.read_u64(slot) for _, _, _, slot in table if slot is not None),
+              f"{path}: on iOS 16 a hook slot holds no host implementation")
+    gone = set(facts["homeScreen"]) - set(facts["homeScreen16"])
+    looked_up = {e[1] for e in since(m, mark, "getClass")} & gone
+    out.check(not looked_up, f"{path}: on iOS 16 the library looks up {sorted(looked_up)}")
+    methods = {(e[1], e[2]): e[4] for e in since(m, mark, "hook", "add")}
+
+    ringer = m.new_object("SBRingerControl")
+    mark = len(m.log)
+    m.call(methods[("SBRingerControl", "setRingerMuted:")], ringer,
+           m.selector("setRingerMuted:"), 1)
+    steps = [e[:2] for e in since(m, mark, "post", "host")]
+    out.check(steps == [("post", EVENT + "hide"), ("host", "SBRingerControl setRingerMuted:")],
+              f"{path}: on iOS 16 setRingerMuted: YES does {steps}")
+
+    selector = "playSoundForNotificationRequest:presentingDestination:"
+    sounds = m.new_object("SBNCSoundController")
+    request, destination = m.new_object("NSObject"), m.string("destination")
+    mark = len(m.log)
+    m.call(methods[("SBNCSoundController", selector)], sounds, m.selector(selector), request,
+           destination)
+    host = since(m, mark, "host")
+    out.check(host and host[0][2:] == (sounds, request, destination),
+              f"{path}: on iOS 16 the host's {selector} is called with {host and host[0][2:]}")
 
 
 def check_missing_rows(path, out, args, facts, table):

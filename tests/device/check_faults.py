@@ -4,7 +4,8 @@ folder) and shows that the checks catch each fault: a check that passes on
 a broken build proves nothing.
 
   check_faults.py CMAKE DEVICE_BUILD_FOLDER FACTS --minimum-os V
-                  --first-unserved-os V --versions FILE"""
+                  --first-unserved-os V --versions FILE
+                  [--rootless ROOTLESS_BUILD_FOLDER --rootful-package DEB]"""
 
 import argparse
 import os
@@ -41,6 +42,10 @@ EXPECTED = [
      "MSHookMessageEx was handed a nil class"),
     ("hook-missing-method", "check_emulated.py", "--library", "Quelline.dylib",
      "which the class does not have"),
+    ("old-selector-ios16", "check_emulated.py", "--library", "Quelline.dylib",
+     "on iOS 16 the rows installed are"),
+    ("version-unread", "check_emulated.py", "--library", "Quelline.dylib",
+     "on iOS 16 the rows installed are"),
     ("old-info-plist", "check_static.py", "--bundle", "QuellineModule.bundle",
      "Info.plist: UIDeviceFamily is None"),
     ("old-info-plist", "check_static.py", "--bundle", "QuellineModule.bundle",
@@ -105,6 +110,35 @@ EXPECTED = [
 ]
 
 
+# The rootless package's facts: (what is checked, option, the broken file,
+# what the finding says).
+ROOTLESS = [
+    ("no-rpath", "--library", "faults/no-rpath/Quelline.dylib", "LC_RPATH [], expected"),
+    ("no-rpath", "--library", "faults/no-rpath/Quelline.dylib",
+     "Library not loaded: @rpath/CydiaSubstrate.framework/CydiaSubstrate"),
+    ("rootful-package", "--package", None, "files outside /var/jb"),
+]
+
+
+def check_rootless(args):
+    """The rootless check on the rootless build broken, and on the rootful
+    package (a rootful path in the rootless package)."""
+    subprocess.run([args.cmake, "--build", args.rootless, "--target", "Quelline.no-rpath"],
+                   check=True, stdout=subprocess.DEVNULL)
+    missed = 0
+    for fault, option, name, finding in ROOTLESS:
+        path = os.path.join(args.rootless, name) if name else args.rootful_package
+        run = subprocess.run([sys.executable, os.path.join(HERE, "check_rootless.py"), "--facts",
+                              args.facts, "--versions", args.versions, option, path],
+                             capture_output=True, text=True)
+        caught = run.returncode == 1 and finding in run.stdout
+        print(f"{fault}: check_rootless.py {'catches it' if caught else 'MISSES it'} ({finding})")
+        if not caught:
+            missed += 1
+            print(run.stdout + run.stderr)
+    return missed
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("cmake")
@@ -113,6 +147,8 @@ def main():
     parser.add_argument("--minimum-os", required=True)
     parser.add_argument("--first-unserved-os", required=True)
     parser.add_argument("--versions", required=True)
+    parser.add_argument("--rootless")
+    parser.add_argument("--rootful-package")
     args = parser.parse_args()
     given = {"check_static.py": ["--minimum-os", args.minimum_os, "--first-unserved-os",
                                  args.first_unserved_os, "--versions", args.versions],
@@ -136,6 +172,8 @@ def main():
         if not caught:
             missed += 1
             print(run.stdout + run.stderr)
+    if args.rootless:
+        missed += check_rootless(args)
     return 1 if missed else 0
 
 

@@ -49,6 +49,7 @@ LIBRARY = {
                          "_CFPreferencesAppSynchronize", "_CFPreferencesCopyKeyList",
                          "_CFPreferencesCopyMultiple", "_kCFPreferencesAnyHost",
                          "_kCFPreferencesCurrentUser", "_CFNotificationCenterAddObserver",
+                         "_kCFCoreFoundationVersionNumber",
                          "_CFNotificationCenterGetDarwinNotifyCenter"},
         FOUNDATION: {"_NSHomeDirectory"},
         UIKIT: {"_UIApplicationSignificantTimeChangeNotification"},
@@ -57,7 +58,7 @@ LIBRARY = {
     },
     "exports": {"_Settings", "_SharedFlags", "_tapRecognizer", "_timer", "_quietHoursBoundary",
                 "_togglePeriodEnd",
-                "_QuellineHookTable", "_QuellineHookTableSize"},
+                "_QuellineHookTable", "_QuellineHookTableSize", "_QuellineHookTableTarget"},
     "initialisers": ["quellineLoadSettings", "quellineInstallHooks"],
 }
 MODULE = {

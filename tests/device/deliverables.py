@@ -71,7 +71,7 @@ def read_versions(path):
     table = {}
     with open(path) as f:
         for line in f:
-            if line.startswith("/"):
+            if line.startswith(("/", "@")):
                 name, current, compatibility = line.split()
                 table[name] = (current, compatibility)
     return table

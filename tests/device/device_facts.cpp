@@ -62,6 +62,7 @@ json hookRowLayout() {
           {"onMetaclass", offsetof(QuellineHookRow, onMetaclass)},
           {"selector", offsetof(QuellineHookRow, selector)},
           {"op", offsetof(QuellineHookRow, op)},
+          {"targets", offsetof(QuellineHookRow, targets)},
           {"routine", offsetof(QuellineHookRow, routine)},
           {"slot", offsetof(QuellineHookRow, slot)},
           {"types", offsetof(QuellineHookRow, types)},
@@ -69,11 +70,12 @@ json hookRowLayout() {
           {"add", static_cast<int>(QuellineHookOp::Add)}};
 }
 
-json homeScreen(const std::string& root) {
+json homeScreen(const std::string& root, hostsim::home::HomeScreen screen) {
   using namespace hostsim::home;
   HomeProcess process(root, hostsim::ClockMode::Virtual, Deliverables{});
   BootOptions options;
   options.vanilla = true;
+  options.screen = screen;
   process.boot(options);
   json classes = json::object();
   for (std::string_view host : kOmittableHostClasses) {
@@ -105,7 +107,14 @@ int main(int argc, char** argv) {
       {"settings", settingsLayout()},
       {"hookRow", hookRowLayout()},
       {"files", {{"preferences", QUELLINE_PREFS_PATH}, {"lockSuffix", PLATFORM_LOCK_SUFFIX}}},
-      {"homeScreen", homeScreen(argv[1])}};
+      {"homeScreen", homeScreen(argv[1], hostsim::home::HomeScreen::iOS11)},
+      // The home screen of iOS 15 and 16, the version number its
+      // CoreFoundation reports and the hook table's target there.
+      {"homeScreen16", homeScreen(argv[1], hostsim::home::HomeScreen::iOS16)},
+      {"coreFoundation",
+       {{"ios11", hostsim::home::coreFoundationVersion(hostsim::home::HomeScreen::iOS11)},
+        {"ios16", hostsim::home::coreFoundationVersion(hostsim::home::HomeScreen::iOS16)}}},
+      {"hookTargets", {{"ios11", kHookTargetIOS11}, {"ios16", kHookTargetIOS15}}}};
   std::cout << facts.dump(1) << std::endl;
   return 0;
 }

@@ -10,6 +10,10 @@ from unicorn import UC_ARCH_ARM64, UC_HOOK_CODE, UC_MODE_ARM, Uc, UcError
 from unicorn import arm64_const as arm
 
 import macho
+from deliverables import SPARKAPPLIST, SUBSTRATE
+
+# The libraries of the jailbreak, not of the OS: under its root.
+JAILBREAK_LIBRARIES = {SUBSTRATE, SPARKAPPLIST}
 
 PAGE = 0x4000
 RET = struct.pack("<I", 0xD65F03C0)
@@ -103,7 +107,8 @@ class Machine:
     the hooking library accepts; libraries: {install name: compatibility
     version} of the libraries the phone provides."""
 
-    def __init__(self, home, libraries, files=None, device=None, process_images=None):
+    def __init__(self, home, libraries, files=None, device=None, process_images=None,
+                 core_foundation=1443.0, jailbreak_root=""):
         self.uc = Uc(UC_ARCH_ARM64, UC_MODE_ARM)
         for base, size in ((FAKE_CODE, 0x10_0000), (FAKE_DATA, 0x10_0000), (HEAP, HEAP_SIZE),
                            (STACK, STACK_SIZE)):
@@ -131,6 +136,11 @@ class Machine:
         self.phone = device if device is not None else Device(files)
         self.files = self.phone.files  # device path -> dict (property lists)
         self.home = home
+        # kCFCoreFoundationVersionNumber: iOS 11.0's unless told.
+        self.core_foundation = core_foundation
+        # Where the jailbreak's own libraries are: / (rootful) or /var/jb
+        # (rootless, where nothing of the jailbreak is under /Library).
+        self.jailbreak_root = jailbreak_root
         self.libraries = {name: Library(version) for name, version in libraries.items()}
         self.loaded_libraries = set()  # install names the loader loaded
         # Images the process loaded of its own (the home screen's by
@@ -195,7 +205,7 @@ class Machine:
         # As dyld does: each library named is found and its compatibility
         # version checked; a weak one that fails is dropped (its imports
         # bind to null), a required one stops the load.
-        found = [self._find_library(device_path, dylib) for dylib in image.dylibs]
+        found = [self._find_library(device_path, dylib, image.rpaths) for dylib in image.dylibs]
         for bind in image.binds:
             if not 0 < bind.ordinal <= len(image.dylibs):
                 raise EmulationError(f"{path}: {bind.symbol} is bound to no library")
@@ -213,8 +223,23 @@ class Machine:
         self.images.append((device_path, image, base))
         return Loaded(self, image, base)
 
-    def _find_library(self, device_path, dylib):
-        library = self.libraries.get(dylib.name)
+    def _device_path(self, name):
+        """Where the library the fakes call `name` is on this phone."""
+        return self.jailbreak_root + name if name in JAILBREAK_LIBRARIES else name
+
+    def _locate(self, name, rpaths):
+        """The library a load command names, as dyld finds it: an @rpath/
+        name in each LC_RPATH folder in turn, any other name as written."""
+        wanted = [rpath + name[len("@rpath"):] for rpath in rpaths] \
+            if name.startswith("@rpath/") else [name]
+        for path in wanted:
+            for key, library in self.libraries.items():
+                if key.startswith("/") and self._device_path(key) == path:
+                    return key, library
+        return name, None
+
+    def _find_library(self, device_path, dylib, rpaths=()):
+        key, library = self._locate(dylib.name, rpaths)
         if library is None:
             reason = "image not found"
         elif macho.version_number(library.compatibility) < \
@@ -223,7 +248,7 @@ class Machine:
                       f"version {dylib.compatibility} or later, but "
                       f"{dylib.name.rsplit('/', 1)[-1]} provides version {library.compatibility}")
         else:
-            self.loaded_libraries.add(dylib.name)
+            self.loaded_libraries.add(key)
             return library
         if not dylib.weak:
             raise EmulationError(f"Library not loaded: {dylib.name}: {reason}")
@@ -482,7 +507,10 @@ class Loaded:
         return self.base + found[0].value
 
     def initialisers(self):
-        inits = self.image.section("__DATA", "__mod_init_func")
+        # In __DATA, or in __DATA_CONST when built for iOS 14 and later
+        # (dyld reads both).
+        inits = self.image.section("__DATA", "__mod_init_func") or \
+            self.image.section("__DATA_CONST", "__mod_init_func")
         if inits is None:
             return []
         return [self.machine.read_u64(self.base + inits.addr + 8 * k)

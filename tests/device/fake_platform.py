@@ -86,7 +86,9 @@ def install(m):
         label = f"{cls.name} {selector}"
 
         def host_implementation():
-            log(("host", label, m.arg(0), m.arg(2)))
+            # The receiver and the arguments (at least one register).
+            log(("host", label, m.arg(0)) +
+                tuple(m.arg(2 + k) for k in range(max(1, selector.count(":")))))
             return m.host_results.get(label)
 
         host = m.fake(f"host {label}", host_implementation)
@@ -351,6 +353,9 @@ def install(m):
     m.datum("_kCFPreferencesCurrentUser", value=m.string("kCFPreferencesCurrentUser"),
             library=COREFOUNDATION)
     m.datum("_kCFPreferencesAnyHost", value=m.string("kCFPreferencesAnyHost"),
+            library=COREFOUNDATION)
+    m.datum("_kCFCoreFoundationVersionNumber",
+            value=struct.unpack("<Q", struct.pack("<d", m.core_foundation))[0],
             library=COREFOUNDATION)
     m.datum("_UIApplicationSignificantTimeChangeNotification",
             value=m.string("UIApplicationSignificantTimeChangeNotification"), library=UIKIT)

@@ -14,6 +14,7 @@ LC_SYMTAB = 0x2
 LC_DYSYMTAB = 0xB
 LC_LOAD_DYLIB = 0xC
 LC_ID_DYLIB = 0xD
+LC_RPATH = 0x8000001C
 LC_LOAD_WEAK_DYLIB = 0x80000018
 LC_SEGMENT_64 = 0x19
 LC_CODE_SIGNATURE = 0x1D
@@ -95,6 +96,7 @@ class Image:
     segments: list = field(default_factory=list)
     sections: list = field(default_factory=list)
     dylibs: list = field(default_factory=list)  # Dylib, ordinal = index + 1
+    rpaths: list = field(default_factory=list)  # LC_RPATH paths, in order
     identity: Dylib = None  # LC_ID_DYLIB
     install_name: str = None
     minimum_os: str = None
@@ -337,6 +339,9 @@ def load(path):
                 image.sections.append(Section(seg, sect, addr, ssize, offset))
         elif cmd in (LC_LOAD_DYLIB, LC_LOAD_WEAK_DYLIB):
             image.dylibs.append(_dylib(data, at, cmd == LC_LOAD_WEAK_DYLIB))
+        elif cmd == LC_RPATH:
+            # rpath_command: cmd, cmdsize, path (offset from the command)
+            image.rpaths.append(_cstring(data, at + struct.unpack_from("<I", data, at + 8)[0]))
         elif cmd == LC_ID_DYLIB:
             image.identity = _dylib(data, at, False)
             image.install_name = image.identity.name

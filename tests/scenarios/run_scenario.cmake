@@ -1,6 +1,8 @@
 # Runs one scenario through quelline-sim and checks what its header comments
 # declare. Called as:
 #   cmake -DSIM=<quelline-sim> -DSCENARIO=<file.scn> -DROOT=<fresh folder> -P run_scenario.cmake
+# with -DSIM_OPTIONS=<a;list> for options given before the file's own (the
+# same scenario on another modeled system, say: --ios;16).
 #
 # Header comments (lines of the scenario; each may repeat unless noted):
 #   # expect-exit: N               exit status (default 0; once)
@@ -84,11 +86,11 @@ foreach(made IN LISTS folders)
   file(MAKE_DIRECTORY "${ROOT}${made}")
 endforeach()
 if(has_cli)
-  set(command "${SIM}" --root "${ROOT}" ${args} ${cli})
+  set(command "${SIM}" --root "${ROOT}" ${SIM_OPTIONS} ${args} ${cli})
 elseif(use_stdin)
-  set(command "${SIM}" --root "${ROOT}" ${args} run -)
+  set(command "${SIM}" --root "${ROOT}" ${SIM_OPTIONS} ${args} run -)
 else()
-  set(command "${SIM}" --root "${ROOT}" ${args} run "${SCENARIO}")
+  set(command "${SIM}" --root "${ROOT}" ${SIM_OPTIONS} ${args} run "${SCENARIO}")
 endif()
 
 if(use_stdin)

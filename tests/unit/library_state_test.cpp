@@ -35,6 +35,18 @@ protected:
     return size == nullptr ? 0 : *size;
   }
 
+  // The rows of the system the library found itself on.
+  size_t targetRows() const {
+    const auto* rows =
+        static_cast<const QuellineHookRow*>(process_->librarySymbol("QuellineHookTable"));
+    const auto* target =
+        static_cast<const uint8_t*>(process_->librarySymbol("QuellineHookTableTarget"));
+    size_t n = 0;
+    for (size_t i = 0; i < hookRows(); ++i)
+      n += (rows[i].targets & *target) != 0;
+    return n;
+  }
+
   json state() const {
     json d = process_->dump();
     quelline::sim::addLibraryState(*process_, d);
@@ -50,44 +62,58 @@ TEST_F(LibraryStateTest, BootLoadsTheLibraryAndRestartStartsItAfresh) {
   EXPECT_TRUE(state()["settings"].is_null()) << "nothing loaded before boot";
   process_->boot({});
   json d = state();
-  EXPECT_EQ(d["hooks"].size(), hookRows());
+  EXPECT_EQ(d["hooks"].size(), targetRows());
   EXPECT_EQ(d["posts"]["prefsReloaded"], 1);
   EXPECT_TRUE(d["file"].is_null());
   process_->wait(2);
   process_->restart();
   d = state();
   EXPECT_EQ(d["posts"]["prefsReloaded"], 1) << "a new process counts afresh";
-  EXPECT_EQ(d["hooks"].size(), hookRows());
+  EXPECT_EQ(d["hooks"].size(), targetRows());
 }
 
-// Every row of the hook table meets the modeled home screen: its class is
+// On each modeled system the library picks its target from CoreFoundation's
+// version, and every row of that target meets the home screen: its class is
 // there, a replaced method was the host's to replace (its implementation
 // was taken), an added one answers. A row for a class or method the host
-// does not model fails here until the host models it.
+// does not model, or aimed at the wrong generation, fails here.
 TEST_F(LibraryStateTest, EveryHookRowIsFoundOnTheModeledHomeScreen) {
-  process_->boot({});
-  const auto* rows =
-      static_cast<const QuellineHookRow*>(process_->librarySymbol("QuellineHookTable"));
-  ASSERT_NE(rows, nullptr);
-  ASSERT_GT(hookRows(), 0u);
-  for (size_t i = 0; i < hookRows(); ++i) {
-    const QuellineHookRow& row = rows[i];
-    const std::string name = std::string(row.onMetaclass ? "+[" : "-[") + row.className + " " +
-                             row.selector + "] (row " + std::to_string(i) + ")";
-    Class cls = objc_getClass(row.className);
-    if (cls == nil) {
-      ADD_FAILURE() << name << ": no such class on the modeled home screen";
-      continue;
+  using hostsim::home::HomeScreen;
+  for (auto [screen, target] :
+       {std::pair{HomeScreen::iOS11, kHookTargetIOS11}, {HomeScreen::iOS16, kHookTargetIOS15}}) {
+    SCOPED_TRACE(screen == HomeScreen::iOS11 ? "iOS 11" : "iOS 16");
+    process_->shutdown();
+    hostsim::home::BootOptions options;
+    options.screen = screen;
+    process_->boot(options);
+    const auto* rows =
+        static_cast<const QuellineHookRow*>(process_->librarySymbol("QuellineHookTable"));
+    ASSERT_NE(rows, nullptr);
+    EXPECT_EQ(*static_cast<const uint8_t*>(process_->librarySymbol("QuellineHookTableTarget")),
+              target);
+    ASSERT_GT(targetRows(), 0u);
+    for (size_t i = 0; i < hookRows(); ++i) {
+      const QuellineHookRow& row = rows[i];
+      if ((row.targets & target) == 0) continue;
+      const std::string name = std::string(row.onMetaclass ? "+[" : "-[") + row.className + " " +
+                               row.selector + "] (row " + std::to_string(i) + ")";
+      Class cls = objc_getClass(row.className);
+      if (cls == nil) {
+        ADD_FAILURE() << name << ": no such class on the modeled home screen";
+        continue;
+      }
+      if (row.op == QuellineHookOp::Replace)
+        EXPECT_NE(*row.slot, nullptr) << name << ": the host has no such method to replace";
+      else
+        EXPECT_TRUE(class_respondsToSelector(
+            row.onMetaclass ? object_getClass(reinterpret_cast<id>(cls)) : cls,
+            sel_registerName(row.selector)))
+            << name << ": not added";
     }
-    if (row.op == QuellineHookOp::Replace)
-      EXPECT_NE(*row.slot, nullptr) << name << ": the host has no such method to replace";
-    else
-      EXPECT_TRUE(class_respondsToSelector(
-          row.onMetaclass ? object_getClass(reinterpret_cast<id>(cls)) : cls,
-          sel_registerName(row.selector)))
-          << name << ": not added";
+    const json hooks = state()["hooks"];
+    for (const json& hook : hooks)
+      EXPECT_TRUE(hook["found"].get<bool>()) << hook.dump();
   }
-  EXPECT_TRUE(state()["hooks"].is_array());
 }
 
 TEST_F(LibraryStateTest, VanillaBootHasNoLibrary) {

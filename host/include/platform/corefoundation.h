@@ -31,6 +31,10 @@ extern "C" {
 // compiler does not lay constant strings out itself.
 CFStringRef __CFStringMakeConstantString(const char* cStr);
 void CFRelease(CFTypeRef cf);
+
+// The version of the running system's CoreFoundation (CFBase.h): which
+// release of the system this is (1443.00 is iOS 11.0, 1854.0 iOS 15.0).
+extern double kCFCoreFoundationVersionNumber;
 CFTypeRef CFRetain(CFTypeRef cf);
 
 extern const CFStringRef kCFPreferencesCurrentUser;

@@ -84,9 +84,10 @@ void HomeProcess::boot(const BootOptions& options) {
   p.booted = true;
   setFeedbackSupportLevel(p.feedbackLevel);
   setDeviceModel(p.model);
+  setCoreFoundationVersion(coreFoundationVersion(options.screen));
   hostsim::setStorageFull(p.storageFull);
   withPool([&] {
-    defineHostClasses(options.without);
+    defineHostClasses(options.without, options.screen);
     record().ringerMuted = p.switchSilent;
     if (!options.vanilla) {
       p.loadLibrary();
@@ -193,8 +194,11 @@ size_t HomeProcess::failedWrites() const {
 void HomeProcess::setSwitch(bool silent) {
   impl_->action([&] {
     impl_->switchSilent = silent;
-    send<void>(objects().mediaController.get(), "setRingerMuted:", static_cast<BOOL>(silent));
-    if (Class hud = objc_getClass("SBRingerHUDController"))
+    HostObjects& o = objects();
+    send<void>(o.ringer.get(), "setRingerMuted:", static_cast<BOOL>(silent));
+    if (o.screen == HomeScreen::iOS16)
+      send<void>(o.ringer.get(), "activateRingerHUDFromMuteSwitch:", silent ? 1 : 0);
+    else if (Class hud = objc_getClass("SBRingerHUDController"))
       send<void>(as_id(hud), "activate:", silent ? 1 : 0);
   });
 }
@@ -240,7 +244,12 @@ void HomeProcess::notify(const std::string& app, const std::optional<std::string
       trace::emit("banner", {{"app", app}, {"shown", shown}});
     }
 
-    send<void>(o.soundController.get(), "playSoundForNotificationRequest:", request.get());
+    if (o.screen == HomeScreen::iOS16)
+      send<void>(o.soundController.get(),
+                 "playSoundForNotificationRequest:presentingDestination:", request.get(),
+                 newString("banner").get());
+    else
+      send<void>(o.soundController.get(), "playSoundForNotificationRequest:", request.get());
     if (shortLook) {
       // The banner goes after its display time; its controller (and every
       // registration it made) with it.
@@ -254,11 +263,23 @@ void HomeProcess::notify(const std::string& app, const std::optional<std::string
   });
 }
 
+namespace {
+
+// The host puts an overlay on the app switcher's page: an app is in front.
+void setOverlay() {
+  id page = objects().pageView.get();
+  if (objects().screen == HomeScreen::iOS16)
+    send<void>(page, "setOverlay:", static_cast<id>(nullptr));
+  else
+    send<void>(page, "setOverlay:animated:", static_cast<id>(nullptr), static_cast<BOOL>(YES));
+}
+
+} // namespace
+
 void HomeProcess::openApp(const std::string& app) {
   impl_->action([&] {
     setFrontmostApplication(applicationFor(app));
-    send<void>(objects().pageView.get(), "setOverlay:animated:", static_cast<id>(nullptr),
-               static_cast<BOOL>(YES));
+    setOverlay();
   });
 }
 
@@ -271,10 +292,7 @@ void HomeProcess::suspendApp(const std::string& app) {
 }
 
 void HomeProcess::overlay() {
-  impl_->action([&] {
-    send<void>(objects().pageView.get(), "setOverlay:animated:", static_cast<id>(nullptr),
-               static_cast<BOOL>(YES));
-  });
+  impl_->action([&] { setOverlay(); });
 }
 
 // The host keeps no requests in its list (nothing of the library reads
@@ -302,7 +320,9 @@ void HomeProcess::tap(unsigned long taps) {
 }
 
 void HomeProcess::layout() {
-  impl_->action([&] { send<void>(objects().rootFolderView.get(), "layoutDockView"); });
+  impl_->action([&] {
+    if (id view = objects().rootFolderView.get()) layOutDock(view);
+  });
 }
 
 void HomeProcess::window() {
@@ -312,14 +332,19 @@ void HomeProcess::window() {
 void HomeProcess::queryToday(bool answer) {
   impl_->action([&] {
     record().todayAnswer = answer;
-    send<BOOL>(objects().rootFolderView.get(), "isOnTodayPage");
+    const bool iOS16 = objects().screen == HomeScreen::iOS16;
+    send<BOOL>(objects().rootFolderView.get(), iOS16 ? "isOnLeadingCustomPage" : "isOnTodayPage");
   });
 }
 
 void HomeProcess::querySearch(bool answer) {
   impl_->action([&] {
     record().searchAnswer = answer;
-    send<BOOL>(objects().rootFolderView.get(), "isPullDownSearchVisible");
+    // On iOS 16 the root folder's controller tells.
+    HostObjects& o = objects();
+    send<BOOL>(o.screen == HomeScreen::iOS16 ? o.rootFolderController.get()
+                                             : o.rootFolderView.get(),
+               "isPullDownSearchVisible");
   });
 }
 
@@ -394,8 +419,7 @@ nlohmann::json HomeProcess::dump(Detail detail) const {
     }
 
     d["module"] = p.controlCenter.dump();
-    d["ringer"] = {
-        {"muted", o.mediaController ? nlohmann::json(r.ringerMuted) : nlohmann::json(nullptr)}};
+    d["ringer"] = {{"muted", o.ringer ? nlohmann::json(r.ringerMuted) : nlohmann::json(nullptr)}};
     if (whole) d["hud"] = r.hud.dump();
     d["display"] = {{"wakes", r.displayWakes}};
     if (whole) {

@@ -5,6 +5,7 @@
 // leave due cross-process deliveries to the run loop.
 #pragma once
 
+#include "host/sim/home/host_classes.h"
 #include "host/sim/services/run_loop.h"
 
 #include <filesystem>
@@ -17,9 +18,10 @@
 namespace hostsim::home {
 
 struct BootOptions {
-  std::set<std::string> without; // host classes absent from the process
-  bool ccLazy = false;           // Control Center reads isSelected only when needed
-  bool vanilla = false;          // boot without the deliverables
+  std::set<std::string> without;         // host classes absent from the process
+  bool ccLazy = false;                   // Control Center reads isSelected only when needed
+  bool vanilla = false;                  // boot without the deliverables
+  HomeScreen screen = HomeScreen::iOS11; // the system the process runs on
 };
 
 struct Deliverables {

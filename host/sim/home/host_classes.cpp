@@ -51,22 +51,37 @@ Strong make(const char* className) {
 // Builds the UI: the notification list (its view loads), the root folder
 // view (laid out), the home-screen view (in its window), the media and
 // sound controllers, the app switcher's page view, and last Control Center.
+// The metrics the iOS 16 host lays the dock out with: the host hands its own
+// and expects the same back.
+struct RootFolderViewMetrics {
+  double dockHeight = 96;
+};
+RootFolderViewMetrics hostMetrics;
+
 void SpringBoard_applicationDidFinishLaunching(id self, SEL _cmd, id) {
   hostCall(self, _cmd, {nullptr});
   HostObjects& o = objects();
-  o.listController = make("NCNotificationCombinedListViewController");
+  const bool iOS16 = o.screen == HomeScreen::iOS16;
+  o.listController = make(iOS16 ? "NCNotificationStructuredListViewController"
+                                : "NCNotificationCombinedListViewController");
   if (o.listController) {
     id view = platform::UIViewController::view(o.listController.get());
     setViewTraceName(view, "list");
   }
-  o.rootFolderView = make("SBRootFolderView");
+  if (iOS16) {
+    o.rootFolderController = make("SBRootFolderController");
+    if (o.rootFolderController)
+      o.rootFolderView = Strong(send<id>(o.rootFolderController.get(), "rootFolderView"));
+  } else {
+    o.rootFolderView = make("SBRootFolderView");
+  }
   if (o.rootFolderView) {
     setViewTraceName(o.rootFolderView.get(), "icons");
-    send<void>(o.rootFolderView.get(), "layoutDockView");
+    layOutDock(o.rootFolderView.get());
   }
   o.homeScreenView = make("SBHomeScreenView");
   send<void>(o.homeScreenView.get(), "didMoveToWindow");
-  o.mediaController = make("SBMediaController");
+  o.ringer = make(iOS16 ? "SBRingerControl" : "SBMediaController");
   o.soundController = make("SBNCSoundController");
   o.pageView = make("SBAppSwitcherPageView");
   if (o.startControlCenter) o.startControlCenter();
@@ -83,6 +98,10 @@ void SBRingerHUDController_activate(id self, SEL _cmd, int argument) {
   hostCall(self, _cmd, {argument});
   record().hud.add({{"t", mainRunLoop().now()}, {"arg", argument}});
   trace::emit("hud", {{"arg", argument}});
+}
+// iOS 16: the ringer control's own method shows the display.
+void SBRingerControl_activateFromMuteSwitch(id self, SEL _cmd, int argument) {
+  SBRingerHUDController_activate(self, _cmd, argument);
 }
 
 // --- Notification list --------------------------------------------------------
@@ -136,8 +155,7 @@ struct RequestState {
 };
 
 // With the ringer muted the device plays no notification sound.
-void SoundController_play(id self, SEL _cmd, id request) {
-  hostCall(self, _cmd, {nullptr});
+void playRequestSound(id request) {
   id sound = requestSound(request);
   if (sound == nullptr) return;
   if (record().ringerMuted) {
@@ -146,6 +164,18 @@ void SoundController_play(id self, SEL _cmd, id request) {
   }
   record().sounds.add({{"t", mainRunLoop().now()}, {"sound", stringOf(sound)}});
   trace::emit("sound", {{"sound", stringOf(sound)}});
+}
+
+void SoundController_play(id self, SEL _cmd, id request) {
+  hostCall(self, _cmd, {nullptr});
+  playRequestSound(request);
+}
+
+// iOS 16: where the notification is presented comes along; the host's own
+// destination must arrive as it was sent.
+void SoundController_playPresenting(id self, SEL _cmd, id request, id destination) {
+  hostCall(self, _cmd, {nullptr, plain(destination)});
+  playRequestSound(request);
 }
 
 BOOL Options_canTurnOnDisplay(id self, SEL _cmd) {
@@ -162,6 +192,9 @@ unsigned long long Options_realertCount(id self, SEL _cmd) {
 
 void PageView_setOverlay(id self, SEL _cmd, id, BOOL animated) {
   hostCall(self, _cmd, {nullptr, animated});
+}
+void PageView_setOverlayProperty(id self, SEL _cmd, id) {
+  hostCall(self, _cmd, {nullptr});
 }
 
 // An application keeps its bundle identifier (retained) in the instance
@@ -207,6 +240,23 @@ BOOL RootFolder_isOnTodayPage(id self, SEL _cmd) {
   hostCall(self, _cmd);
   return record().todayAnswer;
 }
+// iOS 16: the metrics are the host's own, handed back as they were sent.
+void RootFolder_layoutDockViewWithMetrics(id self, SEL _cmd, void* metrics) {
+  hostCall(self, _cmd, {metrics == &hostMetrics ? "host metrics" : "other metrics"});
+  if (metrics != &hostMetrics)
+    throw std::logic_error("layoutDockViewWithMetrics: the metrics are not the host's");
+}
+
+// iOS 16: the root folder's controller, which owns its view.
+struct RootFolderControllerState {
+  inline static Class cls = nullptr;
+  Strong view;
+};
+id RootFolderController_rootFolderView(id self, SEL) {
+  RootFolderControllerState& s = state<RootFolderControllerState>(self);
+  if (!s.view) s.view = make("SBRootFolderView");
+  return s.view.get();
+}
 
 // --- Control Center's toggle base class -------------------------------------------
 
@@ -236,6 +286,17 @@ void defineControlCenterBase() {
 
 } // namespace
 
+double coreFoundationVersion(HomeScreen screen) {
+  return screen == HomeScreen::iOS16 ? 1932.101 : 1443.00;
+}
+
+void layOutDock(id rootFolderView) {
+  if (objects().screen == HomeScreen::iOS16)
+    send<void>(rootFolderView, "layoutDockViewWithMetrics:", static_cast<void*>(&hostMetrics));
+  else
+    send<void>(rootFolderView, "layoutDockView");
+}
+
 HostRecord& record() {
   return *currentRecord();
 }
@@ -249,14 +310,20 @@ bool isOmittableHostClass(std::string_view name) {
   return false;
 }
 
-void defineHostClasses(const std::set<std::string>& without) {
+void defineHostClasses(const std::set<std::string>& without, HomeScreen screen) {
   currentRecord() = new HostRecord();
   currentObjects() = new HostObjects();
+  currentObjects()->screen = screen;
+  const bool iOS16 = screen == HomeScreen::iOS16;
+  // Each generation's own classes, and on iOS 16 the methods that changed.
   auto wanted = [&](const char* name) {
     // The list that `boot --without` is checked against stays complete.
     if (!isOmittableHostClass(name))
       throw std::logic_error(std::string(name) + " is missing from kOmittableHostClasses");
     return without.count(name) == 0;
+  };
+  auto wantedOn = [&](HomeScreen generation, const char* name) {
+    return generation == screen && wanted(name);
   };
   Class object = objc_getClass("NSObject");
   Class view = objc_getClass("UIView");
@@ -269,16 +336,25 @@ void defineHostClasses(const std::set<std::string>& without) {
     Class cls = defineClass("SpringBoard", objc_getClass("UIApplication"));
     addMethod(cls, "applicationDidFinishLaunching:", SpringBoard_applicationDidFinishLaunching);
   }
-  if (wanted("SBMediaController")) {
+  if (wantedOn(HomeScreen::iOS11, "SBMediaController")) {
     Class cls = defineClass("SBMediaController", object);
     addMethod(cls, "setRingerMuted:", SBMediaController_setRingerMuted);
   }
-  if (wanted("SBRingerHUDController")) {
+  if (wantedOn(HomeScreen::iOS16, "SBRingerControl")) {
+    Class cls = defineClass("SBRingerControl", object);
+    addMethod(cls, "setRingerMuted:", SBMediaController_setRingerMuted);
+    addMethod(cls, "activateRingerHUDFromMuteSwitch:", SBRingerControl_activateFromMuteSwitch);
+  }
+  if (wantedOn(HomeScreen::iOS11, "SBRingerHUDController")) {
     Class cls = defineClass("SBRingerHUDController", object);
     addClassMethod(cls, "activate:", SBRingerHUDController_activate);
   }
-  if (wanted("NCNotificationCombinedListViewController")) {
+  if (wantedOn(HomeScreen::iOS11, "NCNotificationCombinedListViewController")) {
     Class cls = defineClass("NCNotificationCombinedListViewController", controller);
+    addMethod(cls, "viewDidLoad", List_viewDidLoad);
+  }
+  if (wantedOn(HomeScreen::iOS16, "NCNotificationStructuredListViewController")) {
+    Class cls = defineClass("NCNotificationStructuredListViewController", controller);
     addMethod(cls, "viewDidLoad", List_viewDidLoad);
   }
   if (wanted("NCNotificationShortLookViewController")) {
@@ -293,7 +369,11 @@ void defineHostClasses(const std::set<std::string>& without) {
   }
   if (wanted("SBNCSoundController")) {
     Class cls = defineClass("SBNCSoundController", object);
-    addMethod(cls, "playSoundForNotificationRequest:", SoundController_play);
+    if (iOS16)
+      addMethod(cls, "playSoundForNotificationRequest:presentingDestination:",
+                SoundController_playPresenting);
+    else
+      addMethod(cls, "playSoundForNotificationRequest:", SoundController_play);
   }
   if (wanted("NCNotificationOptions")) {
     Class cls = defineClass("NCNotificationOptions", object);
@@ -302,7 +382,10 @@ void defineHostClasses(const std::set<std::string>& without) {
   }
   if (wanted("SBAppSwitcherPageView")) {
     Class cls = defineClass("SBAppSwitcherPageView", view);
-    addMethod(cls, "setOverlay:animated:", PageView_setOverlay);
+    if (iOS16)
+      addMethod(cls, "setOverlay:", PageView_setOverlayProperty);
+    else
+      addMethod(cls, "setOverlay:animated:", PageView_setOverlay);
   }
   if (wanted("SBApplication")) {
     Class cls = objc_allocateClassPair(object, "SBApplication", 0);
@@ -317,11 +400,21 @@ void defineHostClasses(const std::set<std::string>& without) {
     addMethod(cls, "didMoveToWindow", HomeScreen_didMoveToWindow);
     addMethod(cls, "touchesBegan:withEvent:", HomeScreen_touchesBegan);
   }
+  if (wantedOn(HomeScreen::iOS16, "SBRootFolderController")) {
+    Class cls = defineClass<RootFolderControllerState>("SBRootFolderController", controller);
+    addMethod(cls, "rootFolderView", RootFolderController_rootFolderView);
+    addMethod(cls, "isPullDownSearchVisible", RootFolder_isPullDownSearchVisible);
+  }
   if (wanted("SBRootFolderView")) {
     Class cls = defineClass("SBRootFolderView", view);
-    addMethod(cls, "layoutDockView", RootFolder_layoutDockView);
-    addMethod(cls, "isPullDownSearchVisible", RootFolder_isPullDownSearchVisible);
-    addMethod(cls, "isOnTodayPage", RootFolder_isOnTodayPage);
+    if (iOS16) {
+      addMethod(cls, "layoutDockViewWithMetrics:", RootFolder_layoutDockViewWithMetrics);
+      addMethod(cls, "isOnLeadingCustomPage", RootFolder_isOnTodayPage);
+    } else {
+      addMethod(cls, "layoutDockView", RootFolder_layoutDockView);
+      addMethod(cls, "isPullDownSearchVisible", RootFolder_isPullDownSearchVisible);
+      addMethod(cls, "isOnTodayPage", RootFolder_isOnTodayPage);
+    }
   }
   if (wanted("CCUIToggleModule")) defineControlCenterBase();
 }

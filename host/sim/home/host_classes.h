@@ -36,14 +36,26 @@ struct HostRecord {
 // Set while a process is booted.
 HostRecord& record();
 
+// The home screen a boot models. iOS 11 stands for iOS 11 and 12, iOS 16 for
+// iOS 15 and 16: the classes and selectors that changed between the two are
+// each generation's own, and the other's are absent.
+enum class HomeScreen { iOS11, iOS16 };
+
+// The value of kCFCoreFoundationVersionNumber on each: iOS 11.0's and
+// iOS 16.0's.
+double coreFoundationVersion(HomeScreen screen);
+
 // The objects applicationDidFinishLaunching: builds, as the process holds
 // them (null when their class is absent).
 struct HostObjects {
   Strong springBoard;
   Strong listController;
   Strong rootFolderView;
+  Strong rootFolderController; // iOS 16: the root folder view's controller
   Strong homeScreenView;
-  Strong mediaController;
+  // The ring/silent switch's owner: SBMediaController on iOS 11, the
+  // SBRingerControl on iOS 16 (which also shows the ringer display).
+  Strong ringer;
   Strong soundController;
   Strong pageView;
   std::map<std::string, Strong> applications; // by bundle identifier
@@ -53,16 +65,19 @@ struct HostObjects {
   uint64_t nextBanner = 0;
   // Control Center starting, the last step of finishing the launch.
   std::function<void()> startControlCenter;
+  HomeScreen screen = HomeScreen::iOS11;
 };
 HostObjects& objects();
 
 // The host classes that a boot may leave out (boot --without), in the order
-// they are defined.
+// they are defined; a class of iOS 16 beside the one it replaced.
 inline constexpr std::string_view kOmittableHostClasses[] = {
     "SpringBoard",
     "SBMediaController",
+    "SBRingerControl",
     "SBRingerHUDController",
     "NCNotificationCombinedListViewController",
+    "NCNotificationStructuredListViewController",
     "NCNotificationShortLookViewController",
     "NCNotificationSound",
     "SBNCSoundController",
@@ -70,6 +85,7 @@ inline constexpr std::string_view kOmittableHostClasses[] = {
     "SBAppSwitcherPageView",
     "SBApplication",
     "SBHomeScreenView",
+    "SBRootFolderController",
     "SBRootFolderView",
     "CCUIToggleModule",
 };
@@ -77,11 +93,15 @@ inline constexpr std::string_view kOmittableHostClasses[] = {
 // Whether `name` is one of kOmittableHostClasses.
 bool isOmittableHostClass(std::string_view name);
 
-// Defines every host class except those named in `without`, then starts a
-// fresh record.
-void defineHostClasses(const std::set<std::string>& without);
+// Defines every host class of `screen` except those named in `without`,
+// then starts a fresh record.
+void defineHostClasses(const std::set<std::string>& without, HomeScreen screen);
 // Drops the record and the objects (the process ends).
 void resetHostClasses();
+
+// The host lays out the dock of `rootFolderView` (on iOS 16 with its own
+// metrics, which must come back unchanged).
+void layOutDock(id rootFolderView);
 
 // An application object for a bundle identifier (made on first use; nil
 // when SBApplication is absent).

@@ -6,6 +6,7 @@
 #include "host/sim/services/run_loop.h"
 #include "host/sim/services/trace.h"
 #include "platform/audiotoolbox.h"
+#include "platform/corefoundation.h"
 
 #include <dlfcn.h>
 #include <filesystem>
@@ -210,7 +211,15 @@ std::string bundlePath(id bundle) {
   return state<BundleState>(bundle).path;
 }
 
+void setCoreFoundationVersion(double version) {
+  kCFCoreFoundationVersionNumber = version;
+}
+
 } // namespace hostsim
+
+extern "C" {
+double kCFCoreFoundationVersionNumber = 0;
+}
 
 extern "C" {
 void AudioServicesPlaySystemSound(SystemSoundID inSystemSoundID) {

@@ -22,6 +22,9 @@ void setDeviceModel(std::string model);
 // SpringBoard.app unless the process says otherwise.
 void setMainBundlePath(std::string devicePath);
 void setFeedbackSupportLevel(std::optional<long> level);
+// CoreFoundation's version number, which tells the system's release
+// (kCFCoreFoundationVersionNumber).
+void setCoreFoundationVersion(double version);
 
 // What was played, as a RecentLog dumps it (recent_log.h): {"t","kind":
 // "haptic","id":TYPE,"prepared":BOOL} for a feedback generator, {"t","kind":
