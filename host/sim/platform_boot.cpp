@@ -4,11 +4,11 @@
 #include <cstdlib>
 
 #include "host/sim/services/app_lists.h"
+#include "host/sim/services/cf_preferences.h"
 #include "host/sim/services/darwin_notify.h"
 #include "host/sim/services/devices.h"
 #include "host/sim/services/foundation_values.h"
 #include "host/sim/services/notification_center.h"
-#include "host/sim/services/preferences.h"
 #include "host/sim/services/property_lists.h"
 #include "host/sim/services/root_folder.h"
 #include "host/sim/services/run_loop.h"

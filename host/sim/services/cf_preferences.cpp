@@ -3,7 +3,7 @@
 // reader, so key lists, values and the file always agree (there is no cache
 // to go stale, and synchronizing has nothing to do). Only the current user
 // on any host is stored, the one combination the device's apps use.
-#include "host/sim/services/preferences.h"
+#include "host/sim/services/cf_preferences.h"
 
 #include "host/sim/services/foundation_values.h"
 #include "host/sim/services/property_lists.h"
