@@ -1,7 +1,8 @@
 // The library's only entry: two initialisers that the loader runs, in this
 // order, once, when the library is loaded into the home-screen process.
 #include "core/hook_table.h"
-#include "core/hooks.h"
+#include "core/quiet_hours.h"
+#include "notifications/notification_hooks.h"
 #include "prefs/events.h"
 #include "prefs/settings.h"
 

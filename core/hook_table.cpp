@@ -1,6 +1,9 @@
 #include "core/hook_table.h"
 
-#include "core/hooks.h"
+#include "core/core_hooks.h"
+#include "core/quiet_hours.h"
+#include "homescreen/home_screen_hooks.h"
+#include "notifications/notification_hooks.h"
 #include "platform/message.h"
 #include "prefs/flags.h"
 

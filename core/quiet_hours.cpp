@@ -5,7 +5,9 @@
 // settings reload, when the clock or the time zone changes, and by one
 // timer at its next boundary, which follows the wall clock (a boundary that
 // passed while the device slept is honoured on waking).
-#include "core/hooks.h"
+#include "core/quiet_hours.h"
+
+#include "core/quiet_mode.h"
 #include "platform/clock.h"
 #include "platform/dispatch.h"
 #include "platform/uikit.h"
@@ -91,7 +93,7 @@ void evaluateQuietHours() {
   SharedFlags.quietHoursHold = hold;
   if (hold)
     postEvent(NSSTR(QUELLINE_EVENT_HIDE));
-  else if (!quietModeHeldOutsideQuietHours())
+  else if (!quietModeHeldBy(kAllQuietModeHolders & ~kHeldByQuietHours))
     postEvent(NSSTR(QUELLINE_EVENT_UNHIDE));
 }
 

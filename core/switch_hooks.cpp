@@ -1,7 +1,8 @@
 // The ring/silent switch, the end of the host's launch, and the ringer
 // display.
+#include "core/core_hooks.h"
 #include "core/fade.h"
-#include "core/hooks.h"
+#include "core/quiet_mode.h"
 #include "platform/dispatch.h"
 #include "platform/message.h"
 #include "prefs/events.h"
@@ -19,14 +20,14 @@ IMP hostActivate;
 void replacedApplicationDidFinishLaunching(id self, SEL _cmd, id application) {
   platform::callSlot<void>(hostApplicationDidFinishLaunching, self, _cmd, application);
   if (readLiveBool(LiveKey::enableTweakToggle)) postEvent(NSSTR(QUELLINE_EVENT_CHECK_STATE));
-  if (SharedFlags.quietHoursHold) postEvent(NSSTR(QUELLINE_EVENT_HIDE));
+  if (quietModeHeldBy(kHeldByQuietHours)) postEvent(NSSTR(QUELLINE_EVENT_HIDE));
 }
 
 // Silent switches quiet mode on; ring switches it off unless the Control
 // Center toggle or quiet hours hold it on (the icons follow the switch
 // whatever holds quiet mode). Every handler has run before the host mutes.
 void replacedSetRingerMuted(id self, SEL _cmd, BOOL muted) {
-  bool toggleOn = readLiveBool(LiveKey::enableTweakToggle);
+  bool toggleOn = quietModeHeldBy(kHeldByToggle);
   SharedFlags.ringerMuted = muted;
   if (Settings.enableMuteSwitch && muted) {
     postEvent(NSSTR(QUELLINE_EVENT_HIDE));
@@ -35,7 +36,7 @@ void replacedSetRingerMuted(id self, SEL _cmd, BOOL muted) {
       SharedFlags.iconsHiddenBySwitch = true;
     }
   } else if (Settings.enableMuteSwitch && !toggleOn) {
-    if (!SharedFlags.quietHoursHold) postEvent(NSSTR(QUELLINE_EVENT_UNHIDE));
+    if (!quietModeHeldBy(kHeldByQuietHours)) postEvent(NSSTR(QUELLINE_EVENT_UNHIDE));
     if (Settings.hideIconsWithSwitch) {
       postEvent(NSSTR(QUELLINE_EVENT_MUTE_UNHIDE_ICONS));
       SharedFlags.iconsHiddenBySwitch = false;

@@ -2,7 +2,7 @@
 // hides (0) every icon page at once. In timer mode a request shows the
 // icons for timerTime seconds; in toggle mode it flips them.
 #include "core/fade.h"
-#include "core/hooks.h"
+#include "homescreen/home_screen_hooks.h"
 #include "platform/dispatch.h"
 #include "prefs/events.h"
 #include "prefs/flags.h"

@@ -1,6 +1,6 @@
 // Tap to reveal: a tap gesture of numberOfTaps taps, and in timer mode any
 // touch, on the home-screen view asks for the icons.
-#include "core/hooks.h"
+#include "homescreen/home_screen_hooks.h"
 #include "platform/uikit.h"
 #include "prefs/events.h"
 #include "prefs/flags.h"

@@ -2,9 +2,9 @@
 // while it is in front, an app on the banner list keeps banners hidden.
 // An overlay set on an app-switcher page is the moment an app is in front;
 // saving an app's suspend snapshot is the moment it leaves.
-#include "core/hooks.h"
+#include "core/quiet_mode.h"
+#include "notifications/notification_hooks.h"
 #include "platform/sparkapplist.h"
-#include "platform/uikit.h"
 #include "prefs/events.h"
 #include "prefs/flags.h"
 #include "prefs/settings.h"
@@ -16,38 +16,12 @@ IMP hostSaveSuspendSnapshot;
 
 namespace {
 
-bool onSilentList(id bundleIdentifier) {
-  return platform::SparkAppList::doesIdentifier_andKey_containBundleIdentifier(
-      NSSTR(QUELLINE_SILENT_APPS_LIST), NSSTR(QUELLINE_SILENT_APPS_KEY), bundleIdentifier);
-}
-
 bool onBannerList(id bundleIdentifier) {
   return platform::SparkAppList::doesIdentifier_andKey_containBundleIdentifier(
       NSSTR(QUELLINE_BANNER_APPS_LIST), NSSTR(QUELLINE_BANNER_APPS_KEY), bundleIdentifier);
 }
 
-// Whether the switch (on silent, with enableMuteSwitch), the toggle or quiet
-// hours hold quiet mode on, whatever apps come and go.
-bool quietModeHeld() {
-  if (Settings.enableMuteSwitch && SharedFlags.ringerMuted) return true;
-  if (SharedFlags.quietHoursHold) return true;
-  return readLiveBool(LiveKey::enableTweakToggle);
-}
-
-id frontBundleIdentifier() {
-  using namespace platform;
-  id front = UIApplication::_accessibilityFrontMostApplication(UIApplication::sharedApplication());
-  return NSObject::valueForKey(front, NSSTR("_bundleIdentifier"));
-}
-
 } // namespace
-
-bool quietModeHeldOutsideQuietHours() {
-  if (Settings.enableMuteSwitch && SharedFlags.ringerMuted) return true;
-  if (readLiveBool(LiveKey::enableTweakToggle)) return true;
-  id front = frontBundleIdentifier();
-  return front != nil && onSilentList(front);
-}
 
 void replacedSetOverlay(id self, SEL _cmd, id overlay, BOOL animated) {
   using namespace platform;
@@ -62,7 +36,8 @@ void replacedSetOverlay(id self, SEL _cmd, id overlay, BOOL animated) {
 // snapshot afterwards: the switcher's picture of the app is the user's.
 void replacedSaveSuspendSnapshot(id self, SEL _cmd, id snapshot, id sceneHandle) {
   SEL bundleIdentifier = platform::sel<"bundleIdentifier">();
-  if (onSilentList(platform::msgSend<id>(self, bundleIdentifier)) && !quietModeHeld())
+  if (onSilentList(platform::msgSend<id>(self, bundleIdentifier)) &&
+      !quietModeHeldBy(kHeldBySwitch | kHeldByQuietHours | kHeldByToggle))
     postEvent(NSSTR(QUELLINE_EVENT_UNHIDE));
   if (onBannerList(platform::msgSend<id>(self, bundleIdentifier)))
     postEvent(NSSTR(QUELLINE_EVENT_UNHIDE_BANNER));

@@ -3,7 +3,7 @@
 // The events hideBanner and unHideBanner set and clear bannersHidden
 // whether or not a banner is on screen: the short-look class itself
 // observes them from load, besides every live controller.
-#include "core/hooks.h"
+#include "notifications/notification_hooks.h"
 #include "platform/uikit.h"
 #include "prefs/events.h"
 #include "prefs/flags.h"

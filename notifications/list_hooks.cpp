@@ -1,6 +1,7 @@
 // The notification list: it fades out while quiet mode is on.
 #include "core/fade.h"
-#include "core/hooks.h"
+#include "core/quiet_mode.h"
+#include "notifications/notification_hooks.h"
 #include "prefs/events.h"
 #include "prefs/flags.h"
 #include "prefs/settings.h"
@@ -33,7 +34,7 @@ void listHide(id self, SEL) {
 // hold quiet mode on. The library's own routes do not ask while they hold;
 // the toggle, in its own image, knows nothing of them and still asks.
 void listUnhide(id self, SEL) {
-  if (SharedFlags.quietHoursHold) return;
+  if (quietModeHeldBy(kHeldByQuietHours)) return;
   id view = platform::UIViewController::view(self);
   if (Settings.hideAnimated)
     fadeAlpha(view, true);

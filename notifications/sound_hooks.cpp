@@ -1,7 +1,7 @@
 // While quiet mode hides the list: notification sounds are created without
 // their sound, a short haptic tap (or system sound) stands in for them, and
 // notifications neither turn the display on nor alert again.
-#include "core/hooks.h"
+#include "notifications/notification_hooks.h"
 #include "platform/audiotoolbox.h"
 #include "platform/uikit.h"
 #include "prefs/flags.h"
