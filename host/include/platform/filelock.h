@@ -16,7 +16,7 @@ extern "C" {
 // lock for the whole wait, or to the system's reason (an errno value) when
 // the companion file could not be made or locked. The stand-in counts a
 // lock that failed as a failed write of `path`, with its reason.
-int platform_lockFile(const char* path, double timeoutSeconds, int* error);
+[[nodiscard]] int platform_lockFile(const char* path, double timeoutSeconds, int* error);
 void platform_unlockFile(int handle);
 }
 
@@ -67,7 +67,7 @@ public:
 
 private:
   int error_ = 0;
-  int handle_;
+  int handle_ = -1;
 };
 
 } // namespace platform

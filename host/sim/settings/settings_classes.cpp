@@ -78,7 +78,10 @@ void PSViewController_setPreferenceValue(id, SEL, id value, id specifier) {
   id key = specifierProperty(specifier, "key");
   if (domain == nullptr || !isString(key) || value == nullptr) return;
   platform::NSMutableDictionary::setObject_forKey(domain, value, key);
-  writePropertyListFile(domain, preferencesFilePath(propertyText(specifier, "defaults")), true);
+  // The daemon tells nobody when its write fails; the write itself emits
+  // "write-failed".
+  (void)writePropertyListFile(domain, preferencesFilePath(propertyText(specifier, "defaults")),
+                              true);
   const std::string posted = propertyText(specifier, "PostNotification");
   if (!posted.empty())
     CFNotificationCenterPostNotification(CFNotificationCenterGetDarwinNotifyCenter(),
