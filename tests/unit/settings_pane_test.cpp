@@ -4,11 +4,15 @@
 // file in each of the file's states.
 #include "host/files/file_lock.h"
 #include "host/files/preference_file.h"
+#include "host/sim/runtime/runtime.h"
+#include "host/sim/services/foundation_values.h"
 #include "host/sim/services/trace.h"
+#include "host/sim/settings/settings_classes.h"
 #include "host/sim/settings/settings_process.h"
 #include "prefs/domain.h"
 #include "tests/unit/temp_folder.h"
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -312,6 +316,29 @@ TEST_F(SettingsPane, QuietHoursStartEqualToTheEndIsRefusedWithTheReason) {
   // Against the default end when the file holds none.
   EXPECT_EQ(process.set("quietHoursEnd", 1320).kind, Outcome::Kind::Failed);
   EXPECT_EQ(process.set("quietHoursStart", 75).kind, Outcome::Kind::Applied);
+}
+
+// A slider value that is no number (NaN, which no person can give, but
+// nothing in the pane's method rules out) stores the least of its range.
+TEST_F(SettingsPane, ASliderGivenNoNumberStoresTheLeastOfItsRange) {
+  process.boot();
+  process.open();
+  hostsim::AutoreleasePool pool;
+  Class pane = objc_getClass("QuellinePrefsRootListController");
+  ASSERT_NE(pane, nullptr);
+  hostsim::Strong controller =
+      hostsim::Strong::adopt(hostsim::send<id>(hostsim::send<id>(as_id(pane), "alloc"), "init"));
+  (void)hostsim::send<id>(controller.get(), "specifiers");
+  id slider = nullptr;
+  for (id row : hostsim::settings::specifiersOf(controller.get())) {
+    id key = hostsim::settings::specifierProperty(row, "key");
+    if (key != nullptr && hostsim::stringOf(key) == "timerTime") slider = row;
+  }
+  ASSERT_NE(slider, nullptr);
+  hostsim::send<void>(controller.get(),
+                      "setPreferenceValue:specifier:", hostsim::newReal(std::nan("")).get(),
+                      slider);
+  EXPECT_EQ(stored("timerTime"), prefsfile::Value(int64_t{1}));
 }
 
 // While another program holds the file's lock past the pane's wait, the
