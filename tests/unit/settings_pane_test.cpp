@@ -12,13 +12,16 @@
 #include "prefs/domain.h"
 #include "tests/unit/temp_folder.h"
 
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -353,6 +356,27 @@ TEST_F(SettingsPane, BusyLockIsReportedAndNothingWritten) {
   EXPECT_NE(failed.message.find("Another program"), std::string::npos) << failed.message;
   EXPECT_FALSE(fs::exists(prefs()));
   EXPECT_EQ(rowsByKey().at("haptic")["value"], true);
+}
+
+// A lock that another program lets go of while the pane waits for it: the
+// change lands. The other program lets go as soon as the pane has napped
+// once on it (or after 50 ms, for a pane that does not wait).
+TEST_F(SettingsPane, ALockLetGoWhileThePaneWaitsLetsTheChangeLand) {
+  process.boot();
+  process.open();
+  auto lock = std::make_unique<prefsfile::FileLock>(prefs(), 0);
+  ASSERT_TRUE(lock->held());
+  const size_t napsBefore = prefsfile::lockNapsTaken();
+  std::thread other([&] {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+    while (prefsfile::lockNapsTaken() == napsBefore && std::chrono::steady_clock::now() < giveUp)
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    lock.reset();
+  });
+  const Outcome applied = process.set("haptic", false);
+  other.join();
+  EXPECT_EQ(applied.kind, Outcome::Kind::Applied) << applied.message;
+  EXPECT_EQ(stored("haptic"), prefsfile::Value(false));
 }
 
 // The app-list rows push libsparkapplist's editor, which stores the list in
