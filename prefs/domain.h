@@ -77,6 +77,15 @@
     "the daily end of quiet hours, in minutes after local midnight (420: 07:00); before the "      \
     "start, the window crosses midnight")
 
+// The keys of features beyond the core: with each of them at its default,
+// the system behaves as it did before the feature came, and the check of
+// that (tests/unchanged) leaves them out of the outputs it compares. A new
+// feature that keeps the core's behaviour at its defaults marks its keys by
+// adding K(name) here (each a key of QUELLINE_SETTINGS; the check fails on
+// a name that is none).
+#define QUELLINE_BEYOND_CORE_KEYS(K)                                                               \
+  K(quietHours) K(quietHoursStart) K(quietHoursEnd) K(toggleDuration)
+
 // The C type of a key's value.
 #define QUELLINE_SETTING_TYPE_Bool bool
 #define QUELLINE_SETTING_TYPE_Int32 int32_t

@@ -41,14 +41,14 @@ public:
 
   // Writes preferences() over the file, atomically (a new file is 0644).
   // False when the write failed; the old file is then as it was.
-  bool write();
+  [[nodiscard]] bool write();
   // The same, setting *error (an autoreleased NSError) to the system's
   // reason when it fails, for the user to read.
-  bool write(id* error);
+  [[nodiscard]] bool write(id* error);
 
 private:
   platform::FileLock lock_;
-  State state_;
+  State state_ = State::LockFailed; // until the constructor says
   id preferences_ = nil;
 };
 

@@ -4,6 +4,8 @@
 // cancels it, so that "not in time" always means "not done".
 #pragma once
 
+#include "host/support/mutex.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -11,7 +13,6 @@
 #include <functional>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
 
@@ -30,7 +31,7 @@ public:
     job->work = std::move(work);
     std::future<nlohmann::json> result = job->result.get_future();
     {
-      std::lock_guard lock(mutex_);
+      support::MutexLock lock(mutex_);
       if (closed_) return std::nullopt;
       jobs_.push_back(job);
     }
@@ -48,8 +49,10 @@ public:
   void runJobs(std::chrono::milliseconds wait) {
     std::deque<std::shared_ptr<Job>> jobs;
     {
-      std::unique_lock lock(mutex_);
-      wake_.wait_for(lock, wait, [&] { return !jobs_.empty(); });
+      const auto deadline = std::chrono::steady_clock::now() + wait;
+      support::MutexLock lock(mutex_);
+      while (jobs_.empty())
+        if (wake_.wait_until(lock, deadline) == std::cv_status::timeout) break;
       jobs.swap(jobs_);
     }
     for (auto& job : jobs) {
@@ -67,7 +70,7 @@ public:
   void close() {
     std::deque<std::shared_ptr<Job>> dropped;
     {
-      std::lock_guard lock(mutex_);
+      support::MutexLock lock(mutex_);
       closed_ = true;
       dropped.swap(jobs_);
     }
@@ -85,10 +88,10 @@ private:
     std::atomic<int> state{kPending};
   };
   const std::chrono::milliseconds wait_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<std::shared_ptr<Job>> jobs_;
-  bool closed_ = false;
+  support::Mutex mutex_;
+  std::condition_variable_any wake_;
+  std::deque<std::shared_ptr<Job>> jobs_ QUELLINE_GUARDED_BY(mutex_);
+  bool closed_ QUELLINE_GUARDED_BY(mutex_) = false;
 };
 
 } // namespace quelline::sim

@@ -29,8 +29,9 @@ void RecordStream::push(const json& message) {
   entry.text += "}\n\n";
   entry.text.shrink_to_fit();
   const size_t size = cost(entry);
+  bool foldDue = false;
   {
-    std::lock_guard lock(mutex_);
+    support::MutexLock lock(mutex_);
     entries_.push_back(std::move(entry));
     bytes_ += size;
     // The newest record stays, however large: a page sees what just
@@ -38,16 +39,43 @@ void RecordStream::push(const json& message) {
     while (bytes_ > capBytes_ && entries_.size() > 1) {
       bytes_ -= cost(entries_.front());
       dropped_ = entries_.front().seq;
-      if (entries_.front().kind == "state") fold(entries_.front());
+      if (entries_.front().kind == "state") {
+        unfolded_.push_back(std::move(entries_.front()));
+        foldDue = true;
+      }
       entries_.pop_front();
       ++first_;
     }
   }
   changed_.notify_all();
+  if (foldDue) {
+    support::MutexLock fold(foldMutex_);
+    (void)foldDropped();
+  }
 }
 
-void RecordStream::fold(const Entry& dropped) {
-  const json record = json::parse(dropped.record(), nullptr, false);
+RecordStream::Start RecordStream::foldDropped() const {
+  std::vector<Entry> records;
+  Start start;
+  {
+    support::MutexLock lock(mutex_);
+    records.swap(unfolded_);
+    start = {first_, dropped_};
+  }
+  for (const Entry& record : records)
+    fold(record.record());
+  return start;
+}
+
+RecordStream::Start RecordStream::start(json& base) const {
+  support::MutexLock fold(foldMutex_);
+  const Start start = foldDropped();
+  base = stateBase_;
+  return start;
+}
+
+void RecordStream::fold(std::string_view text) const {
+  const json record = json::parse(text, nullptr, false);
   if (!record.is_object()) return;
   if (auto it = record.find("changed"); it != record.end())
     stateBase_["state"].merge_patch(*it);
@@ -60,30 +88,32 @@ void RecordStream::fold(const Entry& dropped) {
 }
 
 uint64_t RecordStream::oldest() const {
-  std::lock_guard lock(mutex_);
+  support::MutexLock lock(mutex_);
   return first_;
 }
 
 uint64_t RecordStream::oldest(json& stateBase) const {
-  std::lock_guard lock(mutex_);
-  stateBase = stateBase_;
-  return first_;
+  return start(stateBase).cursor;
 }
 
 uint64_t RecordStream::seqBefore(uint64_t cursor) const {
-  std::lock_guard lock(mutex_);
+  support::MutexLock lock(mutex_);
   if (cursor <= first_ || entries_.empty()) return dropped_;
   const uint64_t index = std::min<uint64_t>(cursor - first_, entries_.size()) - 1;
   return entries_[index].seq;
 }
 
 std::optional<std::string> RecordStream::take(uint64_t& cursor, std::chrono::milliseconds wait) {
-  std::unique_lock lock(mutex_);
-  changed_.wait_for(lock, wait, [&] { return closed_ || cursor < first_ + entries_.size(); });
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  support::MutexLock lock(mutex_);
+  while (!closed_ && cursor >= first_ + entries_.size())
+    if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) break;
   if (closed_ || cursor < first_) return std::nullopt;
   std::string out;
-  for (; cursor < first_ + entries_.size() && out.size() < pieceBytes_; ++cursor) {
-    out += entries_[cursor - first_].text;
+  for (; cursor < first_ + entries_.size(); ++cursor) {
+    const std::string& text = entries_[cursor - first_].text;
+    if (!out.empty() && out.size() + text.size() > pieceBytes_) break;
+    out += text;
   }
   return out;
 }
@@ -95,31 +125,32 @@ std::string RecordStream::recordsText(const json& fields, uint64_t& seq) const {
                                                             "expectations", "errors"};
   std::array<std::string, 5> lists;
   json base;
-  uint64_t cursor = 0;
-  {
-    std::lock_guard lock(mutex_);
-    cursor = first_;
-    seq = dropped_;
-    base = stateBase_;
-  }
+  Start from = start(base);
+  uint64_t cursor = from.cursor;
+  seq = from.dropped;
   for (;;) {
     // A piece under the lock, the rest of the work outside it.
     std::vector<Entry> piece;
     size_t size = 0;
+    bool behind = false;
     {
-      std::lock_guard lock(mutex_);
-      if (cursor < first_) {
-        // Records dropped meanwhile: start again from what is kept now.
-        for (std::string& list : lists)
-          list.clear();
-        cursor = first_;
-        seq = dropped_;
-        base = stateBase_;
+      support::MutexLock lock(mutex_);
+      behind = cursor < first_;
+      for (; !behind && cursor < first_ + entries_.size(); ++cursor) {
+        const Entry& entry = entries_[cursor - first_];
+        if (!piece.empty() && size + entry.text.size() > pieceBytes_) break;
+        piece.push_back(entry);
+        size += entry.text.size();
       }
-      for (; cursor < first_ + entries_.size() && size < pieceBytes_; ++cursor) {
-        piece.push_back(entries_[cursor - first_]);
-        size += piece.back().text.size();
-      }
+    }
+    if (behind) {
+      // Records dropped meanwhile: start again from what is kept now.
+      for (std::string& list : lists)
+        list.clear();
+      from = start(base);
+      cursor = from.cursor;
+      seq = from.dropped;
+      continue;
     }
     if (piece.empty()) break;
     for (Entry& e : piece) {
@@ -149,18 +180,18 @@ std::string RecordStream::recordsText(const json& fields, uint64_t& seq) const {
 }
 
 size_t RecordStream::bytes() const {
-  std::lock_guard lock(mutex_);
+  support::MutexLock lock(mutex_);
   return bytes_;
 }
 
 size_t RecordStream::count() const {
-  std::lock_guard lock(mutex_);
+  support::MutexLock lock(mutex_);
   return entries_.size();
 }
 
 void RecordStream::close() {
   {
-    std::lock_guard lock(mutex_);
+    support::MutexLock lock(mutex_);
     closed_ = true;
   }
   changed_.notify_all();

@@ -1,8 +1,8 @@
 #include "sim/runner.h"
 
 #include "host/files/device_paths.h"
+#include "host/sim/services/cf_preferences.h"
 #include "host/sim/services/darwin_notify.h"
-#include "host/sim/services/preferences.h"
 #include "host/sim/services/recent_log.h"
 #include "host/sim/services/run_loop.h"
 #include "host/sim/services/trace.h"
@@ -324,7 +324,7 @@ void Runner::perform(const Command& command, const fs::path& base) {
     process_.setStorageFull(command.flag);
     storageFull_ = command.flag;
     // The storage is the device's: the Settings app's writes fail too.
-    if (settingsApp_) askSettings(command, {{"op", settingsapp::kStorage}, {"full", command.flag}});
+    if (settingsApp_) askSettings(command, settingsapp::encode(settingsapp::Storage{command.flag}));
     break;
   case Verb::SettingsOpen:
   case Verb::SettingsSet:
@@ -449,10 +449,10 @@ json Runner::askSettings(const Command& command, const json& request) {
     pane_ = nullptr;
     throw SimulatorFailure(command.where, verbName(command.verb) + ": " + e.what());
   }
-  if (reply.contains("error"))
+  if (reply.contains(settingsapp::kError))
     throw SimulatorFailure(command.where, verbName(command.verb) + ": the Settings app failed: " +
-                                              reply["error"].get<std::string>());
-  if (reply.contains("pane")) pane_ = reply["pane"];
+                                              reply[settingsapp::kError].get<std::string>());
+  if (reply.contains(settingsapp::kPane)) pane_ = reply[settingsapp::kPane];
   return reply;
 }
 
@@ -465,46 +465,45 @@ void Runner::settings(const Command& command) {
     } catch (const SettingsAppFailure& e) {
       throw SimulatorFailure(command.where, verbName(command.verb) + ": " + e.what());
     }
-    if (storageFull_) askSettings(command, {{"op", settingsapp::kStorage}, {"full", true}});
+    if (storageFull_) askSettings(command, settingsapp::encode(settingsapp::Storage{true}));
   }
   // A person reaches the pane's controls by opening it.
   if (command.verb != Verb::SettingsOpen && !(pane_.is_object() && pane_.value("open", false)))
     throw ScenarioError(command.where, "\"" + verbName(command.verb) +
                                            "\": the Quelline pane is not open; expected settings "
                                            "open first, as a person taps Quelline in Settings");
-  json request;
+  settingsapp::Request request;
   switch (command.verb) {
   case Verb::SettingsOpen:
-    request = {{"op", settingsapp::kOpen}};
+    request = settingsapp::Open{};
     break;
   case Verb::SettingsSet: {
     auto asJson = [](const prefsfile::Value& v) {
       return std::visit([](const auto& x) { return json(x); }, v);
     };
-    request = {{"op", settingsapp::kSet}, {"key", command.name}, {"value", asJson(command.value)}};
-    // Several controls: changed as one.
-    if (!command.pairs.empty()) {
-      json pairs = json::array({json::array({command.name, asJson(command.value)})});
-      for (const auto& [key, value] : command.pairs)
-        pairs.push_back(json::array({key, asJson(value)}));
-      request = {{"op", settingsapp::kSet}, {"pairs", std::move(pairs)}};
-    }
+    // One control, or several changed as one.
+    settingsapp::Set set{{{command.name, asJson(command.value)}}};
+    for (const auto& [key, value] : command.pairs)
+      set.pairs.emplace_back(key, asJson(value));
+    request = std::move(set);
     break;
   }
   default:
-    request = {{"op", settingsapp::kApps},
-               {"list", command.list == AppList::Silent ? "silent" : "banner"},
-               {"action", command.flag ? "add" : "remove"},
-               {"app", command.name}};
+    request = settingsapp::Apps{
+        command.list == AppList::Silent ? hostsim::settings::AppList::Silent
+                                        : hostsim::settings::AppList::Banner,
+        command.flag ? hostsim::settings::AppEdit::Add : hostsim::settings::AppEdit::Remove,
+        command.name};
     break;
   }
-  const json reply = askSettings(command, request);
-  settingsOutcome_ = {{"outcome", reply.value("outcome", json())},
-                      {"message", reply.value("message", std::string())}};
+  const json reply = askSettings(command, settingsapp::encode(request));
+  settingsOutcome_ = {{"outcome", reply.value(settingsapp::kOutcome, json())},
+                      {"message", reply.value(settingsapp::kMessage, std::string())}};
   // A value the control cannot give is the scenario's mistake; a write
   // the system refused is the pane's to show (its alert), not an error.
-  if (reply.value("outcome", json()) == "refused") {
-    std::string message = reply.value("message", std::string());
+  if (reply.value(settingsapp::kOutcome, json()) ==
+      hostsim::settings::kindName(hostsim::settings::Outcome::Kind::Refused)) {
+    std::string message = reply.value(settingsapp::kMessage, std::string());
     // A key typed wrong: the nearest one, and where the keys are listed.
     if (command.verb == Verb::SettingsSet) {
       std::vector<std::string> keys{command.name};

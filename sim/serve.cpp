@@ -39,7 +39,9 @@ static_assert(kMaxRequestBytes <= CPPHTTPLIB_FORM_URL_ENCODED_PAYLOAD_MAX_LENGTH
 // (the oldest go first), a piece of them per open stream, and one copy of
 // them for /api/records at a time. With the streams' limit below, at most
 // 16 + 32 × 0.25 + 2 × 16 = 56 MiB, within the 64 MiB stated in
-// docs/reliability.md.
+// docs/reliability.md, while no record is larger than a piece: a record
+// is never cut, so a stream's piece is that one record when it is larger
+// (a whole state of a large dump), and each stream sending it holds a copy.
 constexpr size_t kKeptRecordBytes = 16 * 1024 * 1024;
 constexpr size_t kStreamPieceBytes = 256 * 1024;
 // Event streams open at once, and from one client address: each holds a

@@ -3,7 +3,6 @@
 #include "host/sim/services/trace.h"
 #include "tools/program_files.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -23,8 +22,6 @@ namespace {
 
 using json = nlohmann::json;
 
-// A line longer than this is no answer of the Settings process.
-constexpr size_t kMaxLineBytes = size_t{16} << 20;
 // How often a caller that waits for an answer gets to run its own work.
 constexpr int kIdleSliceMilliseconds = 10;
 // How long the process may take to end once its input closed.
@@ -32,6 +29,13 @@ constexpr auto kEndWait = std::chrono::seconds(5);
 
 std::string reason(int error) {
   return std::strerror(error);
+}
+
+// A line it sent, as a message shows it: at most its first 200 bytes.
+std::string shown(const std::string& line) {
+  constexpr size_t kShown = 200;
+  if (line.size() <= kShown) return line;
+  return line.substr(0, kShown) + "… (" + std::to_string(line.size()) + " bytes)";
 }
 
 } // namespace
@@ -68,16 +72,18 @@ SettingsApp::SettingsApp(const std::filesystem::path& program, const std::filesy
   }
   pid_ = pid;
   socket_ = ends[0];
+  reader_.emplace(socket_);
   // The first line says the process booted.
-  const std::optional<std::string> line = readLine();
-  if (!line) ended("starting");
+  const auto line = readLine();
+  if (!line) failed("starting", line.error());
   const json hello = json::parse(*line, nullptr, false);
-  if (hello.is_object() && hello.contains("ready")) return;
+  if (hello.is_object() && hello.contains(settingsapp::kReady)) return;
   stop();
-  if (hello.is_object() && hello.contains("failed") && hello["failed"].is_string())
+  if (hello.is_object() && hello.contains(settingsapp::kFailed) &&
+      hello[settingsapp::kFailed].is_string())
     throw SettingsAppFailure("the Settings app did not start: " +
-                             hello["failed"].get<std::string>());
-  throw SettingsAppFailure("the Settings app did not start: it said " + *line);
+                             hello[settingsapp::kFailed].get<std::string>());
+  throw SettingsAppFailure("the Settings app did not start: it said " + shown(*line));
 }
 
 SettingsApp::~SettingsApp() {
@@ -103,16 +109,15 @@ void SettingsApp::stop() {
   pid_ = -1;
 }
 
-void SettingsApp::ended(const std::string& doing) {
+std::string SettingsApp::howItEnded(const std::string& otherwise) {
   int status = 0;
-  std::string how = "it did not answer within " + std::to_string(kReplySeconds) + " s";
-  // A process whose output closed is about to end: its status says why.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   bool exited = false;
   while (pid_ > 0 && !exited && std::chrono::steady_clock::now() < deadline) {
     exited = ::waitpid(pid_, &status, WNOHANG) == pid_;
     if (!exited) std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
+  std::string how = otherwise;
   if (exited) {
     if (WIFEXITED(status))
       how = "it exited with status " + std::to_string(WEXITSTATUS(status));
@@ -123,65 +128,74 @@ void SettingsApp::ended(const std::string& doing) {
     ::waitpid(pid_, &status, 0);
   }
   pid_ = -1;
+  return how;
+}
+
+void SettingsApp::failed(const std::string& doing, const settingsapp::LineError& error) {
+  using Kind = settingsapp::LineError::Kind;
+  switch (error.kind) {
+  case Kind::EndOfInput:
+    // A process whose output closed is about to end: its status says why.
+    failed(doing, howItEnded("it closed its output but did not end"));
+  case Kind::Timeout:
+    failed(doing, "it did not answer within " + std::to_string(kReplySeconds) + " s");
+  case Kind::TooLong:
+    failed(doing, "it sent " + error.reason);
+  case Kind::Interrupted:
+    failed(doing, "the wait for its answer was " + error.reason);
+  case Kind::System:
+    failed(doing, error.reason);
+  }
+  failed(doing, error.reason);
+}
+
+void SettingsApp::failed(const std::string& doing, const std::string& why) {
+  if (pid_ > 0) {
+    int status = 0;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+  }
   if (socket_ >= 0) ::close(socket_);
   socket_ = -1;
-  throw SettingsAppFailure("the Settings process failed while " + doing + ": " + how +
+  reader_.reset();
+  throw SettingsAppFailure("the Settings process failed while " + doing + ": " + why +
                            " (its messages are on standard error)");
 }
 
-std::optional<std::string> SettingsApp::readLine(const std::function<void()>& idle) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kReplySeconds);
-  for (;;) {
-    if (const size_t newline = buffer_.find('\n'); newline != std::string::npos) {
-      std::string line = buffer_.substr(0, newline);
-      buffer_.erase(0, newline + 1);
-      return line;
-    }
-    if (socket_ < 0 || buffer_.size() > kMaxLineBytes) return std::nullopt;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return std::nullopt;
-    pollfd input{socket_, POLLIN, 0};
-    const int slice = idle ? std::min<int>(kIdleSliceMilliseconds, static_cast<int>(left.count()))
-                           : static_cast<int>(left.count());
-    const int ready = ::poll(&input, 1, slice);
-    if (ready < 0 && errno == EINTR) return std::nullopt; // a stop was asked for
-    if (ready <= 0) {
-      if (idle) idle();
-      continue;
-    }
-    char chunk[65536];
-    const ssize_t n = ::recv(socket_, chunk, sizeof chunk, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return std::nullopt;
-    buffer_.append(chunk, static_cast<size_t>(n));
-  }
+support::Expected<std::string, settingsapp::LineError>
+SettingsApp::readLine(const std::function<void()>& idle) {
+  if (!reader_)
+    return support::Unexpected(
+        settingsapp::LineError{settingsapp::LineError::Kind::EndOfInput, "end of input"});
+  return reader_->next(std::chrono::steady_clock::now() + std::chrono::seconds(kReplySeconds), idle,
+                       std::chrono::milliseconds(kIdleSliceMilliseconds));
 }
 
 json SettingsApp::request(const json& request, const std::function<void()>& idle) {
   const std::string doing = "doing \"" + request.value("op", std::string()) + "\"";
-  if (socket_ < 0) ended(doing);
+  if (socket_ < 0) failed(doing, "it has ended");
   const std::string line = request.dump() + "\n";
   for (size_t sent = 0; sent < line.size();) {
     const ssize_t n = ::send(socket_, line.data() + sent, line.size() - sent, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ended(doing);
+    // Its end closed (EPIPE): it is ending, and its status says why.
+    if (n < 0 && errno == EPIPE) failed(doing, howItEnded("it closed its input but did not end"));
+    if (n <= 0) failed(doing, "sending the request failed: " + reason(errno));
     sent += static_cast<size_t>(n);
   }
   for (;;) {
-    const std::optional<std::string> answer = readLine(idle);
-    if (!answer) ended(doing);
+    const auto answer = readLine(idle);
+    if (!answer) failed(doing, answer.error());
     // In the order the process wrote them: an event's fields keep theirs.
     nlohmann::ordered_json message = nlohmann::ordered_json::parse(*answer, nullptr, false);
     if (message.is_discarded() || !message.is_object())
-      throw SettingsAppFailure("the Settings process answered " + *answer +
-                               "; expected one JSON object a line");
-    if (auto reply = message.find("reply"); reply != message.end()) return json(*reply);
-    auto event = message.find("event");
+      failed(doing, "it answered " + shown(*answer) + "; expected one JSON object a line");
+    if (auto reply = message.find(settingsapp::kReply); reply != message.end()) return json(*reply);
+    auto event = message.find(settingsapp::kEvent);
     if (event == message.end() || !event->is_object() || !event->contains("event") ||
         !(*event)["event"].is_string())
-      throw SettingsAppFailure("the Settings process answered " + *answer +
-                               "; expected {\"event\":…} or {\"reply\":…}");
+      failed(doing, "it answered " + shown(*answer) + "; expected {\"event\":…} or {\"reply\":…}");
     // Its events join this trace at this process's time.
     hostsim::trace::Event fields = hostsim::trace::Event::object();
     for (auto& [key, value] : event->items())

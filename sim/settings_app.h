@@ -5,9 +5,12 @@
 // the device root, the file lock and the cross-process notifications.
 //
 // The two talk in JSON lines over one socket, the child's standard input
-// and output: each request is one line; the child answers with the events
-// it emitted while it ran (each {"event":{…}}) and then one {"reply":{…}}.
+// and output (sim/settings_protocol.h): each request is one line; the child
+// answers with the events it emitted while it ran (each {"event":{…}}) and
+// then one {"reply":{…}}.
 #pragma once
+
+#include "sim/settings_protocol.h"
 
 #include <filesystem>
 #include <functional>
@@ -25,14 +28,6 @@ public:
   using std::runtime_error::runtime_error;
 };
 
-// The requests of the protocol, as both sides spell them.
-namespace settingsapp {
-inline constexpr const char* kOpen = "open";       // {}
-inline constexpr const char* kSet = "set";         // {"key", "value"}
-inline constexpr const char* kApps = "apps";       // {"list", "action", "app"}
-inline constexpr const char* kStorage = "storage"; // {"full"}
-} // namespace settingsapp
-
 class SettingsApp {
 public:
   // Starts `program` over the device root `root`; throws SettingsAppFailure
@@ -43,26 +38,36 @@ public:
   SettingsApp(const SettingsApp&) = delete;
   SettingsApp& operator=(const SettingsApp&) = delete;
 
-  // Sends one request ({"op": …, …}) and returns its reply. The events the
-  // process emitted meanwhile go to this process's trace, each with
-  // "process":"Settings" added. While it waits, `idle` (if any) runs every
-  // few milliseconds: the caller's own process goes on meanwhile, as two
-  // processes do. Throws SettingsAppFailure when the process ended or did
-  // not answer within kReplySeconds.
+  // Sends one request ({"op": …, …}: settingsapp::encode) and returns its
+  // reply. The events the process emitted meanwhile go to this process's
+  // trace, each with "process":"Settings" added. While it waits, `idle` (if
+  // any) runs every few milliseconds: the caller's own process goes on
+  // meanwhile, as two processes do. Throws SettingsAppFailure, naming the
+  // reason, when the process ended, closed its output, sent a line that is
+  // too long or no JSON object, did not answer within kReplySeconds, or the
+  // wait was interrupted; the process is gone then.
   nlohmann::json request(const nlohmann::json& request, const std::function<void()>& idle = {});
 
   // How long a reply may take: the pane may wait 5 s for the file's lock.
   static constexpr int kReplySeconds = 30;
 
 private:
-  std::optional<std::string> readLine(const std::function<void()>& idle = {});
+  // The next line, or why none came.
+  support::Expected<std::string, settingsapp::LineError>
+  readLine(const std::function<void()>& idle = {});
   // Closes its input and waits for it to end (kills it after a while).
   void stop();
-  [[noreturn]] void ended(const std::string& doing);
+  // Throws for a line that did not come, after ending the process.
+  [[noreturn]] void failed(const std::string& doing, const settingsapp::LineError& error);
+  // Throws with `why`, after ending the process.
+  [[noreturn]] void failed(const std::string& doing, const std::string& why);
+  // How the process ended, when it ends within a second (its output closed:
+  // it is about to); else it is killed and `otherwise` said.
+  std::string howItEnded(const std::string& otherwise);
 
   pid_t pid_ = -1;
   int socket_ = -1;
-  std::string buffer_;
+  std::optional<settingsapp::LineReader> reader_;
 };
 
 // The Settings program beside the running executable.

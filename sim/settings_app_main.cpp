@@ -2,30 +2,20 @@
 // modeled process in an OS process of its own (the stand-in has one
 // runtime per address space, and the home screen's is quelline-sim's).
 // quelline-sim starts it and drives it through its standard input and
-// output, one JSON object a line (sim/settings_app.h):
-//
-//   it says     {"ready":true} once booted, or {"failed":MESSAGE} and exits 3
-//   it reads    {"op":"open"} | {"op":"set","key":K,"value":V}
-//               | {"op":"set","pairs":[[K,V],…]} (several controls as one change)
-//               | {"op":"apps","list":"silent"|"banner","action":"add"|"remove","app":A}
-//               | {"op":"storage","full":B}
-//   it answers  {"event":{…}} for each trace event, then
-//               {"reply":{"outcome":"applied"|"refused"|"failed"|null,
-//                         "message":TEXT,"pane":STATE}}
-//               (STATE's "alert" is the alert showing now: the last change's
-//               alert until a change succeeds)
-//               or {"reply":{"error":MESSAGE}} for a request it cannot read
+// output, one JSON object a line (sim/settings_protocol.h). A request it
+// cannot read (a line too long, no JSON object, an unknown op or field) is
+// answered with an error, and the next line is read as the next request.
+// The pane state of a reply has "alert": the alert showing now, the last
+// change's alert until a change succeeds.
 //
 // It ends when its input closes.
 #include "host/sim/services/trace.h"
 #include "host/sim/settings/settings_process.h"
-#include "sim/settings_app.h"
+#include "sim/settings_protocol.h"
 #include "tools/program_files.h"
 
 #include <CLI/CLI.hpp>
-#include <cerrno>
 #include <iostream>
-#include <poll.h>
 #include <string>
 #include <unistd.h>
 #include <utility>
@@ -38,7 +28,7 @@ using hostsim::settings::AppEdit;
 using hostsim::settings::AppList;
 using hostsim::settings::Outcome;
 using hostsim::settings::SettingsProcess;
-namespace op = quelline::sim::settingsapp;
+namespace protocol = quelline::sim::settingsapp;
 
 // How often the run loop runs while no request comes.
 constexpr int kIdleMilliseconds = 10;
@@ -90,23 +80,14 @@ void report(const Outcome& outcome, const char* applied, nlohmann::ordered_json 
   }
 }
 
-json handle(SettingsProcess& process, const json& request, json& alert) {
-  const std::string name = request.value("op", std::string());
+json handle(SettingsProcess& process, const protocol::Request& request, json& alert) {
   std::optional<Outcome> outcome;
-  if (name == op::kOpen) {
+  if (std::holds_alternative<protocol::Open>(request)) {
     process.open();
     alert = nullptr;
     hostsim::trace::emit("pane-open");
-  } else if (name == op::kSet) {
-    std::vector<std::pair<std::string, json>> pairs;
-    if (request.contains("pairs") && request["pairs"].is_array()) {
-      for (const json& pair : request["pairs"])
-        if (pair.is_array() && pair.size() == 2 && pair[0].is_string())
-          pairs.emplace_back(pair[0].get<std::string>(), pair[1]);
-    } else {
-      pairs.emplace_back(request.value("key", std::string()), request.value("value", json()));
-    }
-    if (pairs.empty()) return {{"error", "\"set\" names no control"}};
+  } else if (const auto* set = std::get_if<protocol::Set>(&request)) {
+    std::vector<std::pair<std::string, json>> pairs = set->pairs;
     outcome = process.set(pairs);
     const json stored = pairs.size() == 1 && !outcome->stored.is_null()
                             ? json{{pairs.front().first, outcome->stored}}
@@ -117,7 +98,7 @@ json handle(SettingsProcess& process, const json& request, json& alert) {
         report(*outcome, "pane-set",
                {{"key", pairs.front().first}, {"value", pairs.front().second}});
       else
-        report(*outcome, "pane-set", {{"pairs", request["pairs"]}});
+        report(*outcome, "pane-set", {{"pairs", protocol::encode(request)["pairs"]}});
       pairs.clear();
     }
     for (const auto& [key, value] : pairs) {
@@ -131,17 +112,14 @@ json handle(SettingsProcess& process, const json& request, json& alert) {
       if (stored[key] != value) fields["given"] = value;
       hostsim::trace::emit("pane-set", std::move(fields));
     }
-  } else if (name == op::kApps) {
-    const std::string list = request.value("list", std::string());
-    const std::string action = request.value("action", std::string());
-    const std::string app = request.value("app", std::string());
-    outcome = process.apps(list == "banner" ? AppList::Banner : AppList::Silent,
-                           action == "remove" ? AppEdit::Remove : AppEdit::Add, app);
-    report(*outcome, "pane-apps", {{"list", list}, {"action", action}, {"app", app}});
-  } else if (name == op::kStorage) {
-    process.setStorageFull(request.value("full", false));
-  } else {
-    return {{"error", "unknown request \"" + name + "\""}};
+  } else if (const auto* apps = std::get_if<protocol::Apps>(&request)) {
+    outcome = process.apps(apps->list, apps->action, apps->app);
+    report(*outcome, "pane-apps",
+           {{"list", protocol::listName(apps->list)},
+            {"action", protocol::editName(apps->action)},
+            {"app", apps->app}});
+  } else if (const auto* storage = std::get_if<protocol::Storage>(&request)) {
+    process.setStorageFull(storage->full);
   }
   // The pane's alert stays until the person's next change succeeds.
   if (outcome && outcome->kind == Outcome::Kind::Failed) {
@@ -154,33 +132,25 @@ json handle(SettingsProcess& process, const json& request, json& alert) {
   }
   // Cross-process posts that reached it, and what they set off.
   process.runDue();
-  json reply{{"outcome", outcome ? json(hostsim::settings::kindName(outcome->kind)) : json()},
-             {"message", outcome ? outcome->message : std::string()},
-             {"pane", paneState(process, alert)}};
+  json reply{
+      {protocol::kOutcome, outcome ? json(hostsim::settings::kindName(outcome->kind)) : json()},
+      {protocol::kMessage, outcome ? outcome->message : std::string()},
+      {protocol::kPane, paneState(process)}};
   return reply;
 }
 
-// The next request line, running the process's due work while none has
-// come; false once the input closed.
-bool nextLine(SettingsProcess& process, std::string& pending, std::string& line) {
-  for (;;) {
-    if (const size_t newline = pending.find('\n'); newline != std::string::npos) {
-      line = pending.substr(0, newline);
-      pending.erase(0, newline + 1);
-      return true;
-    }
-    pollfd input{STDIN_FILENO, POLLIN, 0};
-    const int ready = ::poll(&input, 1, kIdleMilliseconds);
-    if (ready < 0 && errno != EINTR) return false;
-    if (ready <= 0) {
-      process.runDue();
-      continue;
-    }
-    char chunk[65536];
-    const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    pending.append(chunk, static_cast<size_t>(n));
+// The reply to one request line.
+json answer(SettingsProcess& process, const std::string& line, json& alert) {
+  const json message = json::parse(line, nullptr, false);
+  if (message.is_discarded())
+    return {{protocol::kError, "a request is one JSON object a line; this line of " +
+                                   std::to_string(line.size()) + " bytes is no JSON"}};
+  const auto request = protocol::decode(message);
+  if (!request) return {{protocol::kError, request.error().reason}};
+  try {
+    return handle(process, *request, alert);
+  } catch (const std::exception& e) {
+    return {{protocol::kError, e.what()}};
   }
 }
 
@@ -199,7 +169,7 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : 2;
   }
-  hostsim::trace::setSink([](const hostsim::trace::Event& e) { say({{"event", e}}); });
+  hostsim::trace::setSink([](const hostsim::trace::Event& e) { say({{protocol::kEvent, e}}); });
   const std::filesystem::path folder = quelline::programfiles::programFolder();
   SettingsProcess process(
       root, hostsim::ClockMode::Virtual,
@@ -207,31 +177,37 @@ int main(int argc, char** argv) {
   try {
     process.boot();
   } catch (const std::exception& e) {
-    say({{"failed", e.what()}});
+    say({{protocol::kFailed, e.what()}});
     std::cout.flush();
     return 3;
   }
-  say({{"ready", true}});
+  say({{protocol::kReady, true}});
   std::cout.flush();
   // Between requests its main run loop runs, as a process's does: posts
   // from other processes are drained as they come, and never fill its
   // queue while the simulator is busy elsewhere.
-  std::string pending;
-  std::string line;
+  protocol::LineReader requests(STDIN_FILENO);
   json alert; // the alert showing, if any
-  while (nextLine(process, pending, line)) {
-    const json request = json::parse(line, nullptr, false);
+  for (;;) {
+    auto line = requests.next(
+        std::nullopt, [&] { process.runDue(); }, std::chrono::milliseconds(kIdleMilliseconds));
     json reply;
-    if (!request.is_object()) {
-      reply = {{"error", "a request is one JSON object a line, not " + line}};
+    if (line) {
+      reply = answer(process, *line, alert);
     } else {
-      try {
-        reply = handle(process, request, alert);
-      } catch (const std::exception& e) {
-        reply = {{"error", e.what()}};
+      using Kind = protocol::LineError::Kind;
+      const Kind kind = line.error().kind;
+      if (kind == Kind::Interrupted) continue;
+      if (kind == Kind::EndOfInput) break;
+      if (kind != Kind::TooLong) {
+        std::cerr << "quelline-settings-app: " << line.error().reason << std::endl;
+        break;
       }
+      // Never echoed: the line is not held, and its reader wants to know
+      // what went wrong, not to get it back.
+      reply = {{protocol::kError, "a request of " + line.error().reason}};
     }
-    say({{"reply", reply}});
+    say({{protocol::kReply, reply}});
     std::cout.flush();
   }
   process.end();

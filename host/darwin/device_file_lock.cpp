@@ -1,6 +1,6 @@
 // The preference file's lock on the device: open(2) of the path followed by
-// PLATFORM_LOCK_SUFFIX and flock(2), retried after short naps until they
-// add up to the bound.
+// PLATFORM_LOCK_SUFFIX and flock(2), waited for as platform::waitForLock
+// waits on both sides.
 #include "platform/filelock.h"
 
 #include <stddef.h>
@@ -29,8 +29,6 @@ constexpr int kInvalidArgument = 22;
 constexpr int kWouldBlock = 35;
 constexpr int kNameTooLong = 63;
 constexpr size_t kPathMax = 1024;
-// A writer holds the lock for a few milliseconds.
-constexpr unsigned int kNapMicroseconds = 500;
 
 } // namespace
 
@@ -62,17 +60,13 @@ int platform_lockFile(const char* path, double timeoutSeconds, int* error) {
     *error = *__error();
     return -1;
   }
-  // The wait is the sum of the naps taken, as the file library counts it.
-  for (double waited = 0;; waited += kNapMicroseconds / 1e6) {
-    if (flock(fd, kLockExclusive | kLockNonBlocking) == 0) return fd;
-    int reason = *__error();
-    if (reason != kWouldBlock && reason != kInterrupted) {
-      *error = reason;
-      break;
-    }
-    if (waited >= timeoutSeconds) break;
-    usleep(kNapMicroseconds);
-  }
+  const int reason = platform::waitForLock(
+      timeoutSeconds,
+      [fd] { return flock(fd, kLockExclusive | kLockNonBlocking) == 0 ? 0 : *__error(); },
+      [](int r) { return r == kWouldBlock || r == kInterrupted; },
+      [] { usleep(platform::kLockNapMicroseconds); });
+  if (reason == 0) return fd;
+  if (reason > 0) *error = reason;
   close(fd);
   return -1;
 }

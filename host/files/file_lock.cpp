@@ -42,30 +42,27 @@ FileLock::FileLock(const std::filesystem::path& path, double timeoutSeconds) {
         "cannot open its lock file " + inQuotes(lockPath.string()) + ": " + std::strerror(error_);
     return;
   }
-  // The wait is the sum of the naps taken, as the device's lock counts it.
-  for (double waited = 0;; waited += kLockNapSeconds) {
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-      handle_ = fd;
-      answer_ = LockAnswer::Held;
-      return;
-    }
-    const int error = errno;
-    if (error != EWOULDBLOCK && error != EINTR) {
-      error_ = error;
-      problem_ = "cannot lock " + inQuotes(lockPath.string()) + ": " + std::strerror(error);
-      break;
-    }
-    if (waited >= timeoutSeconds) {
-      char seconds[32];
-      std::snprintf(seconds, sizeof seconds, "%g", timeoutSeconds);
-      problem_ = "waited " + std::string(seconds) + " s for its lock " +
-                 inQuotes(lockPath.string()) +
-                 ": another program (the Control Center toggle, or another editor) holds it";
-      answer_ = LockAnswer::Busy;
-      break;
-    }
-    ++gNapsTaken;
-    std::this_thread::sleep_for(std::chrono::duration<double>(kLockNapSeconds));
+  const int reason = platform::waitForLock(
+      timeoutSeconds, [fd] { return ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : errno; },
+      [](int r) { return r == EWOULDBLOCK || r == EINTR; },
+      [] {
+        ++gNapsTaken;
+        std::this_thread::sleep_for(std::chrono::microseconds(platform::kLockNapMicroseconds));
+      });
+  if (reason == 0) {
+    handle_ = fd;
+    answer_ = LockAnswer::Held;
+    return;
+  }
+  if (reason > 0) {
+    error_ = reason;
+    problem_ = "cannot lock " + inQuotes(lockPath.string()) + ": " + std::strerror(reason);
+  } else {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%g", timeoutSeconds);
+    problem_ = "waited " + std::string(seconds) + " s for its lock " + inQuotes(lockPath.string()) +
+               ": another program (the Control Center toggle, or another editor) holds it";
+    answer_ = LockAnswer::Busy;
   }
   ::close(fd);
 }

@@ -5,6 +5,8 @@
 // module takes, is a thin adapter over it.
 #pragma once
 
+#include "platform/filelock.h"
+
 #include <cstddef>
 #include <filesystem>
 #include <string>
@@ -20,8 +22,9 @@ std::filesystem::path lockPathOf(const std::filesystem::path& path);
 enum class LockAnswer { Held, Busy, Failed };
 
 // Holds the lock of the host file `path` for a scope. While another
-// process holds it, it is tried again after naps of kLockNapSeconds until
-// the naps add up to `timeoutSeconds` (0: tried once, no wait). The
+// process holds it, it is tried again after naps of
+// platform::kLockNapMicroseconds until the naps add up to `timeoutSeconds`
+// (platform::waitForLock, the device's wait too) (0: tried once, no wait). The
 // companion file is made when missing (mode 0644 under the usual umask),
 // and cannot be in a missing folder.
 class FileLock {
@@ -48,9 +51,6 @@ private:
   int error_ = 0;
   std::string problem_;
 };
-
-// A writer holds the lock for a few milliseconds: the wait between tries.
-inline constexpr double kLockNapSeconds = 0.0005;
 
 // How many naps every FileLock of this process has taken, waiting for a
 // lock that another process held: a caller that must never wait (the home

@@ -177,6 +177,7 @@ writeFileAtomically(const std::filesystem::path& path,
 // 0644 when missing): a failure part way leaves it damaged, which is what a
 // write that is not atomic accepts. A symbolic link or anything else that is
 // no regular file is not written.
-bool writeFileInPlace(const std::filesystem::path& path, std::span<const uint8_t> bytes);
+[[nodiscard]] bool writeFileInPlace(const std::filesystem::path& path,
+                                    std::span<const uint8_t> bytes);
 
 } // namespace prefsfile

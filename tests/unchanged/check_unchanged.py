@@ -9,8 +9,11 @@ and command, which came beside them).
 The reference (reference.txt: name, exit status, SHA-256 of the
 normalised output) was made with the build of the commit before quiet
 hours (74a88e9), by this script with --write. What normalising removes,
-at any depth of a record: the keys quietHours, quietHoursStart,
-quietHoursEnd, quietHoursHold and clock, and the Settings pane's pane;
+at any depth of a record: the keys that the preference domain marks as a
+feature's beyond the core (QUELLINE_BEYOND_CORE_KEYS of prefs/domain.h,
+read from --domain), the state's fields that quiet hours add
+(quietHoursHold, quietHoursBoundary, quietHoursTimeChanged, clock) and the
+Settings pane's pane;
 the hook rows and class methods whose selector starts with quietHours; the
 keys and selectors that start with toggleDuration or togglePeriod (the
 toggle's period, off by default, came later the same way); the
@@ -25,6 +28,7 @@ changed: the list of host classes that an error names grew
 one line that named an iOS 11 selector (sounds-settings).
 
   check_unchanged.py --sim quelline-sim --actions quelline-actions
+                     --domain prefs/domain.h
                      --scenarios DIR --examples DIR --work DIR
                      [--reference reference.txt] [--write]"""
 
@@ -37,15 +41,18 @@ import shutil
 import subprocess
 import sys
 
-NEW_KEYS = {"quietHours", "quietHoursStart", "quietHoursEnd", "quietHoursHold", "clock",
-            # The Settings app's pane (the settings pane's change, made beside
-            # quiet hours): its field of the state.
-            "pane"}
+# The fields of the state that quiet hours added, besides their keys.
+NEW_FIELDS = {"quietHoursHold", "quietHoursBoundary", "quietHoursTimeChanged", "clock",
+              # The Settings app's pane (the settings pane's change, made beside
+              # quiet hours): its field of the state.
+              "pane"}
+# NEW_FIELDS and the domain's keys beyond the core (main() reads them).
+NEW_KEYS = set(NEW_FIELDS)
 # Commands added beside quiet hours (the settings pane's) and since (history,
 # the logs' bound), as error messages list the commands.
 NEW_COMMANDS = ("settings", "history")
-# The toggle's period (toggleDuration, off by default): its setting, the
-# dump's field, the event and SpringBoard's method that receives it.
+# The toggle's period (off by default): the dump's field, the event and
+# SpringBoard's method that receives it (its setting is a key beyond the core).
 PERIOD_PREFIXES = ("toggleDuration", "togglePeriod")
 # error-wait-bound sets the wall clock to 1971 first: from its default
 # (2025), four billion seconds of waiting would carry the wall clock past
@@ -64,7 +71,7 @@ def normalise(value):
     if isinstance(value, dict):
         out = {}
         for key, item in value.items():
-            if key in NEW_KEYS or key.startswith(("quietHours",) + PERIOD_PREFIXES):
+            if key in NEW_KEYS or key.startswith(PERIOD_PREFIXES):
                 continue
             out[key] = normalise(item)
         return out
@@ -73,6 +80,21 @@ def normalise(value):
                 if not (isinstance(v, dict) and
                         str(v.get("selector", "")).startswith(("quietHours",) + PERIOD_PREFIXES))]
     return value
+
+
+def beyond_core_keys(domain):
+    """The keys that prefs/domain.h marks as a feature's beyond the core."""
+    text = open(domain, encoding="utf-8").read()
+    marked = re.search(r"#define QUELLINE_BEYOND_CORE_KEYS\(K\)((?:[^\n]*\\\n)*[^\n]*)", text)
+    settings = set(re.findall(r"^\s*X\((\w+),", text, re.M))
+    if not marked or not settings:
+        sys.exit(f"{domain}: expected QUELLINE_BEYOND_CORE_KEYS(K) and the QUELLINE_SETTINGS keys")
+    keys = re.findall(r"K\((\w+)\)", marked.group(1))
+    unknown = [key for key in keys if key not in settings]
+    if unknown:
+        sys.exit(f"{domain}: QUELLINE_BEYOND_CORE_KEYS names {', '.join(unknown)}, "
+                 "which QUELLINE_SETTINGS does not hold; expected keys of the domain")
+    return set(keys)
 
 
 def normalised(stdout):
@@ -133,12 +155,13 @@ def cases(args):
 
 def main():
     parser = argparse.ArgumentParser()
-    for option in ("--sim", "--actions", "--scenarios", "--examples", "--work"):
+    for option in ("--sim", "--actions", "--domain", "--scenarios", "--examples", "--work"):
         parser.add_argument(option, required=True)
     parser.add_argument("--reference",
                         default=os.path.join(os.path.dirname(__file__), "reference.txt"))
     parser.add_argument("--write", action="store_true")
     args = parser.parse_args()
+    NEW_KEYS.update(beyond_core_keys(args.domain))
     args.sim, args.actions = os.path.abspath(args.sim), os.path.abspath(args.actions)
     os.makedirs(args.work, exist_ok=True)
     results = {name: how() for name, how in cases(args)}

@@ -4,8 +4,8 @@
 // the boot.
 #include "tests/unit/platform_fixture.h"
 
+#include "host/sim/services/cf_preferences.h"
 #include "host/sim/services/foundation_values.h"
-#include "host/sim/services/preferences.h"
 #include "host/sim/services/property_lists.h"
 #include "host/sim/services/root_folder.h"
 #include "platform/foundation.h"

@@ -308,6 +308,20 @@ TEST_F(RuntimeTest, AutoreleasedObjectsLiveUntilTheirPoolEnds) {
   EXPECT_FALSE(weak.lock());
 }
 
+TEST_F(RuntimeTest, APoolEndsWithItsScopeAlsoWhenItEndsByAnException) {
+  Weak weak;
+  try {
+    hostsim::withPool([&] {
+      id obj = send<id>(send<id>(as_id(base_), "alloc"), "init");
+      weak = Weak(obj);
+      objc_autorelease(obj);
+      throw std::runtime_error("the body failed");
+    });
+  } catch (const std::runtime_error&) {
+  }
+  EXPECT_FALSE(weak.lock());
+}
+
 TEST_F(RuntimeTest, ClassObjectsAreNeverFreed) {
   EXPECT_EQ(objc_retain(as_id(base_)), as_id(base_));
   objc_release(as_id(base_));

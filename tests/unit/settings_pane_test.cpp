@@ -4,17 +4,24 @@
 // file in each of the file's states.
 #include "host/files/file_lock.h"
 #include "host/files/preference_file.h"
+#include "host/sim/runtime/runtime.h"
+#include "host/sim/services/foundation_values.h"
 #include "host/sim/services/trace.h"
+#include "host/sim/settings/settings_classes.h"
 #include "host/sim/settings/settings_process.h"
 #include "prefs/domain.h"
 #include "tests/unit/temp_folder.h"
 
+#include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -353,6 +360,29 @@ TEST_F(SettingsPane, QuietHoursStartEqualToTheEndIsRefusedWithTheReason) {
   EXPECT_EQ(process.set("quietHoursStart", 75).kind, Outcome::Kind::Applied);
 }
 
+// A slider value that is no number (NaN, which no person can give, but
+// nothing in the pane's method rules out) stores the least of its range.
+TEST_F(SettingsPane, ASliderGivenNoNumberStoresTheLeastOfItsRange) {
+  process.boot();
+  process.open();
+  hostsim::AutoreleasePool pool;
+  Class pane = objc_getClass("QuellinePrefsRootListController");
+  ASSERT_NE(pane, nullptr);
+  hostsim::Strong controller =
+      hostsim::Strong::adopt(hostsim::send<id>(hostsim::send<id>(as_id(pane), "alloc"), "init"));
+  (void)hostsim::send<id>(controller.get(), "specifiers");
+  id slider = nullptr;
+  for (id row : hostsim::settings::specifiersOf(controller.get())) {
+    id key = hostsim::settings::specifierProperty(row, "key");
+    if (key != nullptr && hostsim::stringOf(key) == "timerTime") slider = row;
+  }
+  ASSERT_NE(slider, nullptr);
+  hostsim::send<void>(controller.get(),
+                      "setPreferenceValue:specifier:", hostsim::newReal(std::nan("")).get(),
+                      slider);
+  EXPECT_EQ(stored("timerTime"), prefsfile::Value(int64_t{1}));
+}
+
 // While another program holds the file's lock past the pane's wait, the
 // change is refused with an alert and nothing is written.
 TEST_F(SettingsPane, BusyLockIsReportedAndNothingWritten) {
@@ -365,6 +395,27 @@ TEST_F(SettingsPane, BusyLockIsReportedAndNothingWritten) {
   EXPECT_NE(failed.message.find("Another program"), std::string::npos) << failed.message;
   EXPECT_FALSE(fs::exists(prefs()));
   EXPECT_EQ(rowsByKey().at("haptic")["value"], true);
+}
+
+// A lock that another program lets go of while the pane waits for it: the
+// change lands. The other program lets go as soon as the pane has napped
+// once on it (or after 50 ms, for a pane that does not wait).
+TEST_F(SettingsPane, ALockLetGoWhileThePaneWaitsLetsTheChangeLand) {
+  process.boot();
+  process.open();
+  auto lock = std::make_unique<prefsfile::FileLock>(prefs(), 0);
+  ASSERT_TRUE(lock->held());
+  const size_t napsBefore = prefsfile::lockNapsTaken();
+  std::thread other([&] {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+    while (prefsfile::lockNapsTaken() == napsBefore && std::chrono::steady_clock::now() < giveUp)
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    lock.reset();
+  });
+  const Outcome applied = process.set("haptic", false);
+  other.join();
+  EXPECT_EQ(applied.kind, Outcome::Kind::Applied) << applied.message;
+  EXPECT_EQ(stored("haptic"), prefsfile::Value(false));
 }
 
 // The app-list rows push libsparkapplist's editor, which stores the list in

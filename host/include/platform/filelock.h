@@ -16,11 +16,33 @@ extern "C" {
 // lock for the whole wait, or to the system's reason (an errno value) when
 // the companion file could not be made or locked. The stand-in counts a
 // lock that failed as a failed write of `path`, with its reason.
-int platform_lockFile(const char* path, double timeoutSeconds, int* error);
+[[nodiscard]] int platform_lockFile(const char* path, double timeoutSeconds, int* error);
 void platform_unlockFile(int handle);
 }
 
 namespace platform {
+
+// The nap between two tries of a lock that another program holds, on both
+// sides: a writer holds it for a few milliseconds.
+inline constexpr unsigned int kLockNapMicroseconds = 500;
+
+// The one wait for the lock, on both sides. `tryOnce()` tries it without
+// blocking and answers 0 when it is held, else the system's reason; a
+// reason for which `busy(reason)` is true (another holder, an interrupted
+// call) is tried again after `nap()` (of kLockNapMicroseconds), until the
+// naps taken add up to `timeoutSeconds` (0: tried once, no nap). The wait
+// is counted as that sum, not read from a clock. Answers 0 when held, -1
+// when it was busy for the whole wait, else the reason that ended it.
+template <class Try, class Busy, class Nap>
+int waitForLock(double timeoutSeconds, Try tryOnce, Busy busy, Nap nap) {
+  for (double waited = 0;; waited += kLockNapMicroseconds / 1e6) {
+    const int reason = tryOnce();
+    if (reason == 0) return 0;
+    if (!busy(reason)) return reason;
+    if (waited >= timeoutSeconds) return -1;
+    nap();
+  }
+}
 
 // What taking the lock came to: held; busy (another program held it for the
 // whole wait); failed, for the system's reason.
@@ -45,7 +67,7 @@ public:
 
 private:
   int error_ = 0;
-  int handle_;
+  int handle_ = -1;
 };
 
 } // namespace platform

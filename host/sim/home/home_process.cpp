@@ -28,21 +28,17 @@ nlohmann::json alphaOf(id view) {
 
 } // namespace
 
-struct HomeProcess::Impl {
+struct HomeProcess::Impl : ModeledProcess {
   Impl(std::filesystem::path r, ClockMode c, Deliverables d)
-      : root(std::move(r)), clock(c), deliverables(std::move(d)) {}
+      : ModeledProcess(std::move(r), c, "the process"), deliverables(std::move(d)) {}
 
-  std::filesystem::path root;
-  ClockMode clock;
   Deliverables deliverables;
   BootOptions options;
-  bool booted = false;
   std::optional<long> feedbackLevel = 2;
   std::string model = "iPhone";
   // The ring/silent switch is the device's: its position outlives the
   // home-screen process.
   bool switchSilent = false;
-  bool storageFull = false;
   // The device's wall clock at the next boot's time 0, and its zone.
   double wallClock = kDefaultWallClock;
   std::string timeZone = kDefaultTimeZone;
@@ -57,14 +53,19 @@ struct HomeProcess::Impl {
       throw std::runtime_error("cannot load " + deliverables.library.string() + ": " + dlerror());
   }
 
-  void closeLibrary() {
-    if (library != nullptr) dlclose(library);
-    library = nullptr;
+  void release() override {
+    controlCenter.stop();
+    if (atEnd && library != nullptr) atEnd();
+    resetHostClasses();
+    // What the process held at its end (a ringer display still pending,
+    // say) goes with it. The device's clock goes on from where it is.
+    wallClock = hostsim::wallClock();
   }
 
-  template <class F> void action(F&& body) {
-    if (!booted) throw std::logic_error("the process is not booted");
-    withPool(body);
+  void unload() override {
+    controlCenter.close();
+    if (library != nullptr) dlclose(library);
+    library = nullptr;
   }
 };
 
@@ -77,16 +78,11 @@ HomeProcess::~HomeProcess() {
 
 void HomeProcess::boot(const BootOptions& options) {
   Impl& p = *impl_;
-  if (p.booted) throw std::logic_error("the process is already booted");
-  p.options = options;
-  std::filesystem::create_directories(p.root / "var/mobile/Library/Preferences");
-  bootPlatform({p.root, p.clock, "/var/mobile", p.wallClock, p.timeZone});
-  p.booted = true;
-  setFeedbackSupportLevel(p.feedbackLevel);
-  setDeviceModel(p.model);
-  setCoreFoundationVersion(coreFoundationVersion(options.screen));
-  hostsim::setStorageFull(p.storageFull);
-  withPool([&] {
+  p.boot(PlatformOptions{{}, ClockMode::Virtual, "/var/mobile", p.wallClock, p.timeZone}, [&] {
+    p.options = options;
+    setFeedbackSupportLevel(p.feedbackLevel);
+    setDeviceModel(p.model);
+    setCoreFoundationVersion(coreFoundationVersion(options.screen));
     defineHostClasses(options.without, options.screen);
     record().ringerMuted = p.switchSilent;
     if (!options.vanilla) {
@@ -109,28 +105,15 @@ void HomeProcess::restart() {
 }
 
 void HomeProcess::shutdown() {
-  Impl& p = *impl_;
-  if (!p.booted) return;
-  withPool([&] {
-    p.controlCenter.stop();
-    if (p.atEnd && p.library != nullptr) p.atEnd();
-    resetHostClasses();
-  });
-  // What the process held at its end (a ringer display still pending, say)
-  // goes with it. The device's clock goes on from where it is.
-  p.wallClock = wallClock();
-  shutdownPlatform(true);
-  p.controlCenter.close();
-  p.closeLibrary();
-  p.booted = false;
+  impl_->end();
 }
 
 const std::filesystem::path& HomeProcess::root() const {
-  return impl_->root;
+  return impl_->root();
 }
 
 bool HomeProcess::booted() const {
-  return impl_->booted;
+  return impl_->booted();
 }
 
 void* HomeProcess::librarySymbol(const char* name) const {
@@ -143,21 +126,20 @@ void HomeProcess::atEnd(std::function<void()> release) {
 
 void HomeProcess::setFeedbackLevel(std::optional<long> level) {
   impl_->feedbackLevel = level;
-  if (impl_->booted) setFeedbackSupportLevel(level);
+  if (impl_->booted()) setFeedbackSupportLevel(level);
 }
 
 void HomeProcess::setModel(const std::string& model) {
   impl_->model = model;
-  if (impl_->booted) setDeviceModel(model);
+  if (impl_->booted()) setDeviceModel(model);
 }
 
 void HomeProcess::setStorageFull(bool full) {
-  impl_->storageFull = full;
-  if (impl_->booted) hostsim::setStorageFull(full);
+  impl_->setStorageFull(full);
 }
 
 void HomeProcess::setClock(double seconds) {
-  if (!impl_->booted) {
+  if (!impl_->booted()) {
     impl_->wallClock = seconds;
     return;
   }
@@ -166,7 +148,7 @@ void HomeProcess::setClock(double seconds) {
 
 void HomeProcess::setTimeZone(const std::string& zone) {
   impl_->timeZone = zone;
-  if (!impl_->booted) return;
+  if (!impl_->booted()) return;
   impl_->action([&] { hostsim::setTimeZone(zone); });
 }
 
@@ -175,11 +157,11 @@ const std::string& HomeProcess::timeZone() const {
 }
 
 double HomeProcess::wallTime() const {
-  return impl_->booted ? wallClock() : impl_->wallClock;
+  return impl_->booted() ? wallClock() : impl_->wallClock;
 }
 
 void HomeProcess::sleep(double seconds) {
-  if (!impl_->booted) {
+  if (!impl_->booted()) {
     impl_->wallClock += seconds;
     return;
   }
@@ -188,7 +170,7 @@ void HomeProcess::sleep(double seconds) {
 }
 
 size_t HomeProcess::failedWrites() const {
-  return impl_->booted ? hostsim::failedWrites() : 0;
+  return impl_->failedWrites();
 }
 
 void HomeProcess::setSwitch(bool silent) {
@@ -356,20 +338,19 @@ void HomeProcess::post(const std::string& name) {
 }
 
 void HomeProcess::wait(double seconds) {
-  if (!impl_->booted) return;
-  mainRunLoop().runFor(seconds);
+  impl_->wait(seconds);
 }
 
 void HomeProcess::runDue() {
-  if (impl_->booted) mainRunLoop().runDue();
+  impl_->runDue();
 }
 
 double HomeProcess::now() const {
-  return impl_->booted ? mainRunLoop().now() : 0.0;
+  return impl_->now();
 }
 
 nlohmann::json HomeProcess::inspect(const std::string& className) const {
-  if (!impl_->booted) return nullptr;
+  if (!impl_->booted()) return nullptr;
   Class cls = objc_getClass(className.c_str());
   if (cls == nullptr) return nullptr;
   auto methods = [](Class c) {
@@ -394,11 +375,11 @@ nlohmann::json HomeProcess::dump(Detail detail) const {
   nlohmann::json d = nlohmann::json::object();
   d["time"] = now();
   {
-    const double wall = p.booted ? wallClock() : p.wallClock;
+    const double wall = p.booted() ? wallClock() : p.wallClock;
     d["clock"] = {{"local", localTimeText(wall, p.timeZone)}, {"zone", p.timeZone}};
   }
 
-  if (!p.booted) return d;
+  if (!p.booted()) return d;
 
   withPool([&] {
     HostObjects& o = objects();

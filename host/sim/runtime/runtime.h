@@ -200,6 +200,19 @@ private:
   id loc_ = nullptr;
 };
 
+// An autorelease pool for a scope: pushed when made, popped when the scope
+// ends, also when it ends by an exception.
+class AutoreleasePool {
+public:
+  AutoreleasePool() : token_(objc_autoreleasePoolPush()) {}
+  ~AutoreleasePool() { objc_autoreleasePoolPop(token_); }
+  AutoreleasePool(const AutoreleasePool&) = delete;
+  AutoreleasePool& operator=(const AutoreleasePool&) = delete;
+
+private:
+  void* token_;
+};
+
 // Hands out an object the way a convenience constructor does: alive until
 // the current autorelease pool ends.
 inline id autoreleased(const Strong& s) {

@@ -15,6 +15,7 @@ void resetAppLists();
 // array under `key`, the whole file written back atomically (other keys as
 // they were; a missing file is made). What went wrong, or nothing: a file
 // that holds no dictionary is left as it is.
-std::optional<std::string> editAppList(const std::string& identifier, const std::string& key,
-                                       const std::string& bundleID, bool add);
+[[nodiscard]] std::optional<std::string> editAppList(const std::string& identifier,
+                                                     const std::string& key,
+                                                     const std::string& bundleID, bool add);
 } // namespace hostsim

@@ -43,7 +43,7 @@ Strong readDictionaryFile(std::string_view path, bool mutableDictionary);
 // what is no regular file is not replaced). False when any step fails; the
 // old file is then left as it was. Emits the "write" event, and
 // "write-failed" with the reason when it fails.
-bool writePropertyListFile(id plist, std::string_view path, bool atomically);
+[[nodiscard]] bool writePropertyListFile(id plist, std::string_view path, bool atomically);
 
 // The device's storage is full: every write of writePropertyListFile fails
 // ("No space left on device") until it is not.

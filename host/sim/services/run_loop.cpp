@@ -1,5 +1,6 @@
 #include "host/sim/services/run_loop.h"
 
+#include "host/sim/runtime/runtime.h"
 #include "host/sim/services/wall_clock.h"
 #include "platform/dispatch.h"
 #include "platform/objc.h"
@@ -116,9 +117,10 @@ void RunLoop::runUntil(double limit) {
     auto node = queue_.extract(queue_.begin());
     when_.erase(node.key().handle);
     if (mode_ == ClockMode::Virtual) virtualNow_ = std::max(virtualNow_, node.key().at);
-    void* pool = objc_autoreleasePoolPush();
-    node.mapped()();
-    objc_autoreleasePoolPop(pool);
+    {
+      AutoreleasePool pool;
+      node.mapped()();
+    }
     if (afterWork_) afterWork_();
   }
 }
@@ -143,9 +145,10 @@ void RunLoop::pollSources(int timeoutMs) {
     auto it = sources_.find(p.fd);
     if (it == sources_.end()) continue;
     Work work = it->second; // the handler may remove its own source
-    void* pool = objc_autoreleasePoolPush();
-    work();
-    objc_autoreleasePoolPop(pool);
+    {
+      AutoreleasePool pool;
+      work();
+    }
     if (afterWork_) afterWork_();
   }
 }

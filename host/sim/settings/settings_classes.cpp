@@ -1,9 +1,9 @@
 #include "host/sim/settings/settings_classes.h"
 
 #include "host/sim/services/app_lists.h"
+#include "host/sim/services/cf_preferences.h"
 #include "host/sim/services/devices.h"
 #include "host/sim/services/foundation_values.h"
-#include "host/sim/services/preferences.h"
 #include "host/sim/services/property_lists.h"
 #include "platform/corefoundation.h"
 #include "platform/uikit.h"

@@ -5,7 +5,7 @@
 //   identifier, label, cell, target, action).
 // - PSViewController with the platform's readPreferenceValue: and
 //   setPreferenceValue:specifier:, which go through the device's preferences
-//   daemon (services/preferences.h): a domain is read once and kept, a
+//   daemon (services/cf_preferences.h): a domain is read once and kept, a
 //   change rewrites the whole file from that copy later, without the file's
 //   lock. A pane that does not override them loses changes made to the file
 //   meanwhile, and the home screen reads the file before the change.

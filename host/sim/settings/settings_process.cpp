@@ -85,27 +85,26 @@ const char* kindName(Outcome::Kind kind) {
   return "";
 }
 
-struct SettingsProcess::Impl {
+struct SettingsProcess::Impl : ModeledProcess {
   Impl(std::filesystem::path r, ClockMode c, Deliverables d)
-      : root(std::move(r)), clock(c), deliverables(std::move(d)) {}
+      : ModeledProcess(std::move(r), c, "the Settings process"), deliverables(std::move(d)) {}
 
-  std::filesystem::path root;
-  ClockMode clock;
   Deliverables deliverables;
-  bool booted = false;
-  bool storageFull = false;
   void* pane = nullptr; // the handle of the loaded pane bundle
   std::string principal;
   Strong navigation;
   Strong controller; // the pane's root controller, while open
   nlohmann::json alerts = nlohmann::json::array();
 
-  template <class F> auto action(F&& body) {
-    if (!booted) throw std::logic_error("the Settings process is not booted");
-    void* pool = objc_autoreleasePoolPush();
-    auto result = body();
-    objc_autoreleasePoolPop(pool);
-    return result;
+  void release() override {
+    controller = Strong();
+    navigation = Strong();
+    resetSettingsClasses();
+  }
+
+  void unload() override {
+    if (pane != nullptr) dlclose(pane);
+    pane = nullptr;
   }
 
   // PreferenceLoader: the entry put in place and read, its bundle put in
@@ -193,59 +192,38 @@ SettingsProcess::~SettingsProcess() {
 
 void SettingsProcess::boot(const BootOptions& options) {
   Impl& p = *impl_;
-  if (p.booted) throw std::logic_error("the Settings process is already booted");
-  std::filesystem::create_directories(p.root / "var/mobile/Library/Preferences");
-  bootPlatform({p.root, p.clock});
-  p.booted = true;
-  p.alerts = nlohmann::json::array();
-  setMainBundlePath(kSettingsApp);
-  hostsim::setStorageFull(p.storageFull);
-  try {
-    withPool([&] {
-      defineSettingsClasses(options.without);
-      p.loadPane();
-      // Settings' own list, at the bottom of its navigation stack.
-      Strong list = Strong::adopt(
-          send<id>(send<id>(as_id(objc_getClass("PSListController")), "alloc"), "init"));
-      p.navigation =
-          Strong::adopt(send<id>(send<id>(as_id(objc_getClass("UINavigationController")), "alloc"),
-                                 "initWithRootViewController:", list.get()));
-    });
-  } catch (...) {
-    end();
-    throw;
-  }
+  p.boot(PlatformOptions{}, [&] {
+    p.alerts = nlohmann::json::array();
+    setMainBundlePath(kSettingsApp);
+    defineSettingsClasses(options.without);
+    p.loadPane();
+    // Settings' own list, at the bottom of its navigation stack.
+    Strong list = Strong::adopt(
+        send<id>(send<id>(as_id(objc_getClass("PSListController")), "alloc"), "init"));
+    p.navigation =
+        Strong::adopt(send<id>(send<id>(as_id(objc_getClass("UINavigationController")), "alloc"),
+                               "initWithRootViewController:", list.get()));
+  });
 }
 
 void SettingsProcess::end() {
-  Impl& p = *impl_;
-  if (!p.booted) return;
-  withPool([&] {
-    p.controller = Strong();
-    p.navigation = Strong();
-    resetSettingsClasses();
-  });
-  shutdownPlatform(true);
-  if (p.pane != nullptr) dlclose(p.pane);
-  p.pane = nullptr;
-  p.booted = false;
+  impl_->end();
 }
 
 bool SettingsProcess::booted() const {
-  return impl_->booted;
+  return impl_->booted();
 }
 
 const std::filesystem::path& SettingsProcess::root() const {
-  return impl_->root;
+  return impl_->root();
 }
 
 void SettingsProcess::setStorageFull(bool full) {
-  impl_->storageFull = full;
-  if (impl_->booted) hostsim::setStorageFull(full);
+  impl_->setStorageFull(full);
 }
 
 size_t SettingsProcess::failedWrites() const {
-  return impl_->booted ? hostsim::failedWrites() : 0;
+  return impl_->failedWrites();
 }
 
 void SettingsProcess::open() {
@@ -268,7 +246,7 @@ bool SettingsProcess::isOpen() const {
 
 nlohmann::json SettingsProcess::rows() const {
   Impl& p = *impl_;
-  if (!p.booted || !p.controller) return nullptr;
+  if (!p.booted() || !p.controller) return nullptr;
   return p.action([&] {
     id pane = p.controller.get();
     nlohmann::json groups = nlohmann::json::array();
@@ -442,22 +420,22 @@ nlohmann::json SettingsProcess::alerts() const {
 nlohmann::json SettingsProcess::navigation() const {
   Impl& p = *impl_;
   nlohmann::json out = nlohmann::json::array();
-  if (!p.booted || !p.navigation) return out;
+  if (!p.booted() || !p.navigation) return out;
   for (id controller : navigationStack(p.navigation.get()))
     out.push_back(class_getName(object_getClass(controller)));
   return out;
 }
 
 void SettingsProcess::wait(double seconds) {
-  if (impl_->booted) mainRunLoop().runFor(seconds);
+  impl_->wait(seconds);
 }
 
 void SettingsProcess::runDue() {
-  if (impl_->booted) mainRunLoop().runDue();
+  impl_->runDue();
 }
 
 double SettingsProcess::now() const {
-  return impl_->booted ? mainRunLoop().now() : 0.0;
+  return impl_->now();
 }
 
 } // namespace hostsim::settings

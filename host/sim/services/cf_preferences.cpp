@@ -1,8 +1,8 @@
 // CFPreferences through the model of the preferences daemon (see
-// preferences.h): the key list and the values are the daemon's copy of the
+// cf_preferences.h): the key list and the values are the daemon's copy of the
 // domain, which may differ from the file. Only the current user on any host
 // is stored, the one combination the device's apps use.
-#include "host/sim/services/preferences.h"
+#include "host/sim/services/cf_preferences.h"
 
 #include "host/files/device_paths.h"
 #include "host/files/plist_files.h"
