@@ -135,7 +135,7 @@ json handle(SettingsProcess& process, const protocol::Request& request, json& al
   json reply{
       {protocol::kOutcome, outcome ? json(hostsim::settings::kindName(outcome->kind)) : json()},
       {protocol::kMessage, outcome ? outcome->message : std::string()},
-      {protocol::kPane, paneState(process)}};
+      {protocol::kPane, paneState(process, alert)}};
   return reply;
 }
 
