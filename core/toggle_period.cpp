@@ -16,6 +16,7 @@
 #include "prefs/flags.h"
 #include "prefs/live_read.h"
 #include "prefs/preference_change.h"
+#include "prefs/retried_write.h"
 #include "prefs/toggle_period.h"
 
 namespace quelline {
@@ -31,19 +32,13 @@ uintptr_t gTimerNumber;
 struct PendingEnd {
   int64_t end;    // 0: nothing to write
   bool withIcons; // toggleHasControl goes off too
-  bool retryScheduled;
 };
 PendingEnd gPendingEnd;
-
-// As the toggle retries its own writes.
-constexpr int64_t kRetryAfterLockNanoseconds = 10000000;
-constexpr int64_t kRetryAfterFailureNanoseconds = 1000000000;
-
-enum class WriteResult { Done, LockTaken, Failed };
 
 WriteResult writeEnd() {
   using namespace platform;
   using State = PreferenceChange::State;
+  if (gPendingEnd.end == 0) return WriteResult::Done;
   PreferenceChange change(0);
   switch (change.state()) {
   case State::Busy:
@@ -66,27 +61,15 @@ WriteResult writeEnd() {
   return change.write() ? WriteResult::Done : WriteResult::Failed;
 }
 
-void flushEnd();
-
-void retryEnd(void*) {
-  gPendingEnd.retryScheduled = false;
-  flushEnd();
-}
-
-void flushEnd() {
-  if (gPendingEnd.end == 0) return;
+// Done, whether written or given up, leaves nothing pending.
+WriteResult writePendingEnd() {
   WriteResult result = writeEnd();
-  if (result == WriteResult::Done) {
-    gPendingEnd.end = 0;
-    return;
-  }
-  if (gPendingEnd.retryScheduled) return;
-  gPendingEnd.retryScheduled = true;
-  int64_t delay =
-      result == WriteResult::LockTaken ? kRetryAfterLockNanoseconds : kRetryAfterFailureNanoseconds;
-  dispatch_after_f(dispatch_time(DISPATCH_TIME_NOW, delay), dispatch_get_main_queue(), nullptr,
-                   &retryEnd);
+  if (result == WriteResult::Done) gPendingEnd.end = 0;
+  return result;
 }
+
+// As the toggle writes its own keys.
+RetriedWrite gWrite = {&writePendingEnd, false};
 
 // What switching the toggle off does, done for it: write, then post. An end
 // left behind by a toggle already off (the file edited by hand) is only
@@ -98,7 +81,7 @@ void endPeriod(int64_t end) {
   bool withIcons = on && readLiveBool(LiveKey::hideIconsWithToggle);
   gPendingEnd.end = end;
   gPendingEnd.withIcons = withIcons;
-  flushEnd();
+  writeOrRetry(gWrite);
   if (!on) return;
   if (!quietModeHeldBy(kHeldBySwitch | kHeldByQuietHours | kHeldBySilentApp))
     postEvent(NSSTR(QUELLINE_EVENT_UNHIDE));

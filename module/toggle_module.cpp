@@ -10,6 +10,7 @@
 #include "prefs/events.h"
 #include "prefs/live_read.h"
 #include "prefs/preference_change.h"
+#include "prefs/retried_write.h"
 #include "prefs/toggle_period.h"
 
 namespace {
@@ -44,14 +45,6 @@ struct Restoring {
   int64_t end;
 };
 Restoring gRestoring;
-
-// The home screen's main thread never waits for the file's lock: a write
-// that finds it taken (the preference editor holds it for a few
-// milliseconds) is tried again this much later, and one that failed (a full
-// disk, a lock file that cannot be opened) a little later still, until it
-// lands.
-constexpr int64_t kRetryAfterLockNanoseconds = 10000000;
-constexpr int64_t kRetryAfterFailureNanoseconds = 1000000000;
 
 BOOL* selectedOf(id self) {
   Ivar ivar = class_getInstanceVariable(object_getClass(self), "_selected");
@@ -110,8 +103,6 @@ bool setPeriod(id prefs) {
   return false;
 }
 
-enum class WriteResult { Done, LockTaken, Failed };
-
 // One read-change-write of the pending changes, only under the file's lock
 // (taken without waiting). A lock that another program holds is tried again
 // soon; one that cannot be had at all (a folder in the lock file's place,
@@ -121,7 +112,11 @@ enum class WriteResult { Done, LockTaken, Failed };
 // write: the changes are given up, and with them the period (no end is
 // stored, so the toggle stays on until switched off). A write that changed
 // the stored end tells the library, once it has landed.
-WriteResult writePending() {
+quelline::WriteResult writePending() {
+  using quelline::WriteResult;
+  if (gPending.enableTweakToggle == Change::None && gPending.toggleHasControl == Change::None &&
+      gPending.period == PeriodChange::None)
+    return WriteResult::Done;
   using State = quelline::PreferenceChange::State;
   bool periodChanged = false;
   {
@@ -150,26 +145,11 @@ WriteResult writePending() {
   return WriteResult::Done;
 }
 
-void flushPending();
+quelline::RetriedWrite gWrite = {&writePending, false};
 
-void retryPending(void*) {
-  gPending.retryScheduled = false;
-  flushPending();
-}
-
-// Writes what is pending now if the lock is free, else tries again later on
-// the main queue; at most one retry is waiting at any time.
+// Writes what is pending now if the lock is free, else tries again later.
 void flushPending() {
-  if (gPending.enableTweakToggle == Change::None && gPending.toggleHasControl == Change::None &&
-      gPending.period == PeriodChange::None)
-    return;
-  WriteResult result = writePending();
-  if (result == WriteResult::Done || gPending.retryScheduled) return;
-  gPending.retryScheduled = true;
-  int64_t delay =
-      result == WriteResult::LockTaken ? kRetryAfterLockNanoseconds : kRetryAfterFailureNanoseconds;
-  dispatch_after_f(dispatch_time(DISPATCH_TIME_NOW, delay), dispatch_get_main_queue(), nullptr,
-                   &retryPending);
+  quelline::writeOrRetry(gWrite);
 }
 
 // Switched on with a toggleDuration, a new period starts now and its end is
