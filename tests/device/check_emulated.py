@@ -127,6 +127,21 @@ def load_library(path, out, m):
     return lib
 
 
+def run_initialisers(path, out, m, lib, what):
+    """Runs the library's initialisers in order, as the loader does. Gives
+    where the log stood before the last one ran, or None (reported, naming
+    `what`) when one stopped the emulated process."""
+    mark = 0
+    try:
+        for init in lib.initialisers():
+            mark = len(m.log)
+            m.call(init)
+    except EmulationError as error:
+        out.check(False, f"{path}: {what}: {error}")
+        return None
+    return mark
+
+
 def check_library(path, out, args):
     facts = deliverables.load_facts(args.facts)
     m = machine(args, files={PREFS: dict({key: stored for key, (stored, _) in PREFERENCES.items()},
@@ -313,11 +328,7 @@ def check_quiet_hours(path, out, args, methods):
     start = 1736200800  # 2025-01-06T22:00 UTC
     m.clock = start - 30
     lib = load_library(path, out, m)
-    try:
-        for init in lib.initialisers():
-            m.call(init)
-    except EmulationError as error:
-        out.check(False, f"{path}: loading with quiet hours on: {error}")
+    if run_initialisers(path, out, m, lib, "loading with quiet hours on") is None:
         return
     timers = since(m, 0, "dispatch_after")
     posts = [e[1] for e in since(m, 0, "post")]
@@ -370,11 +381,7 @@ def check_toggle_period(path, out, args):
     m = machine(args, files={PREFS: dict(on)})
     m.clock = end - 60
     lib = load_library(path, out, m)
-    try:
-        for init in lib.initialisers():
-            m.call(init)
-    except EmulationError as error:
-        out.check(False, f"{path}: loading with the toggle's period running: {error}")
+    if run_initialisers(path, out, m, lib, "loading with the toggle's period running") is None:
         return
     timers = since(m, 0, "dispatch_after")
     if not out.check(len(timers) == 1 and timers[0][1:3] == ((-end * 10**9) % 2**64, True),
@@ -443,13 +450,8 @@ def check_ios16(path, out, args, facts, jailbreak_root=""):
     m.jailbreak_root = jailbreak_root
     lib = load_library(path, out, m)
     table = hook_table(m, lib, facts["hookRow"], facts["hookTargets"]["ios16"])
-    mark = 0
-    try:
-        for init in lib.initialisers():
-            mark = len(m.log)
-            m.call(init)
-    except EmulationError as error:
-        out.check(False, f"{path}: on the home screen of iOS 16: {error}")
+    mark = run_initialisers(path, out, m, lib, "on the home screen of iOS 16")
+    if mark is None:
         return
     wanted = [(c, s, t) for c, s, t, _ in table]
     rows = [(e[1], e[2], e[3] if e[0] == "add" else None) for e in since(m, mark, "hook", "add")]
@@ -496,14 +498,9 @@ def check_missing_rows(path, out, args, facts, table):
     owner["methods"] = [s for s in owner["methods"] if s != missing_method[1]]
     m = machine(args, home=home, files={PREFS: {}})
     lib = load_library(path, out, m)
-    mark = 0
-    try:
-        for init in lib.initialisers():
-            mark = len(m.log)
-            m.call(init)
-    except EmulationError as error:
-        out.check(False, f"{path}: without {missing_class} and -[{missing_method[0]} "
-                         f"{missing_method[1]}]: {error}")
+    mark = run_initialisers(path, out, m, lib, f"without {missing_class} and "
+                            f"-[{missing_method[0]} {missing_method[1]}]")
+    if mark is None:
         return
     kept = [(c, s, t) for c, s, t, _ in table
             if c.replace(" (meta)", "") != missing_class and (c, s) != missing_method]
