@@ -53,6 +53,17 @@ function(pane_sources_with original copy out)
   set(${out} ${sources} ${copy} PARENT_SCOPE)
 endfunction()
 
+# The broken panes built with the fault's own broken copy of the pane's
+# source `original` (a file name), one for each fault named after it.
+function(pane_faults_with original)
+  foreach(fault IN LISTS ARGN)
+    pane_sources_with(${original} ${CMAKE_CURRENT_BINARY_DIR}/${fault}/${original} sources)
+    add_library(QuellinePrefs.${fault} MODULE EXCLUDE_FROM_ALL ${sources})
+    quelline_deliverable(QuellinePrefs.${fault} LIKE QuellinePrefs)
+    pane_fault(${fault} QuellinePrefs.${fault})
+  endforeach()
+endfunction()
+
 add_library(QuellinePrefs.pane-dylib SHARED EXCLUDE_FROM_ALL ${pane_sources})
 quelline_deliverable(QuellinePrefs.pane-dylib LIKE QuellinePrefs)
 pane_fault(pane-dylib QuellinePrefs.pane-dylib)
@@ -87,26 +98,14 @@ faulty_copy(${controller} "sel(\"readPreferenceValue:\")" "sel(\"readPreferenceV
             ${CMAKE_CURRENT_BINARY_DIR}/pane-reads-cfprefs/root_list_controller.cpp)
 faulty_copy(${controller} "CFSTR(QUELLINE_RELOAD_PREFS)" "CFSTR(QUELLINE_DOMAIN)"
             ${CMAKE_CURRENT_BINARY_DIR}/pane-posts-domain/root_list_controller.cpp)
-foreach(fault pane-reads-cfprefs pane-posts-domain)
-  pane_sources_with(root_list_controller.cpp
-                    ${CMAKE_CURRENT_BINARY_DIR}/${fault}/root_list_controller.cpp sources)
-  add_library(QuellinePrefs.${fault} MODULE EXCLUDE_FROM_ALL ${sources})
-  quelline_deliverable(QuellinePrefs.${fault} LIKE QuellinePrefs)
-  pane_fault(${fault} QuellinePrefs.${fault})
-endforeach()
+pane_faults_with(root_list_controller.cpp pane-reads-cfprefs pane-posts-domain)
 
 set(change ${PROJECT_SOURCE_DIR}/prefs/preference_change.cpp)
 faulty_copy(${change} "NSDataWritingAtomic," "0,"
             ${CMAKE_CURRENT_BINARY_DIR}/pane-not-atomic/preference_change.cpp)
 faulty_copy(${change} "      state_ = State::NotDictionary;\n      return;\n" ""
             ${CMAKE_CURRENT_BINARY_DIR}/pane-writes-non-dictionary/preference_change.cpp)
-foreach(fault pane-not-atomic pane-writes-non-dictionary)
-  pane_sources_with(preference_change.cpp
-                    ${CMAKE_CURRENT_BINARY_DIR}/${fault}/preference_change.cpp sources)
-  add_library(QuellinePrefs.${fault} MODULE EXCLUDE_FROM_ALL ${sources})
-  quelline_deliverable(QuellinePrefs.${fault} LIKE QuellinePrefs)
-  pane_fault(${fault} QuellinePrefs.${fault})
-endforeach()
+pane_faults_with(preference_change.cpp pane-not-atomic pane-writes-non-dictionary)
 
 add_library(QuellinePrefs.pane-open-not-variadic MODULE EXCLUDE_FROM_ALL ${pane_sources})
 quelline_deliverable(QuellinePrefs.pane-open-not-variadic LIKE QuellinePrefs
@@ -140,13 +139,7 @@ faulty_copy(${controller} "  NSObject::release(editor);\n"
             "  NSObject::release(editor);\n  NSObject::release(editor);\n"
             ${CMAKE_CURRENT_BINARY_DIR}/pane-editor-released-twice/root_list_controller.cpp)
 set(controller_faults pane-equal-times pane-specifiers-unretained pane-editor-released-twice)
-foreach(fault IN LISTS controller_faults)
-  pane_sources_with(root_list_controller.cpp
-                    ${CMAKE_CURRENT_BINARY_DIR}/${fault}/root_list_controller.cpp sources)
-  add_library(QuellinePrefs.${fault} MODULE EXCLUDE_FROM_ALL ${sources})
-  quelline_deliverable(QuellinePrefs.${fault} LIKE QuellinePrefs)
-  pane_fault(${fault} QuellinePrefs.${fault})
-endforeach()
+pane_faults_with(root_list_controller.cpp ${controller_faults})
 
 faulty_copy(${PROJECT_SOURCE_DIR}/pane/Quelline.plist "\t\t<key>isController</key>\n\t\t<true/>\n"
             "" ${faults}/entry-not-controller/Quelline.plist)
