@@ -53,14 +53,10 @@ struct PaneKey {
 #define QUELLINE_PANE_STEP_Int32 1
 #define QUELLINE_PANE_STEP_Minutes QUELLINE_PANE_TIME_STEP
 #define QUELLINE_PANE_STEP_Duration 1
-#define QUELLINE_PANE_IS_TIME_Bool false
-#define QUELLINE_PANE_IS_TIME_Int32 false
-#define QUELLINE_PANE_IS_TIME_Minutes true
-#define QUELLINE_PANE_IS_TIME_Duration false
 constexpr PaneKey kKeys[] = {
 #define QUELLINE_PANE_KEY(name, type, fallback, minimum, maximum, reading, pane, label, text)      \
   {#name,   QUELLINE_PANE_IS_BOOL_##type, fallback, minimum,                                       \
-   maximum, QUELLINE_PANE_STEP_##type,    label,    QUELLINE_PANE_IS_TIME_##type},
+   maximum, QUELLINE_PANE_STEP_##type,    label,    QUELLINE_SETTING_IS_TIME_##type},
     QUELLINE_SETTINGS(QUELLINE_PANE_KEY)
 #undef QUELLINE_PANE_KEY
 };

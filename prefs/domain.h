@@ -92,6 +92,13 @@
 #define QUELLINE_SETTING_TYPE_Minutes int32_t
 #define QUELLINE_SETTING_TYPE_Duration int32_t
 
+// Whether a key's value is a time of day: shown and typed as "22:00", kept
+// as minutes after midnight.
+#define QUELLINE_SETTING_IS_TIME_Bool false
+#define QUELLINE_SETTING_IS_TIME_Int32 false
+#define QUELLINE_SETTING_IS_TIME_Minutes true
+#define QUELLINE_SETTING_IS_TIME_Duration false
+
 // Not a setting: the moment the toggle's current period ends, as the
 // wall-clock second since 1970-01-01 UTC (an integer in the file). The
 // toggle writes it with its own keys when it turns quiet mode on with a

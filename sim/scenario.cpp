@@ -468,13 +468,9 @@ private:
   // A value literal: true/false, an integer (64-bit), a decimal (real) or a
   // "quoted string".
   static bool isTimeKey(const std::string& name) {
-#define QUELLINE_SCENARIO_IS_TIME_Bool false
-#define QUELLINE_SCENARIO_IS_TIME_Int32 false
-#define QUELLINE_SCENARIO_IS_TIME_Minutes true
-#define QUELLINE_SCENARIO_IS_TIME_Duration false
 #define QUELLINE_SCENARIO_TIME_KEY(key, type, fallback, minimum, maximum, reading, pane, label,    \
                                    text)                                                           \
-  if (name == #key) return QUELLINE_SCENARIO_IS_TIME_##type;
+  if (name == #key) return QUELLINE_SETTING_IS_TIME_##type;
     QUELLINE_SETTINGS(QUELLINE_SCENARIO_TIME_KEY)
 #undef QUELLINE_SCENARIO_TIME_KEY
     return false;

@@ -60,11 +60,6 @@ struct DomainKey {
 #define QUELLINE_TEST_IS_BOOL_Int32 false
 #define QUELLINE_TEST_IS_BOOL_Minutes false
 #define QUELLINE_TEST_IS_BOOL_Duration false
-#define QUELLINE_TEST_IS_TIME_Bool false
-#define QUELLINE_TEST_IS_TIME_Int32 false
-#define QUELLINE_TEST_IS_TIME_Minutes true
-#define QUELLINE_TEST_IS_TIME_Duration false
-#define QUELLINE_TEST_IS_TIME_Duration false
 #define QUELLINE_TEST_IS_SPAN_Bool false
 #define QUELLINE_TEST_IS_SPAN_Int32 false
 #define QUELLINE_TEST_IS_SPAN_Minutes false
@@ -73,7 +68,7 @@ const std::vector<DomainKey> kDomain = {
 #define QUELLINE_TEST_KEY(name, type, fallback, minimum, maximum, reading, pane, label, text)      \
   {#name,                                                                                          \
    QUELLINE_TEST_IS_BOOL_##type,                                                                   \
-   QUELLINE_TEST_IS_TIME_##type,                                                                   \
+   QUELLINE_SETTING_IS_TIME_##type,                                                                \
    QUELLINE_TEST_IS_SPAN_##type,                                                                   \
    fallback,                                                                                       \
    minimum,                                                                                        \

@@ -22,10 +22,6 @@ namespace {
 #define QUELLINE_KEY_SPAN_Int32 false
 #define QUELLINE_KEY_SPAN_Minutes false
 #define QUELLINE_KEY_SPAN_Duration true
-#define QUELLINE_KEY_IS_TIME_Bool false
-#define QUELLINE_KEY_IS_TIME_Int32 false
-#define QUELLINE_KEY_IS_TIME_Minutes true
-#define QUELLINE_KEY_IS_TIME_Duration false
 #define QUELLINE_KEY_INFO(name, type, fallback, minimum, maximum, reading, pane, label, text)      \
   KeyInfo{#name,                                                                                   \
           QUELLINE_KEY_TYPE_##type,                                                                \
@@ -35,7 +31,7 @@ namespace {
           minimum,                                                                                 \
           maximum,                                                                                 \
           QUELLINE_KEY_SPAN_##type,                                                                \
-          QUELLINE_KEY_IS_TIME_##type},
+          QUELLINE_SETTING_IS_TIME_##type},
 constexpr std::array kKeys = {QUELLINE_SETTINGS(QUELLINE_KEY_INFO)};
 #undef QUELLINE_KEY_INFO
 
