@@ -13,6 +13,7 @@ import serve_process  # noqa: E402
 from browser import TIMEOUT, Browser  # noqa: E402
 from serve_process import Serve  # noqa: E402
 from selenium.webdriver.common.action_chains import ActionChains  # noqa: E402
+from selenium.common.exceptions import StaleElementReferenceException  # noqa: E402
 
 SIM = os.environ["QUELLINE_SIM"]
 PREFS = os.environ["QUELLINE_PREFS"]
@@ -194,13 +195,22 @@ class ServeTest(unittest.TestCase):
                                  ("click", f"{at} form button:last-of-type")]
             missed = []
             for how, selector in uses:
-                element = b.driver.find_element("css selector", selector)
-                b.run("arguments[0].scrollIntoView({block: 'center'});"
-                      "document.getElementById('message').textContent = ''", element)
-                if how == "click":
-                    element.click()
-                else:
-                    b.run("arguments[0].dispatchEvent(new Event('change'))", element)
+                # The answer's records may still be streaming in and redraw
+                # the pane between finding a row and using it: find it anew.
+                for attempt in range(10):
+                    try:
+                        element = b.driver.find_element("css selector", selector)
+                        b.run("arguments[0].scrollIntoView({block: 'center'});"
+                              "document.getElementById('message').textContent = ''", element)
+                        if how == "click":
+                            element.click()
+                        else:
+                            b.run("arguments[0].dispatchEvent(new Event('change'))", element)
+                        break
+                    except StaleElementReferenceException:
+                        if attempt == 9:
+                            raise
+                        time.sleep(0.05)
                 if selector not in ("#moment-button", "#slider"):
                     b.wait_for("return document.getElementById('message').textContent", f"{selector} answered")
                 box = b.run("""const r = document.getElementById('phone').getBoundingClientRect();
