@@ -76,21 +76,25 @@ enum class KeyType { Bool, Int32, Minutes, Duration };
 struct Key {
   const char* name;
   KeyType type;
-  std::string_view group; // of the pane
 };
-#define QUELLINE_STRINGIFY(x) QUELLINE_STRINGIFY_(x)
-#define QUELLINE_STRINGIFY_(x) #x
 constexpr Key kAllKeys[] = {
 #define QUELLINE_KEY(name, type, fallback, minimum, maximum, reading, pane, label, text)           \
-  {#name, KeyType::type, QUELLINE_STRINGIFY(QUELLINE_PANE_GROUP(pane))},
+  {#name, KeyType::type},
     QUELLINE_SETTINGS(QUELLINE_KEY)
 #undef QUELLINE_KEY
 };
 // The schedule's keys (quiet hours', and the toggle's period) are drawn
 // only by the schedule's actions, so a campaign without them draws what it
 // drew before either existed.
+constexpr std::string_view kScheduleKeyNames[] = {
+#define QUELLINE_NAME(name) #name,
+    QUELLINE_BEYOND_CORE_KEYS(QUELLINE_NAME)
+#undef QUELLINE_NAME
+};
 constexpr bool isScheduleKey(const Key& key) {
-  return key.group == "QuietHours" || key.type == KeyType::Duration;
+  for (std::string_view name : kScheduleKeyNames)
+    if (name == key.name) return true;
+  return false;
 }
 constexpr size_t countKeys(bool schedule) {
   size_t n = 0;
