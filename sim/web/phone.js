@@ -232,6 +232,7 @@ const Phone = (() => {
       this.failedBefore = new Int32Array(this.commands.length + 1);
       this.commands.forEach((c, i) => (this.failedBefore[i + 1] = this.failedBefore[i] + (this.failedLines.has(`${c.file}:${c.line}`) ? 1 : 0)));
       this.commandsBy = new Map(); // first words -> the commands that start with them
+      this.setsClock = this.commands.some((c) => /^device (clock|timezone)\b/.test(c.text || ''));
       // Whether quiet hours hold ({t, value}), from the instant the hold
       // changed (the quiet-hours event); a process starts without.
       this.hours = this.boots
@@ -385,8 +386,6 @@ const Phone = (() => {
     // the run set the clock or the zone; null otherwise. From the clock of
     // the state recorded last, moved on by the run's time since.
     localTimeAt(t) {
-      if (this.setsClock === undefined)
-        this.setsClock = this.commands.some((c) => /^device (clock|timezone)\b/.test(c.text || ''));
       if (!this.setsClock) return null;
       const s = this.stateAt(t);
       const clock = s && s.state.clock;
