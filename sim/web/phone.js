@@ -430,12 +430,8 @@ const Phone = (() => {
       return this.byKind[kind] || [];
     }
 
-    // Items of `list` (sorted by t) from t0 to t1.
-    within(list, t0, t1) {
-      return list.slice(...this.range(list, t0, t1));
-    }
-
-    // Where the items of `list` from t0 to t1 start and end: [i, j).
+    // Where the items of `list` (sorted by t) from t0 to t1 start and
+    // end: [i, j).
     range(list, t0, t1) {
       const i = lastAtOrBefore(list, t0 - 2e-9, byT) + 1; // the first at or after t0
       return [i, Math.max(i, lastAtOrBefore(list, t1, byT) + 1)];
