@@ -230,7 +230,8 @@ const Phone = (() => {
       // Commands whose expectation failed, counted up to each command.
       this.failedLines = new Set(this.expectations.filter((e) => !e.held).map((e) => `${e.file}:${e.line}`));
       this.failedBefore = new Int32Array(this.commands.length + 1);
-      this.commands.forEach((c, i) => (this.failedBefore[i + 1] = this.failedBefore[i] + (this.failedLines.has(`${c.file}:${c.line}`) ? 1 : 0)));
+      if (this.failedLines.size)
+        this.commands.forEach((c, i) => (this.failedBefore[i + 1] = this.failedBefore[i] + (this.failedLines.has(`${c.file}:${c.line}`) ? 1 : 0)));
       this.commandsBy = new Map(); // first words -> the commands that start with them
       this.setsClock = this.commands.some((c) => /^device (clock|timezone)\b/.test(c.text || ''));
       // Whether quiet hours hold ({t, value}), from the instant the hold
@@ -465,11 +466,14 @@ const Phone = (() => {
     // The latest command with this first word (or two), carried out or
     // not.
     latestCommand(verb, t, within) {
-      if (!this.commandsBy.has(verb))
+      if (!this.commandsBy.has(verb)) {
+        const first = words(verb)[0];
         this.commandsBy.set(verb, this.commands.filter((c) => {
+          if (!c.text.includes(first)) return false;
           const w = words(c.text);
           return w[0] === verb || `${w[0]} ${w[1]}` === verb;
         }));
+      }
       const list = this.commandsBy.get(verb);
       const i = lastAtOrBefore(list, t, byT);
       return i >= 0 && list[i].t >= t - within ? list[i] : null;
