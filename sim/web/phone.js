@@ -60,6 +60,50 @@ const Phone = (() => {
     return lo - 1;
   }
   const byT = (x) => x.t;
+  // The first index from `lo` to `hi` at which `before` no longer holds
+  // (it holds for a prefix of the range), or `hi`.
+  function partition(list, lo, hi, before) {
+    while (lo < hi) {
+      const mid = (lo + hi) >> 1;
+      if (before(list[mid], mid)) lo = mid + 1;
+      else hi = mid;
+    }
+    return lo;
+  }
+
+  // The largest key over every power-of-two range of indexes: the next
+  // index whose key passes a bound is found in time logarithmic in the
+  // number of keys, whatever lies between.
+  class MaxTree {
+    constructor(keys) {
+      let size = 1;
+      while (size < keys.length) size *= 2;
+      this.size = size;
+      this.max = new Float64Array(2 * size).fill(-Infinity);
+      for (let i = 0; i < keys.length; ++i) this.max[size + i] = keys[i];
+      for (let i = size - 1; i >= 1; --i) this.max[i] = Math.max(this.max[2 * i], this.max[2 * i + 1]);
+    }
+
+    // The first index from `from` to `to` whose key is at least `least`
+    // and for which `holds(index)`, or `to`. (`least` only rules ranges
+    // out: `holds` has the last word.)
+    first(from, to, least, holds) {
+      const visit = (node, lo, hi) => {
+        if (hi <= from || lo >= to || this.max[node] < least) return to;
+        if (hi - lo === 1) return holds(lo) ? lo : to;
+        const mid = (lo + hi) >> 1;
+        const left = visit(2 * node, lo, mid);
+        return left < to ? left : visit(2 * node + 1, mid, hi);
+      };
+      return visit(1, 0, this.size);
+    }
+  }
+  // A series of values ({t, value} at each change) with, for each step, how
+  // long it lasts (a step of no length counts as long: it is never merged).
+  function stepsOf(series) {
+    const keys = series.map((s, i) => (i + 1 < series.length && series[i + 1].t !== s.t ? series[i + 1].t - s.t : Infinity));
+    return { series, tree: new MaxTree(keys) };
+  }
 
   // Applies a JSON merge patch (RFC 7396) to `target`, which it changes
   // (objects of the patch are copied, never shared); returns the result.
@@ -84,6 +128,11 @@ const Phone = (() => {
     return base;
   }
 
+  // The lanes that draw events of several kinds (besides posts).
+  const LANE_OF = {
+    write: 'prefs', 'pane-alert': 'prefs', 'pane-refused': 'prefs', sound: 'sounds', 'sound-skipped': 'sounds', feedback: 'sounds',
+    darwin: 'others', snapshot: 'others', redraw: 'others', 'bundle-error': 'others',
+  };
   const PERCEIVED = new Set(['alpha', 'banner', 'banner-gone', 'sound', 'sound-skipped', 'feedback', 'wake', 'hud', 'redraw']);
   const CHECKPOINT = 256; // states between two kept whole states
 
@@ -160,9 +209,31 @@ const Phone = (() => {
       }
       this.clears.sort((a, b) => a - b);
 
-      // Events by kind, in time order.
+      // Events by kind, in time order, and the events of each lane that
+      // draws several kinds.
       this.byKind = {};
-      for (const e of this.events) (this.byKind[e.event] || (this.byKind[e.event] = [])).push(e);
+      this.lanes = { prefs: [], sounds: [], others: [] };
+      for (const e of this.events) {
+        (this.byKind[e.event] || (this.byKind[e.event] = [])).push(e);
+        const lane = LANE_OF[e.event];
+        if (lane) this.lanes[lane].push(e);
+        else if (e.event === 'post' && shortName(e.name) === 'prefsReloaded') this.lanes.prefs.push(e);
+      }
+      // The posts of each name: where a name first comes in a run of posts.
+      this.postsNamed = new Map();
+      this.eventsOf('post').forEach((e, i) => {
+        const name = shortName(e.name);
+        if (!this.postsNamed.has(name)) this.postsNamed.set(name, []);
+        this.postsNamed.get(name).push(i);
+      });
+      this.realerting = this.notes.filter((n) => n.realerts !== null);
+      // Commands whose expectation failed, counted up to each command.
+      this.failedLines = new Set(this.expectations.filter((e) => !e.held).map((e) => `${e.file}:${e.line}`));
+      this.failedBefore = new Int32Array(this.commands.length + 1);
+      if (this.failedLines.size)
+        this.commands.forEach((c, i) => (this.failedBefore[i + 1] = this.failedBefore[i] + (this.failedLines.has(`${c.file}:${c.line}`) ? 1 : 0)));
+      this.commandsBy = new Map(); // first words -> the commands that start with them
+      this.setsClock = this.commands.some((c) => /^device (clock|timezone)\b/.test(c.text || ''));
       // Whether quiet hours hold ({t, value}), from the instant the hold
       // changed (the quiet-hours event); a process starts without.
       this.hours = this.boots
@@ -181,7 +252,7 @@ const Phone = (() => {
       const open = new Map();
       for (const e of this.events) {
         if (e.event === 'banner') {
-          const b = { t: e.t, end: nextBoot(e.t), app: e.app, shown: e.shown !== false, event: e };
+          const b = { t: e.t, end: nextBoot(e.t), app: e.app, shown: e.shown !== false, event: e, index: this.banners.length };
           this.banners.push(b);
           if (!open.has(e.app)) open.set(e.app, []);
           open.get(e.app).push(b);
@@ -190,6 +261,17 @@ const Phone = (() => {
           const b = waiting && waiting.shift();
           if (b) b.end = Math.min(b.end, e.t);
         }
+      }
+      // The banners of each kind, with the latest end so far: bars that
+      // touch are drawn as one, and where one stops is found from where the
+      // next banner comes after every end so far.
+      this.bannerBars = {};
+      for (const shown of [true, false]) {
+        const list = this.banners.filter((b) => b.shown === shown);
+        const latest = new Float64Array(list.length);
+        list.forEach((b, i) => (latest[i] = Math.max(i ? latest[i - 1] : -Infinity, b.end)));
+        const tree = new MaxTree(list.map((b, i) => (i ? b.t - latest[i - 1] : Infinity)));
+        this.bannerBars[shown ? 'shown' : 'hidden'] = { list, latest, tree };
       }
       // The ringer display shows the position the switch was moved to: when
       // was that asked for?
@@ -218,6 +300,11 @@ const Phone = (() => {
           }
         }
       }
+
+      // Where each view's alpha changes, and the steps of the lanes.
+      this.alphaMarks = {};
+      for (const view of ['list', 'icons']) this.alphaMarks[view] = this.views[view].filter((a) => !a.reset).map((a) => ({ t: a.start, a }));
+      this.stepsOf = { ringer: stepsOf(this.ringer), toggle: stepsOf(this.toggle), front: stepsOf(this.front), hours: stepsOf(this.hours) };
 
       // The first moment a person perceives something: the end of the first
       // fade, or the first banner, sound, tap or display.
@@ -252,7 +339,7 @@ const Phone = (() => {
       const last = lastAtOrBefore(anims, t1, (a) => a.start);
       const runs = [];
       if (last < 0) return runs;
-      const starts = this.bootTimes.filter((b) => b > t0 && b <= t1);
+      const starts = this.bootTimes.slice(partition(this.bootTimes, 0, this.bootTimes.length, (b) => b <= t0), partition(this.bootTimes, 0, this.bootTimes.length, (b) => b <= t1));
       if (last - first > columns / 4) {
         // Dense: one point per column, a new run at each process start.
         let points = [];
@@ -300,8 +387,6 @@ const Phone = (() => {
     // the run set the clock or the zone; null otherwise. From the clock of
     // the state recorded last, moved on by the run's time since.
     localTimeAt(t) {
-      if (this.setsClock === undefined)
-        this.setsClock = this.commands.some((c) => /^device (clock|timezone)\b/.test(c.text || ''));
       if (!this.setsClock) return null;
       const s = this.stateAt(t);
       const clock = s && s.state.clock;
@@ -342,20 +427,15 @@ const Phone = (() => {
       return value;
     }
 
-    // Piecewise-constant values of one series: [{t0, t1, value}].
-    steps(series, t1) {
-      return series.map((s, i) => ({ t0: s.t, t1: i + 1 < series.length ? series[i + 1].t : t1, value: s.value }));
-    }
-
     eventsOf(kind) {
       return this.byKind[kind] || [];
     }
 
-    // Items of `list` (sorted by t) from t0 to t1.
-    within(list, t0, t1) {
+    // Where the items of `list` (sorted by t) from t0 to t1 start and
+    // end: [i, j).
+    range(list, t0, t1) {
       const i = lastAtOrBefore(list, t0 - 2e-9, byT) + 1; // the first at or after t0
-      const j = lastAtOrBefore(list, t1, byT) + 1;
-      return list.slice(i, j);
+      return [i, Math.max(i, lastAtOrBefore(list, t1, byT) + 1)];
     }
 
     // Notifications in the list at `t`: since the process started or the
@@ -383,14 +463,20 @@ const Phone = (() => {
       return i >= 0 && list[i].t >= t - within ? list[i] : null;
     }
 
-    // The latest command with this first word, carried out or not.
+    // The latest command with this first word (or two), carried out or
+    // not.
     latestCommand(verb, t, within) {
-      const i = lastAtOrBefore(this.commands, t, byT);
-      for (let k = i; k >= 0 && this.commands[k].t >= t - within; --k) {
-        const w = words(this.commands[k].text);
-        if (w[0] === verb || `${w[0]} ${w[1]}` === verb) return this.commands[k];
+      if (!this.commandsBy.has(verb)) {
+        const first = words(verb)[0];
+        this.commandsBy.set(verb, this.commands.filter((c) => {
+          if (!c.text.includes(first)) return false;
+          const w = words(c.text);
+          return w[0] === verb || `${w[0]} ${w[1]}` === verb;
+        }));
       }
-      return null;
+      const list = this.commandsBy.get(verb);
+      const i = lastAtOrBefore(list, t, byT);
+      return i >= 0 && list[i].t >= t - within ? list[i] : null;
     }
 
     // The latest of several kinds.
@@ -536,14 +622,17 @@ const Phone = (() => {
       return el('text', { x: lx, y: ly, class: cls || 'mark-label' }, node, shown);
     }
 
-    // Items close together drawn as one: [[item, …], …], each group within
-    // BUCKET px of its first.
-    groups(items, time) {
+    // Items close together drawn as one: the groups of list[i..j) (sorted
+    // by t), each within BUCKET px of its first, as ranges [from, to). Each
+    // group's end is found by binary search: the work depends on the
+    // groups drawn, not on the items.
+    groups(list, i, j) {
       const out = [];
-      for (const it of items) {
-        const last = out[out.length - 1];
-        if (last && this.x(time(it)) - this.x(time(last[0])) < BUCKET) last.push(it);
-        else out.push([it]);
+      while (i < j) {
+        const x0 = this.x(list[i].t);
+        const end = partition(list, i + 1, j, (it) => this.x(it.t) - x0 < BUCKET);
+        out.push([i, end]);
+        i = end;
       }
       return out;
     }
@@ -571,41 +660,54 @@ const Phone = (() => {
       return node;
     }
 
-    // One mark per group of items close together; `describe(item)` gives
-    // [cls, shape, label, tip].
-    marks(g, y, h, items, describe) {
-      const groups = this.groups(items, byT);
-      groups.forEach((group, i) => {
-        const [cls, shape, label, tip] = describe(group[group.length - 1]);
+    // One mark per group of items close together (list[i..j), from t0 to
+    // t1 unless given); `describe(item)` gives [cls, shape, label, tip].
+    marks(g, y, h, list, describe, i, j) {
+      if (i === undefined) [i, j] = this.model.range(list, this.t0, this.t1);
+      const groups = this.groups(list, i, j);
+      groups.forEach(([from, to], k) => {
+        const last = list[to - 1];
+        const n = to - from;
+        const [cls, shape, label, tip] = describe(last);
         // A label ends before the next mark's shape.
-        const until = i + 1 < groups.length ? this.x(groups[i + 1][groups[i + 1].length - 1].t) - 9 : undefined;
-        const more = group.length > 1 ? `\n…and ${group.length - 1} more from ${fmt(group[0].t)} s (zoom in with a shorter run to tell them apart)` : '';
-        const tips = group.length > 1 && group.length <= 6 ? group.map((it) => describe(it)[3]).join('\n') : tip + more;
-        this.mark(g, cls, group[group.length - 1].t, y, h, shape, label, tips, group.length, until);
+        const until = k + 1 < groups.length ? this.x(list[groups[k + 1][1] - 1].t) - 9 : undefined;
+        const more = n > 1 ? `\n…and ${n - 1} more from ${fmt(list[from].t)} s (zoom in with a shorter run to tell them apart)` : '';
+        const tips = n > 1 && n <= 6 ? list.slice(from, to).map((it) => describe(it)[3]).join('\n') : tip + more;
+        this.mark(g, cls, last.t, y, h, shape, label, tips, n, until);
       });
     }
 
-    stepLane(g, y, h, segments, classOf, text) {
-      let mixed = null; // segments too narrow to tell apart, drawn as one
-      const flush = () => {
-        if (!mixed) return;
-        const seg = el('g', { class: 'segment mixed', 'data-t0': mixed.t0, 'data-t1': mixed.t1 }, g);
-        el('rect', { x: mixed.x0, y: y + 3, width: Math.max(1, mixed.x1 - mixed.x0), height: h - 6 }, seg);
-        title(seg, `${mixed.n} changes from ${fmt(mixed.t0)} s to ${fmt(mixed.t1)} s`);
-        mixed = null;
+    // The steps of a series ({series, tree}: see stepsOf) from t0 to t1,
+    // each from its change to the next (the last to t1). Steps narrower
+    // than 2 px in a row are drawn as one grey stretch, found through the
+    // steps' lengths: the work depends on what is drawn.
+    stepLane(g, y, h, steps, classOf, text) {
+      const { series, tree } = steps;
+      const n = series.length;
+      const end = (i) => (i + 1 < n ? series[i + 1].t : this.t1);
+      const narrow = (i) => {
+        const t0 = series[i].t;
+        const t1 = end(i);
+        return this.x(Math.min(t1, this.t1)) - this.x(Math.max(t0, this.t0)) < 2 && t1 !== t0;
       };
-      for (const s of segments) {
-        if (s.t1 < this.t0 || s.t0 > this.t1) continue;
-        const x0 = this.x(Math.max(s.t0, this.t0));
-        const x1 = this.x(Math.min(s.t1, this.t1));
-        if (x1 - x0 < 2 && s.t1 !== s.t0) {
-          if (!mixed) mixed = { x0, x1, t0: s.t0, t1: s.t1, n: 0 };
-          mixed.x1 = x1;
-          mixed.t1 = s.t1;
-          mixed.n += 1;
+      const least = ((2 * (this.t1 - this.t0)) / this.plotWidth) * 0.999 - 1e-9;
+      // The first step that ends at or after t0; none starts after t1.
+      let i = partition(series, 0, n, (s, k) => end(k) < this.t0);
+      const stop = partition(series, i, n, (s) => s.t <= this.t1);
+      while (i < stop) {
+        if (narrow(i)) {
+          const k = tree.first(i + 1, stop, least, (k) => !narrow(k));
+          const mixed = { x0: this.x(Math.max(series[i].t, this.t0)), x1: this.x(Math.min(end(k - 1), this.t1)), t0: series[i].t, t1: end(k - 1), n: k - i };
+          const seg = el('g', { class: 'segment mixed', 'data-t0': mixed.t0, 'data-t1': mixed.t1 }, g);
+          el('rect', { x: mixed.x0, y: y + 3, width: Math.max(1, mixed.x1 - mixed.x0), height: h - 6 }, seg);
+          title(seg, `${mixed.n} changes from ${fmt(mixed.t0)} s to ${fmt(mixed.t1)} s`);
+          i = k;
           continue;
         }
-        flush();
+        const s = { t0: series[i].t, t1: end(i), value: series[i].value };
+        ++i;
+        const x0 = this.x(Math.max(s.t0, this.t0));
+        const x1 = this.x(Math.min(s.t1, this.t1));
         const cls = classOf(s.value);
         if (!cls) continue;
         const seg = el('g', { class: `segment ${cls}`, 'data-t0': s.t0, 'data-t1': s.t1 }, g);
@@ -619,28 +721,29 @@ const Phone = (() => {
         }
         title(seg, `${label} from ${fmt(s.t0)} s to ${fmt(s.t1)} s`);
       }
-      flush();
     }
 
     lane_commands(g, x, y, h) {
       const m = this.model;
-      const failedLines = new Set(m.expectations.filter((e) => !e.held).map((e) => `${e.file}:${e.line}`));
-      const commands = m.within(m.commands, this.t0, this.t1);
+      const failedLines = m.failedLines;
+      const commands = m.commands;
       // Commands at the same moment share one tick and one label, which
       // ends before the next tick.
-      const groups = this.groups(commands, byT);
-      groups.forEach((group, i) => {
-        const cx = x(group[0].t);
-        const failed = group.some((c) => failedLines.has(`${c.file}:${c.line}`));
-        const node = el('g', { class: `mark command${failed ? ' failed' : ''}`, 'data-t': group[0].t, 'data-lines': group.slice(0, 50).map((c) => c.line).join(' ') }, g);
+      const groups = this.groups(commands, ...m.range(commands, this.t0, this.t1));
+      groups.forEach(([from, to], i) => {
+        const first = commands[from];
+        const n = to - from;
+        const cx = x(first.t);
+        const failed = m.failedBefore[to] > m.failedBefore[from];
+        const node = el('g', { class: `mark command${failed ? ' failed' : ''}`, 'data-t': first.t, 'data-lines': commands.slice(from, Math.min(to, from + 50)).map((c) => c.line).join(' ') }, g);
         el('line', { x1: cx, x2: cx, y1: y + 2, y2: y + h - 2 }, node);
         if (failed) el('circle', { cx, cy: y + h - 7, r: 5, class: 'failed-dot' }, node);
-        const shown = group.length > 12 ? group.slice(0, 6).concat(group.slice(-6)) : group;
+        const shown = n > 12 ? commands.slice(from, from + 6).concat(commands.slice(to - 6, to)) : commands.slice(from, to);
         title(node, shown.map((c) => `${c.file}:${c.line}  ${c.text}  (t = ${fmt(c.t)} s)${failedLines.has(`${c.file}:${c.line}`) ? '  - expectation failed' : ''}`).join('\n') +
-          (group.length > shown.length ? `\n(${group.length} commands here in all)` : ''));
-        let label = group.slice(0, 4).map((c) => c.text).join(' · ') + (group.length > 4 ? ` · …(${group.length})` : '');
+          (n > shown.length ? `\n(${n} commands here in all)` : ''));
+        let label = commands.slice(from, Math.min(to, from + 4)).map((c) => c.text).join(' · ') + (n > 4 ? ` · …(${n})` : '');
         if (label.length > 40) label = `${label.slice(0, 39)}…`;
-        this.label(node, cx + 3, y + 11, label, 'command-label', i + 1 < groups.length ? x(groups[i + 1][0].t) - 3 : undefined);
+        this.label(node, cx + 3, y + 11, label, 'command-label', i + 1 < groups.length ? x(commands[groups[i + 1][0]].t) - 3 : undefined);
       });
       // The processes started: the boots and restarts carried out.
       this.free = -Infinity;
@@ -654,29 +757,24 @@ const Phone = (() => {
     }
 
     lane_switch(g, x, y, h, t0, t1) {
-      const segs = this.model.steps(this.model.ringer, t1);
-      this.stepLane(g, y, h, segs, (v) => (v === true ? 'silent' : v === false ? 'ring' : null), (v) => (v ? 'silent' : 'ring'));
+      this.stepLane(g, y, h, this.model.stepsOf.ringer, (v) => (v === true ? 'silent' : v === false ? 'ring' : null), (v) => (v ? 'silent' : 'ring'));
     }
 
     lane_toggle(g, x, y, h, t0, t1) {
-      const segs = this.model.steps(this.model.toggle, t1);
-      this.stepLane(g, y, h, segs, (v) => (v === true ? 'toggle-on' : typeof v === 'string' ? 'toggle-on toggle-period' : null), (v) => (v === true ? 'on' : `on ${v}`));
+      this.stepLane(g, y, h, this.model.stepsOf.toggle, (v) => (v === true ? 'toggle-on' : typeof v === 'string' ? 'toggle-on toggle-period' : null), (v) => (v === true ? 'on' : `on ${v}`));
     }
 
     lane_front(g, x, y, h, t0, t1) {
-      const segs = this.model.steps(this.model.front, t1);
-      this.stepLane(g, y, h, segs, (v) => (v ? 'front' : null), (v) => v);
+      this.stepLane(g, y, h, this.model.stepsOf.front, (v) => (v ? 'front' : null), (v) => v);
     }
 
     lane_hours(g, x, y, h, t0, t1) {
-      const segs = this.model.steps(this.model.hours, t1);
-      this.stepLane(g, y, h, segs, (v) => (v === true ? 'hours-held' : null), () => 'held');
+      this.stepLane(g, y, h, this.model.stepsOf.hours, (v) => (v === true ? 'hours-held' : null), () => 'held');
     }
 
     lane_prefs(g, x, y, h) {
       const m = this.model;
-      const items = m.within(m.events, this.t0, this.t1).filter((e) => e.event === 'write' || e.event === 'pane-alert' || e.event === 'pane-refused' || (e.event === 'post' && shortName(e.name) === 'prefsReloaded'));
-      this.marks(g, y, h, items, (e) => {
+      this.marks(g, y, h, m.lanes.prefs, (e) => {
         if (e.event === 'pane-alert') return ['pane-alert', 'square', '!', `${fmt(e.t)} s: the Settings pane showed an alert: ${e.alert}`];
         if (e.event === 'pane-refused') return ['pane-refused', 'circle', '', `${fmt(e.t)} s: the Settings pane refused ${e.key || e.list}: ${e.reason}`];
         if (e.event === 'write') {
@@ -699,13 +797,12 @@ const Phone = (() => {
         el('polyline', { points, class: `curve curve-${view}`, 'data-y0': yOf(0), 'data-y1': yOf(1) }, g);
       }
       // Each change starts where the curve stood.
-      const anims = this.model.views[view].filter((a) => !a.reset);
-      const items = this.model.within(anims.map((a) => ({ t: a.start, a })), this.t0, this.t1);
-      for (const group of this.groups(items, byT)) {
-        const a = group[0].a;
+      const items = this.model.alphaMarks[view];
+      for (const [from, to] of this.groups(items, ...this.model.range(items, this.t0, this.t1))) {
+        const a = items[from].a;
         const node = el('g', { class: 'mark alpha', 'data-t': a.start }, g);
         el('circle', { cx: x(a.start), cy: yOf(a.from), r: 2.5 }, node);
-        title(node, `${fmt(a.start)} s: alpha from ${a.from.toFixed(2)} to ${a.to} ${a.dur > 0 ? `over ${a.dur} s` : 'at once'}${group.length > 1 ? ` (and ${group.length - 1} more changes until ${fmt(group[group.length - 1].t)} s)` : ''}`);
+        title(node, `${fmt(a.start)} s: alpha from ${a.from.toFixed(2)} to ${a.to} ${a.dur > 0 ? `over ${a.dur} s` : 'at once'}${to - from > 1 ? ` (and ${to - from - 1} more changes until ${fmt(items[to - 1].t)} s)` : ''}`);
       }
     }
 
@@ -719,38 +816,39 @@ const Phone = (() => {
 
     lane_banners(g, x, y, h) {
       const m = this.model;
-      const items = m.banners.filter((b) => b.end >= this.t0 && b.t <= this.t1);
+      const { t0, t1 } = this;
       // How long each stayed: a bar from its coming to its going (bars that
-      // touch on the screen drawn as one).
-      const bars = { shown: null, hidden: null };
-      const draw = (bar, cls) => {
-        if (bar && bar.x1 - bar.x0 >= 1)
-          el('rect', { x: bar.x0, y: y + h - 5, width: bar.x1 - bar.x0, height: 3, class: `banner-span ${cls}`, 'data-t0': bar.t0, 'data-t1': bar.t1 }, g);
-      };
-      for (const b of items) {
-        const cls = b.shown ? 'shown' : 'hidden';
-        const x0 = x(Math.max(b.t, this.t0));
-        const x1 = x(Math.min(b.end, this.t1));
-        const bar = bars[cls];
-        if (bar && x0 <= bar.x1 + 1) {
-          bar.x1 = Math.max(bar.x1, x1);
-          bar.t1 = Math.max(bar.t1, b.end);
-        } else {
-          draw(bar, cls);
-          bars[cls] = { x0, x1, t0: b.t, t1: b.end };
+      // touch on the screen drawn as one), each kind's bars in turn: a bar
+      // stops where a banner comes more than 1 px after every end so far.
+      const bars = [];
+      const least = ((t1 - t0) / this.plotWidth) * 0.999 - 1e-9;
+      for (const cls of ['shown', 'hidden']) {
+        const { list, latest, tree } = m.bannerBars[cls];
+        // The banners still there at t0 or coming by t1.
+        let i = partition(list, 0, list.length, (b, k) => latest[k] < t0);
+        const stop = partition(list, i, list.length, (b) => b.t <= t1);
+        const apart = (k) => list[k].t >= t0 && x(list[k].t) > x(Math.min(latest[k - 1], t1)) + 1;
+        while (i < stop) {
+          const k = tree.first(i + 1, stop, least, apart);
+          // Drawn as the banner that stops it comes (the last ones at the
+          // end), as the banners go by in time.
+          bars.push({ cls, x0: x(Math.max(list[i].t, t0)), x1: x(Math.min(latest[k - 1], t1)), t0: list[i].t, t1: latest[k - 1], at: k < stop ? list[k].index : Infinity });
+          i = k;
         }
       }
-      draw(bars.shown, 'shown');
-      draw(bars.hidden, 'hidden');
+      bars.sort((a, b) => a.at - b.at || (a.cls === 'shown' ? -1 : 1));
+      for (const bar of bars)
+        if (bar.x1 - bar.x0 >= 1)
+          el('rect', { x: bar.x0, y: y + h - 5, width: bar.x1 - bar.x0, height: 3, class: `banner-span ${bar.cls}`, 'data-t0': bar.t0, 'data-t1': bar.t1 }, g);
       const until = (b) => (b.end === Infinity ? 'still there at the end' : `until ${fmt(b.end)} s`);
-      this.marks(g, y, h, items.filter((b) => b.t >= this.t0), (b) => [`banner ${b.shown ? 'shown' : 'hidden'}`, b.shown ? 'square' : 'hollow',
-        b.shown ? b.app : `${b.app} (hidden)`, `${fmt(b.t)} s: banner from ${b.app} ${b.shown ? 'shown' : 'kept hidden'}, ${until(b)}`]);
+      const first = partition(m.banners, 0, m.banners.length, (b) => b.t < t0);
+      this.marks(g, y, h, m.banners, (b) => [`banner ${b.shown ? 'shown' : 'hidden'}`, b.shown ? 'square' : 'hollow',
+        b.shown ? b.app : `${b.app} (hidden)`, `${fmt(b.t)} s: banner from ${b.app} ${b.shown ? 'shown' : 'kept hidden'}, ${until(b)}`], first, partition(m.banners, first, m.banners.length, (b) => b.t <= t1));
     }
 
     lane_sounds(g, x, y, h) {
       const m = this.model;
-      const items = m.within(m.events, this.t0, this.t1).filter((e) => e.event === 'sound' || e.event === 'sound-skipped' || e.event === 'feedback');
-      this.marks(g, y, h, items, (e) => {
+      this.marks(g, y, h, m.lanes.sounds, (e) => {
         if (e.event === 'sound') return ['sound', 'circle', `sound ${e.sound}`, `${fmt(e.t)} s: notification sound "${e.sound}" played`];
         if (e.event === 'sound-skipped')
           return ['sound skipped', 'hollow-circle', `no sound`, `${fmt(e.t)} s: notification sound "${e.sound}" not played (${e.reason || 'skipped'})`];
@@ -762,7 +860,7 @@ const Phone = (() => {
 
     lane_hud(g, x, y, h) {
       const m = this.model;
-      this.marks(g, y, h, m.within(m.eventsOf('hud'), this.t0, this.t1), (e) => {
+      this.marks(g, y, h, m.eventsOf('hud'), (e) => {
         const what = e.arg ? 'silent' : 'ring';
         const asked = e.asked === null || e.asked === undefined ? '' : ` (switch moved at ${fmt(e.asked)} s)`;
         return ['hud', 'square', `shows ${what}${asked ? `, asked ${fmt(e.asked)} s` : ''}`, `${fmt(e.t)} s: ringer display shows ${what}${asked}`];
@@ -771,13 +869,12 @@ const Phone = (() => {
 
     lane_wakes(g, x, y, h) {
       const m = this.model;
-      this.marks(g, y, h, m.within(m.eventsOf('wake'), this.t0, this.t1), (e) => ['wake', 'circle', e.app, `${fmt(e.t)} s: the display turned on for ${e.app}`]);
+      this.marks(g, y, h, m.eventsOf('wake'), (e) => ['wake', 'circle', e.app, `${fmt(e.t)} s: the display turned on for ${e.app}`]);
     }
 
     lane_realerts(g, x, y, h) {
       const m = this.model;
-      const items = m.within(m.notes, this.t0, this.t1).filter((n) => n.realerts !== null);
-      this.marks(g, y, h, items, (n) => {
+      this.marks(g, y, h, m.realerting, (n) => {
         const some = n.realerts > 0;
         return [`realert${some ? '' : ' none'}`, some ? 'square' : 'hollow', some ? `×${n.realerts}` : '', `${fmt(n.t)} s: ${n.app} may alert again ${n.realerts} time(s)`];
       });
@@ -785,30 +882,51 @@ const Phone = (() => {
 
     lane_events(g, x, y, h) {
       const m = this.model;
-      const items = m.within(m.events, this.t0, this.t1);
-      const posts = items.filter((e) => e.event === 'post');
-      const others = items.filter((e) => e.event === 'darwin' || e.event === 'snapshot' || e.event === 'redraw' || e.event === 'bundle-error');
-      // Where the lane's ticks and marks stand: a label ends before the next.
-      const stands = [...posts, ...others].map((e) => x(e.t)).sort((a, b) => a - b);
-      for (const group of this.groups(posts, byT)) {
-        const e = group[0];
+      const posts = m.eventsOf('post');
+      const others = m.lanes.others;
+      const [p0, p1] = m.range(posts, this.t0, this.t1);
+      const [o0, o1] = m.range(others, this.t0, this.t1);
+      // Where the lane's next tick or mark stands after `at`: a label ends
+      // before it.
+      const after = (at) => {
+        const p = partition(posts, p0, p1, (e) => x(e.t) <= at);
+        const o = partition(others, o0, o1, (e) => x(e.t) <= at);
+        const next = Math.min(p < p1 ? x(posts[p].t) : Infinity, o < o1 ? x(others[o].t) : Infinity);
+        return next === Infinity ? undefined : next;
+      };
+      // The first six names posted in posts[from..to), in the order they
+      // first come: from each name's own posts where the run is long.
+      const namesIn = (from, to) => {
         const names = [];
-        for (const p of group) if (names.length < 6 && !names.includes(shortName(p.name))) names.push(shortName(p.name));
+        if (to - from <= 64) {
+          for (let k = from; k < to && names.length < 6; ++k) if (!names.includes(shortName(posts[k].name))) names.push(shortName(posts[k].name));
+          return names;
+        }
+        const firsts = [];
+        for (const [name, at] of m.postsNamed) {
+          const k = at[partition(at, 0, at.length, (i) => i < from)];
+          if (k !== undefined && k < to) firsts.push([k, name]);
+        }
+        return firsts.sort((a, b) => a[0] - b[0]).slice(0, 6).map(([, name]) => name);
+      };
+      for (const [from, to] of this.groups(posts, p0, p1)) {
+        const e = posts[from];
+        const n = to - from;
+        const names = namesIn(from, to);
         const node = el('g', { class: 'mark post', 'data-t': e.t, 'data-name': shortName(e.name) }, g);
-        if (group.length > 1) node.setAttribute('data-count', group.length);
+        if (n > 1) node.setAttribute('data-count', n);
         el('line', { x1: x(e.t), x2: x(e.t), y1: y + 2, y2: y + h - 2 }, node);
-        title(node, group.length <= 6 ? group.map((p) => `${fmt(p.t)} s: ${shortName(p.name)} posted`).join('\n') : `${group.length} posts from ${fmt(e.t)} s: ${names.join(', ')}…`);
-        const last = x(group[group.length - 1].t);
-        const next = stands.find((at) => at > last + 0.5);
+        title(node, n <= 6 ? posts.slice(from, to).map((p) => `${fmt(p.t)} s: ${shortName(p.name)} posted`).join('\n') : `${n} posts from ${fmt(e.t)} s: ${names.join(', ')}…`);
+        const next = after(x(posts[to - 1].t) + 0.5);
         this.label(g, x(e.t) + 3, y + h - 5, names.join(', '), 'post-label', next === undefined ? undefined : next - 8);
       }
-      for (const group of this.groups(others, byT)) {
-        const e = group[0];
+      for (const [from, to] of this.groups(others, o0, o1)) {
+        const e = others[from];
         const what = e.event === 'darwin' ? `${e.name} (cross-process)` : e.event === 'snapshot' ? `suspend snapshot of ${e.app}`
           : e.event === 'redraw' ? `toggle redrawn (${e.selected ? 'on' : 'off'})` : `bundle not loaded: ${e.bundle}`;
         const node = el('g', { class: `mark other ${e.event}`, 'data-t': e.t }, g);
         el('circle', { cx: x(e.t), cy: y + h / 2, r: 2.5 }, node);
-        title(node, `${fmt(e.t)} s: ${what}${group.length > 1 ? ` (and ${group.length - 1} more)` : ''}`);
+        title(node, `${fmt(e.t)} s: ${what}${to - from > 1 ? ` (and ${to - from - 1} more)` : ''}`);
       }
     }
   }

@@ -291,6 +291,56 @@ class ReportTest(unittest.TestCase):
                 self.assertEqual(b.script_errors(), [], name)
                 self.assertGreater(b.run("return document.querySelectorAll('.mark.command').length"), 0)
 
+    def test_a_draw_reads_what_it_draws_not_every_record(self):
+        # A day's use: every lane has marks, steps or a curve.
+        cycle = ["switch silent", "notify com.example.app{i}", "wait 0.3", 'notify "Chat" sound tritone',
+                 "switch ring", "wait 0.8", "toggle on", "tap 2", "open com.example.game",
+                 "notify com.apple.MobileSMS", "wait 0.2", "suspend com.example.game", "toggle off",
+                 "prefs set timerTime {n}", "wait 1", "clear"]
+        path = os.path.join(OUT, "day.scn")
+        with open(path, "w") as f:
+            f.write("boot\n" + "".join(line.format(i=i % 7, n=1 + i) + "\n" for i in range(12) for line in cycle))
+        b = self.browser
+        b.open(report(path, "day"))
+        # The run 32 and 256 times over, one copy after the other, drawn
+        # whole at the same width: the reads of the records and of every list
+        # the model keeps grow with what is drawn (a few marks per 8 px), not
+        # with the records.
+        reads = [b.run("""
+            const copies = arguments[0];
+            const base = JSON.parse(document.getElementById('run-data').textContent);
+            const span = Math.max(...['commands', 'events', 'states'].map((k) => base[k][base[k].length - 1].t)) + 1;
+            const data = JSON.parse(JSON.stringify(base));
+            for (const k of ['commands', 'events', 'states']) {
+              data[k] = [];
+              for (let c = 0; c < copies; ++c)
+                for (const r of base[k]) {
+                  const copy = Object.assign({}, r, { t: r.t + c * span });
+                  if (c) delete copy.process; // one process: the copies go on from the first
+                  data[k].push(copy);
+                }
+            }
+            const model = new Phone.Model(data);
+            let reads = 0;
+            const seen = new Set();
+            const count = (o, depth) => {
+              if (!o || typeof o !== 'object' || seen.has(o) || depth > 3) return o;
+              seen.add(o);
+              if (Array.isArray(o))
+                return new Proxy(o, { get: (a, k) => (typeof k === 'string' && /^[0-9]+$/.test(k) && ++reads, a[k]) });
+              for (const k of Object.keys(o)) if (k !== 'data') o[k] = count(o[k], depth + 1);
+              return o;
+            };
+            count(model, 0);
+            const box = document.createElement('div');
+            box.style.width = '1200px';
+            document.body.appendChild(box);
+            reads = 0;
+            new Phone.Timeline(box, model).draw(0, model.end() + 0.3);
+            box.remove();
+            return reads;""", copies) for copies in (32, 256)]
+        self.assertLess(reads[1], 1.5 * reads[0], reads)
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

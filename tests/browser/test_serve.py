@@ -338,6 +338,15 @@ class ServeTest(unittest.TestCase):
         self.assertEqual(done.returncode, 3)
         self.assertIn(f"cannot listen on 127.0.0.1 port {port}", done.stderr)
 
+    def test_5_the_local_time_shows_once_the_clock_is_set_on_an_open_page(self):
+        b = self.browser
+        b.open(self.url)
+        b.wait_for("return document.getElementById('phone-clock')", "the phone drawn")
+        status, _ = request(self.url + "api/command", {"command": "device clock 2025-01-06T21:00"})
+        self.assertEqual(status, 200)
+        b.wait_for("return document.getElementById('phone-clock').textContent.startsWith('21:0')",
+                   "the local time on the phone's status bar")
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
