@@ -16,7 +16,8 @@ first change; a file that holds no dictionary is never written, every
 control is disabled and a footer says why; a failed write shows the
 system's reason and leaves the file; nothing goes through cfprefsd; the
 app-list rows push libsparkapplist's editor, and are disabled without that
-library, with a footer naming its package."""
+library, with a footer naming its package; a stored time off the 15-minute
+steps is offered as a choice of its own (-setValues:titles:)."""
 
 import plistlib
 
