@@ -153,19 +153,6 @@ id* specifiersSlot(id self) {
   return reinterpret_cast<id*>(reinterpret_cast<char*>(self) + ivar_getOffset(ivar));
 }
 
-// Loaded once from Root.plist, then kept (the list controller releases
-// them); -reloadSpecifiers forgets them and asks again.
-id specifiers(id self, SEL) {
-  id* slot = specifiersSlot(self);
-  if (*slot == nil) {
-    id loaded =
-        platform::PSListController::loadSpecifiersFromPlistName_target(self, NSSTR("Root"), self);
-    *slot = objc_retain(loaded);
-    if (loaded != nil) markUnavailable(self, loaded);
-  }
-  return *slot;
-}
-
 // The bundle of this image, where Root.plist is: no image holds a class
 // made at run time, so the inherited -bundle (bundleForClass:) would answer
 // the Settings app's own bundle.
@@ -173,20 +160,22 @@ id bundle(id, SEL) {
   return platform_bundleForAddress(&gListBase);
 }
 
-// What a row shows: the value the home screen uses, as it converts what the
-// file holds (the key's default when the file or the key is missing).
-id readPreferenceValue(id, SEL, id specifier) {
+// What a row of `key` shows: the value the home screen uses, as it converts
+// what `prefs` (the file's dictionary, or nil) holds (the key's default
+// when the file or the key is missing).
+id shownValue(const PaneKey& key, id prefs) {
   using namespace platform;
-  const PaneKey* key = keyOf(specifier);
-  if (key == nullptr) return nil;
-  id prefs = quelline::readPreferenceFile();
-  id name = NSString::stringWithUTF8String(key->name);
-  if (key->isBool)
-    return NSNumber::numberWithBool(quelline::settingBool(prefs, name, key->fallback));
-  if (key->isTime)
+  id name = NSString::stringWithUTF8String(key.name);
+  if (key.isBool) return NSNumber::numberWithBool(quelline::settingBool(prefs, name, key.fallback));
+  if (key.isTime)
     return NSNumber::numberWithInteger(
-        quelline::minuteOfDay(quelline::settingMinutes(prefs, name, key->fallback)));
-  return NSNumber::numberWithInteger(quelline::settingInt32(prefs, name, key->fallback));
+        quelline::minuteOfDay(quelline::settingMinutes(prefs, name, key.fallback)));
+  return NSNumber::numberWithInteger(quelline::settingInt32(prefs, name, key.fallback));
+}
+
+id readPreferenceValue(id, SEL, id specifier) {
+  const PaneKey* key = keyOf(specifier);
+  return key != nullptr ? shownValue(*key, quelline::readPreferenceFile()) : nil;
 }
 
 // A slider gives any real number: the nearest whole one within the range
@@ -224,6 +213,74 @@ id shownText(const PaneKey& key, int32_t value) {
   }
   text[at] = '\0';
   return platform::NSString::stringWithUTF8String(text);
+}
+
+// A clock-time row whose shown time is not among its choices (a time off
+// the 15-minute steps, stored by quelline-prefs or by hand) gets that time
+// as a choice of its own, in time order and titled like the others, so the
+// list shows it chosen rather than blank. `key` is the row's (a clock
+// time), `prefs` the file's dictionary (or nil). The choice stays while the
+// pane is open.
+void offerShownTime(id specifier, const PaneKey* key, id prefs) {
+  using namespace platform;
+  id values = PSSpecifier::values(specifier);
+  if (values == nil) return; // no list
+  id shown = shownValue(*key, prefs);
+  if (NSArray::containsObject(values, shown)) return;
+  const int32_t time = NSNumber::intValue(shown);
+  id offered = NSMutableArray::array();
+  id titles = NSMutableArray::array();
+  const unsigned long count = NSArray::count(values);
+  bool placed = false;
+  for (unsigned long i = 0; i <= count; ++i) {
+    id value = i < count ? NSArray::objectAtIndex(values, i) : nil;
+    if (!placed && (value == nil || NSNumber::intValue(value) > time)) {
+      NSMutableArray::addObject(offered, shown);
+      NSMutableArray::addObject(titles, shownText(*key, time));
+      placed = true;
+    }
+    if (value == nil) break;
+    NSMutableArray::addObject(offered, value);
+    NSMutableArray::addObject(titles, shownText(*key, NSNumber::intValue(value)));
+  }
+  PSSpecifier::setValues_titles(specifier, offered, titles);
+}
+
+// The rows of `count` specifiers, of `keys`, drawn again from the file
+// (read here only when a clock time is among them).
+void redrawRows(id self, const PaneKey* const* keys, const id* specifiers, unsigned long count) {
+  id prefs = nil;
+  bool read = false;
+  for (unsigned long i = 0; i < count; ++i) {
+    if (keys[i]->isTime) {
+      if (!read) prefs = quelline::readPreferenceFile();
+      read = true;
+      offerShownTime(specifiers[i], keys[i], prefs);
+    }
+    platform::PSListController::reloadSpecifier(self, specifiers[i]);
+  }
+}
+
+// Loaded once from Root.plist, then kept (the list controller releases
+// them); -reloadSpecifiers forgets them and asks again.
+id specifiers(id self, SEL) {
+  using namespace platform;
+  id* slot = specifiersSlot(self);
+  if (*slot == nil) {
+    id loaded = PSListController::loadSpecifiersFromPlistName_target(self, NSSTR("Root"), self);
+    *slot = objc_retain(loaded);
+    if (loaded != nil) {
+      markUnavailable(self, loaded);
+      // A key's row has the key's name as its identifier.
+      id prefs = quelline::readPreferenceFile();
+      for (const PaneKey& key : kKeys)
+        if (key.isTime)
+          if (id row =
+                  PSListController::specifierForID(self, NSString::stringWithUTF8String(key.name)))
+            offerShownTime(row, &key, prefs);
+    }
+  }
+  return *slot;
 }
 
 id joined(const id* parts, unsigned long count) {
@@ -311,12 +368,19 @@ id storeValues(const PaneKey* const* keys, const id* values, unsigned long count
                       : NSSTR("The settings file could not be written.");
 }
 
-// What the file stores for a control's value: a boolean, or the nearest
-// whole number (clock step) in the key's range.
-id storedValue(const PaneKey& key, id value) {
+// What the file stores for a control's value: a boolean; a time that the
+// row's list offers, as it is (a time off the steps that the list shows
+// stays that time); else the nearest whole number (clock step) in the
+// key's range.
+id storedValue(const PaneKey& key, id specifier, id value) {
   using namespace platform;
-  return key.isBool ? NSNumber::numberWithBool(NSNumber::boolValue(value))
-                    : NSNumber::numberWithInteger(wholeInRange(NSNumber::doubleValue(value), key));
+  if (key.isBool) return NSNumber::numberWithBool(NSNumber::boolValue(value));
+  if (key.isTime) {
+    id offered = PSSpecifier::values(specifier);
+    if (offered != nil && NSArray::containsObject(offered, value))
+      return NSNumber::numberWithInteger(NSNumber::integerValue(value));
+  }
+  return NSNumber::numberWithInteger(wholeInRange(NSNumber::doubleValue(value), key));
 }
 
 // The rows of `count` specifiers changed to `values` as one change: the
@@ -332,21 +396,27 @@ void changeRows(id self, const id* specifiers, const id* values, unsigned long c
   for (unsigned long i = 0; i < count; ++i) {
     keys[i] = keyOf(specifiers[i]);
     if (keys[i] == nullptr || values[i] == nil) return;
-    stored[i] = storedValue(*keys[i], values[i]);
+    stored[i] = storedValue(*keys[i], specifiers[i], values[i]);
   }
   id problem = storeValues(keys, stored, count);
   if (problem == nil) {
     CFNotificationCenterPostNotification(CFNotificationCenterGetDarwinNotifyCenter(),
                                          CFSTR(QUELLINE_RELOAD_PREFS), nullptr, nullptr, true);
     // A slider shows the whole number that was stored.
+    const PaneKey* shownKeys[kMostRows];
+    id shown[kMostRows];
+    unsigned long redrawn = 0;
     for (unsigned long i = 0; i < count; ++i)
-      if (!keys[i]->isBool) PSListController::reloadSpecifier(self, specifiers[i]);
+      if (!keys[i]->isBool) {
+        shownKeys[redrawn] = keys[i];
+        shown[redrawn++] = specifiers[i];
+      }
+    redrawRows(self, shownKeys, shown, redrawn);
     return;
   }
   showAlert(self, problem);
   if (!quelline::preferenceFileUnusable()) {
-    for (unsigned long i = 0; i < count; ++i)
-      PSListController::reloadSpecifier(self, specifiers[i]);
+    redrawRows(self, keys, specifiers, count);
     return;
   }
   // The file turned bad while the pane was open: the rows are made again,

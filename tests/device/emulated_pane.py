@@ -16,7 +16,8 @@ first change; a file that holds no dictionary is never written, every
 control is disabled and a footer says why; a failed write shows the
 system's reason and leaves the file; nothing goes through cfprefsd; the
 app-list rows push libsparkapplist's editor, and are disabled without that
-library, with a footer naming its package."""
+library, with a footer naming its package; a stored time off the 15-minute
+steps is offered as a choice of its own (-setValues:titles:)."""
 
 import plistlib
 
@@ -38,10 +39,11 @@ APP_LISTS = {"silentApps": ("com.veltrasse.quelline.silentApps", "silentApps"),
 
 # Instructions of the pane's own code (the platform's calls not counted),
 # held to about twice today's count as the library's are (check_emulated.py):
-# the pane opened (-bundle, -specifiers with the rows marked), and one change
-# (the lock, the read, the write, the post, the row shown again). Both run on
-# Settings' main thread.
-BUDGET = {"settings pane opened": 1_000, "settings pane change": 2_000}
+# the pane opened (-bundle, -specifiers with the rows marked and each time
+# row's choices checked against the file), and one change (the lock, the
+# read, the write, the post, the row shown again). Both run on Settings'
+# main thread.
+BUDGET = {"settings pane opened": 2_000, "settings pane change": 2_000}
 # The root controller's methods and their type strings (arm64 frames).
 METHOD_TYPES = {"specifiers": "@16@0:8", "bundle": "@16@0:8",
                 "readPreferenceValue:": "@24@0:8@16",
@@ -221,6 +223,7 @@ def check_pane(folder, out, args):
     check_lock_not_had(folder, out, args)
     check_turns_bad(folder, out, args)
     check_equal_times(folder, out, args)
+    check_time_off_the_steps(folder, out, args)
     check_app_lists(folder, out, args)
 
 
@@ -323,6 +326,29 @@ def check_equal_times(folder, out, args):
     out.check(len(alerts) == 1 and not written and pane.m.files[PREFS] == {"quietHoursEnd": 420},
               f"{folder}: a start equal to the end does {written} with {len(alerts)} alerts, "
               "not a refusal")
+
+
+def check_time_off_the_steps(folder, out, args):
+    """A stored time off the 15-minute steps (22:07) is offered as a choice
+    of its own between 22:00 and 22:15, titled like the others; the other
+    time row keeps its list; a step picked after it is stored, and so is
+    22:07 picked again."""
+    pane = Pane(folder, args, {PREFS: {"quietHoursStart": 1327}})
+    m = pane.m
+    start, end = (m.objects[pane.rows[key]] for key in ("quietHoursStart", "quietHoursEnd"))
+    around = list(zip(start.values, start.titles))[88:91]
+    out.check(pane.read("quietHoursStart") == 1327 and len(start.values) == 97 and
+              around == [(1320, "22:00"), (1327, "22:07"), (1335, "22:15")] and
+              end.values == end.properties.get("validValues"),
+              f"{folder}: a stored start of 1327 shows {pane.read('quietHoursStart')} among "
+              f"{len(start.values)} choices, {around} around it, not 22:07 between 22:00 "
+              "and 22:15")
+    picked = []
+    for value in (1335, 1327):
+        pane.set("quietHoursStart", value)
+        picked.append(m.files[PREFS])
+    out.check(picked == [{"quietHoursStart": 1335}, {"quietHoursStart": 1327}],
+              f"{folder}: 22:15, then 22:07, picked after 22:07 leave the file as {picked}")
 
 
 def check_app_lists(folder, out, args):

@@ -374,7 +374,8 @@ def _python(m, address):
         return m.text(address)
     obj = m.objects[address]
     return {"NSNumber": lambda: obj.number, "NSString": lambda: obj.text,
-            "NSMutableDictionary": lambda: obj.items, "NSArray": lambda: obj.items}[obj.kind]()
+            "NSMutableDictionary": lambda: obj.items, "NSArray": lambda: obj.items,
+            "NSMutableArray": lambda: [_python(m, item) for item in obj.items]}[obj.kind]()
 
 
 def _responds(m, receiver):
@@ -475,6 +476,21 @@ def _object_at(m, receiver):
     return item if getattr(obj, "holds_objects", False) else m.value(item)
 
 
+def _contains(m, receiver):
+    """-[NSArray containsObject:]: an item equal to the object (isEqual:)."""
+    obj, wanted = m.objects[receiver], _python(m, m.arg(2))
+    holds = getattr(obj, "holds_objects", False)
+    return int(any((_python(m, item) if holds else item) == wanted for item in obj.items))
+
+
+def _add_object(m, receiver):
+    """-[NSMutableArray addObject:]: the object retained at the end; nil
+    raises NSInvalidArgumentException."""
+    if m.arg(2) == 0:
+        raise EmulationError("-[NSMutableArray addObject:] given nil: NSInvalidArgumentException")
+    m.objects[receiver].items.append(m.retain(m.arg(2)))
+
+
 def _alloc(m, receiver):
     cls = m.classes[receiver]
     address = m.alloc(cls.instance_size)
@@ -536,6 +552,14 @@ METHODS = {
     ("NSMutableDictionary", "respondsToSelector:"): _responds,
     ("NSArray", "count"): lambda m, r: len(m.objects[r].items),
     ("NSArray", "objectAtIndex:"): _object_at,
+    ("NSArray", "containsObject:"): _contains,
+    # A mutable array holds objects, each retained while it is there.
+    ("+NSMutableArray", "array"): lambda m, _: m.new_object("NSMutableArray", items=[],
+                                                             holds_objects=True),
+    ("NSMutableArray", "addObject:"): _add_object,
+    ("NSMutableArray", "count"): lambda m, r: len(m.objects[r].items),
+    ("NSMutableArray", "objectAtIndex:"): _object_at,
+    ("NSMutableArray", "containsObject:"): _contains,
     ("NSString", "stringByAppendingString:"): lambda m, r: m.string(m.text(r) + m.text(m.arg(2))),
     ("+NSPropertyListSerialization", "dataWithPropertyList:format:options:error:"): _serialize,
     ("NSData", "writeToFile:options:error:"): _write_data,

@@ -19,6 +19,10 @@ the pane expects:
   returned (a subclass's `-specifiers` must store them there);
 - `-[PSSpecifier propertyForKey:]` answers what the plist entry gave, and
   the `enabled` property, once set, says whether the row can be used;
+- a row's `-values` are its entry's `validValues` until
+  `-setValues:titles:` replaces them, which takes two arrays of equal
+  counts (else NSInvalidArgumentException, as its title dictionary is made
+  from the two);
 - a specifier is made only of an entry that follows the framework's rules
   (load_rules below, each with its source): a known cell type, `detail`
   and `cellClass` naming classes of the process, `validValues` and
@@ -158,7 +162,9 @@ def _load_specifiers(m, receiver):
         load_rules(m, items)
         for item in items:
             specifiers.append(m.retain(m.new_object("PSSpecifier", properties=dict(item),
-                                                    target=target)))
+                                                    target=target,
+                                                    values=item.get("validValues"),
+                                                    titles=item.get("validTitles"))))
     # Autoreleased (the framework's method is no alloc, new or copy), holding
     # its specifiers.
     array = m.new_object("NSArray", items=specifiers, holds_objects=True)
@@ -201,6 +207,24 @@ def _set_property(m, receiver):
                   stored if not isinstance(stored, Handle) else "object"))
 
 
+def _values(m, receiver):
+    values = m.objects[receiver].values
+    return 0 if values is None else m.value(list(values))
+
+
+def _set_values(m, receiver):
+    specifier = m.objects[receiver]
+    arrays = [m.objects.get(m.arg(i)) for i in (2, 3)]
+    if any(a is None or a.kind not in ("NSArray", "NSMutableArray") for a in arrays) or \
+            len(arrays[0].items) != len(arrays[1].items):
+        raise EmulationError(f"-[PSSpecifier setValues:titles:] of "
+                             f"{specifier.properties.get('id')} is not given two arrays of "
+                             "equal counts: NSInvalidArgumentException")
+    specifier.values, specifier.titles = _python(m, m.arg(2)), _python(m, m.arg(3))
+    m.log.append(("setValues", specifier.properties.get("id"), list(specifier.values),
+                  list(specifier.titles)))
+
+
 def _specifier_for_id(m, receiver):
     wanted = m.text(m.arg(2))
     for specifier in shown_specifiers(m, receiver):
@@ -240,6 +264,8 @@ METHODS.update({
         ("reloadSpecifier", m.objects[m.arg(2)].properties.get("id"))),
     ("PSSpecifier", "propertyForKey:"): _property,
     ("PSSpecifier", "setProperty:forKey:"): _set_property,
+    ("PSSpecifier", "values"): _values,
+    ("PSSpecifier", "setValues:titles:"): _set_values,
     ("PSSpecifier", "identifier"): lambda m, r: m.string(
         m.objects[r].properties.get("id") or m.objects[r].properties.get("label", "")),
     (APP_LIST_EDITOR, "initWithIdentifier:andKey:"): _init_editor,

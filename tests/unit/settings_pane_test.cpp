@@ -355,6 +355,45 @@ TEST_F(SettingsPane, QuietHoursStartEqualToTheEndIsRefusedWithTheReason) {
   EXPECT_EQ(process.set("quietHoursStart", 75).kind, Outcome::Kind::Applied);
 }
 
+// A time stored off the 15-minute steps (by quelline-prefs, or by hand) is
+// offered as a choice of its own, in time order and chosen, when the pane
+// opens and when a row is drawn again after a change or a refusal; the
+// list offers nothing else.
+TEST_F(SettingsPane, ATimeOffTheStepsIsOfferedAsAChoiceOfItsOwn) {
+  writePrefs("<plist><dict><key>quietHoursStart</key><integer>1327</integer></dict></plist>");
+  process.boot();
+  process.open();
+  json start = rowsByKey().at("quietHoursStart");
+  EXPECT_EQ(start["value"], 1327);
+  ASSERT_EQ(start["choices"].size(), 97u);
+  EXPECT_EQ(start["choices"][88], json({{"value", 1320}, {"title", "22:00"}}));
+  EXPECT_EQ(start["choices"][89], json({{"value", 1327}, {"title", "22:07"}}));
+  EXPECT_EQ(start["choices"][90], json({{"value", 1335}, {"title", "22:15"}}));
+  EXPECT_EQ(rowsByKey().at("quietHoursEnd")["choices"].size(), 96u);
+  EXPECT_EQ(process.set("quietHoursEnd", 1327 + 60).kind, Outcome::Kind::Refused);
+
+  EXPECT_EQ(process.set("quietHoursStart", 1335).kind, Outcome::Kind::Applied);
+  EXPECT_EQ(stored("quietHoursStart"), prefsfile::Value(int64_t{1335}));
+  start = rowsByKey().at("quietHoursStart");
+  EXPECT_EQ(start["value"], 1335);
+  EXPECT_EQ(start["choices"][90], json({{"value", 1335}, {"title", "22:15"}}));
+  // The list still offers 22:07 while the pane is open; picked, it is kept.
+  EXPECT_EQ(process.set("quietHoursStart", 1327).kind, Outcome::Kind::Applied);
+  EXPECT_EQ(stored("quietHoursStart"), prefsfile::Value(int64_t{1327}));
+  EXPECT_EQ(process.set("quietHoursStart", 1335).kind, Outcome::Kind::Applied);
+
+  // Another program stores an end of 07:07 while the pane is open; a
+  // refused change draws the row again from the file, with that time.
+  writePrefs("<plist><dict><key>quietHoursStart</key><integer>1335</integer>"
+             "<key>quietHoursEnd</key><integer>427</integer></dict></plist>");
+  EXPECT_EQ(process.set("quietHoursEnd", 1335).kind, Outcome::Kind::Failed);
+  const json end = rowsByKey().at("quietHoursEnd");
+  EXPECT_EQ(end["value"], 427);
+  ASSERT_EQ(end["choices"].size(), 97u);
+  EXPECT_EQ(end["choices"][29], json({{"value", 427}, {"title", "07:07"}}));
+  EXPECT_EQ(process.set("quietHoursEnd", 427).kind, Outcome::Kind::Applied);
+}
+
 // A slider value that is no number (NaN, which no person can give, but
 // nothing in the pane's method rules out) stores the least of its range.
 TEST_F(SettingsPane, ASliderGivenNoNumberStoresTheLeastOfItsRange) {

@@ -99,7 +99,22 @@ inline unsigned long count(id array) {
 inline id objectAtIndex(id array, unsigned long index) {
   return msgSend<id>(array, sel<"objectAtIndex:">(), index);
 }
+// Whether an item of the array is equal to `object` (isEqual:).
+inline BOOL containsObject(id array, id object) {
+  return msgSend<BOOL>(array, sel<"containsObject:">(), object);
+}
 } // namespace NSArray
+
+namespace NSMutableArray {
+// A new empty mutable array (autoreleased).
+inline id array() {
+  return msgSend<id>(cls<"NSMutableArray">(), sel<"array">());
+}
+// Adds `object` (retained) at the end; nil is refused with an exception.
+inline void addObject(id array, id object) {
+  msgSend<void>(array, sel<"addObject:">(), object);
+}
+} // namespace NSMutableArray
 
 namespace NSDictionary {
 inline id objectForKey(id dictionary, id key) {

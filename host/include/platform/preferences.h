@@ -6,7 +6,14 @@
 // pane finds them by name (objc_getClass), as the toggle finds Control
 // Center's base class. Selectors as the class dumps of iOS 11.3.1's
 // Preferences framework list them (classdump-dyld headers of PSListController,
-// PSViewController and PSSpecifier).
+// PSViewController and PSSpecifier). The choices of a list row (`values`,
+// `setValues:titles:`) are in the public dumps of PSSpecifier for iOS 14.3
+// and 17.0 (akariicafe/Runtime-Headers, 14.3/ and 17.0/ then
+// System/Library/PrivateFrameworks/Preferences.framework/Preferences/
+// PSSpecifier.h: `@property (retain, nonatomic) NSArray *values;`,
+// `@property NSDictionary *titleDictionary`, `- (void)setValues:(id)a0
+// titles:(id)a1;`) and, as the `_values` and `_titleDict` instance
+// variables, in older ones (CreatureSurvive/libCSColorPicker, PSSpecifier.h).
 #pragma once
 
 #include "platform/foundation.h"
@@ -46,6 +53,17 @@ inline void setProperty_forKey(id specifier, id value, id key) {
 // The row's identifier: its `id` in the plist (else its label).
 inline id identifier(id specifier) {
   return msgSend<id>(specifier, sel<"identifier">());
+}
+// A list row's choices: the values it offers, in order. Loading a row sets
+// them from its plist entry's `validValues` (nil for a row without).
+inline id values(id specifier) {
+  return msgSend<id>(specifier, sel<"values">());
+}
+// Replaces the row's choices: `values` in order, each shown with the title
+// at the same place of `titles` (the row's titleDictionary is made from the
+// two). Arrays of unequal counts raise NSInvalidArgumentException.
+inline void setValues_titles(id specifier, id values, id titles) {
+  msgSend<void>(specifier, sel<"setValues:titles:">(), values, titles);
 }
 } // namespace PSSpecifier
 

@@ -283,6 +283,18 @@ BOOL NSArray_containsObject(id self, SEL, id obj) {
     if (send<BOOL>(item.get(), "isEqual:", obj)) return YES;
   return NO;
 }
+// +[NSArray array] and +[NSMutableArray array]: an empty array of the class
+// it is sent to.
+id NSArray_array(id self, SEL) {
+  return autoreleased(Strong::adopt(class_createInstance(reinterpret_cast<Class>(self), 0)));
+}
+void NSMutableArray_addObject(id self, SEL, id obj) {
+  if (obj == nullptr) {
+    std::fprintf(stderr, "-[NSMutableArray addObject:]: object cannot be nil\n");
+    std::abort();
+  }
+  state<ArrayState>(self).items.push_back(Strong(obj));
+}
 
 // --- NSDictionary ---------------------------------------------------------
 
@@ -395,6 +407,9 @@ void registerFoundationClasses() {
   addMethod(array, "count", NSArray_count);
   addMethod(array, "objectAtIndex:", NSArray_objectAtIndex);
   addMethod(array, "containsObject:", NSArray_containsObject);
+  addClassMethod(array, "array", NSArray_array);
+  Class mutableArray = defineClass("NSMutableArray", array);
+  addMethod(mutableArray, "addObject:", NSMutableArray_addObject);
 
   Class dictionary = defineClass<DictionaryState>("NSDictionary", object);
   addClassMethod(dictionary, "dictionary", NSDictionary_dictionary);

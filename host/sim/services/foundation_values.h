@@ -1,6 +1,7 @@
 // The stand-in's Foundation value classes (NSObject, NSString, NSNumber,
-// NSArray, NSDictionary, NSMutableDictionary, NSData, NSDate, NSError) and the C++
-// side of them that the rest of the stand-in uses.
+// NSArray, NSMutableArray, NSDictionary, NSMutableDictionary, NSData,
+// NSDate, NSError) and the C++ side of them that the rest of the stand-in
+// uses.
 #pragma once
 
 #include "host/sim/runtime/runtime.h"

@@ -8,6 +8,8 @@
 #include "platform/corefoundation.h"
 #include "platform/uikit.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 
 namespace hostsim::settings {
@@ -21,6 +23,11 @@ struct SpecifierState {
   std::string cell;
   Weak target;
   SEL action = nullptr;
+  // A list row's choices: its values, and the title of each at the same
+  // place (as the framework keeps them, from validValues and validTitles
+  // at load, replaced by -setValues:titles:).
+  Strong values;
+  Strong titles;
 };
 
 // A list controller's table: the value each control shows, by row.
@@ -91,6 +98,10 @@ Strong newSpecifier(id entry, id target) {
   s.target = Weak(target);
   const std::string action = propertyText(specifier.get(), "action");
   if (!action.empty()) s.action = sel_registerName(action.c_str());
+  id values = specifierProperty(specifier.get(), "validValues");
+  if (values != nullptr)
+    send<void>(specifier.get(), "setValues:titles:", values,
+               specifierProperty(specifier.get(), "validTitles"));
   return specifier;
 }
 
@@ -165,6 +176,24 @@ id PSSpecifier_identifier(id self, SEL) {
 id PSSpecifier_name(id self, SEL) {
   return autoreleased(newString(state<SpecifierState>(self).label));
 }
+id PSSpecifier_values(id self, SEL) {
+  return state<SpecifierState>(self).values.get();
+}
+// The titles are kept as the framework's title dictionary is made from
+// them: two arrays of equal counts (else NSInvalidArgumentException), the
+// titles copied.
+void PSSpecifier_setValuesTitles(id self, SEL, id values, id titles) {
+  const unsigned long count = values != nullptr ? platform::NSArray::count(values) : 0;
+  if ((values != nullptr && !isArray(values)) || (titles != nullptr && !isArray(titles)) ||
+      count != (titles != nullptr ? platform::NSArray::count(titles) : 0)) {
+    std::fprintf(stderr, "-[PSSpecifier setValues:titles:]: values and titles are not arrays of "
+                         "equal counts (NSInvalidArgumentException)\n");
+    std::abort();
+  }
+  SpecifierState& s = state<SpecifierState>(self);
+  s.values = Strong(values);
+  s.titles = titles != nullptr ? newArray(state<ArrayState>(titles).items) : Strong();
+}
 
 id Editor_initWithIdentifierAndKey(id self, SEL, id identifier, id key) {
   EditorState& e = state<EditorState>(self);
@@ -198,6 +227,8 @@ void defineSettingsClasses(const std::set<std::string>& without) {
   addMethod(specifier, "setProperty:forKey:", PSSpecifier_setPropertyForKey);
   addMethod(specifier, "identifier", PSSpecifier_identifier);
   addMethod(specifier, "name", PSSpecifier_name);
+  addMethod(specifier, "values", PSSpecifier_values);
+  addMethod(specifier, "setValues:titles:", PSSpecifier_setValuesTitles);
 
   Class viewController = defineClass("PSViewController", objc_getClass("UIViewController"));
   addMethod(viewController, "readPreferenceValue:", PSViewController_readPreferenceValue);
@@ -244,6 +275,12 @@ std::string specifierLabel(id specifier) {
 }
 std::string specifierIdentifier(id specifier) {
   return state<SpecifierState>(specifier).identifier;
+}
+id specifierValues(id specifier) {
+  return state<SpecifierState>(specifier).values.get();
+}
+id specifierTitles(id specifier) {
+  return state<SpecifierState>(specifier).titles.get();
 }
 
 bool specifierEnabled(id specifier) {

@@ -44,6 +44,10 @@ id specifierProperty(id specifier, const char* key);
 std::string specifierCell(id specifier);
 std::string specifierLabel(id specifier);
 std::string specifierIdentifier(id specifier);
+// A list row's choices: its values (nil for a row without), and the title
+// of each at the same place.
+id specifierValues(id specifier);
+id specifierTitles(id specifier);
 // Whether the row takes a person's touch: no `enabled` property, or a true
 // one.
 bool specifierEnabled(id specifier);

@@ -52,12 +52,12 @@ double propertyNumber(id specifier, const char* key, double fallback) {
   return value != nullptr && isNumber(value) ? platform::NSNumber::doubleValue(value) : fallback;
 }
 
-// A list row's choices: {"value", "title"} for each of its validValues and
-// validTitles, in order.
+// A list row's choices: {"value", "title"} for each of the values the row
+// offers now (its validValues, unless the pane replaced them), in order.
 nlohmann::json choicesOf(id specifier) {
   nlohmann::json out = nlohmann::json::array();
-  id values = specifierProperty(specifier, "validValues");
-  id titles = specifierProperty(specifier, "validTitles");
+  id values = specifierValues(specifier);
+  id titles = specifierTitles(specifier);
   if (values == nullptr) return out;
   const unsigned long count = platform::NSArray::count(values);
   const unsigned long named = titles != nullptr ? platform::NSArray::count(titles) : 0;
