@@ -3,19 +3,21 @@
 runs of the daily-use cycle (report_scaling.py's), with and without the
 HTML report, and of the live phone's server driven over HTTP.
 
-    bench/scale.py [--sim build/release/bin/quelline-sim] [--serve 1000000] 10000 100000 1000000
+    bench/scale.py [--sim build/release/bin/quelline-sim] [--serve 10000 --serve 1000000] 10000 100000 1000000
     bench/scale.py --quiet 20000 [--pairs 7]
 
 For each count N: `quelline-sim --brief run` of an N-line scenario, then the
-same with --html; for --serve N, `quelline-sim serve` given N commands of
-the cycle (`boot` and `wait` left out: the server has booted, and its clock
-is the real one) by POST /api/command, one connection kept open. It prints
-one row per run: commands, processor seconds (user + system, of the
-simulator alone), microseconds per command, peak resident memory in MiB and,
-for runs with --html, the ratio of their processor time to the plain run's
-and the report's size. Device roots go under --tmp (default /dev/shm):
-every preference write is synced, and the syncs' wait is not what is
-measured. Nothing is asserted; the goals are read from the table.
+same with --html; for each --serve N, `quelline-sim serve` given N commands
+of the cycle (`boot` and `wait` left out: the server has booted, and its
+clock is the real one) by POST /api/command, one request at a time on a kept
+connection (the server's HTTP library drops requests sent before the answer
+to the one before, so they cannot be pipelined). It prints one row per run:
+commands, processor seconds (user + system, of the simulator alone),
+microseconds per command, peak resident memory in MiB and, for runs with
+--html, the ratio of their processor time to the plain run's and the
+report's size. Device roots go under --tmp (default /dev/shm): every
+preference write is synced, and the syncs' wait is not what is measured.
+Nothing is asserted; the goals are read from the table.
 
 --quiet N runs N notifications (fifty apps, with and without sounds, one
 every half second) in quiet mode, against the same with --vanilla (the host without Quelline),
@@ -24,10 +26,10 @@ what the quiet path costs the host.
 """
 
 import argparse
-import http.client
 import json
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -78,6 +80,56 @@ def serve_lines(count):
     return lines
 
 
+class Connection:
+    """One kept HTTP/1.1 connection to the server, with requests written and
+    answers read as bytes: the client's own cost per command stays small
+    beside the server's (http.client's is about as large as the server's)."""
+
+    def __init__(self, port):
+        self.port = port
+        self.socket = None
+        self.buffer = b""
+
+    def close(self):
+        if self.socket is not None:
+            self.socket.close()
+        self.socket, self.buffer = None, b""
+
+    def _read_until(self, marker):
+        while marker not in self.buffer:
+            data = self.socket.recv(65536)
+            if not data:
+                raise ConnectionError("the server closed the connection")
+            self.buffer += data
+        head, self.buffer = self.buffer.split(marker, 1)
+        return head
+
+    def exchange(self, request):
+        """(status, whether the server closes the connection after it)."""
+        if self.socket is None:
+            self.socket = socket.create_connection(("127.0.0.1", self.port), timeout=60)
+            self.socket.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        self.socket.sendall(request)
+        head = self._read_until(b"\r\n\r\n").decode("latin-1").split("\r\n")
+        status = int(head[0].split(" ", 2)[1])
+        fields = {line.split(":", 1)[0].strip().lower(): line.split(":", 1)[1].strip()
+                  for line in head[1:] if ":" in line}
+        length = int(fields.get("content-length", "0"))
+        while len(self.buffer) < length:
+            data = self.socket.recv(65536)
+            if not data:
+                raise ConnectionError("the server closed the connection")
+            self.buffer += data
+        self.buffer = self.buffer[length:]
+        return status, fields.get("connection", "").lower() == "close"
+
+
+def command_request(host, text):
+    body = json.dumps({"command": text}).encode()
+    return (f"POST /api/command HTTP/1.1\r\nHost: {host}\r\nContent-Type: application/json\r\n"
+            f"Content-Length: {len(body)}\r\n\r\n").encode() + body
+
+
 def run_serve(sim, count, folder):
     """(processor seconds, peak RSS MiB, answers other than 200) of a server given `count` commands."""
     root = tempfile.mkdtemp(prefix="root-", dir=folder)
@@ -87,32 +139,31 @@ def run_serve(sim, count, folder):
         line = process.stderr.readline()
         port = int(line.split("http://127.0.0.1:", 1)[1].split("/", 1)[0])
         host = f"127.0.0.1:{port}"
+        # The requests are made once: the lines repeat after 300 cycles
+        # (apps by i % 50, minutes by i % 60).
+        period = sum(1 for line in CYCLE if not line.startswith("wait")) * 300
+        requests = [command_request(host, text) for text in serve_lines(min(count, period))]
         before = process_cpu(process.pid)
-        connection, refused = None, 0
-        for text in serve_lines(count):
-            body = json.dumps({"command": text})
+        connection, refused = Connection(port), 0
+        for i in range(count):
+            request = requests[i % len(requests)]
             for attempt in range(2):
                 try:
-                    if connection is None:
-                        connection = http.client.HTTPConnection("127.0.0.1", port, timeout=60)
-                    connection.request("POST", "/api/command", body,
-                                       {"Content-Type": "application/json", "Host": host})
-                    answer = connection.getresponse()
-                    answer.read()
-                    if answer.status != 200:
+                    status, closing = connection.exchange(request)
+                    if status != 200:
                         refused += 1
-                    if answer.getheader("Connection", "").lower() == "close":
+                    if closing:
                         connection.close()
-                        connection = None
                     break
-                except (http.client.HTTPException, ConnectionError):
-                    # The server closed a kept connection (it keeps one for a few
-                    # requests): the request was not read, so it is sent again.
-                    connection = None
+                except (OSError, ValueError, IndexError):
+                    # The server closed a kept connection (after its keep-alive
+                    # time): the request was not read, so it is sent again.
+                    connection.close()
                     if attempt == 1:
                         raise
         cpu = process_cpu(process.pid) - before
         rss = process_peak_rss(process.pid)
+        connection.close()
         return cpu, rss, refused
     finally:
         process.terminate()
@@ -152,7 +203,8 @@ def run_quiet(sim, count, pairs, folder):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--sim", default="build/release/bin/quelline-sim")
-    parser.add_argument("--serve", type=int, default=0, help="commands for the server (0: none)")
+    parser.add_argument("--serve", type=int, action="append", default=[],
+                        help="commands for a server (may be given more than once)")
     parser.add_argument("--no-html", action="store_true", help="leave out the runs with --html")
     parser.add_argument("--quiet", type=int, default=0,
                         help="notifications in quiet mode, against --vanilla (0: none)")
@@ -185,10 +237,10 @@ def main():
             os.unlink(html)
             print(f"| run --html | {count:,} | {cpu_html:.2f} | {cpu_html / count * 1e6:.1f} | "
                   f"{rss_html:.0f} | {cpu_html / cpu:.2f} | {size:.1f} |", flush=True)
-        if args.serve:
-            cpu, rss, refused = run_serve(args.sim, args.serve, folder)
+        for count in args.serve:
+            cpu, rss, refused = run_serve(args.sim, count, folder)
             note = f" ({refused} not 200)" if refused else ""
-            print(f"| serve | {args.serve:,}{note} | {cpu:.2f} | {cpu / args.serve * 1e6:.1f} | {rss:.0f} | | |",
+            print(f"| serve | {count:,}{note} | {cpu:.2f} | {cpu / count * 1e6:.1f} | {rss:.0f} | | |",
                   flush=True)
     finally:
         shutil.rmtree(folder, ignore_errors=True)
