@@ -4,7 +4,7 @@ runs of the daily-use cycle (report_scaling.py's), with and without the
 HTML report, and of the live phone's server driven over HTTP.
 
     bench/scale.py [--sim build/release/bin/quelline-sim] [--serve 10000 --serve 1000000] 10000 100000 1000000
-    bench/scale.py --quiet 20000 [--pairs 7]
+    bench/scale.py --quiet 20000 [--pairs 7] [--instructions 5000]
 
 For each count N: `quelline-sim --brief run` of an N-line scenario, then the
 same with --html; for each --serve N, `quelline-sim serve` given N commands
@@ -20,9 +20,11 @@ preference write is synced, and the syncs' wait is not what is measured.
 Nothing is asserted; the goals are read from the table.
 
 --quiet N runs N notifications (fifty apps, with and without sounds, one
-every half second) in quiet mode, against the same with --vanilla (the host without Quelline),
-in alternating pairs, and prints the median ratio of their processor times:
-what the quiet path costs the host.
+every half second) in quiet mode, against the same with --vanilla (the host
+without Quelline), in pairs on one processor, and prints the median ratio of
+their processor times: what the quiet path costs the host. With valgrind,
+it then counts the instructions of --instructions notifications on each
+side (less a run without any), which the machine's load does not change.
 """
 
 import argparse
@@ -41,16 +43,33 @@ from report_scaling import CYCLE, scenario  # noqa: E402
 ENV = dict(os.environ)
 
 
-def measured(command):
-    """(processor seconds, peak RSS MiB) of one run of `command`, which must exit 0."""
+def measured(command, cpu=None):
+    """(processor seconds, peak RSS MiB) of one run of `command`, which must
+    exit 0; on processor `cpu` alone when one is given."""
+    pin = (lambda: os.sched_setaffinity(0, {cpu})) if cpu is not None else None
     with open(os.devnull, "wb") as null, tempfile.TemporaryFile() as err:
-        process = subprocess.Popen(command, stdout=null, stderr=err, env=ENV)
+        process = subprocess.Popen(command, stdout=null, stderr=err, env=ENV, preexec_fn=pin)
         _, status, usage = os.wait4(process.pid, 0)
         process.returncode = os.waitstatus_to_exitcode(status)
         if process.returncode != 0:
             err.seek(0)
             sys.exit(f"{' '.join(command)} exited {process.returncode}: {err.read()[-2000:]!r}")
     return usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024
+
+
+def instructions(command):
+    """Instructions one run of `command` executes (callgrind's count), or None
+    without valgrind."""
+    if shutil.which("valgrind") is None:
+        return None
+    run = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null"] + command,
+                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, env=ENV)
+    if run.returncode != 0:
+        sys.exit(f"callgrind of {' '.join(command)} exited {run.returncode}: {run.stderr[-2000:]!r}")
+    for line in run.stderr.splitlines():
+        if "Collected :" in line:
+            return int(line.rsplit(":", 1)[1])
+    return None
 
 
 def process_cpu(pid):
@@ -181,23 +200,54 @@ def quiet_scenario(count):
     return "\n".join(lines) + "\n"
 
 
-def run_quiet(sim, count, pairs, folder):
+def run_quiet(sim, count, pairs, counted, folder):
     path = os.path.join(folder, f"quiet-{count}.scn")
     with open(path, "w") as f:
         f.write(quiet_scenario(count))
+    quelline = [sim, "--brief", "run", path]
+    vanilla = [sim, "--brief", "--vanilla", "run", path]
+    # Both runs of a pair on one processor, the last (the one the machine's
+    # first jobs take least); every other pair starts with vanilla, so that
+    # a load that rises or falls through a pair weighs on both sides alike.
+    cpu = max(os.sched_getaffinity(0))
     ratios, times = [], []
-    for _ in range(pairs):
-        quiet, _ = measured([sim, "--brief", "run", path])
-        vanilla, _ = measured([sim, "--brief", "--vanilla", "run", path])
-        ratios.append(quiet / vanilla)
-        times.append((quiet, vanilla))
+    for pair in range(pairs):
+        if pair % 2:
+            plain, _ = measured(vanilla, cpu)
+            quiet, _ = measured(quelline, cpu)
+        else:
+            quiet, _ = measured(quelline, cpu)
+            plain, _ = measured(vanilla, cpu)
+        ratios.append(quiet / plain)
+        times.append((quiet, plain))
     ratios.sort()
     median = ratios[len(ratios) // 2]
     quiet = sorted(t[0] for t in times)[len(times) // 2]
-    vanilla = sorted(t[1] for t in times)[len(times) // 2]
+    plain = sorted(t[1] for t in times)[len(times) // 2]
     print(f"quiet path, {count:,} notifications, {pairs} pairs: Quelline {quiet:.2f} s, "
-          f"vanilla {vanilla:.2f} s of CPU (medians); ratio median {median:.3f} "
+          f"vanilla {plain:.2f} s of CPU (medians); ratio median {median:.3f} "
           f"(from {ratios[0]:.3f} to {ratios[-1]:.3f})", flush=True)
+    if not counted:
+        return
+    # Instructions do not depend on the machine's load: those of `counted`
+    # notifications, less those of a run without any (boot, the switch, the
+    # process's end), per notification.
+    empty = os.path.join(folder, "quiet-0.scn")
+    some = os.path.join(folder, f"quiet-{counted}.scn")
+    for name, text in ((empty, quiet_scenario(0)), (some, quiet_scenario(counted))):
+        with open(name, "w") as f:
+            f.write(text)
+    per = {}
+    for side, flags in (("Quelline", []), ("vanilla", ["--vanilla"])):
+        base = instructions([sim, "--brief"] + flags + ["run", empty])
+        total = instructions([sim, "--brief"] + flags + ["run", some])
+        if base is None or total is None:
+            print("quiet path, instructions: valgrind is not installed", flush=True)
+            return
+        per[side] = (total - base) / counted
+    print(f"quiet path, {counted:,} notifications, instructions per notification (callgrind): "
+          f"Quelline {per['Quelline']:,.0f}, vanilla {per['vanilla']:,.0f}; "
+          f"ratio {per['Quelline'] / per['vanilla']:.3f}", flush=True)
 
 
 def main():
@@ -209,6 +259,8 @@ def main():
     parser.add_argument("--quiet", type=int, default=0,
                         help="notifications in quiet mode, against --vanilla (0: none)")
     parser.add_argument("--pairs", type=int, default=7)
+    parser.add_argument("--instructions", type=int, default=5000,
+                        help="notifications whose instructions callgrind counts, with --quiet (0: none)")
     parser.add_argument("--tmp", default="/dev/shm" if os.path.isdir("/dev/shm") else None,
                         help="where the temporary device roots go (TMPDIR of the runs)")
     parser.add_argument("counts", type=int, nargs="*")
@@ -218,7 +270,7 @@ def main():
     folder = tempfile.mkdtemp(prefix="quelline-scale-bench-", dir=args.tmp)
     try:
         if args.quiet:
-            run_quiet(args.sim, args.quiet, args.pairs, folder)
+            run_quiet(args.sim, args.quiet, args.pairs, args.instructions, folder)
         if not args.counts and not args.serve:
             return
         print(f"| run | commands | CPU s | µs per command | peak RSS MiB | against plain | report MB |")
