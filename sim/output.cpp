@@ -3,6 +3,7 @@
 #include "host/files/shown_text.h"
 
 #include <cstdio>
+#include <cstring>
 #include <sstream>
 #include <string_view>
 
@@ -30,6 +31,16 @@ double timeOf(const ordered_json& event) {
 std::string fieldText(const ordered_json& value) {
   if (value.is_string()) {
     const std::string& text = value.get_ref<const std::string&>();
+    // Another value is, between JSON's blanks, true, false, null, or starts
+    // with one of "-0123456789[{": most words need no parse.
+    const size_t start = text.find_first_not_of(" \t\r\n");
+    if (start == std::string::npos) return prefsfile::asWord(text);
+    if (std::strchr("-0123456789[{", text[start]) == nullptr || text[start] == '\0') {
+      const size_t end = text.find_last_not_of(" \t\r\n");
+      const std::string_view word = std::string_view(text).substr(start, end + 1 - start);
+      return word == "true" || word == "false" || word == "null" ? jsonText(value)
+                                                                 : prefsfile::asWord(text);
+    }
     const json other = json::parse(text, nullptr, false);
     if (!other.is_discarded() && !other.is_string()) return jsonText(value);
     return prefsfile::asWord(text);

@@ -273,19 +273,20 @@ void RunRecorder::commandFinished(const Command& command, double t, const json& 
   add("state", states_, std::move(record));
 }
 
-void RunRecorder::sampleIfChanged(double t, const std::function<json()>& state) {
-  json record;
+void RunRecorder::sampleIfChanged(double t,
+                                  const std::function<void(const Runner::StateUse&)>& withState) {
   {
     std::lock_guard lock(mutex_);
     if (!eventsSinceState_) return;
     eventsSinceState_ = false;
   }
-  const json now = state(); // outside the lock: the dump runs the process's code
-  {
+  json record;
+  // Outside the lock: the dump runs the process's code.
+  withState([&](const json& now) {
     std::lock_guard lock(mutex_);
     eventsSinceState_ = false;
     record = stateRecord(offset_ + t, nullptr, now);
-  }
+  });
   add("state", states_, std::move(record));
 }
 

@@ -33,8 +33,9 @@ public:
 
   // Between commands (the live phone): records the state at `t` when
   // events came since the last state recorded, so that a reload or a timer
-  // shows in the state as well as in the events.
-  void sampleIfChanged(double t, const std::function<nlohmann::json()>& state);
+  // shows in the state as well as in the events. `withState` gives the
+  // state (Runner::withPerceivedState) to the function it is given.
+  void sampleIfChanged(double t, const std::function<void(const Runner::StateUse&)>& withState);
 
   // How the run ended (an exit status of session.h).
   void finish(int status);

@@ -137,6 +137,20 @@ json Runner::state(hostsim::home::HomeProcess::Detail detail) const {
   return state;
 }
 
+void Runner::withPerceivedState(const StateUse& use) {
+  json state = process_.dump(hostsim::home::HomeProcess::Detail::Perceived);
+  addLibraryState(process_, state, hostsim::home::HomeProcess::Detail::Perceived);
+  json& lent = state["pane"];
+  lent = std::move(pane_);
+  // Back whatever `use` does, thrown or not.
+  struct GiveBack {
+    json& from;
+    json& to;
+    ~GiveBack() { to = std::move(from); }
+  } giveBack{lent, pane_};
+  use(state);
+}
+
 void Runner::refusePastWallClock(const Location& where, const char* verb, double seconds) const {
   if (process_.wallTime() + seconds <= hostsim::kLatestWallClock) return;
   throw ScenarioError(where, std::string("\"") + verb + "\": " + decimal(seconds) +
@@ -169,8 +183,8 @@ void Runner::run(const Command& command, const fs::path& base) {
   perform(command, base);
   watchQuietHours();
   if (observer_ != nullptr)
-    observer_->commandFinished(command, now(),
-                               state(hostsim::home::HomeProcess::Detail::Perceived));
+    withPerceivedState(
+        [&](const json& state) { observer_->commandFinished(command, now(), state); });
   // A write that the process failed (the toggle's, say) is a failure of the
   // run unless the scenario expects it; the process itself tries again.
   const bool started = command.verb == Verb::Boot || command.verb == Verb::Restart;

@@ -9,6 +9,7 @@
 #include "sim/settings_app.h"
 
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -85,6 +86,11 @@ public:
   double now() const;
   nlohmann::json state(
       hostsim::home::HomeProcess::Detail detail = hostsim::home::HomeProcess::Detail::Whole) const;
+  // Gives `use` the state as state(Perceived) gives it, with the pane's
+  // part lent rather than copied: a pane of a few hundred values is not
+  // copied and freed after every command.
+  using StateUse = std::function<void(const nlohmann::json&)>;
+  void withPerceivedState(const StateUse& use);
   // Where the device's preference file is, on this machine.
   std::filesystem::path preferencesFile() const;
   // The process the commands drive.

@@ -53,6 +53,11 @@ constexpr size_t kServerThreads = 96;
 // or take what it sent, before it closes the connection: a slow client
 // does not hold a thread for long.
 constexpr auto kClientTimeout = 2s;
+// Requests one connection may carry before the server closes it: the
+// library's 5 made a page that sends commands in a row connect again (a
+// new connection, and a thread handed it) every fifth command, while a
+// connection kept for ever would keep its thread from other clients.
+constexpr size_t kKeptRequests = 100;
 // How often an idle stream says it is still here (and finds that its page
 // has gone).
 constexpr auto kStreamHeartbeat = 5s;
@@ -383,6 +388,7 @@ void Server::routes() {
   http_.set_write_timeout(kClientTimeout);
   http_.set_keep_alive_timeout(
       std::chrono::duration_cast<std::chrono::seconds>(kClientTimeout).count());
+  http_.set_keep_alive_max_count(kKeptRequests);
   // The library's default shares the port (SO_REUSEPORT) with any other
   // server on it: a second live phone would take half the requests.
   http_.set_socket_options([](int socket) {
@@ -540,9 +546,8 @@ int Server::run() {
     try {
       queue_.runJobs(10ms);
       runner_.runDue(); // timers, fades, reloads posted by quelline-prefs
-      recorder_.sampleIfChanged(runner_.now(), [this] {
-        return runner_.state(hostsim::home::HomeProcess::Detail::Perceived);
-      });
+      recorder_.sampleIfChanged(
+          runner_.now(), [this](const Runner::StateUse& use) { runner_.withPerceivedState(use); });
     } catch (const std::exception& e) {
       std::cerr << "serve: the process failed: " << e.what() << std::endl;
       status = kExitSimulatorFailure;

@@ -44,6 +44,12 @@ std::string inQuotes(std::string_view text) {
 }
 
 std::string asWord(std::string_view text) {
+  // Printable ASCII but the quote, the backslash and '=' is written as it
+  // is: no quotes are needed.
+  const bool printable = std::all_of(text.begin(), text.end(), [](char c) {
+    return c > ' ' && c < 0x7f && c != '"' && c != '\\' && c != '=';
+  });
+  if (printable && !text.empty()) return std::string(text);
   const std::string quoted = inQuotes(text);
   bool plain = !text.empty() && quoted.size() == text.size() + 2;
   for (char c : text)

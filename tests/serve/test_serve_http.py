@@ -1,6 +1,7 @@
 """quelline-sim serve over HTTP, without a browser: how it reads requests,
 what it answers, and that a few clients cannot lock the others out."""
 
+import http.client
 import os
 import select
 import signal
@@ -108,6 +109,20 @@ class ServeHttpTest(unittest.TestCase):
             for s in sockets:
                 s.close()
         self.assertEqual(statuses, [200] * count)
+
+    def test_a_kept_connection_carries_commands_in_a_row(self):
+        # A page sending commands one after another is not made to connect
+        # again (and wait for a thread) every few requests.
+        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=TIMEOUT)
+        try:
+            for i in range(20):
+                connection.request("GET", "/api/settings", headers={"Host": f"127.0.0.1:{self.port}"})
+                answer = connection.getresponse()
+                answer.read()
+                self.assertEqual(answer.status, 200)
+                self.assertNotEqual(answer.getheader("Connection", "").lower(), "close", f"request {i + 1}")
+        finally:
+            connection.close()
 
     def test_answers_say_what_happened(self):
         # A JSON value of the wrong type is the client's error.

@@ -32,8 +32,14 @@ DeviceServices*& services() {
 }
 
 void record(const char* kind, long identifier, std::optional<bool> prepared = std::nullopt) {
-  nlohmann::json entry = {{"t", mainRunLoop().now()}, {"kind", kind}, {"id", identifier}};
-  trace::Event event = {{"kind", kind}, {"id", identifier}};
+  // Field by field: a list of pairs is copied once more into each value.
+  nlohmann::json entry = nlohmann::json::object();
+  trace::Event event = trace::Event::object();
+  entry["t"] = mainRunLoop().now();
+  entry["kind"] = kind;
+  entry["id"] = identifier;
+  event["kind"] = kind;
+  event["id"] = identifier;
   if (prepared) {
     entry["prepared"] = *prepared;
     event["prepared"] = *prepared;
