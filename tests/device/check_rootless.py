@@ -16,16 +16,13 @@ import subprocess
 import check_emulated
 import deliverables
 import macho
-from deliverables import SPARKAPPLIST, SUBSTRATE
+from deliverables import RPATH_NAMES, SPARKAPPLIST, SUBSTRATE
 from emulator import EmulationError
 
 ROOT = "/var/jb"
 RPATHS = [f"{ROOT}/Library/Frameworks", f"{ROOT}/usr/lib"]
 # The user's files: outside the sealed volume and the jailbreak's root.
 PREFS_FOLDER = "/var/mobile/Library/Preferences"
-# The jailbreak's libraries as the rootless build names them.
-RPATH_NAMES = {SUBSTRATE: "@rpath/CydiaSubstrate.framework/CydiaSubstrate",
-               SPARKAPPLIST: "@rpath/libsparkapplist.dylib"}
 CONTROL = {
     "Package": "com.veltrasse.quelline",
     "Architecture": "iphoneos-arm64",

@@ -6,9 +6,14 @@ loader's filter and the package.
 
   check_static.py --minimum-os 11.0 --first-unserved-os 13.0
                   --versions host/darwin/stubs/versions.txt
+                  [--jailbreak-root /var/jb]
                   [--library Quelline.dylib] [--bundle QuellineModule.bundle]
                   [--pane QuellinePrefs.bundle] [--entry Quelline.plist]
                   [--package file.deb]
+
+--jailbreak-root: the rootless build's (iOS 15 and 16): its files under
+that folder, its package for iphoneos-arm64, the jailbreak's libraries
+loaded through @rpath.
 
 Prints every finding and exits 1 when there is any."""
 
@@ -24,8 +29,8 @@ import deliverables
 import macho
 from deliverables import (AUDIOTOOLBOX, BUNDLE_PATH, CCUIKIT, COREFOUNDATION, ENTRY_PATH,
                           FILTER_PATH, FOUNDATION, LIBOBJC, LIBRARY_PATH, LIBSYSTEM, MODULE_NAME,
-                          PANE_CLASS, PANE_NAME, PANE_PATH, PREFERENCES, SPARKAPPLIST, SUBSTRATE,
-                          UIKIT)
+                          PANE_CLASS, PANE_NAME, PANE_PATH, PREFERENCES, RPATH_NAMES,
+                          SPARKAPPLIST, SUBSTRATE, UIKIT)
 
 
 OBJC_COMMON = {"_class_addMethod", "_objc_getClass", "_objc_msgSend", "_object_getClass",
@@ -134,7 +139,22 @@ def check_signature(image, out):
               f"{image.path}: {n_code} page hashes for {code_limit} bytes")
 
 
+def flavoured(expected, root):
+    """What a deliverable of the build for a jailbreak rooted at `root`
+    holds: the jailbreak's libraries by their @rpath names, its own install
+    name under the root (the rootful build's for an empty root)."""
+    if not root:
+        return expected
+    named = lambda library: RPATH_NAMES.get(library, library)  # noqa: E731
+    return {**expected,
+            "dylibs": [(named(library), weak) for library, weak in expected["dylibs"]],
+            "imports": {named(library): symbols
+                        for library, symbols in expected["imports"].items()},
+            "install_name": expected["install_name"] and root + expected["install_name"]}
+
+
 def check_image(path, expected, out, args):
+    expected = flavoured(expected, args.jailbreak_root)
     image = macho.load(path)
     name = path
     out.check(image.cputype == macho.CPU_TYPE_ARM64, f"{name}: CPU type {image.cputype:#x}, not arm64")
@@ -182,7 +202,10 @@ def check_image(path, expected, out, args):
               f"{name}: exports {sorted(image.exports)}, expected {sorted(expected['exports'])}")
 
     # The initialisers, in the order the loader runs them.
-    inits = image.section("__DATA", "__mod_init_func")
+    # In __DATA, or in __DATA_CONST where the linker puts it for iOS 15 and
+    # later (dyld runs the pointers of either; the section's type says so).
+    inits = image.section("__DATA", "__mod_init_func") or \
+        image.section("__DATA_CONST", "__mod_init_func")
     found = []
     if inits:
         for k in range(inits.size // 8):
@@ -342,9 +365,25 @@ PACKAGE_FILES = {
 }
 
 
+def package_files(root):
+    """The package's entries and modes, its files under `root`."""
+    if not root:
+        return PACKAGE_FILES
+    folders = {}
+    for k in range(1, len(root.split("/"))):
+        folders["." + "/".join(root.split("/")[:k + 1]) + "/"] = 0o755
+    return {"./": 0o755, **folders,
+            **{f".{root}{entry[1:]}": mode for entry, mode in PACKAGE_FILES.items()
+               if entry != "./"}}
+
+
 def built_file(device_path, args):
     """The built file that the package holds at `device_path`, or None when
     the deliverable it belongs to was not given."""
+    root = args.jailbreak_root or ""
+    if not device_path.startswith(root + "/"):
+        return None
+    device_path = device_path[len(root):]
     for place, built in ((LIBRARY_PATH, args.library), (FILTER_PATH, args.filter),
                          (ENTRY_PATH, args.entry)):
         if device_path == place:
@@ -362,7 +401,7 @@ def check_package(path, out, args):
     CONTROL = {
         "Package": "com.veltrasse.quelline",
         "Name": "Quelline",
-        "Architecture": "iphoneos-arm",
+        "Architecture": "iphoneos-arm64" if args.jailbreak_root else "iphoneos-arm",
         "Depends": "mobilesubstrate, preferenceloader, com.spark.libsparkapplist, "
                    "com.opa334.ccsupport, "
                    f"firmware (>= {args.minimum_os}), firmware (<< {args.first_unserved_os})",
@@ -383,6 +422,7 @@ def check_package(path, out, args):
     out.check(bool(control.get("Version")), f"{path}: no Version")
     out.check(bool(control.get("Description")), f"{path}: no Description")
 
+    files = package_files(args.jailbreak_root)
     tar_bytes = subprocess.run(["dpkg-deb", "--fsys-tarfile", path], check=True,
                                capture_output=True).stdout
     entries = {}
@@ -393,12 +433,12 @@ def check_package(path, out, args):
             entries[entry] = member
             out.check(member.uid == 0 and member.gid == 0 and member.uname == "root" and
                       member.gname == "root", f"{path}: {entry} is not owned by root:root")
-            wanted = PACKAGE_FILES.get(entry)
+            wanted = files.get(entry)
             out.check(wanted is not None, f"{path}: unexpected file {entry}")
             out.check(wanted is None or member.mode == wanted,
                       f"{path}: {entry} has mode {member.mode:o}, expected {wanted or 0:o}")
-        out.check(set(entries) == set(PACKAGE_FILES),
-                  f"{path}: missing {sorted(set(PACKAGE_FILES) - set(entries))}")
+        out.check(set(entries) == set(files),
+                  f"{path}: missing {sorted(set(files) - set(entries))}")
         # Every file the package carries is the one built.
         for entry, member in entries.items():
             built = built_file(entry[1:], args)
@@ -406,12 +446,13 @@ def check_package(path, out, args):
                 with open(built, "rb") as f:
                     out.check(tar.extractfile(member).read() == f.read(),
                               f"{path}: {entry} is not the file built ({built})")
-        member = entries.get("." + FILTER_PATH)
+        root = args.jailbreak_root or ""
+        member = entries.get(f".{root}{FILTER_PATH}")
         if member:
             loader_filter = plistlib.loads(tar.extractfile(member).read())
             out.check(loader_filter == {"Filter": {"Bundles": ["com.apple.springboard"]}},
                       f"{path}: filter {loader_filter}")
-        member = entries.get("." + ENTRY_PATH)
+        member = entries.get(f".{root}{ENTRY_PATH}")
         if member:
             check_entry_plist(f"{path}: {ENTRY_PATH}",
                               plistlib.loads(tar.extractfile(member).read()), out)
@@ -424,4 +465,5 @@ if __name__ == "__main__":
                       options=[("--minimum-os", "the oldest iOS served (MinimumOSVersion)"),
                                ("--first-unserved-os", "the first iOS not served"),
                                ("--versions", "the libraries' versions (stubs/versions.txt)"),
-                               ("--filter", "the substrate filter (package/Quelline.plist)")])
+                               ("--filter", "the substrate filter (package/Quelline.plist)"),
+                               ("--jailbreak-root", "the rootless build's root (/var/jb)")])

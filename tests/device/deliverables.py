@@ -33,6 +33,10 @@ SUBSTRATE = "/Library/Frameworks/CydiaSubstrate.framework/CydiaSubstrate"
 CCUIKIT = "/System/Library/PrivateFrameworks/ControlCenterUIKit.framework/ControlCenterUIKit"
 SPARKAPPLIST = "/usr/lib/libsparkapplist.dylib"
 PREFERENCES = "/System/Library/PrivateFrameworks/Preferences.framework/Preferences"
+# The jailbreak's libraries as a rootless build names them: found through
+# LC_RPATH under the jailbreak's root.
+RPATH_NAMES = {SUBSTRATE: "@rpath/CydiaSubstrate.framework/CydiaSubstrate",
+               SPARKAPPLIST: "@rpath/libsparkapplist.dylib"}
 
 
 def module_executable(bundle):
