@@ -4,7 +4,7 @@
 # UndefinedBehaviorSanitizer; then builds the fuzz targets with clang and
 # libFuzzer and runs each over its corpus.
 #
-# Expect about 20 minutes on an idle 2-core machine from a fresh clone
+# Expect about 15 minutes on an idle 2-core machine from a fresh clone
 # (three builds, most of the time, and three test runs); a busy machine
 # takes longer.
 #
@@ -39,7 +39,7 @@ trap summary EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-echo "== the whole suite: about 20 minutes on an idle 2-core machine =="
+echo "== the whole suite: about 15 minutes on an idle 2-core machine =="
 scripts/install-deps.sh
 
 jobs=$(nproc)
