@@ -139,6 +139,15 @@ def draw_times(browser, html, phone_js, draws):
     return browser.run(DRAW_TIMES, phone_js, draws)
 
 
+def write_scenario(folder, lines):
+    """The scenario of `lines` lines written in `folder`: its path, and the
+    path its report goes to."""
+    path = os.path.join(folder, f"{lines}.scn")
+    with open(path, "w") as f:
+        f.write(scenario(lines))
+    return path, os.path.join(folder, f"{lines}.html")
+
+
 def browser_bench(args, folder):
     sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
                                     "browser"))
@@ -156,10 +165,7 @@ def browser_bench(args, folder):
         print(f"{'lines':>8} {'phone.js':>12} {'load ms':>8} {'first ms':>9} {'again ms':>9} "
               f"{'40 s ms':>8} {'phone ms':>9} {'shapes':>7}")
         for lines in args.lines:
-            path = os.path.join(folder, f"{lines}.scn")
-            with open(path, "w") as f:
-                f.write(scenario(lines))
-            html = os.path.join(folder, f"{lines}.html")
+            path, html = write_scenario(folder, lines)
             timed([args.sim, "--brief", "--html", html, "run", path])
             for name, text in versions:
                 row = draw_times(browser, html, text, args.draws)
@@ -196,10 +202,7 @@ def main():
         print(f"{'lines':>8} {'run s':>7} {'CPU s':>7} {'--html s':>9} {'CPU s':>7} {'ratio':>6} "
               f"{'report MB':>10} {'peak RSS MiB':>13}")
         for lines in args.lines:
-            path = os.path.join(folder, f"{lines}.scn")
-            with open(path, "w") as f:
-                f.write(scenario(lines))
-            html = os.path.join(folder, f"{lines}.html")
+            path, html = write_scenario(folder, lines)
             # The best of the repeats: the least disturbed by the rest of the machine.
             plain = min(timed([args.sim, "--brief", "run", path]) for _ in range(args.repeat))
             with_html = min(timed([args.sim, "--brief", "--html", html, "run", path])
