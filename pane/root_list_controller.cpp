@@ -247,11 +247,14 @@ void offerShownTime(id specifier, const PaneKey* key, id prefs) {
 }
 
 // The rows of `count` specifiers, of `keys`, drawn again from the file
-// (read here only when a clock time is among them).
-void redrawRows(id self, const PaneKey* const* keys, const id* specifiers, unsigned long count) {
+// (read here only when a clock time is among them); switches only
+// `withSwitches`.
+void redrawRows(id self, const PaneKey* const* keys, const id* specifiers, unsigned long count,
+                bool withSwitches) {
   id prefs = nil;
   bool read = false;
   for (unsigned long i = 0; i < count; ++i) {
+    if (keys[i]->isBool && !withSwitches) continue;
     if (keys[i]->isTime) {
       if (!read) prefs = quelline::readPreferenceFile();
       read = true;
@@ -402,21 +405,14 @@ void changeRows(id self, const id* specifiers, const id* values, unsigned long c
   if (problem == nil) {
     CFNotificationCenterPostNotification(CFNotificationCenterGetDarwinNotifyCenter(),
                                          CFSTR(QUELLINE_RELOAD_PREFS), nullptr, nullptr, true);
-    // A slider shows the whole number that was stored.
-    const PaneKey* shownKeys[kMostRows];
-    id shown[kMostRows];
-    unsigned long redrawn = 0;
-    for (unsigned long i = 0; i < count; ++i)
-      if (!keys[i]->isBool) {
-        shownKeys[redrawn] = keys[i];
-        shown[redrawn++] = specifiers[i];
-      }
-    redrawRows(self, shownKeys, shown, redrawn);
+    // A slider shows the whole number that was stored; a switch shows
+    // what it was flipped to already.
+    redrawRows(self, keys, specifiers, count, false);
     return;
   }
   showAlert(self, problem);
   if (!quelline::preferenceFileUnusable()) {
-    redrawRows(self, keys, specifiers, count);
+    redrawRows(self, keys, specifiers, count, true);
     return;
   }
   // The file turned bad while the pane was open: the rows are made again,
